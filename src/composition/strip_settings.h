@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+#include <cstdint>
+
+// A colour as the rest of the program passes it around: red in bits 0-7,
+// green in 8-15, blue in 16-23. Bits 24-31 are ignored by every consumer.
+using ColourValue = std::uint32_t;
+
+constexpr ColourValue kBlue = 0xFF0000; // 16711680
+constexpr ColourValue kRed = 0x0000FF;  // 255
+constexpr ColourValue kDefaultStartColour = kBlue;
+constexpr ColourValue kDefaultEndColour = kRed;
+
+constexpr ColourValue colourValue(int red, int green, int blue)
+{
+    return ColourValue(red & 0xFF) | ColourValue(green & 0xFF) << 8 | ColourValue(blue & 0xFF) << 16;
+}
+constexpr int redOf(ColourValue c) { return int(c & 0xFF); }
+constexpr int greenOf(ColourValue c) { return int((c >> 8) & 0xFF); }
+constexpr int blueOf(ColourValue c) { return int((c >> 16) & 0xFF); }
+
+QColor toQColor(ColourValue c);
+ColourValue fromQColor(const QColor &c);
+
+// The three choices are plain 32-bit numbers taken from the radio items'
+// value strings, so a value outside 1..3 is representable and simply selects
+// nothing (the cell keeps left, top and the default colour).
+enum class HorzAlign : std::int32_t { Left = 1, Centre = 2, Right = 3 };
+enum class VertAlign : std::int32_t { Top = 1, Middle = 2, Bottom = 3 };
+enum class ColourMode : std::int32_t { Random = 1, Gradient = 2, Default = 3 };
+
+constexpr int kMaxPhraseLength = 10; // UTF-16 code units
+constexpr std::int32_t kMinSpacing = 0;
+constexpr std::int32_t kMaxSpacing = 36;
+inline const QString kInitialPhrase = QStringLiteral("友谊的小船说翻就翻");
+
+// Every value that drives one composition of the strip. Filled afresh from
+// the controls each time "预览" runs; nothing is cached between previews.
+struct StripSettings {
+    QString text = kInitialPhrase; // raw, untrimmed; the save command's file name
+    QString faceName;              // empty when nothing is selected
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    HorzAlign horzAlign = HorzAlign::Left;
+    VertAlign vertAlign = VertAlign::Top;
+    std::int32_t spacing = 0; // pixels, 0..36
+    ColourMode colourMode = ColourMode::Random;
+    ColourValue startColour = kDefaultStartColour;
+    ColourValue endColour = kDefaultEndColour;
+
+    // `text` without leading and trailing code units <= U+0020 (space and the
+    // C0 controls). U+3000 and no-break spaces stay. Its length() is the
+    // number of cells: a supplementary-plane character counts twice.
+    QString trimmedPhrase() const;
+};
+
+// A radio item's value string as a number: "1" -> 1. Anything that is not a
+// whole number gives 0, which selects nothing.
+std::int32_t radioValue(const QString &valueString);
+
+// The spacing field's text as pixels: 0 when empty or unreadable, otherwise
+// clamped to 0..36.
+std::int32_t spacingFromField(const QString &fieldText);

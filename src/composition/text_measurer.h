@@ -1,0 +1,30 @@
+#pragma once
+
+#include "composition/font_request.h"
+
+#include <QHash>
+#include <QSize>
+#include <QString>
+
+// The margin between a cell's edge and its text box, on every side. Measuring
+// adds it and painting draws inside it, so that a left-aligned reference glyph
+// exactly fills a cell whose spacing is 0.
+constexpr int kCellFrame = 0;
+
+// The box a one-line, non-wrapping label needs for `text` in a font: the
+// text's extent plus the constant inner frame.
+class TextMeasurer {
+public:
+    virtual ~TextMeasurer() = default;
+    virtual QSize measure(const QString &text, const FontRequest &font) = 0;
+};
+
+// Measures with Qt's font metrics, caching by text and request so that
+// repeated previews cost no font work.
+class FontTextMeasurer : public TextMeasurer {
+public:
+    QSize measure(const QString &text, const FontRequest &font) override;
+
+private:
+    QHash<QString, QSize> m_cache;
+};
