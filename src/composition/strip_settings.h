@@ -53,7 +53,7 @@ struct StripSettings {
     ColourValue startColour = kDefaultStartColour;
     ColourValue endColour = kDefaultEndColour;
 
-    // `text` without leading and trailing code units <= U+0020 (space and the
+    // The first ten code units of `text` without leading and trailing code units <= U+0020 (space and the
     // C0 controls). U+3000 and no-break spaces stay. Its length() is the
     // number of cells: a supplementary-plane character counts twice.
     QString trimmedPhrase() const;

@@ -1,0 +1,84 @@
+#include "composition/font_request.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QHash>
+
+#include <cmath>
+
+namespace {
+
+// Well-known sans-serif faces for Simplified Chinese, tried in this order
+// before falling back to the first capable family by name, so that the same
+// machine always gives the same face.
+const QStringList kPreferredChineseFaces = {
+    QStringLiteral("微软雅黑"),
+    QStringLiteral("Microsoft YaHei"),
+    QStringLiteral("Noto Sans CJK SC"),
+    QStringLiteral("Source Han Sans SC"),
+    QStringLiteral("WenQuanYi Micro Hei"),
+    QStringLiteral("WenQuanYi Zen Hei"),
+    QStringLiteral("Droid Sans Fallback"),
+};
+
+bool writesSimplifiedChinese(const QString &family)
+{
+    return QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese);
+}
+
+QString fallbackChineseFace()
+{
+    for (const QString &face : kPreferredChineseFaces) {
+        if (QFontDatabase::hasFamily(face) && writesSimplifiedChinese(face))
+            return face;
+    }
+    QStringList capable = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    capable.sort();
+    if (!capable.isEmpty())
+        return capable.first();
+    // No Chinese face at all: any face still draws Latin text.
+    return QGuiApplication::font().family();
+}
+
+} // namespace
+
+int pointsToPixels(int points, double dpi)
+{
+    return int(std::lround(double(points) * dpi / 72.0));
+}
+
+QString resolveFace(const QString &requested, int charSet)
+{
+    // Font database look-ups are slow compared to a preview; the answer only
+    // changes when fonts are installed, which a running program does not see.
+    static QHash<QString, QString> resolved;
+    if (charSet != kCharsetGB2312)
+        return requested;
+    const auto hit = resolved.constFind(requested);
+    if (hit != resolved.constEnd())
+        return *hit;
+
+    QString face;
+    if (!requested.isEmpty() && QFontDatabase::hasFamily(requested) && writesSimplifiedChinese(requested))
+        face = requested;
+    else
+        face = fallbackChineseFace();
+    resolved.insert(requested, face);
+    return face;
+}
+
+QFont fontFor(const FontRequest &request, double dpi)
+{
+    QFont font(resolveFace(request.faceName, request.charSet));
+    font.setPixelSize(pointsToPixels(request.pointSize, dpi));
+    font.setBold(request.bold);
+    font.setItalic(request.italic);
+    font.setUnderline(request.underline);
+    font.setStrikeOut(request.strikeOut);
+    font.setKerning(false);
+    // Measuring and painting must agree to the pixel at every size, so the
+    // metrics come from the design grid rather than hinted outlines.
+    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
+}

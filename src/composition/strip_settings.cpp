@@ -1,0 +1,45 @@
+#include "composition/strip_settings.h"
+
+#include <algorithm>
+
+QColor toQColor(ColourValue c)
+{
+    return QColor(redOf(c), greenOf(c), blueOf(c));
+}
+
+ColourValue fromQColor(const QColor &c)
+{
+    const QColor rgb = c.toRgb();
+    return colourValue(rgb.red(), rgb.green(), rgb.blue());
+}
+
+QString StripSettings::trimmedPhrase() const
+{
+    // Code-unit trimming on purpose: QString::trimmed() would also remove
+    // U+3000 and other Unicode spaces, which belong to the phrase.
+    // The edit never holds more than ten code units; a longer text from
+    // elsewhere is cut the same way so that no size falls below 20 points.
+    qsizetype first = 0;
+    qsizetype last = std::min<qsizetype>(text.size(), kMaxPhraseLength);
+    while (first < last && text.at(first).unicode() <= 0x20)
+        ++first;
+    while (last > first && text.at(last - 1).unicode() <= 0x20)
+        --last;
+    return text.mid(first, last - first);
+}
+
+std::int32_t radioValue(const QString &valueString)
+{
+    bool ok = false;
+    const int value = valueString.trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
+std::int32_t spacingFromField(const QString &fieldText)
+{
+    bool ok = false;
+    const qlonglong value = fieldText.trimmed().toLongLong(&ok);
+    if (!ok)
+        return 0;
+    return std::int32_t(std::clamp<qlonglong>(value, kMinSpacing, kMaxSpacing));
+}
