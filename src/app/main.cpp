@@ -1,11 +1,18 @@
+#include "app/MainUnt.h"
+#include "app/app_icon.h"
+#include "app/chinese_ui.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Quillow"));
-    window.show();
+    QApplication::setApplicationName(QStringLiteral("Quillow"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillow"));
+    QApplication::setWindowIcon(appIcon());
+    installChineseUi(app);
+
+    TMainFrm MainFrm;
+    MainFrm.show();
     return app.exec();
 }

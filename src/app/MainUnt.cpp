@@ -1,0 +1,276 @@
+#include "app/MainUnt.h"
+
+#include "app/colour_edit.h"
+#include "app/panel.h"
+#include "app/radio_group.h"
+#include "app/spin_edit.h"
+#include "composition/colouring.h"
+#include "composition/font_request.h"
+#include "composition/strip_layout.h"
+#include "composition/strip_widget.h"
+#include "composition/text_measurer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace {
+
+const QString kWindowFace = QStringLiteral("微软雅黑");
+constexpr int kWindowFontPixels = 16;
+
+constexpr int kSettingsHeight = 187;     // Panel2
+constexpr int kGroupWidth = 604;         // cxGroupBox1
+constexpr int kColumnWidth = 200;        // Panel1, Panel3
+constexpr int kCheckPitch = 29;          // check boxes, top to top
+constexpr int kRadioHeight = 49;         // each radio group
+constexpr int kRowHeight = 39;           // Panel5, Panel6, Panel7
+constexpr int kRowMargin = 5;            // inside those rows
+constexpr int kSpinWidth = 92;
+constexpr int kColourWidth = 97;
+constexpr QRect kOutputArea{50, 40, 945, 239};
+
+QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent)
+{
+    auto *box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    return box;
+}
+
+} // namespace
+
+TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
+    : QWidget(parent), m_measurer(std::make_unique<FontTextMeasurer>())
+{
+    setObjectName(QStringLiteral("MainFrm"));
+    setWindowTitle(QStringLiteral("Quillow"));
+    setLocale(QLocale(QLocale::Chinese, QLocale::China));
+
+    QFont windowFont(resolveFace(kWindowFace));
+    windowFont.setPixelSize(kWindowFontPixels);
+    setFont(windowFont);
+
+    QPalette buttonFace = palette();
+    buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
+    setPalette(buttonFace);
+    setAutoFillBackground(true);
+
+    // Only ever measured, never shown: it sits above the client area.
+    lblpreview = new QLabel(QStringLiteral("我"), this);
+    lblpreview->setObjectName(QStringLiteral("lblpreview"));
+    lblpreview->adjustSize();
+    lblpreview->move(375, -108);
+    lblpreview->hide();
+
+    auto *dock = new DockLayout(this);
+    Panel2 = new Panel(QStringLiteral("Panel2"), this);
+    dock->addDocked(Panel2, Dock::Bottom, kSettingsHeight);
+    pnlsave = new Panel(QStringLiteral("pnlsave"), this);
+    dock->addDocked(pnlsave, Dock::Fill);
+
+    buildSettings(std::move(fontEnumerator));
+    buildCommands();
+    buildPreviewRegion();
+
+    resize(kDesignSize);
+}
+
+TMainFrm::~TMainFrm() = default;
+
+void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
+{
+    cxGroupBox1 = new QGroupBox(QStringLiteral("设置"), Panel2);
+    cxGroupBox1->setObjectName(QStringLiteral("cxGroupBox1"));
+    Panel2->dock()->addDocked(cxGroupBox1, Dock::Left, kGroupWidth);
+    auto *columns = new DockLayout(cxGroupBox1);
+    columns->setContentsMargins(4, 2, 4, 4);
+
+    Panel1 = new Panel(QStringLiteral("Panel1"), cxGroupBox1);
+    columns->addDocked(Panel1, Dock::Left, kColumnWidth);
+    cbbfont = new FontNameList(QStringLiteral("cbbfont"), std::move(fontEnumerator), Panel1);
+    cbbfont->setCurrentFace(kWindowFace);
+    Panel1->dock()->addDocked(cbbfont, Dock::Top);
+    chkbold = checkBox(QStringLiteral("chkbold"), QStringLiteral("加粗"), Panel1);
+    chkstatic = checkBox(QStringLiteral("chkstatic"), QStringLiteral("斜体"), Panel1);
+    chkul = checkBox(QStringLiteral("chkul"), QStringLiteral("下划线"), Panel1);
+    chkso = checkBox(QStringLiteral("chkso"), QStringLiteral("删除线"), Panel1);
+    for (QCheckBox *box : {chkbold, chkstatic, chkul, chkso})
+        Panel1->dock()->addDocked(box, Dock::Top, kCheckPitch);
+
+    Panel3 = new Panel(QStringLiteral("Panel3"), cxGroupBox1);
+    columns->addDocked(Panel3, Dock::Left, kColumnWidth);
+    const auto items = [](const char16_t *first, const char16_t *second, const char16_t *third) {
+        return QList<RadioGroup::Item>{{QString::fromUtf16(first), QStringLiteral("1")},
+                                       {QString::fromUtf16(second), QStringLiteral("2")},
+                                       {QString::fromUtf16(third), QStringLiteral("3")}};
+    };
+    cxRadioGroup2 = new RadioGroup(QStringLiteral("cxRadioGroup2"), QStringLiteral("横对齐"),
+                                   items(u"左", u"中", u"右"), 3, Panel3);
+    Panel3->dock()->addDocked(cxRadioGroup2, Dock::Top, kRadioHeight);
+    cxRadioGroup1 = new RadioGroup(QStringLiteral("cxRadioGroup1"), QStringLiteral("纵对齐"),
+                                   items(u"上", u"中", u"下"), 3, Panel3);
+    Panel3->dock()->addDocked(cxRadioGroup1, Dock::Top, kRadioHeight);
+    Panel5 = new Panel(QStringLiteral("Panel5"), Panel3);
+    Panel5->setCaption(QStringLiteral("间隔"));
+    Panel3->dock()->addDocked(Panel5, Dock::Top, kRowHeight);
+    cxSpinEdit1 = new SpinEdit(QStringLiteral("cxSpinEdit1"), kMinSpacing, kMaxSpacing, Panel5);
+    Panel5->dock(kRowMargin)->addDocked(cxSpinEdit1, Dock::Right, kSpinWidth);
+
+    Panel4 = new Panel(QStringLiteral("Panel4"), cxGroupBox1);
+    columns->addDocked(Panel4, Dock::Fill);
+    cxRadioGroup3 = new RadioGroup(QStringLiteral("cxRadioGroup3"), QStringLiteral("颜色"),
+                                   items(u"随机", u"渐变", u"默认"), 3, Panel4);
+    Panel4->dock()->addDocked(cxRadioGroup3, Dock::Top, kRadioHeight);
+    Panel6 = new Panel(QStringLiteral("Panel6"), Panel4);
+    Panel6->setCaption(QStringLiteral("起始色"));
+    Panel4->dock()->addDocked(Panel6, Dock::Top, kRowHeight);
+    dxColorEdit1 = new ColourEdit(QStringLiteral("dxColorEdit1"), kDefaultStartColour, Panel6);
+    Panel6->dock(kRowMargin)->addDocked(dxColorEdit1, Dock::Right, kColourWidth);
+    Panel7 = new Panel(QStringLiteral("Panel7"), Panel4);
+    Panel7->setCaption(QStringLiteral("终止色"));
+    Panel4->dock()->addDocked(Panel7, Dock::Top, kRowHeight);
+    dxColorEdit2 = new ColourEdit(QStringLiteral("dxColorEdit2"), kDefaultEndColour, Panel7);
+    Panel7->dock(kRowMargin)->addDocked(dxColorEdit2, Dock::Right, kColourWidth);
+}
+
+void TMainFrm::buildCommands()
+{
+    edtMain = new QLineEdit(kInitialPhrase, Panel2);
+    edtMain->setObjectName(QStringLiteral("edtMain"));
+    edtMain->setMaxLength(kMaxPhraseLength);
+    edtMain->setGeometry(614, 14, 207, edtMain->sizeHint().height());
+
+    btnPreview = new QPushButton(QStringLiteral("预览"), Panel2);
+    btnPreview->setObjectName(QStringLiteral("btnPreview"));
+    btnPreview->setGeometry(614, 66, 67, 25);
+    connect(btnPreview, &QPushButton::clicked, this, &TMainFrm::btnPreviewClick);
+
+    pm1 = new QMenu(this);
+    pm1->setObjectName(QStringLiteral("pm1"));
+    N1 = pm1->addAction(QStringLiteral("BMP格式"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N1->setProperty("tag", 0);
+    PNG1 = pm1->addAction(QStringLiteral("PNG格式"));
+    PNG1->setObjectName(QStringLiteral("PNG1"));
+    PNG1->setProperty("tag", 1);
+    for (QAction *entry : {N1, PNG1})
+        connect(entry, &QAction::triggered, this, [this, entry] { N1Click(entry); });
+
+    // A push button with a menu opens it on any click, arrow or caption.
+    btnsave = new QPushButton(QStringLiteral("保存图片"), Panel2);
+    btnsave->setObjectName(QStringLiteral("btnsave"));
+    btnsave->setGeometry(720, 66, 101, 25);
+    btnsave->setMenu(pm1);
+
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
+    // Qt's own dialog, so that it speaks Chinese and appends the default
+    // suffix the same way on every desktop.
+    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
+    SaveDialog1->setSizeGripEnabled(true);
+}
+
+void TMainFrm::buildPreviewRegion()
+{
+    pnlsave->setGround(Qt::white);
+    makeInputTransparent(pnlsave);
+
+    pnlMain = new Panel(QStringLiteral("pnlMain"), pnlsave);
+    pnlMain->setGround(Qt::white);
+    pnlMain->setGeometry(kOutputArea);
+    makeInputTransparent(pnlMain);
+}
+
+StripSettings TMainFrm::readStripSettings() const
+{
+    StripSettings settings;
+    settings.text = edtMain->text();
+    settings.faceName = cbbfont->currentFace();
+    settings.bold = chkbold->isChecked();
+    settings.italic = chkstatic->isChecked();
+    settings.underline = chkul->isChecked();
+    settings.strikeOut = chkso->isChecked();
+    settings.horzAlign = HorzAlign(radioValue(cxRadioGroup2->selectedValue()));
+    settings.vertAlign = VertAlign(radioValue(cxRadioGroup1->selectedValue()));
+    settings.spacing = cxSpinEdit1->fieldValue();
+    settings.colourMode = ColourMode(radioValue(cxRadioGroup3->selectedValue()));
+    settings.startColour = dxColorEdit1->colour();
+    settings.endColour = dxColorEdit2->colour();
+    return settings;
+}
+
+void TMainFrm::setErrorReporter(ErrorReporter reporter)
+{
+    m_reportError = reporter ? std::move(reporter) : ErrorReporter(showErrorReport);
+}
+
+void TMainFrm::setTextMeasurer(std::unique_ptr<TextMeasurer> measurer)
+{
+    Q_ASSERT(measurer);
+    m_measurer = std::move(measurer);
+}
+
+void TMainFrm::guarded(const std::function<void()> &handler)
+{
+    runGuarded(this, m_reportError, handler);
+}
+
+void TMainFrm::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shownOnce || event->spontaneous())
+        return;
+    m_shownOnce = true;
+    centreOnScreen();
+    FormShow();
+}
+
+// Centres the frame on the screen's free area, but never lets the title bar
+// leave it: on a screen smaller than the window the user must still be able
+// to grab and move it.
+void TMainFrm::centreOnScreen()
+{
+    const QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    QRect frame = frameGeometry();
+    frame.moveCenter(room.center());
+    frame.moveLeft(std::max(frame.left(), room.left()));
+    frame.moveTop(std::max(frame.top(), room.top()));
+    move(frame.topLeft());
+}
+
+void TMainFrm::FormShow()
+{
+    guarded([this] { cbbfont->selectLast(); });
+}
+
+void TMainFrm::btnPreviewClick()
+{
+    guarded([this] {
+        const StripSettings settings = readStripSettings();
+        // Everything that can fail happens before the old strip goes, so a
+        // failed preview leaves the previous one on show.
+        StripLayout layout = computeStripLayout(settings, *m_measurer, pnlsave->size());
+        applyColouring(layout, settings);
+
+        const auto previous = pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        qDeleteAll(previous);
+
+        auto *strip = new StripContainer(layout, pnlMain);
+        makeInputTransparent(strip);
+        pnlMain->setGeometry(layout.left, layout.top, layout.width, layout.height);
+        strip->show();
+    });
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "app/error_report.h"
+#include "app/font_name_list.h"
+#include "composition/strip_settings.h"
+
+#include <QWidget>
+
+#include <functional>
+
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class ColourEdit;
+class Panel;
+class RadioGroup;
+class SpinEdit;
+class TextMeasurer;
+
+// The main window: the settings controls, the preview region with the output
+// area, and the preview and save commands. Every component carries its
+// design name both as member and as object name.
+class TMainFrm : public QWidget {
+    Q_OBJECT
+public:
+    // Client area at 96 dpi.
+    static constexpr QSize kDesignSize{1045, 506};
+
+    // `fontEnumerator` lists the faces for cbbfont on its worker thread.
+    explicit TMainFrm(FontEnumerator fontEnumerator = installedFontFaces, QWidget *parent = nullptr);
+    ~TMainFrm() override;
+
+    // Everything the controls say now, as one record.
+    StripSettings readStripSettings() const;
+
+    // Replaces who shows error reports (the message box by default).
+    void setErrorReporter(ErrorReporter reporter);
+    // Replaces the measurer the preview lays the strip out with.
+    void setTextMeasurer(std::unique_ptr<TextMeasurer> measurer);
+
+    // The handlers. Each one catches everything it raises and reports it.
+    void FormShow();
+    void btnPreviewClick();
+    void N1Click(QObject *sender);
+
+    // Components, named as designed. Owned by the window's widget tree.
+    QLabel *lblpreview;
+    Panel *Panel2;
+    QGroupBox *cxGroupBox1;
+    Panel *Panel1;
+    FontNameList *cbbfont;
+    QCheckBox *chkbold;
+    QCheckBox *chkstatic;
+    QCheckBox *chkul;
+    QCheckBox *chkso;
+    Panel *Panel3;
+    RadioGroup *cxRadioGroup2;
+    RadioGroup *cxRadioGroup1;
+    Panel *Panel5;
+    SpinEdit *cxSpinEdit1;
+    Panel *Panel4;
+    RadioGroup *cxRadioGroup3;
+    Panel *Panel6;
+    ColourEdit *dxColorEdit1;
+    Panel *Panel7;
+    ColourEdit *dxColorEdit2;
+    QLineEdit *edtMain;
+    QPushButton *btnPreview;
+    QPushButton *btnsave;
+    Panel *pnlsave;
+    Panel *pnlMain;
+    QMenu *pm1;
+    QAction *N1;
+    QAction *PNG1;
+    QFileDialog *SaveDialog1;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildSettings(FontEnumerator fontEnumerator);
+    void buildCommands();
+    void buildPreviewRegion();
+    void centreOnScreen();
+    void guarded(const std::function<void()> &handler);
+
+    std::unique_ptr<TextMeasurer> m_measurer;
+    ErrorReporter m_reportError = showErrorReport;
+    bool m_shownOnce = false;
+};

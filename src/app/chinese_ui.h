@@ -1,0 +1,10 @@
+#pragma once
+
+class QCoreApplication;
+
+// Makes the whole interface Simplified Chinese whatever the system locale:
+// the default locale becomes zh_CN and Qt's own translations (dialogs,
+// message-box buttons, context menus) are installed on `app`, which owns
+// the translator. Returns false when Qt's Chinese translation file is not
+// installed; the program then runs with Qt's English strings.
+bool installChineseUi(QCoreApplication &app);

@@ -1,0 +1,55 @@
+#include "app/radio_group.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QRadioButton>
+
+namespace {
+const char *const kValueProperty = "value";
+}
+
+RadioGroup::RadioGroup(const QString &objectName, const QString &caption,
+                       const QList<Item> &items, int columns, QWidget *parent)
+    : QGroupBox(caption, parent), m_group(new QButtonGroup(this))
+{
+    Q_ASSERT(columns > 0);
+    setObjectName(objectName);
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(6, 0, 6, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(0);
+    for (int i = 0; i < items.size(); ++i) {
+        auto *button = new QRadioButton(items[i].caption, this);
+        button->setProperty(kValueProperty, items[i].value);
+        m_group->addButton(button, i);
+        grid->addWidget(button, i / columns, i % columns);
+    }
+    for (int c = 0; c < columns; ++c)
+        grid->setColumnStretch(c, 1);
+    setItemIndex(0);
+}
+
+QString RadioGroup::selectedValue() const
+{
+    const QAbstractButton *checked = m_group->checkedButton();
+    return checked ? checked->property(kValueProperty).toString() : QString();
+}
+
+int RadioGroup::itemIndex() const
+{
+    return m_group->checkedId();
+}
+
+void RadioGroup::setItemIndex(int index)
+{
+    if (QAbstractButton *button = m_group->button(index))
+        button->setChecked(true);
+}
+
+QList<QRadioButton *> RadioGroup::buttons() const
+{
+    QList<QRadioButton *> result;
+    for (QAbstractButton *button : m_group->buttons())
+        result.append(static_cast<QRadioButton *>(button));
+    return result;
+}

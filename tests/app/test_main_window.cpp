@@ -1,0 +1,596 @@
+#include "app/MainUnt.h"
+#include "app/colour_edit.h"
+#include "app/panel.h"
+#include "app/radio_group.h"
+#include "app/spin_edit.h"
+#include "composition/quillow_error.h"
+#include "composition/strip_widget.h"
+#include "composition/text_measurer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QStyleOptionButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+Q_DECLARE_METATYPE(StripSettings)
+
+namespace {
+
+// Case-insensitive order puts "Zulu" last; a case-sensitive one would not.
+const QStringList kInstalled{"beta", "Zulu", "alpha Sans"};
+
+FontEnumerator instant(const QStringList &names = kInstalled)
+{
+    return [names] {
+        QList<FontFace> faces;
+        for (const QString &name : names)
+            faces.append({name, true});
+        return faces;
+    };
+}
+
+// A window at its design size whose font list is already in.
+struct ShownWindow {
+    TMainFrm frm;
+    QStringList reports;
+    bool ready = false; // shown, exposed, and the font list in when asked for
+
+    explicit ShownWindow(FontEnumerator fonts = instant(), bool waitForFonts = true)
+        : frm(std::move(fonts))
+    {
+        frm.setErrorReporter([this](QWidget *, const QString &text) { reports.append(text); });
+        if (waitForFonts && !frm.cbbfont->isFilled()) {
+            QSignalSpy arrived(frm.cbbfont, &FontNameList::listArrived);
+            if (!arrived.wait())
+                return;
+        }
+        frm.show();
+        ready = QTest::qWaitForWindowExposed(&frm);
+    }
+};
+
+QPoint clickPoint(QAbstractButton *button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const bool radio = qobject_cast<QRadioButton *>(button);
+    return button->style()
+        ->subElementRect(radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &option,
+                         button)
+        .center();
+}
+
+// Chinese arrives through the input method, committed a phrase at a time.
+void typeThroughInputMethod(QWidget *edit, const QString &text)
+{
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(edit, &commit);
+}
+
+void click(QAbstractButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton, {}, clickPoint(button));
+}
+
+StripContainer *strip(const TMainFrm &frm)
+{
+    const auto strips = frm.pnlMain->findChildren<StripContainer *>(Qt::FindDirectChildrenOnly);
+    return strips.size() == 1 ? strips.first() : nullptr;
+}
+
+QList<std::optional<ColourValue>> colours(const StripContainer *container)
+{
+    QList<std::optional<ColourValue>> result;
+    for (const StripCell *cell : container->cells())
+        result.append(cell->cell().colour);
+    return result;
+}
+
+class FailingMeasurer : public TextMeasurer {
+public:
+    QSize measure(const QString &, const FontRequest &) override
+    {
+        throw QuillowError(QStringLiteral("无法测量文字"));
+    }
+};
+
+using Input = std::function<void(TMainFrm &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Input)
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windowIsTheDesignedOne();
+    void componentsSitWhereDesigned_data();
+    void componentsSitWhereDesigned();
+    void saveMenuAndDialog();
+
+    void settingsFollowTheControls_data();
+    void settingsFollowTheControls();
+
+    void formShowPicksLastFaceOnlyWhenListIsIn_data();
+    void formShowPicksLastFaceOnlyWhenListIsIn();
+
+    void noStripBeforeFirstPreview();
+    void previewCentresStripInPreviewRegion_data();
+    void previewCentresStripInPreviewRegion();
+    void repeatedPreviewKeepsGeometryButDrawsNewRandomColours();
+    void resizingMovesNothingUntilNextPreview();
+    void thousandPreviewsLeaveOneStrip();
+
+    void previewRegionIgnoresInputButKeepsExactColours_data();
+    void previewRegionIgnoresInputButKeepsExactColours();
+    void failedPreviewIsReportedAndKeepsOldStrip();
+    void saveButtonOpensMenuOnAnyClick_data();
+    void saveButtonOpensMenuOnAnyClick();
+};
+
+void TestMainWindow::windowIsTheDesignedOne()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QCOMPARE(w.frm.objectName(), QStringLiteral("MainFrm"));
+    QCOMPARE(w.frm.windowTitle(), QStringLiteral("Quillow"));
+    QCOMPARE(w.frm.size(), QSize(1045, 506));
+    QCOMPARE(w.frm.font().pixelSize(), 16);
+    QVERIFY(w.frm.minimumSize() != w.frm.maximumSize());
+    QCOMPARE(w.frm.palette().color(QPalette::Window), w.frm.palette().color(QPalette::Button));
+    // Centred where the window fits the screen; otherwise its title bar
+    // stays on the screen.
+    const QRect screen = w.frm.screen()->availableGeometry();
+    const QRect frame = w.frm.frameGeometry();
+    if (frame.width() <= screen.width())
+        QVERIFY(qAbs(frame.center().x() - screen.center().x()) <= 1);
+    else
+        QCOMPARE(frame.left(), screen.left());
+    if (frame.height() <= screen.height())
+        QVERIFY(qAbs(frame.center().y() - screen.center().y()) <= 1);
+    else
+        QCOMPARE(frame.top(), screen.top());
+}
+
+void TestMainWindow::componentsSitWhereDesigned_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QRect>("geometry"); // a negative width or height is not checked
+    QTest::addColumn<QString>("caption");
+
+    const auto row = [](const char *name, const char *parent, const char *kind, QRect geometry,
+                        const QString &caption = QString()) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(parent)
+                            << QString::fromLatin1(kind) << geometry << caption;
+    };
+    row("lblpreview", "MainFrm", "QLabel", QRect(375, -108, -1, -1), QStringLiteral("我"));
+    row("Panel2", "MainFrm", "Panel", QRect(0, 319, 1045, 187));
+    row("pnlsave", "MainFrm", "Panel", QRect(0, 0, 1045, 319));
+    row("pnlMain", "pnlsave", "Panel", QRect(50, 40, 945, 239));
+    row("cxGroupBox1", "Panel2", "QGroupBox", QRect(0, 0, 604, 187), QStringLiteral("设置"));
+    row("Panel1", "cxGroupBox1", "Panel", QRect(-1, -1, 200, -1));
+    row("cbbfont", "Panel1", "FontNameList", QRect(0, 0, 200, -1));
+    row("chkbold", "Panel1", "QCheckBox", QRect(0, -1, 200, 29), QStringLiteral("加粗"));
+    row("chkstatic", "Panel1", "QCheckBox", QRect(0, -1, 200, 29), QStringLiteral("斜体"));
+    row("chkul", "Panel1", "QCheckBox", QRect(0, -1, 200, 29), QStringLiteral("下划线"));
+    row("chkso", "Panel1", "QCheckBox", QRect(0, -1, 200, 29), QStringLiteral("删除线"));
+    row("Panel3", "cxGroupBox1", "Panel", QRect(-1, -1, 200, -1));
+    row("cxRadioGroup2", "Panel3", "RadioGroup", QRect(0, 0, 200, 49), QStringLiteral("横对齐"));
+    row("cxRadioGroup1", "Panel3", "RadioGroup", QRect(0, 49, 200, 49), QStringLiteral("纵对齐"));
+    row("Panel5", "Panel3", "Panel", QRect(0, 98, 200, 39), QStringLiteral("间隔"));
+    row("cxSpinEdit1", "Panel5", "SpinEdit", QRect(200 - 5 - 92, 5, 92, 29));
+    row("Panel4", "cxGroupBox1", "Panel", QRect(-1, -1, -1, -1));
+    row("cxRadioGroup3", "Panel4", "RadioGroup", QRect(0, 0, -1, 49), QStringLiteral("颜色"));
+    row("Panel6", "Panel4", "Panel", QRect(0, 49, -1, 39), QStringLiteral("起始色"));
+    row("dxColorEdit1", "Panel6", "ColourEdit", QRect(-1, 5, 97, 29));
+    row("Panel7", "Panel4", "Panel", QRect(0, 88, -1, 39), QStringLiteral("终止色"));
+    row("dxColorEdit2", "Panel7", "ColourEdit", QRect(-1, 5, 97, 29));
+    row("edtMain", "Panel2", "QLineEdit", QRect(614, 14, 207, -1), QStringLiteral("友谊的小船说翻就翻"));
+    row("btnPreview", "Panel2", "QPushButton", QRect(614, 66, 67, 25), QStringLiteral("预览"));
+    row("btnsave", "Panel2", "QPushButton", QRect(720, 66, 101, 25), QStringLiteral("保存图片"));
+}
+
+void TestMainWindow::componentsSitWhereDesigned()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, parent);
+    QFETCH(QString, kind);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+
+    ShownWindow w;
+    QVERIFY(w.ready);
+    auto *component = w.frm.findChild<QWidget *>(name);
+    QVERIFY(component);
+    QCOMPARE(component->parentWidget()->objectName(), parent);
+    QVERIFY2(component->inherits(kind.toLatin1()), component->metaObject()->className());
+
+    const QRect actual = component->geometry();
+    if (geometry.x() >= 0 || name == QLatin1String("lblpreview"))
+        QCOMPARE(actual.x(), geometry.x());
+    if (geometry.y() >= 0 || name == QLatin1String("lblpreview"))
+        QCOMPARE(actual.y(), geometry.y());
+    if (geometry.width() >= 0)
+        QCOMPARE(actual.width(), geometry.width());
+    if (geometry.height() >= 0)
+        QCOMPARE(actual.height(), geometry.height());
+
+    if (!caption.isEmpty()) {
+        QString shown;
+        if (auto *label = qobject_cast<QLabel *>(component))
+            shown = label->text();
+        else if (auto *button = qobject_cast<QAbstractButton *>(component))
+            shown = button->text();
+        else if (auto *group = qobject_cast<QGroupBox *>(component))
+            shown = group->title();
+        else if (auto *edit = qobject_cast<QLineEdit *>(component))
+            shown = edit->text();
+        else if (auto *panel = qobject_cast<Panel *>(component))
+            shown = panel->caption();
+        QCOMPARE(shown, caption);
+    }
+
+    // The member of that name is the same component.
+    const QHash<QString, QWidget *> members{
+        {"lblpreview", w.frm.lblpreview},       {"Panel2", w.frm.Panel2},
+        {"pnlsave", w.frm.pnlsave},             {"pnlMain", w.frm.pnlMain},
+        {"cxGroupBox1", w.frm.cxGroupBox1},     {"Panel1", w.frm.Panel1},
+        {"cbbfont", w.frm.cbbfont},             {"chkbold", w.frm.chkbold},
+        {"chkstatic", w.frm.chkstatic},         {"chkul", w.frm.chkul},
+        {"chkso", w.frm.chkso},                 {"Panel3", w.frm.Panel3},
+        {"cxRadioGroup2", w.frm.cxRadioGroup2}, {"cxRadioGroup1", w.frm.cxRadioGroup1},
+        {"Panel5", w.frm.Panel5},               {"cxSpinEdit1", w.frm.cxSpinEdit1},
+        {"Panel4", w.frm.Panel4},               {"cxRadioGroup3", w.frm.cxRadioGroup3},
+        {"Panel6", w.frm.Panel6},               {"dxColorEdit1", w.frm.dxColorEdit1},
+        {"Panel7", w.frm.Panel7},               {"dxColorEdit2", w.frm.dxColorEdit2},
+        {"edtMain", w.frm.edtMain},             {"btnPreview", w.frm.btnPreview},
+        {"btnsave", w.frm.btnsave},
+    };
+    QCOMPARE(members.value(name), component);
+}
+
+void TestMainWindow::saveMenuAndDialog()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QCOMPARE(w.frm.btnsave->menu(), w.frm.pm1);
+    QCOMPARE(w.frm.pm1->actions(), (QList<QAction *>{w.frm.N1, w.frm.PNG1}));
+    QCOMPARE(w.frm.N1->text(), QStringLiteral("BMP格式"));
+    QCOMPARE(w.frm.N1->property("tag").toInt(), 0);
+    QCOMPARE(w.frm.PNG1->text(), QStringLiteral("PNG格式"));
+    QCOMPARE(w.frm.PNG1->property("tag").toInt(), 1);
+    QCOMPARE(w.frm.SaveDialog1->parent(), &w.frm);
+    QCOMPARE(w.frm.SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
+    QVERIFY(!w.frm.SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
+    QVERIFY(w.frm.lblpreview->isHidden());
+    QCOMPARE(w.frm.edtMain->maxLength(), 10);
+
+    // The three settings columns stand side by side and share the group's height.
+    QCOMPARE(w.frm.Panel3->x(), w.frm.Panel1->geometry().right() + 1);
+    QCOMPARE(w.frm.Panel4->x(), w.frm.Panel3->geometry().right() + 1);
+    QVERIFY(w.frm.Panel4->geometry().right() < w.frm.cxGroupBox1->width());
+    QCOMPARE(w.frm.Panel1->geometry().top(), w.frm.Panel4->geometry().top());
+    QCOMPARE(w.frm.Panel1->height(), w.frm.Panel3->height());
+}
+
+void TestMainWindow::settingsFollowTheControls_data()
+{
+    QTest::addColumn<Input>("input");
+    QTest::addColumn<StripSettings>("expected");
+
+    StripSettings defaults;
+    defaults.faceName = QStringLiteral("Zulu"); // the last face, picked on first show
+    QTest::newRow("untouched controls give the defaults") << Input([](TMainFrm &) {}) << defaults;
+
+    StripSettings typed = defaults;
+    typed.text = QStringLiteral("  我们123456");
+    QTest::newRow("typed phrase is raw and cut at 10 code units") << Input([](TMainFrm &f) {
+        f.edtMain->setFocus();
+        f.edtMain->selectAll();
+        QTest::keyClick(f.edtMain, Qt::Key_Backspace);
+        QTest::keyClicks(f.edtMain, QStringLiteral("  "));
+        typeThroughInputMethod(f.edtMain, QStringLiteral("我们"));
+        QTest::keyClicks(f.edtMain, QStringLiteral("123456789"));
+    }) << typed;
+
+    StripSettings styled = defaults;
+    styled.bold = styled.italic = styled.underline = styled.strikeOut = true;
+    QTest::newRow("four style boxes ticked") << Input([](TMainFrm &f) {
+        for (QAbstractButton *box : {f.chkbold, f.chkstatic, f.chkul, f.chkso})
+            click(box);
+    }) << styled;
+
+    StripSettings aligned = defaults;
+    aligned.horzAlign = HorzAlign::Right;
+    aligned.vertAlign = VertAlign::Middle;
+    aligned.colourMode = ColourMode::Default;
+    QTest::newRow("radio items give their values") << Input([](TMainFrm &f) {
+        click(f.cxRadioGroup2->buttons().at(2));
+        click(f.cxRadioGroup1->buttons().at(1));
+        click(f.cxRadioGroup3->buttons().at(2));
+    }) << aligned;
+
+    StripSettings spaced = defaults;
+    spaced.spacing = 17;
+    QTest::newRow("typed spacing") << Input([](TMainFrm &f) {
+        f.cxSpinEdit1->setFocus();
+        QTest::keyClick(f.cxSpinEdit1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(f.cxSpinEdit1, QStringLiteral("17"));
+    }) << spaced;
+
+    QTest::newRow("emptied spacing is 0") << Input([](TMainFrm &f) {
+        f.cxSpinEdit1->setValue(9);
+        f.cxSpinEdit1->setFocus();
+        QTest::keyClick(f.cxSpinEdit1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(f.cxSpinEdit1, Qt::Key_Backspace);
+    }) << defaults;
+
+    StripSettings coloured = defaults;
+    coloured.colourMode = ColourMode::Gradient;
+    coloured.startColour = colourValue(0, 128, 0);
+    QTest::newRow("gradient with a chosen start colour") << Input([](TMainFrm &f) {
+        click(f.cxRadioGroup3->buttons().at(1));
+        f.dxColorEdit1->setColour(colourValue(0, 128, 0));
+        f.dxColorEdit2->setColour(colourValue(9, 9, 9));
+        f.dxColorEdit2->clear();
+    }) << coloured;
+
+    StripSettings noFace = defaults;
+    noFace.faceName.clear();
+    QTest::newRow("no face selected is an empty name")
+        << Input([](TMainFrm &f) { f.cbbfont->setCurrentIndex(-1); }) << noFace;
+}
+
+void TestMainWindow::settingsFollowTheControls()
+{
+    QFETCH(Input, input);
+    QFETCH(StripSettings, expected);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    input(w.frm);
+    const StripSettings s = w.frm.readStripSettings();
+    QCOMPARE(s.text, expected.text);
+    QCOMPARE(s.faceName, expected.faceName);
+    QCOMPARE(s.bold, expected.bold);
+    QCOMPARE(s.italic, expected.italic);
+    QCOMPARE(s.underline, expected.underline);
+    QCOMPARE(s.strikeOut, expected.strikeOut);
+    QCOMPARE(int(s.horzAlign), int(expected.horzAlign));
+    QCOMPARE(int(s.vertAlign), int(expected.vertAlign));
+    QCOMPARE(s.spacing, expected.spacing);
+    QCOMPARE(int(s.colourMode), int(expected.colourMode));
+    QCOMPARE(s.startColour, expected.startColour);
+    QCOMPARE(s.endColour, expected.endColour);
+}
+
+void TestMainWindow::formShowPicksLastFaceOnlyWhenListIsIn_data()
+{
+    QTest::addColumn<bool>("listBeforeShow");
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QString>("face");
+    QTest::newRow("list already in: last face in collation order")
+        << true << kInstalled << QStringLiteral("Zulu");
+    QTest::newRow("list late: the named face when installed")
+        << false << (kInstalled + QStringList{"微软雅黑"}) << QStringLiteral("微软雅黑");
+    QTest::newRow("list late: nothing when the named face is missing")
+        << false << QStringList{"Arial", "Beta"} << QString();
+}
+
+void TestMainWindow::formShowPicksLastFaceOnlyWhenListIsIn()
+{
+    QFETCH(bool, listBeforeShow);
+    QFETCH(QStringList, installed);
+    QFETCH(QString, face);
+
+    auto gate = std::make_shared<QSemaphore>(listBeforeShow ? 1 : 0);
+    const FontEnumerator slow = [gate, names = installed] {
+        gate->acquire();
+        return instant(names)();
+    };
+    ShownWindow w(slow, listBeforeShow);
+    QVERIFY(w.ready);
+    QCOMPARE(w.frm.cbbfont->isFilled(), listBeforeShow);
+    if (!listBeforeShow) {
+        QCOMPARE(w.frm.readStripSettings().faceName, QStringLiteral("微软雅黑"));
+        QSignalSpy arrived(w.frm.cbbfont, &FontNameList::listArrived);
+        gate->release();
+        QVERIFY(arrived.wait());
+    }
+    QCOMPARE(w.frm.readStripSettings().faceName, face);
+}
+
+void TestMainWindow::noStripBeforeFirstPreview()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QVERIFY(w.frm.pnlMain->findChildren<QWidget *>().isEmpty());
+    QCOMPARE(w.frm.pnlMain->geometry(), QRect(50, 40, 945, 239));
+}
+
+void TestMainWindow::previewCentresStripInPreviewRegion_data()
+{
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::newRow("default phrase grows 30 to 110")
+        << QStringLiteral("友谊的小船说翻就翻") << QList<int>{30, 40, 50, 60, 70, 80, 90, 100, 110};
+    QTest::newRow("spaces around one character") << QStringLiteral("  我 ") << QList<int>{110};
+    QTest::newRow("all spaces show nothing") << QStringLiteral("     ") << QList<int>{};
+}
+
+void TestMainWindow::previewCentresStripInPreviewRegion()
+{
+    QFETCH(QString, phrase);
+    QFETCH(QList<int>, sizes);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.edtMain->setText(phrase);
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+
+    StripContainer *container = strip(w.frm);
+    QVERIFY(container);
+    QList<int> shown;
+    for (const StripCell *cell : container->cells())
+        shown.append(cell->cell().pointSize);
+    QCOMPARE(shown, sizes);
+
+    const QRect area = w.frm.pnlMain->geometry();
+    QCOMPARE(container->geometry(), QRect(QPoint(0, 0), area.size()));
+    QCOMPARE(area.x(), (1045 - area.width()) / 2);
+    QCOMPARE(area.y(), (319 - area.height()) / 2);
+    QVERIFY(area.height() > 110);
+    if (sizes.isEmpty())
+        QCOMPARE(area.width(), 0);
+    else
+        QCOMPARE(area.width(), container->cells().last()->geometry().right() + 1);
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestMainWindow::repeatedPreviewKeepsGeometryButDrawsNewRandomColours()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    const QRect first = w.frm.pnlMain->geometry();
+    const auto firstColours = colours(strip(w.frm));
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    QCOMPARE(w.frm.pnlMain->geometry(), first);
+    const auto secondColours = colours(strip(w.frm));
+    QCOMPARE(secondColours.size(), 9);
+    for (const auto &colour : secondColours)
+        QVERIFY(colour.has_value());
+    QVERIFY(firstColours != secondColours);
+}
+
+void TestMainWindow::resizingMovesNothingUntilNextPreview()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    const QRect before = w.frm.pnlMain->geometry();
+    w.frm.resize(1245, 606);
+    QTRY_COMPARE(w.frm.pnlsave->size(), QSize(1245, 419));
+    QCOMPARE(w.frm.Panel2->geometry(), QRect(0, 419, 1245, 187));
+    QCOMPARE(w.frm.pnlMain->geometry(), before);
+
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    const QRect after = w.frm.pnlMain->geometry();
+    QCOMPARE(after.size(), before.size());
+    QCOMPARE(after.x(), (1245 - after.width()) / 2);
+    QCOMPARE(after.y(), (419 - after.height()) / 2);
+}
+
+void TestMainWindow::thousandPreviewsLeaveOneStrip()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    QPointer<StripContainer> first = strip(w.frm);
+    QVERIFY(first);
+    for (int i = 0; i < 1000; ++i)
+        w.frm.btnPreview->click();
+    QVERIFY(first.isNull());
+    QCOMPARE(w.frm.pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 1);
+    QCOMPARE(w.frm.pnlMain->findChildren<QWidget *>().size(), 1 + 9);
+}
+
+void TestMainWindow::previewRegionIgnoresInputButKeepsExactColours_data()
+{
+    QTest::addColumn<int>("mode"); // index of the colour radio item
+    QTest::newRow("gradient of one colour") << 1;
+    QTest::newRow("default text colour") << 2;
+}
+
+void TestMainWindow::previewRegionIgnoresInputButKeepsExactColours()
+{
+    QFETCH(int, mode);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    const ColourValue chosen = colourValue(201, 37, 94);
+    click(w.frm.cxRadioGroup3->buttons().at(mode));
+    w.frm.dxColorEdit1->setColour(chosen);
+    w.frm.dxColorEdit2->setColour(chosen);
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    QVERIFY(strip(w.frm));
+
+    // Nothing in the preview region takes the mouse or the keyboard ...
+    for (const QPoint inRegion : {QPoint(5, 5), w.frm.pnlMain->geometry().center()}) {
+        QWidget *hit = w.frm.childAt(w.frm.pnlsave->mapTo(&w.frm, inRegion));
+        QVERIFY(!hit || !(hit == w.frm.pnlsave || w.frm.pnlsave->isAncestorOf(hit)));
+    }
+    for (QWidget *widget : w.frm.pnlsave->findChildren<QWidget *>())
+        QCOMPARE(widget->focusPolicy(), Qt::NoFocus);
+
+    // ... yet it is not disabled: the characters keep their exact colour.
+    QVERIFY(w.frm.pnlsave->isEnabled());
+    const QColor expected = mode == 1 ? toQColor(chosen) : w.frm.palette().color(QPalette::Active, QPalette::WindowText);
+    const QImage shown = w.frm.grab(w.frm.pnlsave->geometry()).toImage();
+    int exact = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            exact += shown.pixelColor(x, y).rgb() == expected.rgb();
+    QVERIFY2(exact > 500, qPrintable(QString::number(exact)));
+}
+
+void TestMainWindow::failedPreviewIsReportedAndKeepsOldStrip()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    QPointer<StripContainer> shown = strip(w.frm);
+    const QRect area = w.frm.pnlMain->geometry();
+
+    w.frm.setTextMeasurer(std::make_unique<FailingMeasurer>());
+    w.frm.edtMain->setText(QStringLiteral("新的"));
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+
+    QCOMPARE(w.reports, QStringList{QStringLiteral("无法测量文字.")});
+    QVERIFY(shown);
+    QCOMPARE(strip(w.frm), shown.data());
+    QCOMPARE(w.frm.pnlMain->geometry(), area);
+    QVERIFY(w.frm.isVisible());
+}
+
+void TestMainWindow::saveButtonOpensMenuOnAnyClick_data()
+{
+    QTest::addColumn<QPoint>("at");
+    QTest::newRow("on the caption") << QPoint(30, 12);
+    QTest::newRow("on the arrow") << QPoint(92, 12);
+}
+
+void TestMainWindow::saveButtonOpensMenuOnAnyClick()
+{
+    QFETCH(QPoint, at);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QWidget *opened = nullptr;
+    QTimer::singleShot(0, this, [&] {
+        opened = QApplication::activePopupWidget();
+        if (opened)
+            opened->close();
+    });
+    QTest::mouseClick(w.frm.btnsave, Qt::LeftButton, {}, at);
+    QCOMPARE(opened, w.frm.pm1);
+    QVERIFY(w.reports.isEmpty());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"
