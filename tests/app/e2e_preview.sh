@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# End to end: starts the real program on a private X server, presses "预览"
+# with the mouse and checks that coloured characters appear in the preview
+# region of a screenshot of the whole screen.
+#
+# usage: e2e_preview.sh path/to/quillow
+set -euo pipefail
+
+program=$(readlink -f "$1")
+
+if [[ -z "${QUILLOW_E2E_INSIDE:-}" ]]; then
+    export QUILLOW_E2E_INSIDE=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$program"
+fi
+
+work=$(mktemp -d)
+app_pid=
+cleanup() {
+    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+unset QT_QPA_PLATFORM
+"$program" &
+app_pid=$!
+
+window=$(xdotool search --sync --onlyvisible --name '^Quillow$' | head -n 1)
+eval "$(xdotool getwindowgeometry --shell "$window")"
+if ((WIDTH != 1045 || HEIGHT != 506)); then
+    echo "window is ${WIDTH}x${HEIGHT}, expected 1045x506" >&2
+    exit 1
+fi
+
+# Pixels in the preview region (the top 1045 x 319 of the client area) that
+# are not white.
+coloured_pixels() {
+    import -window root "$work/screen.png"
+    convert "$work/screen.png" -crop "1045x319+${X}+${Y}" +repage \
+        -fill black +opaque white -format '%[fx:round((1-mean)*w*h)]' info:
+}
+
+# Polls until the picture has what we wait for: the program paints in its own
+# time, and a missing paint would show as the poll running out.
+wait_for_pixels() {
+    local want=$1 count
+    for ((attempt = 0; attempt < 300; ++attempt)); do
+        count=$(coloured_pixels)
+        if eval "(( count $want ))"; then
+            echo "$count"
+            return 0
+        fi
+        kill -0 "$app_pid" 2>/dev/null || { echo "the program exited" >&2; return 1; }
+        sleep 0.2
+    done
+    echo "preview region never had $want coloured pixels (last count $count)" >&2
+    return 1
+}
+
+# Before any preview the region is blank white.
+wait_for_pixels "== 0" >/dev/null
+
+# "预览" sits at 614, 66 (67 x 25) in the settings panel, which starts 319
+# pixels down the client area.
+xdotool mousemove --sync $((X + 614 + 33)) $((Y + 319 + 66 + 12)) click 1
+
+count=$(wait_for_pixels "> 2000")
+echo "preview painted $count coloured pixels"
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
