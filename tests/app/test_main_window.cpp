@@ -21,6 +21,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -143,6 +144,13 @@ private slots:
     void failedPreviewIsReportedAndKeepsOldStrip();
     void saveButtonOpensMenuOnAnyClick_data();
     void saveButtonOpensMenuOnAnyClick();
+
+#if QUILLOW_HAVE_EXPORT
+    void saveProposesRawPhraseAndWritesChosenFile_data();
+    void saveProposesRawPhraseAndWritesChosenFile();
+    void cancelledSaveWritesNothing();
+    void unsavablePictureIsReportedBeforeAnyDialog();
+#endif
 };
 
 void TestMainWindow::windowIsTheDesignedOne()
@@ -591,6 +599,115 @@ void TestMainWindow::saveButtonOpensMenuOnAnyClick()
     QCOMPARE(opened, w.frm.pm1);
     QVERIFY(w.reports.isEmpty());
 }
+
+#if QUILLOW_HAVE_EXPORT
+
+namespace {
+
+// What the save dialog showed when it came up, and what the test did with it.
+struct DialogVisit {
+    bool shown = false;
+    QString suffix;
+    QStringList filters;
+    QString proposedName;
+};
+
+// Answers SaveDialog1 once it is up: with `fileName` in `folder`, or cancels
+// when `fileName` is empty. Tied to the dialog, so it dies with the window.
+void answerSaveDialog(QFileDialog *dialog, DialogVisit &visit, const QString &folder,
+                      const QString &fileName)
+{
+    QTimer::singleShot(0, dialog, [=, &visit] {
+        visit.shown = dialog->isVisible();
+        visit.suffix = dialog->defaultSuffix();
+        visit.filters = dialog->nameFilters();
+        const QStringList selected = dialog->selectedFiles();
+        visit.proposedName = selected.isEmpty() ? QString() : QFileInfo(selected.first()).fileName();
+        if (fileName.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setDirectory(folder);
+        dialog->selectFile(fileName);
+        dialog->accept();
+    });
+}
+
+} // namespace
+
+void TestMainWindow::saveProposesRawPhraseAndWritesChosenFile_data()
+{
+    QTest::addColumn<int>("entry"); // 0 N1, 1 PNG1
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QByteArray>("signature");
+    QTest::newRow("BMP entry") << 0 << "bmp" << QByteArray("BM");
+    QTest::newRow("PNG entry") << 1 << "png" << QByteArray("\x89PNG\r\n\x1a\n");
+}
+
+void TestMainWindow::saveProposesRawPhraseAndWritesChosenFile()
+{
+    QFETCH(int, entry);
+    QFETCH(QString, suffix);
+    QFETCH(QByteArray, signature);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    w.frm.edtMain->setText(QStringLiteral(" 我们 "));
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    const QSize shown = w.frm.pnlMain->size();
+
+    DialogVisit visit;
+    answerSaveDialog(w.frm.SaveDialog1, visit, folder.path(), QStringLiteral("typed"));
+    (entry == 0 ? w.frm.N1 : w.frm.PNG1)->trigger();
+
+    QVERIFY(visit.shown);
+    QCOMPARE(visit.suffix, suffix);
+    QCOMPARE(visit.proposedName, QStringLiteral(" 我们 .") + suffix);
+    QCOMPARE(visit.filters.size(), 1);
+    QVERIFY(w.reports.isEmpty());
+
+    // The default suffix completes the typed name.
+    QFile written(folder.filePath(QStringLiteral("typed.") + suffix));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.read(signature.size()) == signature);
+    written.close();
+    QCOMPARE(QImage(written.fileName()).size(), shown);
+}
+
+void TestMainWindow::cancelledSaveWritesNothing()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    w.frm.SaveDialog1->setDirectory(folder.path());
+    DialogVisit visit;
+    answerSaveDialog(w.frm.SaveDialog1, visit, folder.path(), QString());
+    w.frm.PNG1->trigger();
+    QVERIFY(visit.shown);
+    QVERIFY(QDir(folder.path()).isEmpty());
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestMainWindow::unsavablePictureIsReportedBeforeAnyDialog()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.edtMain->setText(QStringLiteral("   "));
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    DialogVisit visit;
+    QTimer::singleShot(0, w.frm.SaveDialog1, [&] {
+        visit.shown = w.frm.SaveDialog1->isVisible();
+        w.frm.SaveDialog1->reject();
+    });
+    w.frm.N1->trigger();
+    QCOMPARE(w.reports.size(), 1);
+    QVERIFY(!w.reports.first().isEmpty());
+    QVERIFY(!visit.shown);
+}
+
+#endif
 
 QTEST_MAIN(TestMainWindow)
 #include "test_main_window.moc"
