@@ -590,7 +590,7 @@ void TestMainWindow::saveButtonOpensMenuOnAnyClick()
     ShownWindow w;
     QVERIFY(w.ready);
     QWidget *opened = nullptr;
-    QTimer::singleShot(0, this, [&] {
+    QTimer::singleShot(0, w.frm.pm1, [&] {
         opened = QApplication::activePopupWidget();
         if (opened)
             opened->close();
@@ -628,8 +628,12 @@ void answerSaveDialog(QFileDialog *dialog, DialogVisit &visit, const QString &fo
             return;
         }
         dialog->setDirectory(folder);
-        dialog->selectFile(fileName);
-        dialog->accept();
+        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(nameEdit);
+        nameEdit->setFocus();
+        nameEdit->selectAll();
+        QTest::keyClicks(nameEdit, fileName);
+        QTest::keyClick(nameEdit, Qt::Key_Return);
     });
 }
 
