@@ -24,10 +24,27 @@ void refuseIrregularTarget(const QString &path)
 
 void writeExactly(QIODevice &device, const void *data, qint64 size)
 {
-    if (device.write(static_cast<const char *>(data), size) == size)
+    // A file device may take part of a block and report no error (the file
+    // size limit is reached mid-write); only the next attempt fails. Going
+    // on until everything is taken or a write fails makes sure a short
+    // write is never mistaken for a complete one.
+    const char *at = static_cast<const char *>(data);
+    while (size > 0) {
+        const qint64 written = device.write(at, size);
+        if (written <= 0)
+            break;
+        at += written;
+        size -= written;
+    }
+    if (size == 0)
         return;
-    if (const auto *file = qobject_cast<const QFileDevice *>(&device))
-        throw writeFailedError(file->fileName(), device.errorString());
+
+    if (auto *file = qobject_cast<QFileDevice *>(&device)) {
+        // The failing write() can leave the generic "Unknown error"; a flush
+        // attempt records the operating system's reason.
+        file->flush();
+        throw writeFailedError(file->fileName(), file->errorString());
+    }
     throw writeFailedError(QString(), device.errorString());
 }
 
