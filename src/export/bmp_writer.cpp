@@ -4,6 +4,7 @@
 #include "export/file_output.h"
 
 #include <QIODevice>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -102,12 +103,9 @@ void writeBmp(const Raster &picture, QIODevice &device)
         std::uint8_t *out = block.data() + rowsInBlock * geometry.stride;
         const QRgb *in = picture.pixels.data() + std::size_t(y) * width;
         if (geometry.bytesPerPixel == 4) {
-            for (std::size_t x = 0; x < width; ++x, out += 4) {
-                out[0] = std::uint8_t(qBlue(in[x]));
-                out[1] = std::uint8_t(qGreen(in[x]));
-                out[2] = std::uint8_t(qRed(in[x]));
-                out[3] = 0;
-            }
+            // 0x00RRGGBB stored little-endian is exactly blue, green, red, 0.
+            for (std::size_t x = 0; x < width; ++x, out += 4)
+                qToLittleEndian<quint32>(in[x] & 0x00FFFFFF, out);
         } else {
             for (std::size_t x = 0; x < width; ++x, out += 3) {
                 out[0] = std::uint8_t(qBlue(in[x]));

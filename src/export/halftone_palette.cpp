@@ -1,6 +1,8 @@
 #include "export/halftone_palette.h"
 
+#include <algorithm>
 #include <cassert>
+#include <limits>
 
 namespace {
 
@@ -27,6 +29,28 @@ constexpr std::array<QRgb, HalftonePalette::kSize> buildPalette()
 }
 
 constexpr std::array<QRgb, HalftonePalette::kSize> kPalette = buildPalette();
+
+// The palette by channel, so that the nearest-colour search reads three
+// plain integer arrays.
+struct Channels {
+    std::array<std::int32_t, HalftonePalette::kSize> red{}, green{}, blue{};
+};
+
+constexpr Channels splitChannels()
+{
+    Channels channels;
+    for (std::size_t i = 0; i < HalftonePalette::kSize; ++i) {
+        channels.red[i] = qRed(kPalette[i]);
+        channels.green[i] = qGreen(kPalette[i]);
+        channels.blue[i] = qBlue(kPalette[i]);
+    }
+    return channels;
+}
+
+constexpr Channels kChannels = splitChannels();
+
+// 3 * 255^2 shifted left by 8 stays below 2^31.
+static_assert((3 * 255 * 255) << 8 < std::numeric_limits<std::int32_t>::max());
 
 constexpr int firstWhite()
 {
@@ -113,21 +137,18 @@ std::uint8_t HalftonePalette::nearestIndex(QRgb rgb)
     const int red = qRed(rgb);
     const int green = qGreen(rgb);
     const int blue = qBlue(rgb);
-    int best = 0;
-    int bestDistance = 3 * 255 * 255 + 1;
+    // Each candidate is ranked by (distance << 8 | index): the smallest key
+    // is the nearest entry, and among equally near ones the lowest index.
+    // A plain minimum, unlike a compare-and-remember loop, vectorises.
+    std::int32_t best = std::numeric_limits<std::int32_t>::max();
     for (int i = 0; i < kSize; ++i) {
-        const QRgb entry = kPalette[std::size_t(i)];
-        const int dr = qRed(entry) - red;
-        const int dg = qGreen(entry) - green;
-        const int db = qBlue(entry) - blue;
-        const int distance = dr * dr + dg * dg + db * db;
-        // Strictly less: among equally near entries the first one wins.
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-        }
+        const int dr = kChannels.red[std::size_t(i)] - red;
+        const int dg = kChannels.green[std::size_t(i)] - green;
+        const int db = kChannels.blue[std::size_t(i)] - blue;
+        const std::int32_t key = (dr * dr + dg * dg + db * db) << 8 | i;
+        best = std::min(best, key);
     }
-    return std::uint8_t(best);
+    return std::uint8_t(best & 0xFF);
 }
 
 IndexedPicture reduce(const Raster &picture)
