@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -17,9 +18,18 @@ class RememberingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run> &runs) override
     {
+        // With repetitions the median stands for the benchmark: the machine
+        // is shared, and one slow repetition should not move a ratio.
         for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                m_seconds[run.benchmark_name()] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            if (run.error_occurred)
+                continue;
+            const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            if (run.run_type == Run::RT_Iteration && !m_medians.count(run.run_name.str()))
+                m_seconds[run.run_name.str()] = seconds;
+            else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                m_medians.insert(run.run_name.str());
+                m_seconds[run.run_name.str()] = seconds;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -41,6 +51,7 @@ public:
 
 private:
     std::map<std::string, double> m_seconds;
+    std::set<std::string> m_medians;
 };
 
 } // namespace
