@@ -13,8 +13,8 @@ QString shownPath(const QString &path)
 
 QuillowError cannotCreateFileError(const QString &path, const QString &systemText)
 {
-    // Worded exactly like the runtime library's own message that users of
-    // the program already know.
+    // Kept in English and in this exact form: it is the long-standing text
+    // of this failure, and people search for it.
     return QuillowError(QStringLiteral("Cannot create file \"%1\". %2").arg(shownPath(path), systemText));
 }
 
