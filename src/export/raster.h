@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QRgb>
 
 #include <cstdint>
 #include <vector>

@@ -165,4 +165,4 @@ void TestColouring::lcgDrawsTwentyFourBits()
 }
 
 QTEST_GUILESS_MAIN(TestColouring)
-#include "test_colouring.moc"
+#include "tst_colouring.moc"

@@ -108,4 +108,4 @@ void TestStripSettings::colourValueLayout()
 }
 
 QTEST_GUILESS_MAIN(TestStripSettings)
-#include "test_strip_settings.moc"
+#include "tst_strip_settings.moc"

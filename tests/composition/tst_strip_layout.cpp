@@ -195,4 +195,4 @@ void TestStripLayout::realFontWidthsIgnoreStyleAndCharacter()
 }
 
 QTEST_MAIN(TestStripLayout)
-#include "test_strip_layout.moc"
+#include "tst_strip_layout.moc"

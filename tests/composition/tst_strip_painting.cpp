@@ -245,4 +245,4 @@ void TestStripPainting::oddInputPaintsWithoutCrashing()
 }
 
 QTEST_MAIN(TestStripPainting)
-#include "test_strip_painting.moc"
+#include "tst_strip_painting.moc"

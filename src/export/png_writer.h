@@ -1,0 +1,30 @@
+#pragma once
+
+#include "export/halftone_palette.h"
+
+#include <cstdint>
+#include <vector>
+
+class QIODevice;
+class QString;
+
+// The image data of `picture` before compression: for each row, top row
+// first, the filter type 1 (Sub) and then each index minus the one to its
+// left, modulo 256 (the first index unchanged). (width + 1) * height bytes.
+std::vector<std::uint8_t> subFilteredScanlines(const IndexedPicture &picture);
+
+// Writes `picture` to `device` as an indexed PNG (ISO/IEC 15948): IHDR (bit
+// depth 8, colour type 3), PLTE with the 256 HalftonePalette entries, tRNS
+// making the white entry fully transparent and every entry before it opaque,
+// the Sub-filtered rows deflated at level 9 as one zlib stream cut into IDAT
+// chunks of exactly 65535 bytes with a shorter last one, and IEND.
+//
+// Throws QuillowError before the first byte for a picture with zero width or
+// height or one too large for PNG; throws QuillowError if zlib fails or the
+// device does not take every byte.
+void writePng(const IndexedPicture &picture, QIODevice &device);
+
+// Creates or replaces the file at `path` with the PNG of `picture`; see
+// writeFileReplacing() for the failure guarantees. The picture is checked
+// before the file is touched.
+void writePngFile(const IndexedPicture &picture, const QString &path);

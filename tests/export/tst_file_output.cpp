@@ -1,0 +1,266 @@
+#include "export/bmp_writer.h"
+#include "export/png_writer.h"
+
+#include "composition/quillow_error.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+Raster noiseRaster(int width, int height)
+{
+    QRandomGenerator random(99);
+    Raster picture;
+    picture.width = width;
+    picture.height = height;
+    for (int i = 0; i < width * height; ++i)
+        picture.pixels.push_back(random.generate() | 0xFF000000);
+    return picture;
+}
+
+// Writes `picture` in `format` ("bmp" or "png") to `path`; returns the error
+// message, or an empty string on success.
+QString save(const QString &format, const Raster &picture, const QString &path)
+{
+    try {
+        if (format == QLatin1String("bmp"))
+            writeBmpFile(picture, path);
+        else
+            writePngFile(reduce(picture), path);
+    } catch (const QuillowError &error) {
+        return error.message();
+    }
+    return {};
+}
+
+QByteArray encoded(const QString &format, const Raster &picture)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (format == QLatin1String("bmp"))
+        writeBmp(picture, buffer);
+    else
+        writePng(reduce(picture), buffer);
+    return buffer.data();
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QString writeFailedMessage(const QString &path, const QString &systemText)
+{
+    return QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。").arg(path, systemText);
+}
+
+// Saves in a child process whose file size limit is `limitBytes`, so that
+// writing fails the way it does on a full disk (EFBIG instead of ENOSPC)
+// without privileges, and the limit dies with the child.
+QString saveUnderFileSizeLimit(const QString &format, const Raster &picture, const QString &path, rlim_t limitBytes)
+{
+    int channel[2];
+    if (pipe(channel) != 0)
+        return QStringLiteral("<pipe failed>");
+    const pid_t child = fork();
+    if (child < 0)
+        return QStringLiteral("<fork failed>");
+    if (child == 0) {
+        close(channel[0]);
+        const rlimit limit{limitBytes, limitBytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        // Without this the kernel kills the process instead of failing write().
+        signal(SIGXFSZ, SIG_IGN);
+        const QByteArray message = save(format, picture, path).toUtf8();
+        const ssize_t sent = write(channel[1], message.constData(), std::size_t(message.size()));
+        _exit(sent == message.size() ? 0 : 1);
+    }
+    close(channel[1]);
+    QByteArray message;
+    char block[512];
+    ssize_t got;
+    while ((got = read(channel[0], block, sizeof block)) > 0)
+        message.append(block, got);
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return QStringLiteral("<child failed>");
+    return QString::fromUtf8(message);
+}
+
+} // namespace
+
+class TestFileOutput : public QObject {
+    Q_OBJECT
+
+private slots:
+    void replacesExistingFile_data();
+    void replacesExistingFile();
+    void cannotCreate_data();
+    void cannotCreate();
+    void refusesIrregularTarget_data();
+    void refusesIrregularTarget();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+    void emptyPictureWritesNothing_data();
+    void emptyPictureWritesNothing();
+};
+
+void TestFileOutput::replacesExistingFile_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("bmp") << QStringLiteral("bmp");
+    QTest::newRow("png") << QStringLiteral("png");
+}
+
+void TestFileOutput::replacesExistingFile()
+{
+    QFETCH(QString, format);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("大声.") + format);
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(200000, 'x'));
+    old.close();
+
+    const Raster picture = noiseRaster(20, 10);
+    QCOMPARE(save(format, picture, path), QString());
+    QCOMPARE(contents(path), encoded(format, picture));
+    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+}
+
+void TestFileOutput::cannotCreate_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("relativePath");
+    QTest::addColumn<int>("systemError");
+    QTest::newRow("missing folder, bmp") << QStringLiteral("bmp") << QStringLiteral("nowhere/x.bmp") << ENOENT;
+    QTest::newRow("missing folder, png") << QStringLiteral("png") << QStringLiteral("nowhere/x.png") << ENOENT;
+    QTest::newRow("path through a file, bmp") << QStringLiteral("bmp") << QStringLiteral("some-file/x.bmp")
+                                              << ENOTDIR;
+    QTest::newRow("path through a file, png") << QStringLiteral("png") << QStringLiteral("some-file/x.png")
+                                              << ENOTDIR;
+}
+
+void TestFileOutput::cannotCreate()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, relativePath);
+    QFETCH(int, systemError);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QFile someFile(folder.filePath(QStringLiteral("some-file")));
+    QVERIFY(someFile.open(QIODevice::WriteOnly));
+    someFile.close();
+
+    const QString path = folder.filePath(relativePath);
+    QCOMPARE(save(format, noiseRaster(4, 4), path),
+             QStringLiteral("Cannot create file \"%1\". %2").arg(path, qt_error_string(systemError)));
+    QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("some-file")});
+    QCOMPARE(QFileInfo(someFile).size(), 0);
+}
+
+void TestFileOutput::refusesIrregularTarget_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("folder, bmp") << QStringLiteral("bmp") << false;
+    QTest::newRow("folder, png") << QStringLiteral("png") << false;
+    QTest::newRow("named pipe, bmp") << QStringLiteral("bmp") << true;
+    QTest::newRow("named pipe, png") << QStringLiteral("png") << true;
+}
+
+// A rename over a folder fails anyway, but over a pipe or a device node it
+// would succeed and destroy the node. The test uses a pipe of its own: it
+// never points at a real device.
+void TestFileOutput::refusesIrregularTarget()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, fifo);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("target.") + format);
+    if (fifo)
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(QDir(folder.path()).mkdir(QFileInfo(path).fileName()));
+
+    QCOMPARE(save(format, noiseRaster(4, 4), path),
+             QStringLiteral("无法保存到 \"%1\"：它不是普通文件（可能是文件夹或设备），未做任何改动。").arg(path));
+
+    struct stat status {};
+    QCOMPARE(lstat(QFile::encodeName(path).constData(), &status), 0);
+    QVERIFY(fifo ? S_ISFIFO(status.st_mode) : S_ISDIR(status.st_mode));
+    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+}
+
+void TestFileOutput::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("bmp") << QStringLiteral("bmp");
+    QTest::newRow("png") << QStringLiteral("png");
+}
+
+void TestFileOutput::failedWriteKeepsOldFile()
+{
+    QFETCH(QString, format);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("old.") + format);
+    const QByteArray oldBytes = QByteArray("the picture saved last time ").repeated(100);
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(oldBytes);
+    old.close();
+
+    // Noise of 300 x 300 is about 270 KB as BMP and 90 KB as PNG, beyond the
+    // 64 KB limit in either format.
+    const QString message = saveUnderFileSizeLimit(format, noiseRaster(300, 300), path, 64 * 1024);
+
+    QCOMPARE(message, writeFailedMessage(path, qt_error_string(EFBIG)));
+    QCOMPARE(contents(path), oldBytes);
+    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+}
+
+void TestFileOutput::emptyPictureWritesNothing_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("bmp") << QStringLiteral("bmp");
+    QTest::newRow("png") << QStringLiteral("png");
+}
+
+void TestFileOutput::emptyPictureWritesNothing()
+{
+    QFETCH(QString, format);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    Raster empty;
+    empty.height = 147;
+    QCOMPARE(save(format, empty, folder.filePath(QStringLiteral("x.") + format)),
+             QStringLiteral("图片为空（宽度或高度为 0），无法保存。"));
+    QCOMPARE(entries(folder.path()), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestFileOutput)
+#include "tst_file_output.moc"

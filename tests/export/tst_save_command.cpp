@@ -1,0 +1,200 @@
+#include "export/capture.h"
+#include "export/save_command.h"
+
+#include "composition/quillow_error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtTest>
+
+namespace {
+
+Raster whitePicture(int width, int height)
+{
+    Raster picture;
+    picture.width = width;
+    picture.height = height;
+    picture.pixels.assign(std::size_t(std::max(0, width) * std::max(0, height)), qRgb(255, 255, 255));
+    return picture;
+}
+
+QWidget *filledWidget(QWidget *parent, QColor colour, QRect geometry)
+{
+    auto *widget = new QWidget(parent);
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+} // namespace
+
+class TestSaveCommand : public QObject {
+    Q_OBJECT
+
+private slots:
+    void formatForTag_data();
+    void formatForTag();
+    void dialogSetup_data();
+    void dialogSetup();
+    void refusesEmptyPicture_data();
+    void refusesEmptyPicture();
+    void writesChosenFormat_data();
+    void writesChosenFormat();
+    void captureKeepsWholeWidget();
+    void captureOfNoWidgetIsEmpty();
+};
+
+void TestSaveCommand::formatForTag_data()
+{
+    QTest::addColumn<int>("tag");
+    QTest::addColumn<PictureFormat>("format");
+    QTest::newRow("tag 0 is BMP") << 0 << PictureFormat::Bmp;
+    QTest::newRow("tag 1 is PNG") << 1 << PictureFormat::Png;
+    QTest::newRow("tag 2 is PNG") << 2 << PictureFormat::Png;
+    QTest::newRow("tag -1 is PNG") << -1 << PictureFormat::Png;
+}
+
+void TestSaveCommand::formatForTag()
+{
+    QFETCH(int, tag);
+    QFETCH(PictureFormat, format);
+    QCOMPARE(::formatForTag(tag), format);
+}
+
+void TestSaveCommand::dialogSetup_data()
+{
+    QTest::addColumn<int>("tag");
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("tag 0, BMP") << 0 << QStringLiteral("我们一起喊") << QStringLiteral("bmp")
+                                << QStringLiteral("Bitmaps (*.bmp)") << QStringLiteral("我们一起喊.bmp");
+    QTest::newRow("tag 1, PNG") << 1 << QStringLiteral("我们一起喊") << QStringLiteral("png")
+                                << QStringLiteral("Png (*.png)") << QStringLiteral("我们一起喊.png");
+    QTest::newRow("tag 2, PNG, spaces kept") << 2 << QStringLiteral("  大声 ") << QStringLiteral("png")
+                                             << QStringLiteral("Png (*.png)") << QStringLiteral("  大声 .png");
+    QTest::newRow("tag 0, spaces kept") << 0 << QStringLiteral(" 喊 ") << QStringLiteral("bmp")
+                                        << QStringLiteral("Bitmaps (*.bmp)") << QStringLiteral(" 喊 .bmp");
+    QTest::newRow("slash passed through") << 1 << QStringLiteral("a/b") << QStringLiteral("png")
+                                          << QStringLiteral("Png (*.png)") << QStringLiteral("a/b.png");
+}
+
+void TestSaveCommand::dialogSetup()
+{
+    QFETCH(int, tag);
+    QFETCH(QString, phrase);
+    QFETCH(QString, suffix);
+    QFETCH(QString, filter);
+    QFETCH(QString, fileName);
+    const SaveCommand command(whitePicture(3, 2), ::formatForTag(tag));
+    const SaveDialogSetup setup = command.dialogSetup(phrase);
+    QCOMPARE(setup.defaultSuffix, suffix);
+    QCOMPARE(setup.nameFilter, filter);
+    QCOMPARE(setup.proposedFileName, fileName);
+}
+
+void TestSaveCommand::refusesEmptyPicture_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<PictureFormat>("format");
+    QTest::newRow("zero width, BMP") << 0 << 239 << PictureFormat::Bmp;
+    QTest::newRow("zero width, PNG") << 0 << 239 << PictureFormat::Png;
+    QTest::newRow("zero height, PNG") << 945 << 0 << PictureFormat::Png;
+}
+
+void TestSaveCommand::refusesEmptyPicture()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(PictureFormat, format);
+    try {
+        SaveCommand command(whitePicture(width, height), format);
+        QFAIL("an empty picture was accepted");
+    } catch (const QuillowError &error) {
+        QCOMPARE(error.message(), QStringLiteral("图片为空（宽度或高度为 0），无法保存。"));
+    }
+}
+
+void TestSaveCommand::writesChosenFormat_data()
+{
+    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::addColumn<bool>("transparent");
+    QTest::newRow("BMP keeps white opaque") << PictureFormat::Bmp << QByteArray("BM") << false;
+    QTest::newRow("PNG makes white transparent") << PictureFormat::Png << QByteArray("\x89PNG") << true;
+}
+
+// The blank output area before any preview: a white 945 x 239 picture.
+void TestSaveCommand::writesChosenFormat()
+{
+    QFETCH(PictureFormat, format);
+    QFETCH(QByteArray, magic);
+    QFETCH(bool, transparent);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("blank"));
+
+    const SaveCommand command(whitePicture(945, 239), format);
+    command.writeTo(path);
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().startsWith(magic));
+    const QImage image = QImage(path).convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(image.size(), QSize(945, 239));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (transparent)
+                QCOMPARE(qAlpha(image.pixel(x, y)), 0);
+            else
+                QCOMPARE(image.pixel(x, y), qRgb(255, 255, 255));
+        }
+    }
+}
+
+// The area is wider than the region that shows it and sticks out on the
+// left; its child sits wholly outside the visible part. The capture still
+// holds all of it, in device pixels.
+void TestSaveCommand::captureKeepsWholeWidget()
+{
+    const qreal scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+                            ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+                            : 1.0;
+    QWidget region;
+    region.resize(100, 50);
+    QWidget *area = filledWidget(&region, QColor(255, 0, 0), QRect(-50, 5, 300, 40));
+    filledWidget(area, QColor(0, 0, 255), QRect(250, 10, 20, 20));
+    region.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&region));
+
+    const Raster picture = CaptureOutputArea(area);
+    QCOMPARE(picture.width, qRound(300 * scale));
+    QCOMPARE(picture.height, qRound(40 * scale));
+    QCOMPARE(picture.depth, 32);
+    QCOMPARE(int(picture.pixels.size()), picture.width * picture.height);
+
+    const auto at = [&](int x, int y) { return picture.pixel(qRound(x * scale), qRound(y * scale)) & 0xFFFFFF; };
+    QCOMPARE(at(10, 20), QRgb(0xFF0000));  // clipped off on screen
+    QCOMPARE(at(150, 2), QRgb(0xFF0000));  // visible on screen
+    QCOMPARE(at(260, 20), QRgb(0x0000FF)); // the child, beyond the region
+    QCOMPARE(at(299, 39), QRgb(0xFF0000)); // bottom-right corner
+}
+
+void TestSaveCommand::captureOfNoWidgetIsEmpty()
+{
+    const Raster picture = CaptureOutputArea(nullptr);
+    QCOMPARE(picture.width, 0);
+    QCOMPARE(picture.height, 0);
+    QVERIFY(picture.pixels.empty());
+}
+
+QTEST_MAIN(TestSaveCommand)
+#include "tst_save_command.moc"
