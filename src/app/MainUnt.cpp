@@ -9,6 +9,8 @@
 #include "composition/strip_layout.h"
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
+#include "export/capture.h"
+#include "export/save_command.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -274,3 +276,23 @@ void TMainFrm::btnPreviewClick()
         strip->show();
     });
 }
+
+// The save command: the picture is taken before the dialog opens, so what is
+// saved is what the output area showed when the user chose the format.
+void TMainFrm::N1Click(QObject *sender)
+{
+    guarded([this, sender] {
+        const int tag = sender ? sender->property("tag").toInt() : 0;
+        SaveCommand command(CaptureOutputArea(pnlMain), formatForTag(tag));
+        const SaveDialogSetup setup = command.dialogSetup(edtMain->text());
+        SaveDialog1->setDefaultSuffix(setup.defaultSuffix);
+        SaveDialog1->setNameFilter(setup.nameFilter);
+        SaveDialog1->selectFile(setup.proposedFileName);
+        if (SaveDialog1->exec() != QDialog::Accepted)
+            return;
+        const QStringList chosen = SaveDialog1->selectedFiles();
+        if (!chosen.isEmpty())
+            command.writeTo(chosen.first());
+    });
+}
+

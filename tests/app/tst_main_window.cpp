@@ -145,12 +145,10 @@ private slots:
     void saveButtonOpensMenuOnAnyClick_data();
     void saveButtonOpensMenuOnAnyClick();
 
-#if QUILLOW_HAVE_EXPORT
     void saveProposesRawPhraseAndWritesChosenFile_data();
     void saveProposesRawPhraseAndWritesChosenFile();
     void cancelledSaveWritesNothing();
     void unsavablePictureIsReportedBeforeAnyDialog();
-#endif
 };
 
 void TestMainWindow::windowIsTheDesignedOne()
@@ -600,8 +598,6 @@ void TestMainWindow::saveButtonOpensMenuOnAnyClick()
     QVERIFY(w.reports.isEmpty());
 }
 
-#if QUILLOW_HAVE_EXPORT
-
 namespace {
 
 // What the save dialog showed when it came up, and what the test did with it.
@@ -711,7 +707,5 @@ void TestMainWindow::unsavablePictureIsReportedBeforeAnyDialog()
     QVERIFY(!visit.shown);
 }
 
-#endif
-
 QTEST_MAIN(TestMainWindow)
-#include "test_main_window.moc"
+#include "tst_main_window.moc"

@@ -431,4 +431,4 @@ void TestControls::spinEditReadsItsField()
 }
 
 QTEST_MAIN(TestControls)
-#include "test_controls.moc"
+#include "tst_controls.moc"
