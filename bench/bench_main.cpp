@@ -4,7 +4,7 @@
 
 #include "bench_ratios.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 
 #include <benchmark/benchmark.h>
 
@@ -58,10 +58,11 @@ private:
 
 int main(int argc, char **argv)
 {
-    // Fonts and painting need a GUI application, never a screen.
+    // Fonts, painting and the window benchmarks need a widget application,
+    // never a screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
