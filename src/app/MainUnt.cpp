@@ -156,6 +156,9 @@ void TMainFrm::buildCommands()
 
     pm1 = new QMenu(this);
     pm1->setObjectName(QStringLiteral("pm1"));
+    // A menu is a window of its own and would otherwise keep the
+    // application's smaller Latin font beside the window's Chinese one.
+    pm1->setFont(font());
     N1 = pm1->addAction(QStringLiteral("BMP格式"));
     N1->setObjectName(QStringLiteral("N1"));
     N1->setProperty("tag", 0);
