@@ -1,16 +1,12 @@
 #include "app/MainUnt.h"
-#include "app/app_icon.h"
-#include "app/chinese_ui.h"
+#include "app/startup.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillow"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("quillow"));
-    QApplication::setWindowIcon(appIcon());
-    installChineseUi(app);
+    prepareApplication(app);
 
     TMainFrm MainFrm;
     MainFrm.show();
