@@ -7,26 +7,10 @@
 set -euo pipefail
 
 program=$(readlink -f "$1")
+script=$(readlink -f "$0")
+# shellcheck source=e2e_common.sh
+source "$(dirname "$script")/e2e_common.sh"
 
-if [[ -z "${QUILLOW_E2E_INSIDE:-}" ]]; then
-    export QUILLOW_E2E_INSIDE=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$program"
-fi
-
-work=$(mktemp -d)
-app_pid=
-cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-unset QT_QPA_PLATFORM
-"$program" &
-app_pid=$!
-
-window=$(xdotool search --sync --onlyvisible --name '^Quillow$' | head -n 1)
-eval "$(xdotool getwindowgeometry --shell "$window")"
 if ((WIDTH != 1045 || HEIGHT != 506)); then
     echo "window is ${WIDTH}x${HEIGHT}, expected 1045x506" >&2
     exit 1
@@ -60,12 +44,8 @@ wait_for_pixels() {
 # Before any preview the region is blank white.
 wait_for_pixels "== 0" >/dev/null
 
-# "预览" sits at 614, 66 (67 x 25) in the settings panel, which starts 319
-# pixels down the client area.
-xdotool mousemove --sync $((X + 614 + 33)) $((Y + 319 + 66 + 12)) click 1
+click_preview
 
 count=$(wait_for_pixels "> 2000")
 echo "preview painted $count coloured pixels"
-kill "$app_pid"
-wait "$app_pid" 2>/dev/null || true
-app_pid=
+stop_program

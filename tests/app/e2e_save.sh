@@ -9,26 +9,10 @@
 set -euo pipefail
 
 program=$(readlink -f "$1")
+script=$(readlink -f "$0")
+# shellcheck source=e2e_common.sh
+source "$(dirname "$script")/e2e_common.sh"
 
-if [[ -z "${QUILLOW_E2E_INSIDE:-}" ]]; then
-    export QUILLOW_E2E_INSIDE=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$program"
-fi
-
-work=$(mktemp -d)
-app_pid=
-cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-unset QT_QPA_PLATFORM
-"$program" &
-app_pid=$!
-
-window=$(xdotool search --sync --onlyvisible --name '^Quillow$' | head -n 1)
-eval "$(xdotool getwindowgeometry --shell "$window")"
 
 # Waits for a file to appear and stop growing; the program writes it in its
 # own time, and a file that never comes shows as the poll running out.
@@ -77,13 +61,6 @@ wait_for_menu() {
     return 1
 }
 
-# Buttons sit in the settings panel, which starts 319 pixels down the client
-# area: "预览" at 614, 66 (67 x 25), "保存图片" at 720, 66 (101 x 25).
-click_preview() { xdotool mousemove $((X + 614 + 33)) $((Y + 319 + 66 + 12)) click 1; }
-# No --sync: the pointer may already rest on the button, and xdotool would
-# then wait for a motion that never comes.
-click_save() { xdotool mousemove $((X + 720 + 50)) $((Y + 319 + 66 + 12)) click 1; }
-
 # save ENTRY_DOWNS NAME: opens the format menu, picks the entry that many
 # Down presses away, and types NAME into the dialog's file name field.
 save() {
@@ -120,6 +97,4 @@ read -r bwidth bheight < <(identify -format '%w %h\n' "$work/strip.bmp")
 echo "BMP: ${bwidth}x${bheight}"
 ((bwidth == width && bheight == height)) || { echo "BMP and PNG sizes differ" >&2; exit 1; }
 
-kill "$app_pid"
-wait "$app_pid" 2>/dev/null || true
-app_pid=
+stop_program
