@@ -187,11 +187,11 @@ void TMainFrm::buildCommands()
 
 void TMainFrm::buildPreviewRegion()
 {
-    pnlsave->setGround(Qt::white);
+    paintWhiteGround(*pnlsave);
     makeInputTransparent(pnlsave);
 
     pnlMain = new Panel(QStringLiteral("pnlMain"), pnlsave);
-    pnlMain->setGround(Qt::white);
+    paintWhiteGround(*pnlMain);
     pnlMain->setGeometry(kOutputArea);
     makeInputTransparent(pnlMain);
 }
@@ -274,7 +274,6 @@ void TMainFrm::btnPreviewClick()
         qDeleteAll(previous);
 
         auto *strip = new StripContainer(layout, pnlMain);
-        makeInputTransparent(strip);
         pnlMain->setGeometry(layout.left, layout.top, layout.width, layout.height);
         strip->show();
     });

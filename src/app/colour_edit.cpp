@@ -123,16 +123,18 @@ void ColourEdit::setColour(ColourValue colour)
 {
     const ColourValue before = this->colour();
     m_colour = colour & 0xFFFFFFu;
-    setToolTip(toQColor(this->colour()).name(QColor::HexRgb).toUpper());
-    update();
-    if (this->colour() != before)
-        emit colourChanged(this->colour());
+    shownColourWas(before);
 }
 
 void ColourEdit::clear()
 {
     const ColourValue before = colour();
     m_colour.reset();
+    shownColourWas(before);
+}
+
+void ColourEdit::shownColourWas(ColourValue before)
+{
     setToolTip(toQColor(colour()).name(QColor::HexRgb).toUpper());
     update();
     if (colour() != before)

@@ -68,6 +68,8 @@ protected:
 
 private:
     void chooseMore();
+    // Refreshes the field and tells listeners when the shown colour moved.
+    void shownColourWas(ColourValue before);
 
     std::optional<ColourValue> m_colour;
     ColourValue m_default;

@@ -22,14 +22,6 @@ void Panel::setCaption(const QString &caption)
     update();
 }
 
-void Panel::setGround(const QColor &colour)
-{
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, colour);
-    setPalette(pal);
-    setAutoFillBackground(true);
-}
-
 void Panel::paintEvent(QPaintEvent *event)
 {
     QFrame::paintEvent(event);

@@ -21,9 +21,6 @@ public:
     void setCaption(const QString &caption);
     QString caption() const { return m_caption; }
 
-    // An opaque ground of this colour under everything the panel holds.
-    void setGround(const QColor &colour);
-
 protected:
     void paintEvent(QPaintEvent *event) override;
 

@@ -66,7 +66,9 @@ StripContainer::StripContainer(const StripLayout &layout, QWidget *parent) : QWi
     setObjectName(QStringLiteral("strip"));
     paintWhiteGround(*this);
     setGeometry(0, 0, layout.width, layout.height);
+    // A picture, never a control: clicks and focus go past it.
     setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
     // Cells are made in the walk order, last character first, as the random
     // colours were drawn; each takes its place from the layout.
     for (auto cell = layout.cells.rbegin(); cell != layout.cells.rend(); ++cell)

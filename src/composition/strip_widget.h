@@ -26,8 +26,8 @@ private:
 };
 
 // The strip: a white, borderless container at 0, 0 with the strip's size,
-// holding one StripCell per cell. The parent owns it; deleting it deletes the
-// cells.
+// holding one StripCell per cell. Neither takes mouse input or focus. The
+// parent owns it; deleting it deletes the cells.
 class StripContainer : public QWidget {
     Q_OBJECT
 public:
