@@ -18,7 +18,9 @@ configure: bootstrap
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program: a newcomer's first run should not wait for every test.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target quillow
 	$(BUILD)/src/app/quillow
 
 test: test-release test-asan

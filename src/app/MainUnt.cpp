@@ -285,8 +285,9 @@ void TMainFrm::N1Click(QObject *sender)
 {
     guarded([this, sender] {
         const int tag = sender ? sender->property("tag").toInt() : 0;
-        SaveCommand command(CaptureOutputArea(pnlMain), formatForTag(tag));
-        const SaveDialogSetup setup = command.dialogSetup(edtMain->text());
+        const PictureFormat format = formatForTag(tag);
+        SaveCommand command(CaptureOutputArea(pnlMain), format);
+        const SaveDialogSetup setup = dialogSetup(format, edtMain->text());
         SaveDialog1->setDefaultSuffix(setup.defaultSuffix);
         SaveDialog1->setNameFilter(setup.nameFilter);
         SaveDialog1->selectFile(setup.proposedFileName);

@@ -3,6 +3,7 @@
 #include "composition/font_request.h"
 
 #include <QHash>
+#include <QHashFunctions>
 #include <QSize>
 #include <QString>
 
@@ -26,5 +27,17 @@ public:
     QSize measure(const QString &text, const FontRequest &font) override;
 
 private:
-    QHash<QString, QSize> m_cache;
+    struct Key {
+        QString text;
+        FontRequest font;
+        bool operator==(const Key &) const = default;
+    };
+    friend size_t qHash(const Key &key, size_t seed = 0)
+    {
+        const FontRequest &f = key.font;
+        return qHashMulti(seed, key.text, f.faceName, f.pointSize, f.bold, f.italic, f.underline, f.strikeOut,
+                          f.charSet);
+    }
+
+    QHash<Key, QSize> m_cache;
 };

@@ -5,6 +5,7 @@
 #include "app/font_name_list.h"
 #include "app/spin_edit.h"
 #include "composition/quillow_error.h"
+#include "composition/strip_settings.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -17,6 +18,8 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
+#include <QScopeGuard>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -211,7 +214,17 @@ void TestControls::errorBoxIsCriticalWithOkAndExecutableTitle()
 
 void TestControls::qtDialogsSpeakChinese()
 {
-    QVERIFY(installChineseUi(*QCoreApplication::instance()));
+    // Later tests in this program must not inherit the Chinese interface.
+    const QLocale before;
+    QTranslator *translator = installChineseUi(*QCoreApplication::instance());
+    const auto restore = qScopeGuard([&] {
+        if (translator) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+        QLocale::setDefault(before);
+    });
+    QVERIFY(translator);
     QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     QCOMPARE(box.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
     QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));

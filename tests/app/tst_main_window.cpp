@@ -30,6 +30,25 @@
 
 Q_DECLARE_METATYPE(StripSettings)
 
+// Spells a record out when a comparison fails.
+char *toString(const StripSettings &s)
+{
+    return QTest::toString(
+        QStringLiteral("{text \"%1\", face \"%2\", bold %3, italic %4, underline %5, strike-out %6, "
+                       "horz %7, vert %8, spacing %9, colours %10, start %11, end %12}")
+            .arg(s.text, s.faceName)
+            .arg(s.bold)
+            .arg(s.italic)
+            .arg(s.underline)
+            .arg(s.strikeOut)
+            .arg(int(s.horzAlign))
+            .arg(int(s.vertAlign))
+            .arg(s.spacing)
+            .arg(int(s.colourMode))
+            .arg(s.startColour, 6, 16, QLatin1Char('0'))
+            .arg(s.endColour, 6, 16, QLatin1Char('0')));
+}
+
 namespace {
 
 // Case-insensitive order puts "Zulu" last; a case-sensitive one would not.
@@ -373,19 +392,7 @@ void TestMainWindow::settingsFollowTheControls()
     ShownWindow w;
     QVERIFY(w.ready);
     input(w.frm);
-    const StripSettings s = w.frm.readStripSettings();
-    QCOMPARE(s.text, expected.text);
-    QCOMPARE(s.faceName, expected.faceName);
-    QCOMPARE(s.bold, expected.bold);
-    QCOMPARE(s.italic, expected.italic);
-    QCOMPARE(s.underline, expected.underline);
-    QCOMPARE(s.strikeOut, expected.strikeOut);
-    QCOMPARE(int(s.horzAlign), int(expected.horzAlign));
-    QCOMPARE(int(s.vertAlign), int(expected.vertAlign));
-    QCOMPARE(s.spacing, expected.spacing);
-    QCOMPARE(int(s.colourMode), int(expected.colourMode));
-    QCOMPARE(s.startColour, expected.startColour);
-    QCOMPARE(s.endColour, expected.endColour);
+    QCOMPARE(w.frm.readStripSettings(), expected);
 }
 
 void TestMainWindow::formShowPicksLastFaceOnlyWhenListIsIn_data()
