@@ -1,5 +1,7 @@
 #include "app/save_dialog.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -48,10 +50,25 @@ void SaveDialog::accept()
     QDialog::accept();
 }
 
+void SaveDialog::done(int result)
+{
+    // The name field's completion list is a window of its own. Left open
+    // when Return closes the dialog, it would stay over the main window and
+    // swallow the user's next click there.
+    if (QLineEdit *edit = nameEdit(); edit && edit->completer() && edit->completer()->popup())
+        edit->completer()->popup()->hide();
+    QFileDialog::done(result);
+}
+
+QLineEdit *SaveDialog::nameEdit() const
+{
+    return findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+}
+
 QString SaveDialog::typedName() const
 {
-    const auto *nameEdit = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    return nameEdit ? nameEdit->text() : QString();
+    const QLineEdit *edit = nameEdit();
+    return edit ? edit->text() : QString();
 }
 
 // The typed name as Qt reads a name without quotes: relative to the folder

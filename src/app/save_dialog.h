@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+class QLineEdit;
+
 // The save-file dialog of the save command: Qt's own dialog (so it speaks
 // Chinese and appends the default suffix alike on every desktop), asking
 // before it overwrites a file, resizable.
@@ -21,8 +23,10 @@ public:
 
 public slots:
     void accept() override;
+    void done(int result) override;
 
 private:
+    QLineEdit *nameEdit() const;
     QString typedName() const;
     QString pathOfTypedName() const;
     bool confirmOverwrite(const QFileInfo &target);
