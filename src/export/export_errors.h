@@ -7,8 +7,12 @@
 // The messages the user reads when a picture cannot be saved. They live in
 // one place so that every writer and the save command speak alike.
 
-// The file (or its temporary sibling) could not be opened for writing;
-// `systemText` is the operating system's own explanation.
+// The file (or its temporary sibling) could not be opened for writing, or
+// could not be given its name; `systemText` is the operating system's own
+// explanation, shown in Chinese for the common causes (no such file or
+// folder, not a folder, no permission, read-only file system, full disk,
+// name too long, a folder) and as given otherwise. The same holds for the
+// explanation in writeFailedError().
 QuillowError cannotCreateFileError(const QString &path, const QString &systemText);
 
 // Writing or finishing the file failed after it was created (full disk, file

@@ -158,6 +158,7 @@ private slots:
     void quotedNameIsSavedUnderThatName_data();
     void quotedNameIsSavedUnderThatName();
     void closingWithoutSavingWritesNothing();
+    void failedSaveShowsTheReasonInTheErrorBox();
 
 public:
     // Runs before the application is made: gives the whole run a private,
@@ -841,6 +842,46 @@ void TestMainWindow::closingWithoutSavingWritesNothing()
     }
     QCoreApplication::processEvents();
     QCOMPARE(fileSystemState(privateHome().path()), before);
+}
+
+// Through the real report, message box included: the system's reason reads
+// in Chinese and the Chinese full stop gets no "." after it.
+void TestMainWindow::failedSaveShowsTheReasonInTheErrorBox()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.setErrorReporter(showErrorReport);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    SaveDialog *dialog = w.frm.SaveDialog1();
+    dialog->setDirectory(folder.path());
+
+    QString title;
+    QString text;
+    QTimer errorBoxWatch;
+    connect(&errorBoxWatch, &QTimer::timeout, &w.frm, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            errorBoxWatch.stop();
+            title = box->windowTitle();
+            text = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    QTimer::singleShot(0, dialog, [&] {
+        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(nameEdit);
+        nameEdit->setFocus();
+        nameEdit->selectAll();
+        QTest::keyClicks(nameEdit, QStringLiteral("nowhere/x"));
+        errorBoxWatch.start(10);
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+    });
+    w.frm.PNG1->trigger();
+
+    QCOMPARE(title, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QCOMPARE(text, QStringLiteral("Cannot create file \"%1\". 没有这个文件或文件夹。")
+                       .arg(folder.filePath(QStringLiteral("nowhere/x.png"))));
+    QVERIFY(QDir(folder.path()).isEmpty());
 }
 
 QTEST_MAIN(TestMainWindow)

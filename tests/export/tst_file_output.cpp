@@ -1,4 +1,5 @@
 #include "export/bmp_writer.h"
+#include "export/export_errors.h"
 #include "export/png_writer.h"
 
 #include "composition/quillow_error.h"
@@ -120,6 +121,8 @@ private slots:
     void replacesExistingFile();
     void cannotCreate_data();
     void cannotCreate();
+    void systemReasonsReadInChinese_data();
+    void systemReasonsReadInChinese();
     void refusesIrregularTarget_data();
     void refusesIrregularTarget();
     void failedWriteKeepsOldFile_data();
@@ -156,27 +159,29 @@ void TestFileOutput::cannotCreate_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("relativePath");
-    QTest::addColumn<int>("systemError");
-    QTest::newRow("missing folder, bmp") << QStringLiteral("bmp") << QStringLiteral("nowhere/x.bmp") << ENOENT;
-    QTest::newRow("missing folder, png") << QStringLiteral("png") << QStringLiteral("nowhere/x.png") << ENOENT;
+    QTest::addColumn<QString>("reason");
+    const QString missing = QStringLiteral("没有这个文件或文件夹。");
+    const QString notFolder = QStringLiteral("路径中的一项不是文件夹。");
+    QTest::newRow("missing folder, bmp") << QStringLiteral("bmp") << QStringLiteral("nowhere/x.bmp") << missing;
+    QTest::newRow("missing folder, png") << QStringLiteral("png") << QStringLiteral("nowhere/x.png") << missing;
     QTest::newRow("path through a file, bmp") << QStringLiteral("bmp") << QStringLiteral("some-file/x.bmp")
-                                              << ENOTDIR;
+                                              << notFolder;
     QTest::newRow("path through a file, png") << QStringLiteral("png") << QStringLiteral("some-file/x.png")
-                                              << ENOTDIR;
+                                              << notFolder;
     // The temporary file has no name until it replaces the target, so the
     // system refuses a name this long only at the very end.
     const QString longName = QString(256, QLatin1Char('x'));
     QTest::newRow("name too long, bmp") << QStringLiteral("bmp") << longName + QStringLiteral(".bmp")
-                                        << ENAMETOOLONG;
+                                        << QStringLiteral("文件名太长。");
     QTest::newRow("name too long, png") << QStringLiteral("png") << longName + QStringLiteral(".png")
-                                        << ENAMETOOLONG;
+                                        << QStringLiteral("文件名太长。");
 }
 
 void TestFileOutput::cannotCreate()
 {
     QFETCH(QString, format);
     QFETCH(QString, relativePath);
-    QFETCH(int, systemError);
+    QFETCH(QString, reason);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     QFile someFile(folder.filePath(QStringLiteral("some-file")));
@@ -184,10 +189,41 @@ void TestFileOutput::cannotCreate()
     someFile.close();
 
     const QString path = folder.filePath(relativePath);
-    QCOMPARE(save(format, noiseRaster(4, 4), path),
-             QStringLiteral("Cannot create file \"%1\". %2").arg(path, qt_error_string(systemError)));
+    QCOMPARE(save(format, noiseRaster(4, 4), path), QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
     QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("some-file")});
     QCOMPARE(QFileInfo(someFile).size(), 0);
+}
+
+void TestFileOutput::systemReasonsReadInChinese_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("cannotCreate");
+    QTest::addColumn<QString>("writeFailed");
+    const auto row = [](const char *name, int code, const QString &reason) {
+        QTest::newRow(name) << code << QStringLiteral("Cannot create file \"/p/x.png\". %1。").arg(reason)
+                            << QStringLiteral("写入文件 \"/p/x.png\" 失败：%1。文件未保存。").arg(reason);
+    };
+    row("no such file or folder", ENOENT, QStringLiteral("没有这个文件或文件夹"));
+    row("not a folder", ENOTDIR, QStringLiteral("路径中的一项不是文件夹"));
+    row("permission denied", EACCES, QStringLiteral("没有权限"));
+    row("read-only file system", EROFS, QStringLiteral("文件系统是只读的"));
+    row("no space left", ENOSPC, QStringLiteral("磁盘空间不足"));
+    row("name too long", ENAMETOOLONG, QStringLiteral("文件名太长"));
+    row("is a folder", EISDIR, QStringLiteral("这是一个文件夹"));
+    // A rarer cause keeps the system's own words.
+    QTest::newRow("file too large stays as given")
+        << int(EFBIG) << QStringLiteral("Cannot create file \"/p/x.png\". %1").arg(qt_error_string(EFBIG))
+        << QStringLiteral("写入文件 \"/p/x.png\" 失败：%1。文件未保存。").arg(qt_error_string(EFBIG));
+}
+
+void TestFileOutput::systemReasonsReadInChinese()
+{
+    QFETCH(int, code);
+    QFETCH(QString, cannotCreate);
+    QFETCH(QString, writeFailed);
+    const QString path = QStringLiteral("/p/x.png");
+    QCOMPARE(cannotCreateFileError(path, qt_error_string(code)).message(), cannotCreate);
+    QCOMPARE(writeFailedError(path, qt_error_string(code), false).message(), writeFailed);
 }
 
 void TestFileOutput::refusesIrregularTarget_data()
