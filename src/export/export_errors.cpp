@@ -61,6 +61,13 @@ QuillowError notRegularFileError(const QString &path)
         QStringLiteral("无法保存到 \"%1\"：它不是普通文件（可能是文件夹或设备），未做任何改动。").arg(shownPath(path)));
 }
 
+QuillowError brokenLinkError(const QString &path)
+{
+    return QuillowError(
+        QStringLiteral("无法保存到 \"%1\"：它是一个符号链接，指向的文件不存在或链接绕成了圈，未做任何改动。")
+            .arg(shownPath(path)));
+}
+
 QuillowError emptyPictureError()
 {
     return QuillowError(QStringLiteral("图片为空（宽度或高度为 0），无法保存。"));

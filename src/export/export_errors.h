@@ -24,6 +24,10 @@ QuillowError writeFailedError(const QString &path, const QString &systemText, bo
 // plain file; it is never replaced.
 QuillowError notRegularFileError(const QString &path);
 
+// `path` is a symbolic link that leads to no file: its target is missing, or
+// the links form a loop. Nothing is created.
+QuillowError brokenLinkError(const QString &path);
+
 // A picture with no pixels (zero width or height).
 QuillowError emptyPictureError();
 

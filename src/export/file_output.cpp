@@ -15,11 +15,18 @@ namespace {
 // folder that fails, but over a device node or a pipe the rename succeeds
 // and silently removes the node (run as root, /dev/sda would become a
 // picture). Only absent targets and regular files are acceptable.
+//
+// A symbolic link to a file is followed: the file it points to is replaced
+// and the link stays. A link that leads nowhere is refused: QSaveFile would
+// create its missing target wherever that is, or, for a loop, put a plain
+// file in the link's place.
 void refuseIrregularTarget(const QString &path)
 {
     const QFileInfo target(path);
     // exists() and isFile() follow symbolic links, so a link to a device is
-    // refused too; a broken link is not a target QSaveFile would rename over.
+    // refused too.
+    if (target.isSymbolicLink() && !target.exists())
+        throw brokenLinkError(path);
     if (target.exists() && !target.isFile())
         throw notRegularFileError(path);
 }

@@ -125,6 +125,9 @@ private slots:
     void systemReasonsReadInChinese();
     void refusesIrregularTarget_data();
     void refusesIrregularTarget();
+    void savesThroughLinkKeepingIt();
+    void refusesBrokenLink_data();
+    void refusesBrokenLink();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void emptyPictureWritesNothing_data();
@@ -258,6 +261,55 @@ void TestFileOutput::refusesIrregularTarget()
     QCOMPARE(lstat(QFile::encodeName(path).constData(), &status), 0);
     QVERIFY(fifo ? S_ISFIFO(status.st_mode) : S_ISDIR(status.st_mode));
     QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+}
+
+void TestFileOutput::savesThroughLinkKeepingIt()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString real = folder.filePath(QStringLiteral("real.png"));
+    const QString link = folder.filePath(QStringLiteral("link.png"));
+    QFile old(real);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old picture");
+    old.close();
+    QVERIFY(QFile::link(QStringLiteral("real.png"), link));
+
+    const Raster picture = noiseRaster(20, 10);
+    QCOMPARE(save(QStringLiteral("png"), picture, link), QString());
+    QCOMPARE(contents(real), encoded(QStringLiteral("png"), picture));
+    QVERIFY(QFileInfo(link).isSymbolicLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), real);
+    QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("link.png"), QStringLiteral("real.png")}));
+}
+
+void TestFileOutput::refusesBrokenLink_data()
+{
+    QTest::addColumn<QStringList>("links"); // name, target, name, target, ...
+    QTest::newRow("target missing") << QStringList{"x.png", "missing.png"};
+    QTest::newRow("target in a missing folder") << QStringList{"x.png", "nowhere/missing.png"};
+    QTest::newRow("loop of two") << QStringList{"x.png", "y.png", "y.png", "x.png"};
+    QTest::newRow("link to itself") << QStringList{"x.png", "x.png"};
+}
+
+void TestFileOutput::refusesBrokenLink()
+{
+    QFETCH(QStringList, links);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QStringList names;
+    for (qsizetype i = 0; i + 1 < links.size(); i += 2) {
+        QVERIFY(QFile::link(links[i + 1], folder.filePath(links[i])));
+        names.append(links[i]);
+    }
+    names.sort();
+    const QString path = folder.filePath(QStringLiteral("x.png"));
+
+    QCOMPARE(save(QStringLiteral("png"), noiseRaster(4, 4), path),
+             QStringLiteral("无法保存到 \"%1\"：它是一个符号链接，指向的文件不存在或链接绕成了圈，未做任何改动。").arg(path));
+    QCOMPARE(entries(folder.path()), names);
+    for (const QString &name : names)
+        QVERIFY(QFileInfo(folder.filePath(name)).isSymbolicLink());
 }
 
 void TestFileOutput::failedWriteKeepsOldFile_data()
