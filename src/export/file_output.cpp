@@ -37,18 +37,19 @@ void refuseIrregularTarget(const QString &path)
 // file in the target's place.
 void requireComplete(QSaveFile &file, const QString &path)
 {
+    const auto failed = [&path](const QString &systemText) {
+        return writeFailedError(path, systemText, QFileInfo::exists(path));
+    };
     const qint64 meant = file.pos();
     // Some file systems (network ones, those that allocate blocks late)
     // report a full disk only when the data is synced.
     if (fsync(file.handle()) != 0)
-        throw writeFailedError(path, qt_error_string(errno), QFileInfo::exists(path));
+        throw failed(qt_error_string(errno));
     struct stat written {};
     if (fstat(file.handle(), &written) != 0)
-        throw writeFailedError(path, qt_error_string(errno), QFileInfo::exists(path));
+        throw failed(qt_error_string(errno));
     if (qint64(written.st_size) != meant)
-        throw writeFailedError(path,
-                               QStringLiteral("文件应有 %1 字节，实际只有 %2 字节").arg(meant).arg(qint64(written.st_size)),
-                               QFileInfo::exists(path));
+        throw failed(QStringLiteral("文件应有 %1 字节，实际为 %2 字节").arg(meant).arg(qint64(written.st_size)));
 }
 
 } // namespace
