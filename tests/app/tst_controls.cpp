@@ -121,7 +121,11 @@ void TestControls::reportTextAppendsFullStopAboveCode46_data()
     QTest::newRow("digit gets one") << "error 5" << "error 5.";
     QTest::newRow("closing quote (34) gets none") << "Cannot create file \"a\"" << "Cannot create file \"a\"";
     QTest::newRow("Chinese gets one") << "错误" << "错误.";
-    QTest::newRow("Chinese full stop is above 46") << "错误。" << "错误。.";
+    QTest::newRow("Chinese full stop ends the sentence") << "错误。" << "错误。";
+    QTest::newRow("full-width exclamation ends it") << "错误！" << "错误！";
+    QTest::newRow("full-width question ends it") << "错误？" << "错误？";
+    QTest::newRow("question mark (63) ends it") << "why?" << "why?";
+    QTest::newRow("full-width comma gets one") << "错误，" << "错误，.";
     QTest::newRow("trailing space (32) gets none") << "x " << "x ";
     QTest::newRow("empty stays empty") << "" << "";
 }
