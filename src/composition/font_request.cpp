@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 
 #include <cmath>
 
@@ -51,9 +53,12 @@ QString resolveFace(const QString &requested, int charSet)
 {
     // Font database look-ups are slow compared to a preview; the answer only
     // changes when fonts are installed, which a running program does not see.
+    // Strips are also rendered on worker threads, all sharing this cache.
     static QHash<QString, QString> resolved;
+    static QMutex resolvedLock;
     if (charSet != kCharsetGB2312)
         return requested;
+    const QMutexLocker lock(&resolvedLock);
     const auto hit = resolved.constFind(requested);
     if (hit != resolved.constEnd())
         return *hit;
