@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 class ColourEdit;
 class Panel;
 class RadioGroup;
@@ -49,6 +50,9 @@ public:
     void FormShow();
     void btnPreviewClick();
     void N1Click(QObject *sender);
+    // Ctrl+Shift+C: copies the last preview to the clipboard and says so in
+    // lblcopy for a moment.
+    void actCopyExecute();
 
     // Components, named as designed. Owned by the window's widget tree.
     QLabel *lblpreview;
@@ -80,6 +84,8 @@ public:
     QAction *N1;
     QAction *PNG1;
     QFileDialog *SaveDialog1;
+    QAction *actCopy;
+    QLabel *lblcopy;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -88,10 +94,13 @@ private:
     void buildSettings(FontEnumerator fontEnumerator);
     void buildCommands();
     void buildPreviewRegion();
+    void buildCopyCommand();
+    void showCopyNote(const QString &note);
     void centreOnScreen();
     void guarded(const std::function<void()> &handler);
 
     std::unique_ptr<TextMeasurer> m_measurer;
     ErrorReporter m_reportError = showErrorReport;
     bool m_shownOnce = false;
+    QTimer *m_copyNoteTimer = nullptr;
 };
