@@ -38,3 +38,15 @@ stop_program() {
     wait "$app_pid" 2>/dev/null || true
     app_pid=
 }
+
+# Runs "$@" every 0.2 s until it succeeds, for at most a minute; fails at
+# once when the program has exited. The program works in its own time, so
+# what never comes shows as the poll running out.
+poll_until() {
+    for ((attempt = 0; attempt < 300; ++attempt)); do
+        "$@" && return 0
+        kill -0 "$app_pid" 2>/dev/null || { echo "the program exited" >&2; return 1; }
+        sleep 0.2
+    done
+    return 1
+}

@@ -24,20 +24,18 @@ coloured_pixels() {
         -fill black +opaque white -format '%[fx:round((1-mean)*w*h)]' info:
 }
 
-# Polls until the picture has what we wait for: the program paints in its own
-# time, and a missing paint would show as the poll running out.
+# Polls until the picture has what we wait for.
+count=
+pixels_are() {
+    count=$(coloured_pixels)
+    eval "(( count $1 ))"
+}
 wait_for_pixels() {
-    local want=$1 count
-    for ((attempt = 0; attempt < 300; ++attempt)); do
-        count=$(coloured_pixels)
-        if eval "(( count $want ))"; then
-            echo "$count"
-            return 0
-        fi
-        kill -0 "$app_pid" 2>/dev/null || { echo "the program exited" >&2; return 1; }
-        sleep 0.2
-    done
-    echo "preview region never had $want coloured pixels (last count $count)" >&2
+    if poll_until pixels_are "$1"; then
+        echo "$count"
+        return 0
+    fi
+    echo "preview region never had $1 coloured pixels (last count $count)" >&2
     return 1
 }
 
