@@ -11,10 +11,13 @@
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
 #include "export/capture.h"
+#include "export/clipboard_picture.h"
 #include "export/save_command.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTimer>
 
 namespace {
 
@@ -38,6 +42,7 @@ constexpr int kRowMargin = 5;            // inside those rows
 constexpr int kSpinWidth = 92;
 constexpr int kColourWidth = 97;
 constexpr QRect kOutputArea{50, 40, 945, 239};
+constexpr int kCopyNoteMilliseconds = 2000;
 
 QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent)
 {
@@ -80,6 +85,7 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     buildSettings(std::move(fontEnumerator));
     buildCommands();
     buildPreviewRegion();
+    buildCopyCommand();
 
     resize(kDesignSize);
 }
@@ -195,6 +201,32 @@ void TMainFrm::buildPreviewRegion()
     makeInputTransparent(pnlMain);
 }
 
+// The copy command: a window-wide shortcut, not a menu entry, so pm1 keeps
+// its two formats; its note sits right of the save button.
+void TMainFrm::buildCopyCommand()
+{
+    btnsave->setToolTip(QStringLiteral("Ctrl+Shift+C 复制图片到剪贴板"));
+
+    actCopy = new QAction(this);
+    actCopy->setObjectName(QStringLiteral("actCopy"));
+    actCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    actCopy->setShortcutContext(Qt::WindowShortcut);
+    addAction(actCopy);
+    connect(actCopy, &QAction::triggered, this, &TMainFrm::actCopyExecute);
+
+    // A label rather than a tool tip or a pop-up: it never takes the focus
+    // away from the control the user was typing in.
+    lblcopy = new QLabel(Panel2);
+    lblcopy->setObjectName(QStringLiteral("lblcopy"));
+    lblcopy->setGeometry(btnsave->geometry().right() + 9, btnsave->y(), 200, btnsave->height());
+    lblcopy->setFocusPolicy(Qt::NoFocus);
+    lblcopy->hide();
+    m_copyNoteTimer = new QTimer(this);
+    m_copyNoteTimer->setSingleShot(true);
+    m_copyNoteTimer->setInterval(kCopyNoteMilliseconds);
+    connect(m_copyNoteTimer, &QTimer::timeout, lblcopy, &QLabel::hide);
+}
+
 StripSettings TMainFrm::readStripSettings() const
 {
     StripSettings settings;
@@ -299,3 +331,24 @@ void TMainFrm::N1Click(QObject *sender)
     });
 }
 
+void TMainFrm::actCopyExecute()
+{
+    guarded([this] {
+        const auto *strip = pnlMain->findChild<StripContainer *>(QString(), Qt::FindDirectChildrenOnly);
+        std::unique_ptr<QMimeData> picture =
+            strip ? stripMimeData(strip->layout(), pnlMain->devicePixelRatioF()) : nullptr;
+        if (!picture) {
+            showCopyNote(QStringLiteral("没有可复制的图片"));
+            return;
+        }
+        QGuiApplication::clipboard()->setMimeData(picture.release());
+        showCopyNote(QStringLiteral("已复制到剪贴板"));
+    });
+}
+
+void TMainFrm::showCopyNote(const QString &note)
+{
+    lblcopy->setText(note);
+    lblcopy->show();
+    m_copyNoteTimer->start();
+}

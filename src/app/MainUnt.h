@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 class ColourEdit;
 class Panel;
 class RadioGroup;
@@ -49,6 +50,9 @@ public:
     void FormShow();
     void btnPreviewClick();
     void N1Click(QObject *sender);
+    // Ctrl+Shift+C: copies the last preview to the clipboard and says so in
+    // lblcopy for a moment.
+    void actCopyExecute();
 
     // Components, named as designed. Owned by the window's widget tree.
     QLabel *lblpreview;
@@ -85,6 +89,8 @@ public:
     // settings, which a run that saves nothing should leave alone. It then
     // lives as long as the window.
     SaveDialog *SaveDialog1();
+    QAction *actCopy;
+    QLabel *lblcopy;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -93,6 +99,8 @@ private:
     void buildSettings(FontEnumerator fontEnumerator);
     void buildCommands();
     void buildPreviewRegion();
+    void buildCopyCommand();
+    void showCopyNote(const QString &note);
     void centreOnScreen();
     void guarded(const std::function<void()> &handler);
 
@@ -100,4 +108,5 @@ private:
     ErrorReporter m_reportError = showErrorReport;
     bool m_shownOnce = false;
     SaveDialog *m_saveDialog = nullptr; // owned by the window once built
+    QTimer *m_copyNoteTimer = nullptr;
 };

@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 
 #include <cmath>
 
@@ -51,9 +53,12 @@ QString resolveFace(const QString &requested, int charSet)
 {
     // Font database look-ups are slow compared to a preview; the answer only
     // changes when fonts are installed, which a running program does not see.
+    // Strips are also rendered on worker threads, all sharing this cache.
     static QHash<QString, QString> resolved;
+    static QMutex resolvedLock;
     if (charSet != kCharsetGB2312)
         return requested;
+    const QMutexLocker lock(&resolvedLock);
     const auto hit = resolved.constFind(requested);
     if (hit != resolved.constEnd())
         return *hit;
@@ -79,6 +84,9 @@ QFont fontFor(const FontRequest &request, double dpi)
     // Measuring and painting must agree to the pixel at every size, so the
     // metrics come from the design grid rather than hinted outlines.
     font.setHintingPreference(QFont::PreferNoHinting);
-    font.setStyleStrategy(QFont::PreferAntialias);
+    // Grey-scale edges only: sub-pixel (LCD) edges carry colour fringes that
+    // show on a transparent copy, and whether a desktop asks for them must
+    // not change the saved picture.
+    font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
     return font;
 }
