@@ -123,7 +123,8 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     Panel5->setCaption(QStringLiteral("间隔"));
     Panel3->dock()->addDocked(Panel5, Dock::Top, kRowHeight);
     cxSpinEdit1 = new SpinEdit(QStringLiteral("cxSpinEdit1"), kMinSpacing, kMaxSpacing, Panel5);
-    Panel5->dock(kRowMargin)->addDocked(cxSpinEdit1, Dock::Right, kSpinWidth);
+    Panel5->setInnerMargin(kRowMargin);
+    Panel5->dock()->addDocked(cxSpinEdit1, Dock::Right, kSpinWidth);
 
     Panel4 = new Panel(QStringLiteral("Panel4"), cxGroupBox1);
     columns->addDocked(Panel4, Dock::Fill);
@@ -134,12 +135,14 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     Panel6->setCaption(QStringLiteral("起始色"));
     Panel4->dock()->addDocked(Panel6, Dock::Top, kRowHeight);
     dxColorEdit1 = new ColourEdit(QStringLiteral("dxColorEdit1"), kDefaultStartColour, Panel6);
-    Panel6->dock(kRowMargin)->addDocked(dxColorEdit1, Dock::Right, kColourWidth);
+    Panel6->setInnerMargin(kRowMargin);
+    Panel6->dock()->addDocked(dxColorEdit1, Dock::Right, kColourWidth);
     Panel7 = new Panel(QStringLiteral("Panel7"), Panel4);
     Panel7->setCaption(QStringLiteral("终止色"));
     Panel4->dock()->addDocked(Panel7, Dock::Top, kRowHeight);
     dxColorEdit2 = new ColourEdit(QStringLiteral("dxColorEdit2"), kDefaultEndColour, Panel7);
-    Panel7->dock(kRowMargin)->addDocked(dxColorEdit2, Dock::Right, kColourWidth);
+    Panel7->setInnerMargin(kRowMargin);
+    Panel7->dock()->addDocked(dxColorEdit2, Dock::Right, kColourWidth);
 }
 
 void TMainFrm::buildCommands()

@@ -3,6 +3,7 @@
 #include "app/dock_layout.h"
 #include "app/error_report.h"
 #include "app/font_name_list.h"
+#include "app/panel.h"
 #include "app/spin_edit.h"
 #include "composition/quillow_error.h"
 
@@ -103,6 +104,9 @@ private slots:
 
     void spinEditReadsItsField_data();
     void spinEditReadsItsField();
+
+    void panelKeepsItsMarginWhenDockedAgain();
+    void inputTransparencyCoversLaterChildren();
 };
 
 void TestControls::reportTextAppendsFullStopAboveCode46_data()
@@ -407,19 +411,27 @@ void TestControls::colourGalleryPicksAndClears()
 
 void TestControls::spinEditReadsItsField_data()
 {
+    QTest::addColumn<int>("minimum");
+    QTest::addColumn<int>("maximum");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("spacing");
-    QTest::newRow("emptied field is 0") << "" << 0;
-    QTest::newRow("typed number") << "12" << 12;
-    QTest::newRow("maximum") << "36" << 36;
-    QTest::newRow("past the maximum is refused") << "37" << 3;
+    QTest::newRow("emptied field is 0") << 0 << 36 << "" << 0;
+    QTest::newRow("typed number") << 0 << 36 << "12" << 12;
+    QTest::newRow("maximum") << 0 << 36 << "36" << 36;
+    QTest::newRow("past the maximum is refused") << 0 << 36 << "37" << 3;
+    // Its own bounds, not the spacing's 0..36.
+    QTest::newRow("own maximum above 36") << 5 << 60 << "50" << 50;
+    QTest::newRow("below own minimum clamps up") << 5 << 60 << "3" << 5;
+    QTest::newRow("emptied field is 0 below own minimum") << 5 << 60 << "" << 0;
 }
 
 void TestControls::spinEditReadsItsField()
 {
+    QFETCH(int, minimum);
+    QFETCH(int, maximum);
     QFETCH(QString, typed);
     QFETCH(int, spacing);
-    SpinEdit spin(QStringLiteral("cxSpinEdit1"), 0, 36, nullptr);
+    SpinEdit spin(QStringLiteral("cxSpinEdit1"), minimum, maximum, nullptr);
     spin.setValue(5);
     spin.show();
     QVERIFY(QTest::qWaitForWindowExposed(&spin));
@@ -428,6 +440,58 @@ void TestControls::spinEditReadsItsField()
     QTest::keyClick(&spin, Qt::Key_Backspace);
     QTest::keyClicks(&spin, typed);
     QCOMPARE(spin.fieldValue(), spacing);
+}
+
+void TestControls::panelKeepsItsMarginWhenDockedAgain()
+{
+    Panel row(QStringLiteral("Panel5"), nullptr);
+    row.setCaption(QStringLiteral("间隔"));
+    row.setInnerMargin(5);
+    auto *spin = new QWidget;
+    row.dock()->addDocked(spin, Dock::Right, 92);
+    auto *later = new QWidget;
+    row.dock()->addDocked(later, Dock::Left, 10);
+    row.resize(200, 39);
+    row.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&row));
+    QCOMPARE(spin->geometry(), QRect(200 - 5 - 92, 5, 92, 29));
+    QCOMPARE(later->geometry(), QRect(5, 5, 10, 29));
+    QCOMPARE(row.innerMargin(), 5);
+}
+
+namespace {
+
+// A widget that asks for the keyboard in its own constructor, as most input
+// widgets do.
+class Eager : public QWidget {
+public:
+    explicit Eager(QWidget *parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
+};
+
+} // namespace
+
+void TestControls::inputTransparencyCoversLaterChildren()
+{
+    QWidget region;
+    region.resize(200, 100);
+    auto *before = new QWidget(&region);
+    makeInputTransparent(&region);
+    auto *child = new Eager(&region);
+    auto *grandchild = new Eager(child);
+    auto *adopted = new QLineEdit;
+    adopted->setParent(before);
+    for (QWidget *widget : {before, static_cast<QWidget *>(child), static_cast<QWidget *>(grandchild),
+                            static_cast<QWidget *>(adopted)})
+        widget->setGeometry(0, 0, 200, 100);
+    region.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&region));
+
+    for (QWidget *widget : region.findChildren<QWidget *>()) {
+        QVERIFY2(widget->testAttribute(Qt::WA_TransparentForMouseEvents), widget->metaObject()->className());
+        QCOMPARE(widget->focusPolicy(), Qt::NoFocus);
+    }
+    QCOMPARE(region.childAt(50, 50), nullptr);
+    QVERIFY(region.isEnabled());
 }
 
 QTEST_MAIN(TestControls)
