@@ -4,6 +4,7 @@
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
+#include "app/whole_characters.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
 #include "composition/strip_layout.h"
@@ -38,6 +39,10 @@ constexpr int kRowMargin = 5;            // inside those rows
 constexpr int kSpinWidth = 92;
 constexpr int kColourWidth = 97;
 constexpr QRect kOutputArea{50, 40, 945, 239};
+// Small enough for any screen, large enough that the whole settings panel
+// with the phrase and both buttons (right edge at 821) stays usable and a
+// strip of preview remains above it.
+constexpr QSize kMinimumSize{831, kSettingsHeight + 60};
 
 QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent)
 {
@@ -82,6 +87,9 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     buildPreviewRegion();
 
     resize(kDesignSize);
+    setMinimumSize(kMinimumSize);
+    // The phrase is what a user changes first.
+    edtMain->setFocus();
 }
 
 TMainFrm::~TMainFrm() = default;
@@ -98,6 +106,7 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     columns->addDocked(Panel1, Dock::Left, kColumnWidth);
     cbbfont = new FontNameList(QStringLiteral("cbbfont"), std::move(fontEnumerator), Panel1);
     cbbfont->setCurrentFace(kWindowFace);
+    cbbfont->setDefaultFace(resolveFace(QString()));
     Panel1->dock()->addDocked(cbbfont, Dock::Top);
     chkbold = checkBox(QStringLiteral("chkbold"), QStringLiteral("加粗"), Panel1);
     chkstatic = checkBox(QStringLiteral("chkstatic"), QStringLiteral("斜体"), Panel1);
@@ -150,12 +159,16 @@ void TMainFrm::buildCommands()
     edtMain = new QLineEdit(kInitialPhrase, Panel2);
     edtMain->setObjectName(QStringLiteral("edtMain"));
     edtMain->setMaxLength(kMaxPhraseLength);
+    edtMain->setValidator(new WholeCharactersValidator(edtMain));
     edtMain->setGeometry(614, 14, 207, edtMain->sizeHint().height());
 
     btnPreview = new QPushButton(QStringLiteral("预览"), Panel2);
     btnPreview->setObjectName(QStringLiteral("btnPreview"));
     btnPreview->setGeometry(614, 66, 67, 25);
     connect(btnPreview, &QPushButton::clicked, this, &TMainFrm::btnPreviewClick);
+    // The window's default button: Enter in the phrase previews it.
+    btnPreview->setDefault(true);
+    connect(edtMain, &QLineEdit::returnPressed, btnPreview, &QPushButton::click);
 
     pm1 = new QMenu(this);
     pm1->setObjectName(QStringLiteral("pm1"));

@@ -6,6 +6,11 @@
 
 #include <cmath>
 
+bool writesSimplifiedChinese(const QString &family)
+{
+    return QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese);
+}
+
 namespace {
 
 // Well-known sans-serif faces for Simplified Chinese, tried in this order
@@ -20,11 +25,6 @@ const QStringList kPreferredChineseFaces = {
     QStringLiteral("WenQuanYi Zen Hei"),
     QStringLiteral("Droid Sans Fallback"),
 };
-
-bool writesSimplifiedChinese(const QString &family)
-{
-    return QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese);
-}
 
 QString fallbackChineseFace()
 {

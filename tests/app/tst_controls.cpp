@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -28,7 +29,7 @@ QList<FontFace> faces(const QStringList &names)
 {
     QList<FontFace> result;
     for (const QString &name : names)
-        result.append({name, !name.startsWith(QLatin1String("Fixed"))});
+        result.append({name, !name.startsWith(QLatin1String("Fixed")), name.contains(QLatin1String("Hei"))});
     return result;
 }
 
@@ -62,8 +63,7 @@ QStringList entries(const QComboBox &box)
 // to the entry, press Enter.
 void pick(FontNameList &list, const QString &family)
 {
-    const int recent = int(list.recentFaces().size());
-    const int index = int(entries(list).indexOf(family, recent));
+    const int index = int(entries(list).indexOf(family, list.fullListStart()));
     QVERIFY(index >= 0);
     list.showPopup();
     QAbstractItemView *view = list.view();
@@ -97,7 +97,12 @@ private slots:
     void fontListKeepsNameUntilListArrives();
     void selectLastIsIgnoredWhileFilling();
     void recentFacesRepeatAtTopLatestFirst();
-    void trueTypeFacesCarryTheirOwnIcon();
+    void faceIconsTellKindAndChinese();
+    void namesDrawnInTheirOwnFaceWhereItCan();
+    void openListIsWideEnoughForLongestName();
+    void emptyBoxShowsDefaultFaceInGrey();
+    void wheelAndArrowsWalkTheWholeList_data();
+    void wheelAndArrowsWalkTheWholeList();
 
     void colourEditFallsBackToDefault();
     void colourGalleryPicksAndClears();
@@ -345,7 +350,8 @@ void TestControls::recentFacesRepeatAtTopLatestFirst()
     pick(list, QStringLiteral("Face A"));
     QCOMPARE(list.recentFaces(), (QStringList{"Face A", "Face C"}));
     QCOMPARE(list.currentFace(), QStringLiteral("Face A"));
-    QCOMPARE(entries(list).mid(2), installed);
+    QCOMPARE(list.fullListStart(), 3);
+    QCOMPARE(entries(list).mid(3), installed);
 
     pick(list, QStringLiteral("Face C"));
     QCOMPARE(list.recentFaces(), (QStringList{"Face C", "Face A"}));
@@ -356,19 +362,156 @@ void TestControls::recentFacesRepeatAtTopLatestFirst()
                                "Face G", "Face F", "Face E", "Face D", "Face C"};
     QCOMPARE(list.recentFaces(), expected);
     QCOMPARE(entries(list).first(FontNameList::kRecentLimit), expected);
-    QCOMPARE(entries(list).mid(FontNameList::kRecentLimit), installed);
+    QCOMPARE(list.itemData(FontNameList::kRecentLimit, Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("separator"));
+    QCOMPARE(entries(list).mid(FontNameList::kRecentLimit + 1), installed);
 }
 
-void TestControls::trueTypeFacesCarryTheirOwnIcon()
+void TestControls::faceIconsTellKindAndChinese()
 {
-    FontNameList list(QStringLiteral("cbbfont"), instant({"Fixed 6x13", "Outline Sans"}), nullptr);
+    const QStringList names{"Fixed 6x13", "Fixed Hei", "Outline Hei", "Outline Sans"};
+    FontNameList list(QStringLiteral("cbbfont"), instant(names), nullptr);
     QSignalSpy arrived(&list, &FontNameList::listArrived);
     QVERIFY(arrived.wait());
-    const QImage bitmapIcon = list.itemIcon(0).pixmap(16, 16).toImage();
-    const QImage outlineIcon = list.itemIcon(1).pixmap(16, 16).toImage();
-    QVERIFY(!bitmapIcon.isNull());
-    QVERIFY(!outlineIcon.isNull());
-    QVERIFY(bitmapIcon != outlineIcon);
+    QCOMPARE(entries(list), names);
+    QList<QImage> icons;
+    for (int i = 0; i < list.count(); ++i) {
+        icons.append(list.itemIcon(i).pixmap(list.iconSize()).toImage());
+        QVERIFY(!icons.last().isNull());
+    }
+    // Four kinds, four different icons: bitmap or TrueType, with or without
+    // the mark of a face that writes Simplified Chinese.
+    for (int i = 0; i < icons.size(); ++i)
+        for (int j = i + 1; j < icons.size(); ++j)
+            QVERIFY2(icons[i] != icons[j], qPrintable(names[i] + " / " + names[j]));
+    QCOMPARE(list.itemData(2, Qt::ToolTipRole).toString(), QStringLiteral("可书写简体中文"));
+    QVERIFY(!list.itemData(3, Qt::ToolTipRole).isValid());
+}
+
+void TestControls::namesDrawnInTheirOwnFaceWhereItCan()
+{
+    FontNameList list(QStringLiteral("cbbfont"), instant({"No Such Face", "WenQuanYi Micro Hei"}), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    const QVariant own = list.itemData(1, Qt::FontRole);
+    QVERIFY(own.isValid());
+    QCOMPARE(own.value<QFont>().families(), QStringList{"WenQuanYi Micro Hei"});
+    QCOMPARE(own.value<QFont>().pixelSize(), list.font().pixelSize());
+    // A name no installed face carries is drawn in the list's own font.
+    QVERIFY(!list.itemData(0, Qt::FontRole).isValid());
+}
+
+void TestControls::openListIsWideEnoughForLongestName()
+{
+    const QString longest = QStringLiteral("Extraordinarily Long Family Name Sans Condensed");
+    FontNameList list(QStringLiteral("cbbfont"), instant({"A", longest, "B"}), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    list.resize(200, list.sizeHint().height());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    // Besides the name, each entry holds its icon and at least a line's
+    // height of margins; an open list narrower than that cuts the name.
+    const int needed = list.fontMetrics().horizontalAdvance(longest) + list.iconSize().width() +
+                       list.fontMetrics().height();
+    QVERIFY2(list.view()->viewport()->width() >= needed,
+             qPrintable(QStringLiteral("%1 < %2").arg(list.view()->viewport()->width()).arg(needed)));
+    list.hidePopup();
+}
+
+void TestControls::emptyBoxShowsDefaultFaceInGrey()
+{
+    Gate gate;
+    FontNameList list(QStringLiteral("cbbfont"), gate.enumerator({"Arial", "Zeta"}), nullptr);
+    list.setCurrentFace(QStringLiteral("微软雅黑"));
+    list.setDefaultFace(QStringLiteral("Zeta"));
+    list.resize(200, list.sizeHint().height());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QCOMPARE(list.placeholderText(), QStringLiteral("微软雅黑"));
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    gate.release();
+    QVERIFY(arrived.wait());
+    QCOMPARE(list.currentIndex(), -1);
+    QCOMPARE(list.currentFace(), QString());
+    QCOMPARE(list.placeholderText(), QStringLiteral("默认：Zeta"));
+
+    // Painted in the placeholder colour, not as a choice: anti-aliased text
+    // is never darker than its colour.
+    QStyleOptionComboBox option;
+    option.initFrom(&list);
+    const QRect field =
+        list.style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, &list);
+    const QImage box = list.grab(field).toImage();
+    int darkest = 255;
+    for (int y = 0; y < box.height(); ++y)
+        for (int x = 0; x < box.width(); ++x)
+            darkest = std::min(darkest, qGray(box.pixel(x, y)));
+    const int grey = qGray(list.palette().color(QPalette::PlaceholderText).rgb());
+    QVERIFY2(darkest >= grey - 16 && darkest < 200, qPrintable(QStringLiteral("%1 vs %2").arg(darkest).arg(grey)));
+
+    list.setCurrentFace(QStringLiteral("Zeta"));
+    QCOMPARE(list.currentFace(), QStringLiteral("Zeta"));
+}
+
+void TestControls::wheelAndArrowsWalkTheWholeList_data()
+{
+    QTest::addColumn<bool>("wheel");
+    QTest::newRow("mouse wheel") << true;
+    QTest::newRow("arrow keys") << false;
+}
+
+void TestControls::wheelAndArrowsWalkTheWholeList()
+{
+    QFETCH(bool, wheel);
+    const QStringList installed{"Face A", "Face B", "Face C", "Face D"};
+    FontNameList list(QStringLiteral("cbbfont"), instant(installed), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    pick(list, QStringLiteral("Face D"));
+    pick(list, QStringLiteral("Face B"));
+    const QStringList recent{"Face B", "Face D"};
+    QCOMPARE(list.recentFaces(), recent);
+
+    const auto step = [&] {
+        if (wheel) {
+            const QPoint at = list.rect().center();
+            QWheelEvent down(at, list.mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&list, &down);
+        } else {
+            QTest::keyClick(&list, Qt::Key_Down);
+        }
+    };
+    QStringList walked;
+    for (int i = 0; i < 3; ++i) {
+        step();
+        walked.append(list.currentFace());
+    }
+    // Down the recent faces, over the line, into the full list; the recent
+    // faces stay as they were.
+    QCOMPARE(walked, (QStringList{"Face D", "Face A", "Face B"}));
+    QCOMPARE(list.recentFaces(), recent);
+
+    // Opening the list makes the face walked to a recent one.
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    QCOMPARE(list.recentFaces(), recent);
+    QCOMPARE(list.currentIndex(), 0);
+    list.hidePopup();
+    for (int i = 0; i < 4; ++i)
+        step();
+    QCOMPARE(list.currentFace(), QStringLiteral("Face C"));
+    QCOMPARE(list.recentFaces(), recent);
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    QCOMPARE(list.recentFaces(), (QStringList{"Face C", "Face B", "Face D"}));
+    QCOMPARE(list.currentIndex(), 0);
+    list.hidePopup();
 }
 
 void TestControls::colourEditFallsBackToDefault()
