@@ -1,6 +1,7 @@
 #include "app/MainUnt.h"
 
 #include "app/colour_edit.h"
+#include "app/group_look.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
@@ -98,6 +99,7 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
 {
     cxGroupBox1 = new QGroupBox(QStringLiteral("设置"), Panel2);
     cxGroupBox1->setObjectName(QStringLiteral("cxGroupBox1"));
+    setCaptionsIntoFrames(cxGroupBox1);
     Panel2->dock()->addDocked(cxGroupBox1, Dock::Left, kGroupWidth);
     auto *columns = new DockLayout(cxGroupBox1);
     columns->setContentsMargins(4, 2, 4, 4);

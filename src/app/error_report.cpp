@@ -2,7 +2,38 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// QMessageBox wraps any message wider than about 500 pixels at that width,
+// which can leave a single character on the last line ("不存/在."). Instead
+// the box grows to hold the message on one line, up to a comfortable width;
+// a longer message is spread over as few lines of equal width as it needs.
+void fitMessageWidth(QMessageBox &box, const QString &text)
+{
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    const QFontMetrics metrics(label->font());
+    // A little slack for where a line may break: a word or a character
+    // that does not fit moves whole onto the next line.
+    const int slack = 2 * metrics.horizontalAdvance(QStringLiteral("中"));
+    const int textWidth =
+        metrics.boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX), Qt::TextExpandTabs, text).width();
+    const QScreen *screen = box.screen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+    const int room = std::clamp(screenWidth / 2, 480, 640);
+    const int lines = std::max(1, int(std::ceil(double(textWidth + slack) / room)));
+    label->setMinimumWidth(std::min(room, int(std::ceil(double(textWidth) / lines)) + slack));
+}
+
+} // namespace
 
 QString errorReportText(const QString &message)
 {
@@ -29,6 +60,7 @@ void showErrorReport(QWidget *owner, const QString &text)
                     QMessageBox::Ok, owner);
     // A path in the message may contain '<'; never let it be read as markup.
     box.setTextFormat(Qt::PlainText);
+    fitMessageWidth(box, text);
     box.exec();
 }
 

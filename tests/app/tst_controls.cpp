@@ -11,12 +11,15 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QStyleOptionComboBox>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -85,6 +88,8 @@ private slots:
     void guardedHandlersNeverThrow_data();
     void guardedHandlersNeverThrow();
     void errorBoxIsCriticalWithOkAndExecutableTitle();
+    void errorBoxLeavesNoCharacterAlone_data();
+    void errorBoxLeavesNoCharacterAlone();
 
     void qtDialogsSpeakChinese();
 
@@ -216,6 +221,76 @@ void TestControls::errorBoxIsCriticalWithOkAndExecutableTitle()
     QCOMPARE(icon, QMessageBox::Critical);
     QCOMPARE(buttons.size(), 1);
     QVERIFY(plain);
+}
+
+namespace {
+
+// The message as the box's label lays it out, line by line.
+QStringList shownLines(const QLabel &label)
+{
+    QTextLayout layout(label.text(), label.font());
+    QTextOption option;
+    option.setWrapMode(label.wordWrap() ? QTextOption::WordWrap : QTextOption::NoWrap);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(label.contentsRect().width());
+        lines.append(label.text().mid(line.textStart(), line.textLength()));
+    }
+    layout.endLayout();
+    return lines;
+}
+
+} // namespace
+
+void TestControls::errorBoxLeavesNoCharacterAlone_data()
+{
+    // QMessageBox wraps a message at half the screen, at most 500 pixels.
+    const int qtWrapWidth = std::min(QGuiApplication::primaryScreen()->availableGeometry().width() / 2, 500);
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    // A message a little longer than `factor` wrapping widths, ending in
+    // "不存在." as the one that showed the fault.
+    const auto messageOf = [&](double factor) {
+        QString message = QStringLiteral("无法保存到 \"/home/用户/图片/新建文件夹/友谊的小船说翻就翻.png\"：");
+        while (metrics.horizontalAdvance(message + QStringLiteral("文件夹不存在.")) < factor * qtWrapWidth + 4)
+            message += QStringLiteral("上级");
+        return message + QStringLiteral("文件夹不存在.");
+    };
+    QTest::addColumn<QString>("message");
+    QTest::newRow("just past Qt's wrapping width") << messageOf(1.0);
+    QTest::newRow("just past twice that width") << messageOf(2.0);
+    QTest::newRow("past three times that width") << messageOf(3.0);
+}
+
+void TestControls::errorBoxLeavesNoCharacterAlone()
+{
+    QFETCH(QString, message);
+    QWidget owner;
+    owner.show();
+    QStringList shown;
+    QFont shownFont;
+    int boxWidth = 0;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (auto *label = box ? box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")) : nullptr) {
+            shown = shownLines(*label);
+            shownFont = label->font();
+            boxWidth = box->frameGeometry().width();
+        }
+        if (box)
+            QTest::keyClick(box, Qt::Key_Return);
+    });
+    showErrorReport(&owner, message);
+    QCOMPARE(shown.join(QString()), message);
+    QVERIFY(boxWidth <= owner.screen()->availableGeometry().width());
+    // No line is a stub of the others: the lines are of about equal width.
+    const QFontMetrics metrics(shownFont);
+    int widest = 0;
+    for (const QString &line : std::as_const(shown))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    for (const QString &line : std::as_const(shown))
+        QVERIFY2(metrics.horizontalAdvance(line) * 2 > widest, qPrintable(shown.join(QLatin1Char('|'))));
 }
 
 void TestControls::qtDialogsSpeakChinese()
