@@ -99,7 +99,6 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
 {
     cxGroupBox1 = new QGroupBox(QStringLiteral("设置"), Panel2);
     cxGroupBox1->setObjectName(QStringLiteral("cxGroupBox1"));
-    setCaptionsIntoFrames(cxGroupBox1);
     Panel2->dock()->addDocked(cxGroupBox1, Dock::Left, kGroupWidth);
     auto *columns = new DockLayout(cxGroupBox1);
     columns->setContentsMargins(4, 2, 4, 4);
@@ -154,6 +153,7 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     dxColorEdit2 = new ColourEdit(QStringLiteral("dxColorEdit2"), kDefaultEndColour, Panel7);
     Panel7->setInnerMargin(kRowMargin);
     Panel7->dock()->addDocked(dxColorEdit2, Dock::Right, kColourWidth);
+    setCaptionsIntoFrames(cxGroupBox1);
 }
 
 void TMainFrm::buildCommands()
