@@ -259,6 +259,7 @@ void TestControls::errorBoxLeavesNoCharacterAlone_data()
     };
     QTest::addColumn<QString>("message");
     QTest::newRow("just past Qt's wrapping width") << messageOf(1.0);
+    QTest::newRow("past one and a half times that width") << messageOf(1.7);
     QTest::newRow("just past twice that width") << messageOf(2.0);
     QTest::newRow("past three times that width") << messageOf(3.0);
 }
@@ -271,12 +272,14 @@ void TestControls::errorBoxLeavesNoCharacterAlone()
     QStringList shown;
     QFont shownFont;
     int boxWidth = 0;
+    QRect textRoom;
     QTimer::singleShot(0, this, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (auto *label = box ? box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")) : nullptr) {
             shown = shownLines(*label);
             shownFont = label->font();
             boxWidth = box->frameGeometry().width();
+            textRoom = label->contentsRect();
         }
         if (box)
             QTest::keyClick(box, Qt::Key_Return);
@@ -291,6 +294,9 @@ void TestControls::errorBoxLeavesNoCharacterAlone()
         widest = std::max(widest, metrics.horizontalAdvance(line));
     for (const QString &line : std::as_const(shown))
         QVERIFY2(metrics.horizontalAdvance(line) * 2 > widest, qPrintable(shown.join(QLatin1Char('|'))));
+    // And nothing is cut off: every line fits the label, across and down.
+    QVERIFY2(widest <= textRoom.width(), qPrintable(QStringLiteral("%1 > %2").arg(widest).arg(textRoom.width())));
+    QVERIFY(textRoom.height() >= int(shown.size()) * metrics.height());
 }
 
 void TestControls::qtDialogsSpeakChinese()
