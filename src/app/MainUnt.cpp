@@ -101,7 +101,7 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     cxGroupBox1->setObjectName(QStringLiteral("cxGroupBox1"));
     Panel2->dock()->addDocked(cxGroupBox1, Dock::Left, kGroupWidth);
     auto *columns = new DockLayout(cxGroupBox1);
-    columns->setContentsMargins(4, 2, 4, 4);
+    columns->setContentsMargins(2, 2, 2, 4);
 
     Panel1 = new Panel(QStringLiteral("Panel1"), cxGroupBox1);
     columns->addDocked(Panel1, Dock::Left, kColumnWidth);

@@ -23,6 +23,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -158,6 +159,7 @@ private slots:
     void phraseNeverHoldsHalfACharacter_data();
     void phraseNeverHoldsHalfACharacter();
     void emptyFaceBoxNamesTheFaceUsed();
+    void settingsLookTidy();
 };
 
 void TestMainWindow::windowIsTheDesignedOne()
@@ -833,6 +835,50 @@ void TestMainWindow::emptyFaceBoxNamesTheFaceUsed()
     QVERIFY(arrived.wait());
     QCOMPARE(w.frm.readStripSettings().faceName, QString());
     QCOMPARE(w.frm.cbbfont->placeholderText(), QStringLiteral("默认：") + resolveFace(QString()));
+}
+
+void TestMainWindow::settingsLookTidy()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    const auto part = [](QGroupBox *group, QStyle::SubControl control) {
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = group->title();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        return group->style()->subControlRect(QStyle::CC_GroupBox, &option, control, group);
+    };
+
+    // Each caption sits in the top line of its frame, in from the frame's
+    // left end, and the contents start below it.
+    for (QGroupBox *group : {w.frm.cxGroupBox1, static_cast<QGroupBox *>(w.frm.cxRadioGroup2),
+                             static_cast<QGroupBox *>(w.frm.cxRadioGroup1),
+                             static_cast<QGroupBox *>(w.frm.cxRadioGroup3)}) {
+        const QRect frame = part(group, QStyle::SC_GroupBoxFrame);
+        const QRect caption = part(group, QStyle::SC_GroupBoxLabel);
+        QVERIFY2(group->rect().contains(caption), qPrintable(group->objectName()));
+        QVERIFY2(caption.left() > frame.left() && caption.right() < frame.right(), qPrintable(group->objectName()));
+        QVERIFY2(caption.top() < frame.top() && frame.top() < caption.bottom(), qPrintable(group->objectName()));
+        QVERIFY2(group->contentsRect().top() > caption.bottom() - 2, qPrintable(group->objectName()));
+    }
+
+    // The font box keeps clear of the frame beside it.
+    const int boxRight = w.frm.cbbfont->mapTo(&w.frm, QPoint(w.frm.cbbfont->width(), 0)).x();
+    const int frameLeft =
+        w.frm.cxRadioGroup2->mapTo(&w.frm, part(w.frm.cxRadioGroup2, QStyle::SC_GroupBoxFrame).topLeft()).x();
+    QVERIFY2(frameLeft - boxRight >= 2, qPrintable(QStringLiteral("%1 %2").arg(boxRight).arg(frameLeft)));
+
+    // The radio items keep the room they need and equal gaps between them.
+    const QList<QRadioButton *> modes = w.frm.cxRadioGroup3->buttons();
+    const int firstGap = modes[1]->x() - modes[0]->geometry().right();
+    QVERIFY2(firstGap > 4, qPrintable(QString::number(firstGap)));
+    QVERIFY(qAbs(modes[2]->x() - modes[1]->geometry().right() - firstGap) <= 1);
+    for (QRadioButton *mode : modes)
+        QCOMPARE(mode->width(), mode->sizeHint().width());
+
+    // Every control in the settings panel writes in the window's font.
+    for (QWidget *control : w.frm.Panel2->findChildren<QWidget *>())
+        QVERIFY2(control->font().pixelSize() == 16, qPrintable(control->objectName() + " " + control->metaObject()->className()));
 }
 
 QTEST_MAIN(TestMainWindow)
