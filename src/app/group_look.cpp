@@ -1,7 +1,9 @@
 #include "app/group_look.h"
 
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QPainter>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QStyleOptionGroupBox>
 
@@ -77,11 +79,15 @@ private:
 
 void setCaptionsIntoFrames(QGroupBox *group)
 {
-    // Owned by the outer group; the inner ones go with it.
-    auto *style = new FramedCaptionStyle;
-    style->setParent(group);
-    group->setStyle(style);
+    // One for the application, owned by it: a style must outlive every
+    // widget that uses it, and a group's children go before the group.
+    static QPointer<FramedCaptionStyle> shared;
+    if (!shared) {
+        shared = new FramedCaptionStyle;
+        shared->setParent(QCoreApplication::instance());
+    }
+    group->setStyle(shared);
     const auto inner = group->findChildren<QGroupBox *>();
     for (QGroupBox *child : inner)
-        child->setStyle(style);
+        child->setStyle(shared);
 }
