@@ -10,6 +10,7 @@
 #include "app/panel.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSemaphore>
@@ -17,6 +18,7 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -87,6 +89,33 @@ void BM_PreviewTenCharacters(benchmark::State &state)
 }
 BENCHMARK(BM_PreviewTenCharacters)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The font list's worker as it runs once per process: on a thread of its
+// own, whose font caches start empty. range(0): 0 only lists and sorts the
+// family names, 1 does the whole work (aliases left out, each face asked
+// whether it writes Chinese and can draw its name, each name measured).
+void BM_FontListWorker(benchmark::State &state)
+{
+    const bool whole = state.range(0) == 1;
+    const QFont listFont(QStringLiteral("WenQuanYi Micro Hei"), 12);
+    const QLocale locale = QLocale::system();
+    for (auto _ : state) {
+        qsizetype listed = 0;
+        std::thread worker([&] {
+            if (whole) {
+                listed = sortedFaces(withShownNames(installedFontFaces(), listFont), locale).size();
+            } else {
+                QList<FontFace> faces;
+                for (const QString &family : QFontDatabase::families())
+                    faces.append({family});
+                listed = sortedFaces(faces, locale).size();
+            }
+        });
+        worker.join();
+        benchmark::DoNotOptimize(listed);
+    }
+}
+BENCHMARK(BM_FontListWorker)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace
 
 std::vector<BenchRatio> benchRatios()
@@ -96,5 +125,7 @@ std::vector<BenchRatio> benchRatios()
          "BM_BareWindowShow/real_time", "report"},
         {"main window shown, slow font list / fonts listed", "BM_MainWindowShow/1/real_time",
          "BM_MainWindowShow/0/real_time", "close to 1 (no waiting)"},
+        {"font list worker / names only", "BM_FontListWorker/1/real_time", "BM_FontListWorker/0/real_time",
+         "report (off the window thread)"},
     };
 }

@@ -1,10 +1,12 @@
 #include "app/MainUnt.h"
 
 #include "app/colour_edit.h"
+#include "app/group_look.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
+#include "app/whole_characters.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
 #include "composition/strip_layout.h"
@@ -43,6 +45,10 @@ constexpr int kSpinWidth = 92;
 constexpr int kColourWidth = 97;
 constexpr QRect kOutputArea{50, 40, 945, 239};
 constexpr int kCopyNoteMilliseconds = 2000;
+// Small enough for any screen, large enough that the whole settings panel
+// with the phrase and both buttons (right edge at 821) stays usable and a
+// strip of preview remains above it.
+constexpr QSize kMinimumSize{831, kSettingsHeight + 60};
 
 QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent)
 {
@@ -88,6 +94,9 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     buildCopyCommand();
 
     resize(kDesignSize);
+    setMinimumSize(kMinimumSize);
+    // The phrase is what a user changes first.
+    edtMain->setFocus();
 }
 
 TMainFrm::~TMainFrm() = default;
@@ -98,12 +107,13 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     cxGroupBox1->setObjectName(QStringLiteral("cxGroupBox1"));
     Panel2->dock()->addDocked(cxGroupBox1, Dock::Left, kGroupWidth);
     auto *columns = new DockLayout(cxGroupBox1);
-    columns->setContentsMargins(4, 2, 4, 4);
+    columns->setContentsMargins(2, 2, 2, 4);
 
     Panel1 = new Panel(QStringLiteral("Panel1"), cxGroupBox1);
     columns->addDocked(Panel1, Dock::Left, kColumnWidth);
     cbbfont = new FontNameList(QStringLiteral("cbbfont"), std::move(fontEnumerator), Panel1);
     cbbfont->setCurrentFace(kWindowFace);
+    cbbfont->setDefaultFace(resolveFace(QString()));
     Panel1->dock()->addDocked(cbbfont, Dock::Top);
     chkbold = checkBox(QStringLiteral("chkbold"), QStringLiteral("加粗"), Panel1);
     chkstatic = checkBox(QStringLiteral("chkstatic"), QStringLiteral("斜体"), Panel1);
@@ -129,7 +139,8 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     Panel5->setCaption(QStringLiteral("间隔"));
     Panel3->dock()->addDocked(Panel5, Dock::Top, kRowHeight);
     cxSpinEdit1 = new SpinEdit(QStringLiteral("cxSpinEdit1"), kMinSpacing, kMaxSpacing, Panel5);
-    Panel5->dock(kRowMargin)->addDocked(cxSpinEdit1, Dock::Right, kSpinWidth);
+    Panel5->setInnerMargin(kRowMargin);
+    Panel5->dock()->addDocked(cxSpinEdit1, Dock::Right, kSpinWidth);
 
     Panel4 = new Panel(QStringLiteral("Panel4"), cxGroupBox1);
     columns->addDocked(Panel4, Dock::Fill);
@@ -140,12 +151,15 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     Panel6->setCaption(QStringLiteral("起始色"));
     Panel4->dock()->addDocked(Panel6, Dock::Top, kRowHeight);
     dxColorEdit1 = new ColourEdit(QStringLiteral("dxColorEdit1"), kDefaultStartColour, Panel6);
-    Panel6->dock(kRowMargin)->addDocked(dxColorEdit1, Dock::Right, kColourWidth);
+    Panel6->setInnerMargin(kRowMargin);
+    Panel6->dock()->addDocked(dxColorEdit1, Dock::Right, kColourWidth);
     Panel7 = new Panel(QStringLiteral("Panel7"), Panel4);
     Panel7->setCaption(QStringLiteral("终止色"));
     Panel4->dock()->addDocked(Panel7, Dock::Top, kRowHeight);
     dxColorEdit2 = new ColourEdit(QStringLiteral("dxColorEdit2"), kDefaultEndColour, Panel7);
-    Panel7->dock(kRowMargin)->addDocked(dxColorEdit2, Dock::Right, kColourWidth);
+    Panel7->setInnerMargin(kRowMargin);
+    Panel7->dock()->addDocked(dxColorEdit2, Dock::Right, kColourWidth);
+    setCaptionsIntoFrames(cxGroupBox1);
 }
 
 void TMainFrm::buildCommands()
@@ -153,12 +167,16 @@ void TMainFrm::buildCommands()
     edtMain = new QLineEdit(kInitialPhrase, Panel2);
     edtMain->setObjectName(QStringLiteral("edtMain"));
     edtMain->setMaxLength(kMaxPhraseLength);
+    edtMain->setValidator(new WholeCharactersValidator(edtMain));
     edtMain->setGeometry(614, 14, 207, edtMain->sizeHint().height());
 
     btnPreview = new QPushButton(QStringLiteral("预览"), Panel2);
     btnPreview->setObjectName(QStringLiteral("btnPreview"));
     btnPreview->setGeometry(614, 66, 67, 25);
     connect(btnPreview, &QPushButton::clicked, this, &TMainFrm::btnPreviewClick);
+    // The window's default button: Enter in the phrase previews it.
+    btnPreview->setDefault(true);
+    connect(edtMain, &QLineEdit::returnPressed, btnPreview, &QPushButton::click);
 
     pm1 = new QMenu(this);
     pm1->setObjectName(QStringLiteral("pm1"));

@@ -57,6 +57,9 @@ const QList<ColourValue> &ColourGallery::palette()
 
 ColourGallery::ColourGallery(QWidget *parent) : QFrame(parent, Qt::Popup)
 {
+    // A popup is a window of its own and would otherwise keep the
+    // application's smaller Latin font beside the window's Chinese one.
+    setAttribute(Qt::WA_WindowPropagation);
     setFrameShape(QFrame::StyledPanel);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(4, 4, 4, 4);

@@ -2,7 +2,49 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Room a message box needs beside its text: the icon and the margins.
+constexpr int kBoxChrome = 120;
+
+// QMessageBox wraps a message wider than half the screen (at most 500
+// pixels) at that width, which can leave a single character on the last
+// line ("不存/在."). Instead the text gets the width that holds it on one
+// line, or spreads it over as few lines of about equal width as it needs,
+// within the widest box QMessageBox makes on this screen.
+void fitMessageWidth(QMessageBox &box, const QString &text)
+{
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    const QScreen *screen = box.screen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+    const int qtWrapWidth = std::min(screenWidth / 2, 500);
+    const int qtWidest = screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000);
+    const int room = std::max(qtWrapWidth + 1, std::min(qtWrapWidth * 8 / 5, qtWidest - kBoxChrome));
+
+    const QFontMetrics metrics(label->font());
+    // Slack for where a line may break: a word or a character that does not
+    // fit moves whole onto the next line.
+    const int slack = 2 * metrics.horizontalAdvance(QStringLiteral("中"));
+    const int textWidth =
+        metrics.boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX), Qt::TextExpandTabs, text).width();
+    if (textWidth + slack <= qtWrapWidth)
+        return;
+    const int lines = int(std::ceil(double(textWidth + slack) / room));
+    // At least Qt's own wrapping width, or QMessageBox would not wrap at all.
+    const int width = int(std::ceil(double(textWidth) / lines)) + slack;
+    label->setMinimumWidth(std::clamp(width, qtWrapWidth + 1, room));
+}
+
+} // namespace
 
 QString errorReportText(const QString &message)
 {
@@ -35,6 +77,7 @@ void showErrorReport(QWidget *owner, const QString &text)
                     QMessageBox::Ok, owner);
     // A path in the message may contain '<'; never let it be read as markup.
     box.setTextFormat(Qt::PlainText);
+    fitMessageWidth(box, text);
     box.exec();
 }
 

@@ -1,24 +1,30 @@
 #include "app/font_name_list.h"
 
+#include "composition/font_request.h"
+
+#include <QAbstractItemView>
 #include <QCollator>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QPainter>
+#include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QSet>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
 namespace {
 
-// Drawn rather than loaded so the control needs no resource files: an
-// outlined "T" for scalable faces, a blocky grid for bitmap ones.
-QIcon faceIcon(bool trueType)
+constexpr QSize kIconSize{32, 16}; // the kind on the left, the Chinese mark on the right
+
+// An outlined "T" for scalable faces, a blocky grid for bitmap ones.
+void drawKind(QPainter &painter, bool trueType)
 {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
     if (trueType) {
-        painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(30, 90, 200), 2));
         painter.drawLine(QPointF(3, 3), QPointF(13, 3));
         painter.drawLine(QPointF(8, 3), QPointF(8, 14));
@@ -31,14 +37,73 @@ QIcon faceIcon(bool trueType)
                 if ((x + y) % 2 == 0 || y == 3)
                     painter.fillRect(x, y, 2, 2, dot);
     }
-    return QIcon(pixmap);
 }
 
-const QIcon &iconFor(bool trueType)
+// A small red seal with "中", in a face that can write it.
+void drawChineseMark(QPainter &painter)
 {
-    static const QIcon scalable = faceIcon(true);
-    static const QIcon bitmap = faceIcon(false);
-    return trueType ? scalable : bitmap;
+    const QRectF seal(17.5, 1.5, 13, 13);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(200, 40, 40));
+    painter.drawRoundedRect(seal, 2, 2);
+    QFont face(resolveFace(QString()));
+    face.setPixelSize(11);
+    face.setBold(true);
+    painter.setFont(face);
+    painter.setPen(Qt::white);
+    painter.drawText(seal, Qt::AlignCenter, QStringLiteral("中"));
+}
+
+// Drawn rather than loaded so the control needs no resource files; drawn at
+// twice the size too, for high-dpi screens.
+QIcon faceIcon(bool trueType, bool writesChinese)
+{
+    QIcon icon;
+    for (const int scale : {1, 2}) {
+        QPixmap pixmap(kIconSize * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        drawKind(painter, trueType);
+        if (writesChinese)
+            drawChineseMark(painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+const QIcon &iconFor(const FontFace &face)
+{
+    static const QIcon icons[2][2] = {{faceIcon(false, false), faceIcon(false, true)},
+                                      {faceIcon(true, false), faceIcon(true, true)}};
+    return icons[face.trueType][face.writesChinese];
+}
+
+// Families listed twice under one name carry their foundry: "Name [Foundry]".
+QString withoutFoundry(const QString &family)
+{
+    const qsizetype bracket = family.indexOf(QLatin1String(" ["));
+    return bracket > 0 && family.endsWith(QLatin1Char(']')) ? family.left(bracket) : family;
+}
+
+// The family a font's primary face really comes from is `family`.
+bool isFamily(const QFont &font, const QString &family)
+{
+    return QFontInfo(font).family().compare(withoutFoundry(family), Qt::CaseInsensitive) == 0;
+}
+
+bool drawsOwnName(const QFont &own, const QString &family)
+{
+    // A symbol face would draw the letters of its name as pictures.
+    if (!isFamily(own, family) || QFontDatabase::writingSystems(family).contains(QFontDatabase::Symbol))
+        return false;
+    const QFontMetrics metrics(own);
+    const QList<uint> characters = family.toUcs4();
+    return std::all_of(characters.begin(), characters.end(),
+                       [&](uint character) { return metrics.inFontUcs4(character); });
 }
 
 } // namespace
@@ -49,9 +114,22 @@ QList<FontFace> installedFontFaces()
     const QStringList families = QFontDatabase::families();
     faces.reserve(families.size());
     for (const QString &family : families) {
-        if (QFontDatabase::isPrivateFamily(family))
+        if (QFontDatabase::isPrivateFamily(family) || !isFamily(QFont(family), family))
             continue;
-        faces.append({family, QFontDatabase::isSmoothlyScalable(family)});
+        faces.append({family, QFontDatabase::isSmoothlyScalable(family), writesSimplifiedChinese(family)});
+    }
+    return faces;
+}
+
+QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont)
+{
+    const QFontMetrics listMetrics(listFont);
+    for (FontFace &face : faces) {
+        QFont own(listFont);
+        own.setFamilies({face.family});
+        face.drawsOwnName = drawsOwnName(own, face.family);
+        face.nameWidth = face.drawsOwnName ? QFontMetrics(own).horizontalAdvance(face.family)
+                                           : listMetrics.horizontalAdvance(face.family);
     }
     return faces;
 }
@@ -80,20 +158,23 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
     setObjectName(objectName);
     setEditable(false);
     setMaxVisibleItems(20);
+    setIconSize(kIconSize);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(8);
 
     connect(&m_watcher, &QFutureWatcher<QList<FontFace>>::finished, this, [this] {
         fill(m_watcher.future().result());
     });
-    connect(this, &QComboBox::activated, this, &FontNameList::remember);
+    connect(this, &QComboBox::activated, this, &FontNameList::chosen);
 
-    // The sort runs on the worker too: collating a few thousand names is the
-    // slow part on a system with many fonts. It follows the user's own
-    // locale, not the interface's Chinese one.
+    // Sorting and measuring run on the worker too: collating a few thousand
+    // names and loading each face to measure its name are the slow parts on
+    // a system with many fonts. The order follows the user's own locale, not
+    // the interface's Chinese one.
     const QLocale locale = QLocale::system();
-    m_watcher.setFuture(QtConcurrent::run([enumerator = std::move(enumerator), locale] {
-        return sortedFaces(enumerator(), locale);
+    const QFont listFont = font();
+    m_watcher.setFuture(QtConcurrent::run([enumerator = std::move(enumerator), locale, listFont] {
+        return sortedFaces(withShownNames(enumerator(), listFont), locale);
     }));
 }
 
@@ -108,14 +189,14 @@ QString FontNameList::currentFace() const
     return currentIndex() >= 0 ? currentText() : QString();
 }
 
-void FontNameList::setCurrentFace(const QString &family)
+void FontNameList::setCurrentFace(const QString &name)
 {
     if (!m_filled) {
-        m_pendingFace = family;
-        setPlaceholderText(family);
+        m_pendingFace = name;
+        showDefaultFace();
         return;
     }
-    setCurrentIndex(family.isEmpty() ? -1 : findText(family, Qt::MatchExactly));
+    setCurrentIndex(indexOfFace(name));
 }
 
 void FontNameList::selectLast()
@@ -124,9 +205,57 @@ void FontNameList::selectLast()
         setCurrentIndex(count() - 1);
 }
 
+void FontNameList::setDefaultFace(const QString &family)
+{
+    m_defaultFace = family;
+    showDefaultFace();
+}
+
+int FontNameList::fullListStart() const
+{
+    return m_recent.isEmpty() ? 0 : int(m_recent.size()) + 1;
+}
+
+// The box shows its placeholder while no entry is selected: the name waiting
+// for the list, then the face used in place of a selection.
+void FontNameList::showDefaultFace()
+{
+    QString text;
+    if (!m_filled)
+        text = m_pendingFace;
+    else if (!m_defaultFace.isEmpty())
+        text = QStringLiteral("默认：%1").arg(m_defaultFace);
+    // QComboBox selects its first entry when the placeholder is cleared
+    // while nothing is selected; nothing must stay nothing.
+    const int selected = currentIndex();
+    setPlaceholderText(text);
+    if (currentIndex() != selected)
+        setCurrentIndex(selected);
+}
+
+// Qt lists a family under one name, usually its English one; its other
+// names (a localized "微软雅黑" for "Microsoft YaHei") are known to the font
+// database, which resolves them to the listed family.
+int FontNameList::indexOfFace(const QString &name) const
+{
+    if (name.isEmpty())
+        return -1;
+    const int listed = findText(name, Qt::MatchExactly);
+    if (listed >= 0 || !QFontDatabase::hasFamily(name))
+        return listed;
+    return findText(QFontInfo(QFont(name)).family(), Qt::MatchFixedString);
+}
+
 void FontNameList::addEntry(const FontFace &face, int at)
 {
-    insertItem(at, iconFor(face.trueType), face.family);
+    insertItem(at, iconFor(face), face.family);
+    if (face.drawsOwnName) {
+        QFont own(font());
+        own.setFamilies({face.family});
+        setItemData(at, own, Qt::FontRole);
+    }
+    if (face.writesChinese)
+        setItemData(at, QStringLiteral("可书写简体中文"), Qt::ToolTipRole);
 }
 
 void FontNameList::fill(const QList<FontFace> &faces)
@@ -134,26 +263,93 @@ void FontNameList::fill(const QList<FontFace> &faces)
     QSignalBlocker quiet(this);
     clear();
     for (const FontFace &face : faces) {
-        m_trueType.insert(face.family, face.trueType);
+        m_faces.insert(face.family, face);
         addEntry(face, count());
     }
     m_filled = true;
-    setPlaceholderText(QString());
-    setCurrentIndex(m_pendingFace.isEmpty() ? -1 : findText(m_pendingFace, Qt::MatchExactly));
+    setCurrentIndex(indexOfFace(m_pendingFace));
     m_pendingFace.clear();
+    showDefaultFace();
+    fitPopupToNames(faces);
     quiet.unblock();
     emit currentIndexChanged(currentIndex());
     emit listArrived();
 }
 
-// The recent faces occupy the first m_recent.size() entries; the full list
-// follows unchanged.
+// The open list is at least as wide as its widest name, so that no name is
+// cut short. The worker measured every name in the face it is shown in; the
+// entries' own size hints do not count the per-entry face. Besides the name,
+// an entry holds the icon and the style's margins around both, which stay
+// well within one line height on either side.
+void FontNameList::fitPopupToNames(const QList<FontFace> &faces)
+{
+    const auto widest = std::max_element(faces.begin(), faces.end(), [](const FontFace &a, const FontFace &b) {
+        return a.nameWidth < b.nameWidth;
+    });
+    if (widest == faces.end())
+        return;
+    QAbstractItemView *list = view();
+    const int entry = widest->nameWidth + iconSize().width() + 2 * fontMetrics().height();
+    const int scrollBar = count() > maxVisibleItems() ? list->verticalScrollBar()->sizeHint().width() : 0;
+    list->setMinimumWidth(entry + scrollBar + 2 * list->frameWidth());
+}
+
+void FontNameList::chosen(int index)
+{
+    if (m_walking)
+        m_walked = true;
+    else
+        remember(index);
+}
+
+void FontNameList::wheelEvent(QWheelEvent *event)
+{
+    const QScopedValueRollback walking(m_walking, true);
+    QComboBox::wheelEvent(event);
+}
+
+void FontNameList::keyPressEvent(QKeyEvent *event)
+{
+    const QScopedValueRollback walking(m_walking, true);
+    QComboBox::keyPressEvent(event);
+}
+
+// As QComboBox paints itself, but a name or hint too long for the box ends
+// in "…" instead of being cut off mid-letter.
+void FontNameList::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    if (currentIndex() < 0 && !placeholderText().isEmpty()) {
+        option.palette.setBrush(QPalette::ButtonText, option.palette.placeholderText());
+        option.currentText = placeholderText();
+    }
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    if (!option.currentIcon.isNull())
+        field.setLeft(field.left() + option.iconSize.width() + 4);
+    option.currentText = option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, field.width() - 2);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+void FontNameList::showPopup()
+{
+    if (m_walked)
+        remember(currentIndex());
+    QComboBox::showPopup();
+}
+
+// The recent faces occupy the first m_recent.size() entries and a separator
+// line follows them; the full list comes after, unchanged.
 void FontNameList::remember(int index)
 {
+    m_walked = false;
     if (index < 0)
         return;
     const QString family = itemText(index);
     const QSignalBlocker quiet(this);
+    const bool firstRecent = m_recent.isEmpty();
     const int previous = int(m_recent.indexOf(family));
     if (previous >= 0) {
         removeItem(previous);
@@ -162,7 +358,9 @@ void FontNameList::remember(int index)
         removeItem(kRecentLimit - 1);
         m_recent.removeLast();
     }
+    if (firstRecent)
+        insertSeparator(0);
     m_recent.prepend(family);
-    addEntry({family, m_trueType.value(family)}, 0);
+    addEntry(m_faces.value(family, FontFace{family}), 0);
     setCurrentIndex(0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QFont>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QList>
@@ -11,7 +12,10 @@
 // One installed font family as the list shows it.
 struct FontFace {
     QString family;
-    bool trueType = false; // scalable outlines; the rest are bitmap faces
+    bool trueType = false;      // scalable outlines; the rest are bitmap faces
+    bool writesChinese = false; // can write Simplified Chinese; the others give way to one that can
+    bool drawsOwnName = false;  // the family's own face can draw its name
+    int nameWidth = 0;          // pixels the name takes as the list shows it
 
     bool operator==(const FontFace &) const = default;
 };
@@ -19,8 +23,16 @@ struct FontFace {
 // Lists font families. Runs on a worker thread, so it must not touch widgets.
 using FontEnumerator = std::function<QList<FontFace>()>;
 
-// Every installed family once (private system families left out).
+// Every installed family once, with its kind and whether it writes Simplified
+// Chinese. Private system families and the generic aliases the font
+// configuration adds ("Sans Serif", "Serif", "Monospace": names that resolve
+// to a different family) are left out. Safe on a worker thread.
 QList<FontFace> installedFontFaces();
+
+// `faces` with drawsOwnName and nameWidth filled in for names shown in
+// `listFont`, each in its own face where that face can draw it. Safe on a
+// worker thread.
+QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont);
 
 // `faces` with each family once, sorted by `locale`'s case-insensitive
 // collation.
@@ -28,8 +40,13 @@ QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale);
 
 // A drop-down list of font family names. The list is filled by a worker that
 // starts when the control is created; until it arrives the control keeps the
-// name it was given and shows it. Faces the user picks are repeated at the
-// top of the list, the latest first, up to ten.
+// name it was given and shows it. Faces the user picks from the open list are
+// repeated at the top of the list, the latest first, up to ten, with a line
+// below them. The mouse wheel and the arrow keys over the closed box walk the
+// whole list in order; the face they reach becomes recent only when the list
+// is next opened. Each entry shows its kind (TrueType or bitmap) and a "中"
+// mark when the face writes Simplified Chinese, and its name in its own face
+// where that face can draw it.
 // The list is sorted in the user's system locale.
 class FontNameList : public QComboBox {
     Q_OBJECT
@@ -46,28 +63,52 @@ public:
     // list arrives, the name last set with setCurrentFace().
     QString currentFace() const;
 
-    // Selects the entry named `family`, or nothing when there is none. Before
+    // Selects the entry of the family `name` names, by its listed name or any
+    // other name the font database knows for it (a localized one such as
+    // "微软雅黑" for "Microsoft YaHei"); nothing when there is none. Before
     // the list arrives the name is kept and matched when it does.
-    void setCurrentFace(const QString &family);
+    void setCurrentFace(const QString &name);
 
     // Selects the last entry; ignored while the list is still being filled.
     void selectLast();
 
+    // The face the caller uses while nothing is selected; once the list is
+    // in, the empty box shows it in grey as "默认：<family>".
+    void setDefaultFace(const QString &family);
+
     // The recently picked faces, the latest first.
     QStringList recentFaces() const { return m_recent; }
+
+    // The entry index where the full list starts, after the recent faces and
+    // their separator line.
+    int fullListStart() const;
+
+    void showPopup() override;
 
 signals:
     // Emitted on the window thread once the list is in.
     void listArrived();
 
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     void fill(const QList<FontFace> &faces);
+    void chosen(int index);
     void remember(int index);
     void addEntry(const FontFace &face, int at);
+    int indexOfFace(const QString &name) const;
+    void fitPopupToNames(const QList<FontFace> &faces);
+    void showDefaultFace();
 
     QFutureWatcher<QList<FontFace>> m_watcher;
-    QHash<QString, bool> m_trueType;
+    QHash<QString, FontFace> m_faces;
     QStringList m_recent;
     QString m_pendingFace;
+    QString m_defaultFace;
     bool m_filled = false;
+    bool m_walking = false; // inside a wheel or key event on the closed box
+    bool m_walked = false;  // the selection moved by walking since the last pick
 };

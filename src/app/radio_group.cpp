@@ -15,17 +15,20 @@ RadioGroup::RadioGroup(const QString &objectName, const QString &caption,
     Q_ASSERT(columns > 0);
     setObjectName(objectName);
     auto *grid = new QGridLayout(this);
-    grid->setContentsMargins(6, 0, 6, 0);
+    grid->setContentsMargins(5, 0, 2, 0);
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(0);
+    // The items keep their own width and the room left over goes into equal
+    // gaps between the columns: equal columns would leave two-character items
+    // nearly touching in a narrow group while single characters float apart.
     for (int i = 0; i < items.size(); ++i) {
         auto *button = new QRadioButton(items[i].caption, this);
         button->setProperty(kValueProperty, items[i].value);
         m_group->addButton(button, i);
-        grid->addWidget(button, i / columns, i % columns);
+        grid->addWidget(button, i / columns, 2 * (i % columns));
     }
-    for (int c = 0; c < columns; ++c)
-        grid->setColumnStretch(c, 1);
+    for (int gap = 1; gap < 2 * columns - 1; gap += 2)
+        grid->setColumnStretch(gap, 1);
     setItemIndex(0);
 }
 

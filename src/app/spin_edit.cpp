@@ -15,7 +15,7 @@ SpinEdit::SpinEdit(const QString &objectName, int minimum, int maximum, QWidget 
 
 int SpinEdit::fieldValue() const
 {
-    return spacingFromField(lineEdit()->text());
+    return wholeNumberFromField(lineEdit()->text(), minimum(), maximum());
 }
 
 // Leaving an emptied field shows the 0 it stands for instead of springing

@@ -10,7 +10,8 @@ class SpinEdit : public QSpinBox {
 public:
     SpinEdit(const QString &objectName, int minimum, int maximum, QWidget *parent);
 
-    // The field as a spacing: 0 when empty or unreadable, else clamped.
+    // The field's number: 0 when empty or unreadable, else clamped to this
+    // edit's own minimum and maximum.
     int fieldValue() const;
 
 protected:

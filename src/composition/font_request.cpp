@@ -8,6 +8,11 @@
 
 #include <cmath>
 
+bool writesSimplifiedChinese(const QString &family)
+{
+    return QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese);
+}
+
 namespace {
 
 // Well-known sans-serif faces for Simplified Chinese, tried in this order
@@ -22,11 +27,6 @@ const QStringList kPreferredChineseFaces = {
     QStringLiteral("WenQuanYi Zen Hei"),
     QStringLiteral("Droid Sans Fallback"),
 };
-
-bool writesSimplifiedChinese(const QString &family)
-{
-    return QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese);
-}
 
 QString fallbackChineseFace()
 {

@@ -27,6 +27,10 @@ struct FontRequest {
 // 20 pt -> 27 px at 96 dpi).
 int pointsToPixels(int points, double dpi = kDesignDpi);
 
+// True when the installed family `family` can write Simplified Chinese
+// (GB2312). Safe on any thread.
+bool writesSimplifiedChinese(const QString &family);
+
 // The installed family used for `requested` under the character set: the
 // requested family when it is installed and can write Simplified Chinese
 // (GB2312); otherwise, by a fixed rule, a family that can. Never empty while

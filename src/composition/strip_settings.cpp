@@ -24,11 +24,17 @@ std::int32_t radioValue(const QString &valueString)
     return ok ? value : 0;
 }
 
-std::int32_t spacingFromField(const QString &fieldText)
+std::int32_t wholeNumberFromField(const QString &fieldText, std::int32_t minimum, std::int32_t maximum)
 {
+    Q_ASSERT(minimum <= maximum);
     bool ok = false;
     const qlonglong value = fieldText.trimmed().toLongLong(&ok);
     if (!ok)
         return 0;
-    return std::int32_t(std::clamp<qlonglong>(value, kMinSpacing, kMaxSpacing));
+    return std::int32_t(std::clamp<qlonglong>(value, minimum, maximum));
+}
+
+std::int32_t spacingFromField(const QString &fieldText)
+{
+    return wholeNumberFromField(fieldText, kMinSpacing, kMaxSpacing);
 }

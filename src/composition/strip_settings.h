@@ -49,6 +49,11 @@ struct StripSettings {
 // whole number gives 0, which selects nothing.
 std::int32_t radioValue(const QString &valueString);
 
+// A whole-number field's text: 0 when empty or unreadable (even where 0 lies
+// outside the bounds: an empty field stands for 0), otherwise clamped to
+// minimum..maximum.
+std::int32_t wholeNumberFromField(const QString &fieldText, std::int32_t minimum, std::int32_t maximum);
+
 // The spacing field's text as pixels: 0 when empty or unreadable, otherwise
 // clamped to 0..36.
 std::int32_t spacingFromField(const QString &fieldText);

@@ -3,6 +3,7 @@
 #include "app/dock_layout.h"
 #include "app/error_report.h"
 #include "app/font_name_list.h"
+#include "app/panel.h"
 #include "app/spin_edit.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_settings.h"
@@ -11,11 +12,15 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QStyleOptionComboBox>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <QScopeGuard>
@@ -30,7 +35,7 @@ QList<FontFace> faces(const QStringList &names)
 {
     QList<FontFace> result;
     for (const QString &name : names)
-        result.append({name, !name.startsWith(QLatin1String("Fixed"))});
+        result.append({name, !name.startsWith(QLatin1String("Fixed")), name.contains(QLatin1String("Hei"))});
     return result;
 }
 
@@ -64,8 +69,7 @@ QStringList entries(const QComboBox &box)
 // to the entry, press Enter.
 void pick(FontNameList &list, const QString &family)
 {
-    const int recent = int(list.recentFaces().size());
-    const int index = int(entries(list).indexOf(family, recent));
+    const int index = int(entries(list).indexOf(family, list.fullListStart()));
     QVERIFY(index >= 0);
     list.showPopup();
     QAbstractItemView *view = list.view();
@@ -87,6 +91,8 @@ private slots:
     void guardedHandlersNeverThrow_data();
     void guardedHandlersNeverThrow();
     void errorBoxIsCriticalWithOkAndExecutableTitle();
+    void errorBoxLeavesNoCharacterAlone_data();
+    void errorBoxLeavesNoCharacterAlone();
 
     void qtDialogsSpeakChinese();
 
@@ -99,13 +105,21 @@ private slots:
     void fontListKeepsNameUntilListArrives();
     void selectLastIsIgnoredWhileFilling();
     void recentFacesRepeatAtTopLatestFirst();
-    void trueTypeFacesCarryTheirOwnIcon();
+    void faceIconsTellKindAndChinese();
+    void namesDrawnInTheirOwnFaceWhereItCan();
+    void openListIsWideEnoughForLongestName();
+    void emptyBoxShowsDefaultFaceInGrey();
+    void wheelAndArrowsWalkTheWholeList_data();
+    void wheelAndArrowsWalkTheWholeList();
 
     void colourEditFallsBackToDefault();
     void colourGalleryPicksAndClears();
 
     void spinEditReadsItsField_data();
     void spinEditReadsItsField();
+
+    void panelKeepsItsMarginWhenDockedAgain();
+    void inputTransparencyCoversLaterChildren();
 };
 
 void TestControls::reportTextAppendsFullStopAboveCode46_data()
@@ -214,6 +228,82 @@ void TestControls::errorBoxIsCriticalWithOkAndExecutableTitle()
     QCOMPARE(icon, QMessageBox::Critical);
     QCOMPARE(buttons.size(), 1);
     QVERIFY(plain);
+}
+
+namespace {
+
+// The message as the box's label lays it out, line by line.
+QStringList shownLines(const QLabel &label)
+{
+    QTextLayout layout(label.text(), label.font());
+    QTextOption option;
+    option.setWrapMode(label.wordWrap() ? QTextOption::WordWrap : QTextOption::NoWrap);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(label.contentsRect().width());
+        lines.append(label.text().mid(line.textStart(), line.textLength()));
+    }
+    layout.endLayout();
+    return lines;
+}
+
+} // namespace
+
+void TestControls::errorBoxLeavesNoCharacterAlone_data()
+{
+    // QMessageBox wraps a message at half the screen, at most 500 pixels.
+    const int qtWrapWidth = std::min(QGuiApplication::primaryScreen()->availableGeometry().width() / 2, 500);
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    // A message a little longer than `factor` wrapping widths, ending in
+    // "不存在." as the one that showed the fault.
+    const auto messageOf = [&](double factor) {
+        QString message = QStringLiteral("无法保存到 \"/home/用户/图片/新建文件夹/友谊的小船说翻就翻.png\"：");
+        while (metrics.horizontalAdvance(message + QStringLiteral("文件夹不存在.")) < factor * qtWrapWidth + 4)
+            message += QStringLiteral("上级");
+        return message + QStringLiteral("文件夹不存在.");
+    };
+    QTest::addColumn<QString>("message");
+    QTest::newRow("just past Qt's wrapping width") << messageOf(1.0);
+    QTest::newRow("past one and a half times that width") << messageOf(1.7);
+    QTest::newRow("just past twice that width") << messageOf(2.0);
+    QTest::newRow("past three times that width") << messageOf(3.0);
+}
+
+void TestControls::errorBoxLeavesNoCharacterAlone()
+{
+    QFETCH(QString, message);
+    QWidget owner;
+    owner.show();
+    QStringList shown;
+    QFont shownFont;
+    int boxWidth = 0;
+    QRect textRoom;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (auto *label = box ? box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")) : nullptr) {
+            shown = shownLines(*label);
+            shownFont = label->font();
+            boxWidth = box->frameGeometry().width();
+            textRoom = label->contentsRect();
+        }
+        if (box)
+            QTest::keyClick(box, Qt::Key_Return);
+    });
+    showErrorReport(&owner, message);
+    QCOMPARE(shown.join(QString()), message);
+    QVERIFY(boxWidth <= owner.screen()->availableGeometry().width());
+    // No line is a stub of the others: the lines are of about equal width.
+    const QFontMetrics metrics(shownFont);
+    int widest = 0;
+    for (const QString &line : std::as_const(shown))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    for (const QString &line : std::as_const(shown))
+        QVERIFY2(metrics.horizontalAdvance(line) * 2 > widest, qPrintable(shown.join(QLatin1Char('|'))));
+    // And nothing is cut off: every line fits the label, across and down.
+    QVERIFY2(widest <= textRoom.width(), qPrintable(QStringLiteral("%1 > %2").arg(widest).arg(textRoom.width())));
+    QVERIFY(textRoom.height() >= int(shown.size()) * metrics.height());
 }
 
 void TestControls::qtDialogsSpeakChinese()
@@ -358,7 +448,8 @@ void TestControls::recentFacesRepeatAtTopLatestFirst()
     pick(list, QStringLiteral("Face A"));
     QCOMPARE(list.recentFaces(), (QStringList{"Face A", "Face C"}));
     QCOMPARE(list.currentFace(), QStringLiteral("Face A"));
-    QCOMPARE(entries(list).mid(2), installed);
+    QCOMPARE(list.fullListStart(), 3);
+    QCOMPARE(entries(list).mid(3), installed);
 
     pick(list, QStringLiteral("Face C"));
     QCOMPARE(list.recentFaces(), (QStringList{"Face C", "Face A"}));
@@ -369,19 +460,156 @@ void TestControls::recentFacesRepeatAtTopLatestFirst()
                                "Face G", "Face F", "Face E", "Face D", "Face C"};
     QCOMPARE(list.recentFaces(), expected);
     QCOMPARE(entries(list).first(FontNameList::kRecentLimit), expected);
-    QCOMPARE(entries(list).mid(FontNameList::kRecentLimit), installed);
+    QCOMPARE(list.itemData(FontNameList::kRecentLimit, Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("separator"));
+    QCOMPARE(entries(list).mid(FontNameList::kRecentLimit + 1), installed);
 }
 
-void TestControls::trueTypeFacesCarryTheirOwnIcon()
+void TestControls::faceIconsTellKindAndChinese()
 {
-    FontNameList list(QStringLiteral("cbbfont"), instant({"Fixed 6x13", "Outline Sans"}), nullptr);
+    const QStringList names{"Fixed 6x13", "Fixed Hei", "Outline Hei", "Outline Sans"};
+    FontNameList list(QStringLiteral("cbbfont"), instant(names), nullptr);
     QSignalSpy arrived(&list, &FontNameList::listArrived);
     QVERIFY(arrived.wait());
-    const QImage bitmapIcon = list.itemIcon(0).pixmap(16, 16).toImage();
-    const QImage outlineIcon = list.itemIcon(1).pixmap(16, 16).toImage();
-    QVERIFY(!bitmapIcon.isNull());
-    QVERIFY(!outlineIcon.isNull());
-    QVERIFY(bitmapIcon != outlineIcon);
+    QCOMPARE(entries(list), names);
+    QList<QImage> icons;
+    for (int i = 0; i < list.count(); ++i) {
+        icons.append(list.itemIcon(i).pixmap(list.iconSize()).toImage());
+        QVERIFY(!icons.last().isNull());
+    }
+    // Four kinds, four different icons: bitmap or TrueType, with or without
+    // the mark of a face that writes Simplified Chinese.
+    for (int i = 0; i < icons.size(); ++i)
+        for (int j = i + 1; j < icons.size(); ++j)
+            QVERIFY2(icons[i] != icons[j], qPrintable(names[i] + " / " + names[j]));
+    QCOMPARE(list.itemData(2, Qt::ToolTipRole).toString(), QStringLiteral("可书写简体中文"));
+    QVERIFY(!list.itemData(3, Qt::ToolTipRole).isValid());
+}
+
+void TestControls::namesDrawnInTheirOwnFaceWhereItCan()
+{
+    FontNameList list(QStringLiteral("cbbfont"), instant({"No Such Face", "WenQuanYi Micro Hei"}), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    const QVariant own = list.itemData(1, Qt::FontRole);
+    QVERIFY(own.isValid());
+    QCOMPARE(own.value<QFont>().families(), QStringList{"WenQuanYi Micro Hei"});
+    QCOMPARE(own.value<QFont>().pixelSize(), list.font().pixelSize());
+    // A name no installed face carries is drawn in the list's own font.
+    QVERIFY(!list.itemData(0, Qt::FontRole).isValid());
+}
+
+void TestControls::openListIsWideEnoughForLongestName()
+{
+    const QString longest = QStringLiteral("Extraordinarily Long Family Name Sans Condensed");
+    FontNameList list(QStringLiteral("cbbfont"), instant({"A", longest, "B"}), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    list.resize(200, list.sizeHint().height());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    // Besides the name, each entry holds its icon and at least a line's
+    // height of margins; an open list narrower than that cuts the name.
+    const int needed = list.fontMetrics().horizontalAdvance(longest) + list.iconSize().width() +
+                       list.fontMetrics().height();
+    QVERIFY2(list.view()->viewport()->width() >= needed,
+             qPrintable(QStringLiteral("%1 < %2").arg(list.view()->viewport()->width()).arg(needed)));
+    list.hidePopup();
+}
+
+void TestControls::emptyBoxShowsDefaultFaceInGrey()
+{
+    Gate gate;
+    FontNameList list(QStringLiteral("cbbfont"), gate.enumerator({"Arial", "Zeta"}), nullptr);
+    list.setCurrentFace(QStringLiteral("微软雅黑"));
+    list.setDefaultFace(QStringLiteral("Zeta"));
+    list.resize(200, list.sizeHint().height());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QCOMPARE(list.placeholderText(), QStringLiteral("微软雅黑"));
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    gate.release();
+    QVERIFY(arrived.wait());
+    QCOMPARE(list.currentIndex(), -1);
+    QCOMPARE(list.currentFace(), QString());
+    QCOMPARE(list.placeholderText(), QStringLiteral("默认：Zeta"));
+
+    // Painted in the placeholder colour, not as a choice: anti-aliased text
+    // is never darker than its colour.
+    QStyleOptionComboBox option;
+    option.initFrom(&list);
+    const QRect field =
+        list.style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, &list);
+    const QImage box = list.grab(field).toImage();
+    int darkest = 255;
+    for (int y = 0; y < box.height(); ++y)
+        for (int x = 0; x < box.width(); ++x)
+            darkest = std::min(darkest, qGray(box.pixel(x, y)));
+    const int grey = qGray(list.palette().color(QPalette::PlaceholderText).rgb());
+    QVERIFY2(darkest >= grey - 16 && darkest < 200, qPrintable(QStringLiteral("%1 vs %2").arg(darkest).arg(grey)));
+
+    list.setCurrentFace(QStringLiteral("Zeta"));
+    QCOMPARE(list.currentFace(), QStringLiteral("Zeta"));
+}
+
+void TestControls::wheelAndArrowsWalkTheWholeList_data()
+{
+    QTest::addColumn<bool>("wheel");
+    QTest::newRow("mouse wheel") << true;
+    QTest::newRow("arrow keys") << false;
+}
+
+void TestControls::wheelAndArrowsWalkTheWholeList()
+{
+    QFETCH(bool, wheel);
+    const QStringList installed{"Face A", "Face B", "Face C", "Face D"};
+    FontNameList list(QStringLiteral("cbbfont"), instant(installed), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    pick(list, QStringLiteral("Face D"));
+    pick(list, QStringLiteral("Face B"));
+    const QStringList recent{"Face B", "Face D"};
+    QCOMPARE(list.recentFaces(), recent);
+
+    const auto step = [&] {
+        if (wheel) {
+            const QPoint at = list.rect().center();
+            QWheelEvent down(at, list.mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&list, &down);
+        } else {
+            QTest::keyClick(&list, Qt::Key_Down);
+        }
+    };
+    QStringList walked;
+    for (int i = 0; i < 3; ++i) {
+        step();
+        walked.append(list.currentFace());
+    }
+    // Down the recent faces, over the line, into the full list; the recent
+    // faces stay as they were.
+    QCOMPARE(walked, (QStringList{"Face D", "Face A", "Face B"}));
+    QCOMPARE(list.recentFaces(), recent);
+
+    // Opening the list makes the face walked to a recent one.
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    QCOMPARE(list.recentFaces(), recent);
+    QCOMPARE(list.currentIndex(), 0);
+    list.hidePopup();
+    for (int i = 0; i < 4; ++i)
+        step();
+    QCOMPARE(list.currentFace(), QStringLiteral("Face C"));
+    QCOMPARE(list.recentFaces(), recent);
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    QCOMPARE(list.recentFaces(), (QStringList{"Face C", "Face B", "Face D"}));
+    QCOMPARE(list.currentIndex(), 0);
+    list.hidePopup();
 }
 
 void TestControls::colourEditFallsBackToDefault()
@@ -424,19 +652,27 @@ void TestControls::colourGalleryPicksAndClears()
 
 void TestControls::spinEditReadsItsField_data()
 {
+    QTest::addColumn<int>("minimum");
+    QTest::addColumn<int>("maximum");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("spacing");
-    QTest::newRow("emptied field is 0") << "" << 0;
-    QTest::newRow("typed number") << "12" << 12;
-    QTest::newRow("maximum") << "36" << 36;
-    QTest::newRow("past the maximum is refused") << "37" << 3;
+    QTest::newRow("emptied field is 0") << 0 << 36 << "" << 0;
+    QTest::newRow("typed number") << 0 << 36 << "12" << 12;
+    QTest::newRow("maximum") << 0 << 36 << "36" << 36;
+    QTest::newRow("past the maximum is refused") << 0 << 36 << "37" << 3;
+    // Its own bounds, not the spacing's 0..36.
+    QTest::newRow("own maximum above 36") << 5 << 60 << "50" << 50;
+    QTest::newRow("below own minimum clamps up") << 5 << 60 << "3" << 5;
+    QTest::newRow("emptied field is 0 below own minimum") << 5 << 60 << "" << 0;
 }
 
 void TestControls::spinEditReadsItsField()
 {
+    QFETCH(int, minimum);
+    QFETCH(int, maximum);
     QFETCH(QString, typed);
     QFETCH(int, spacing);
-    SpinEdit spin(QStringLiteral("cxSpinEdit1"), 0, 36, nullptr);
+    SpinEdit spin(QStringLiteral("cxSpinEdit1"), minimum, maximum, nullptr);
     spin.setValue(5);
     spin.show();
     QVERIFY(QTest::qWaitForWindowExposed(&spin));
@@ -445,6 +681,58 @@ void TestControls::spinEditReadsItsField()
     QTest::keyClick(&spin, Qt::Key_Backspace);
     QTest::keyClicks(&spin, typed);
     QCOMPARE(spin.fieldValue(), spacing);
+}
+
+void TestControls::panelKeepsItsMarginWhenDockedAgain()
+{
+    Panel row(QStringLiteral("Panel5"), nullptr);
+    row.setCaption(QStringLiteral("间隔"));
+    row.setInnerMargin(5);
+    auto *spin = new QWidget;
+    row.dock()->addDocked(spin, Dock::Right, 92);
+    auto *later = new QWidget;
+    row.dock()->addDocked(later, Dock::Left, 10);
+    row.resize(200, 39);
+    row.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&row));
+    QCOMPARE(spin->geometry(), QRect(200 - 5 - 92, 5, 92, 29));
+    QCOMPARE(later->geometry(), QRect(5, 5, 10, 29));
+    QCOMPARE(row.innerMargin(), 5);
+}
+
+namespace {
+
+// A widget that asks for the keyboard in its own constructor, as most input
+// widgets do.
+class Eager : public QWidget {
+public:
+    explicit Eager(QWidget *parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
+};
+
+} // namespace
+
+void TestControls::inputTransparencyCoversLaterChildren()
+{
+    QWidget region;
+    region.resize(200, 100);
+    auto *before = new QWidget(&region);
+    makeInputTransparent(&region);
+    auto *child = new Eager(&region);
+    auto *grandchild = new Eager(child);
+    auto *adopted = new QLineEdit;
+    adopted->setParent(before);
+    for (QWidget *widget : {before, static_cast<QWidget *>(child), static_cast<QWidget *>(grandchild),
+                            static_cast<QWidget *>(adopted)})
+        widget->setGeometry(0, 0, 200, 100);
+    region.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&region));
+
+    for (QWidget *widget : region.findChildren<QWidget *>()) {
+        QVERIFY2(widget->testAttribute(Qt::WA_TransparentForMouseEvents), widget->metaObject()->className());
+        QCOMPARE(widget->focusPolicy(), Qt::NoFocus);
+    }
+    QCOMPARE(region.childAt(50, 50), nullptr);
+    QVERIFY(region.isEnabled());
 }
 
 QTEST_MAIN(TestControls)

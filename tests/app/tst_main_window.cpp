@@ -4,6 +4,7 @@
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
+#include "composition/font_request.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDirIterator>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,6 +26,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -178,6 +181,14 @@ private slots:
     void quotedNameIsSavedUnderThatName();
     void closingWithoutSavingWritesNothing();
     void failedSaveShowsTheReasonInTheErrorBox();
+
+    void enterInPhrasePreviews();
+    void keyboardStartsAtPhraseAndTabsInReadingOrder();
+    void shrunkWindowKeepsSettingsUsable();
+    void phraseNeverHoldsHalfACharacter_data();
+    void phraseNeverHoldsHalfACharacter();
+    void emptyFaceBoxNamesTheFaceUsed();
+    void settingsLookTidy();
 
 public:
     // Runs before the application is made: gives the whole run a private,
@@ -889,6 +900,169 @@ void TestMainWindow::failedSaveShowsTheReasonInTheErrorBox()
     QCOMPARE(text, QStringLiteral("Cannot create file \"%1\". 没有这个文件或文件夹。")
                        .arg(folder.filePath(QStringLiteral("nowhere/x.png"))));
     QVERIFY(QDir(folder.path()).isEmpty());
+}
+
+void TestMainWindow::enterInPhrasePreviews()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QVERIFY(w.frm.btnPreview->isDefault());
+    QVERIFY(!strip(w.frm));
+    w.frm.edtMain->setFocus();
+    QTest::keyClick(w.frm.edtMain, Qt::Key_Return);
+    QVERIFY(strip(w.frm));
+    QCOMPARE(strip(w.frm)->cells().size(), 9);
+}
+
+void TestMainWindow::keyboardStartsAtPhraseAndTabsInReadingOrder()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.activateWindow();
+    QTRY_COMPARE(QApplication::focusWidget(), w.frm.edtMain);
+
+    // Column by column, each top to bottom, then the phrase and the buttons;
+    // a radio group takes the focus once, on its selected item.
+    const QList<QWidget *> expected{
+        w.frm.btnPreview,
+        w.frm.btnsave,
+        w.frm.cbbfont,
+        w.frm.chkbold,
+        w.frm.chkstatic,
+        w.frm.chkul,
+        w.frm.chkso,
+        w.frm.cxRadioGroup2->buttons().at(0),
+        w.frm.cxRadioGroup1->buttons().at(0),
+        w.frm.cxSpinEdit1,
+        w.frm.cxRadioGroup3->buttons().at(0),
+        w.frm.dxColorEdit1,
+        w.frm.dxColorEdit2,
+        w.frm.edtMain,
+    };
+    QList<QWidget *> visited;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focus = QApplication::focusWidget();
+        // A spin box hands its focus to its own line edit.
+        visited.append(focus && focus->parentWidget() == w.frm.cxSpinEdit1 ? w.frm.cxSpinEdit1 : focus);
+    }
+    QCOMPARE(visited, expected);
+}
+
+void TestMainWindow::shrunkWindowKeepsSettingsUsable()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.resize(600, 200);
+    QTRY_COMPARE(w.frm.size(), w.frm.minimumSize());
+    QVERIFY(w.frm.minimumSize().width() <= 1045 && w.frm.minimumSize().height() <= 506);
+    QCOMPARE(w.frm.Panel2->height(), 187);
+    QVERIFY(w.frm.pnlsave->height() > 0);
+    for (QWidget *control : {static_cast<QWidget *>(w.frm.cxGroupBox1), static_cast<QWidget *>(w.frm.edtMain),
+                             static_cast<QWidget *>(w.frm.btnPreview), static_cast<QWidget *>(w.frm.btnsave)}) {
+        const QRect inWindow(control->mapTo(&w.frm, QPoint(0, 0)), control->size());
+        QVERIFY2(w.frm.rect().contains(inWindow), qPrintable(control->objectName()));
+    }
+}
+
+void TestMainWindow::phraseNeverHoldsHalfACharacter_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<QString>("entered");
+    QTest::addColumn<bool>("pasted");
+    QTest::addColumn<QString>("after");
+    const QString grin = QStringLiteral("😀"); // U+1F600, two code units
+    QTest::newRow("typed: nine characters and an emoji")
+        << QStringLiteral("一二三四五六七八九") << 9 << grin << false << QStringLiteral("一二三四五六七八九");
+    QTest::newRow("pasted: nine characters and an emoji")
+        << QString() << 0 << QStringLiteral("一二三四五六七八九") + grin << true
+        << QStringLiteral("一二三四五六七八九");
+    QTest::newRow("pasted into the middle with one unit left")
+        << QStringLiteral("一二三四五六七八九") << 3 << grin << true << QStringLiteral("一二三四五六七八九");
+    QTest::newRow("a pair that fits is kept")
+        << QStringLiteral("一二三四五六七八") << 8 << grin << false << QStringLiteral("一二三四五六七八") + grin;
+}
+
+void TestMainWindow::phraseNeverHoldsHalfACharacter()
+{
+    QFETCH(QString, before);
+    QFETCH(int, cursor);
+    QFETCH(QString, entered);
+    QFETCH(bool, pasted);
+    QFETCH(QString, after);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.edtMain->setText(before);
+    w.frm.edtMain->setFocus();
+    w.frm.edtMain->setCursorPosition(cursor);
+    if (pasted) {
+        QApplication::clipboard()->setText(entered);
+        QTest::keyClick(w.frm.edtMain, Qt::Key_V, Qt::ControlModifier);
+    } else {
+        typeThroughInputMethod(w.frm.edtMain, entered);
+    }
+    QCOMPARE(w.frm.edtMain->text(), after);
+    QCOMPARE(w.frm.readStripSettings().text, after);
+}
+
+void TestMainWindow::emptyFaceBoxNamesTheFaceUsed()
+{
+    auto gate = std::make_shared<QSemaphore>(0);
+    ShownWindow w([gate] {
+        gate->acquire();
+        return instant({"Arial", "Beta"})();
+    }, false);
+    QVERIFY(w.ready);
+    QSignalSpy arrived(w.frm.cbbfont, &FontNameList::listArrived);
+    gate->release();
+    QVERIFY(arrived.wait());
+    QCOMPARE(w.frm.readStripSettings().faceName, QString());
+    QCOMPARE(w.frm.cbbfont->placeholderText(), QStringLiteral("默认：") + resolveFace(QString()));
+}
+
+void TestMainWindow::settingsLookTidy()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    const auto part = [](QGroupBox *group, QStyle::SubControl control) {
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = group->title();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        return group->style()->subControlRect(QStyle::CC_GroupBox, &option, control, group);
+    };
+
+    // Each caption sits in the top line of its frame, in from the frame's
+    // left end, and the contents start below it.
+    for (QGroupBox *group : {w.frm.cxGroupBox1, static_cast<QGroupBox *>(w.frm.cxRadioGroup2),
+                             static_cast<QGroupBox *>(w.frm.cxRadioGroup1),
+                             static_cast<QGroupBox *>(w.frm.cxRadioGroup3)}) {
+        const QRect frame = part(group, QStyle::SC_GroupBoxFrame);
+        const QRect caption = part(group, QStyle::SC_GroupBoxLabel);
+        QVERIFY2(group->rect().contains(caption), qPrintable(group->objectName()));
+        QVERIFY2(caption.left() > frame.left() && caption.right() < frame.right(), qPrintable(group->objectName()));
+        QVERIFY2(caption.top() < frame.top() && frame.top() < caption.bottom(), qPrintable(group->objectName()));
+        QVERIFY2(group->contentsRect().top() > caption.bottom() - 2, qPrintable(group->objectName()));
+    }
+
+    // The font box keeps clear of the frame beside it.
+    const int boxRight = w.frm.cbbfont->mapTo(&w.frm, QPoint(w.frm.cbbfont->width(), 0)).x();
+    const int frameLeft =
+        w.frm.cxRadioGroup2->mapTo(&w.frm, part(w.frm.cxRadioGroup2, QStyle::SC_GroupBoxFrame).topLeft()).x();
+    QVERIFY2(frameLeft - boxRight >= 2, qPrintable(QStringLiteral("%1 %2").arg(boxRight).arg(frameLeft)));
+
+    // The radio items keep the room they need and equal gaps between them.
+    const QList<QRadioButton *> modes = w.frm.cxRadioGroup3->buttons();
+    const int firstGap = modes[1]->x() - modes[0]->geometry().right();
+    QVERIFY2(firstGap > 4, qPrintable(QString::number(firstGap)));
+    QVERIFY(qAbs(modes[2]->x() - modes[1]->geometry().right() - firstGap) <= 1);
+    for (QRadioButton *mode : modes)
+        QCOMPARE(mode->width(), mode->sizeHint().width());
+
+    // Every control in the settings panel writes in the window's font.
+    for (QWidget *control : w.frm.Panel2->findChildren<QWidget *>())
+        QVERIFY2(control->font().pixelSize() == 16, qPrintable(control->objectName() + " " + control->metaObject()->className()));
 }
 
 QTEST_MAIN(TestMainWindow)
