@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHash>
+#include <QMutex>
 
 #include <cmath>
 
@@ -51,9 +52,12 @@ QString resolveFace(const QString &requested, int charSet)
 {
     // Font database look-ups are slow compared to a preview; the answer only
     // changes when fonts are installed, which a running program does not see.
+    // Batches render on several threads at once, hence the lock.
+    static QMutex lock;
     static QHash<QString, QString> resolved;
     if (charSet != kCharsetGB2312)
         return requested;
+    const QMutexLocker locked(&lock);
     const auto hit = resolved.constFind(requested);
     if (hit != resolved.constEnd())
         return *hit;

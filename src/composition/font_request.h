@@ -30,7 +30,7 @@ int pointsToPixels(int points, double dpi = kDesignDpi);
 // The installed family used for `requested` under the character set: the
 // requested family when it is installed and can write Simplified Chinese
 // (GB2312); otherwise, by a fixed rule, a family that can. Never empty while
-// any font is installed.
+// any font is installed. Safe to call from any thread.
 QString resolveFace(const QString &requested, int charSet = kCharsetGB2312);
 
 // The QFont for a request: resolved family, pixel size from the points, the
