@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QMutex>
+#include <QMutexLocker>
 
 #include <cmath>
 
@@ -52,12 +53,12 @@ QString resolveFace(const QString &requested, int charSet)
 {
     // Font database look-ups are slow compared to a preview; the answer only
     // changes when fonts are installed, which a running program does not see.
-    // Batches render on several threads at once, hence the lock.
-    static QMutex lock;
+    // Strips are also rendered on worker threads, all sharing this cache.
     static QHash<QString, QString> resolved;
+    static QMutex resolvedLock;
     if (charSet != kCharsetGB2312)
         return requested;
-    const QMutexLocker locked(&lock);
+    const QMutexLocker lock(&resolvedLock);
     const auto hit = resolved.constFind(requested);
     if (hit != resolved.constEnd())
         return *hit;

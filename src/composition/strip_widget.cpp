@@ -1,25 +1,11 @@
 #include "composition/strip_widget.h"
 
+#include "composition/strip_rendering.h"
+
 #include <QPainter>
 #include <QPalette>
 
 #include <algorithm>
-
-Qt::Alignment alignmentFlags(HorzAlign horz, VertAlign vert)
-{
-    Qt::Alignment flags;
-    switch (horz) {
-    case HorzAlign::Centre: flags |= Qt::AlignHCenter; break;
-    case HorzAlign::Right: flags |= Qt::AlignRight; break;
-    default: flags |= Qt::AlignLeft; break;
-    }
-    switch (vert) {
-    case VertAlign::Middle: flags |= Qt::AlignVCenter; break;
-    case VertAlign::Bottom: flags |= Qt::AlignBottom; break;
-    default: flags |= Qt::AlignTop; break;
-    }
-    return flags;
-}
 
 void paintWhiteGround(QWidget &area)
 {
@@ -31,11 +17,7 @@ void paintWhiteGround(QWidget &area)
 }
 
 StripCell::StripCell(const Cell &cell, const StripSettings &settings, QWidget *parent)
-    : QWidget(parent),
-      m_cell(cell),
-      m_font(cellFont(settings, cell)),
-      m_horzAlign(settings.horzAlign),
-      m_vertAlign(settings.vertAlign)
+    : QWidget(parent), m_cell(cell), m_font(cellFont(settings, cell))
 {
     setObjectName(QStringLiteral("cell%1").arg(cell.index));
     setGeometry(cell.x, 0, cell.width, cell.height);
@@ -44,24 +26,7 @@ StripCell::StripCell(const Cell &cell, const StripSettings &settings, QWidget *p
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void StripCell::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    // A glyph that overhangs its cell (an italic slant, an oversize glyph) is
-    // cut at the cell's edge rather than bleeding into its neighbour.
-    painter.setClipRect(rect());
-    painter.setFont(fontFor(m_font));
-    // The Active group on purpose: the strip must keep its colours even if
-    // an ancestor is ever disabled.
-    const QColor colour = m_cell.colour ? toQColor(*m_cell.colour)
-                                        : palette().color(QPalette::Active, QPalette::WindowText);
-    painter.setPen(colour);
-    const QRect textBox = rect().adjusted(kCellFrame, kCellFrame, -kCellFrame, -kCellFrame);
-    painter.drawText(textBox, int(alignmentFlags(m_horzAlign, m_vertAlign)) | Qt::TextSingleLine,
-                     QString(m_cell.character));
-}
-
-StripContainer::StripContainer(const StripLayout &layout, QWidget *parent) : QWidget(parent)
+StripContainer::StripContainer(const StripLayout &layout, QWidget *parent) : QWidget(parent), m_layout(layout)
 {
     setObjectName(QStringLiteral("strip"));
     paintWhiteGround(*this);
@@ -81,4 +46,19 @@ QList<StripCell *> StripContainer::cells() const
     std::sort(cells.begin(), cells.end(),
               [](const StripCell *a, const StripCell *b) { return a->cell().index < b->cell().index; });
     return cells;
+}
+
+void StripContainer::paintEvent(QPaintEvent *)
+{
+    // Painting the characters afresh on every paint event would let Qt's
+    // glyph cache and the paint offset inside the window nudge the glyphs by
+    // fractions of a pixel between the screen and a capture; one finished
+    // picture copied pixel for pixel cannot differ.
+    const qreal ratio = devicePixelRatioF();
+    if (m_picture.isNull() || m_picture.devicePixelRatio() != ratio)
+        m_picture = renderStrip(m_layout, StripGround::White, ratio);
+    if (m_picture.isNull())
+        return;
+    QPainter painter(this);
+    painter.drawImage(QPoint(0, 0), m_picture);
 }

@@ -2,11 +2,13 @@
 
 #include "composition/strip_layout.h"
 
+#include <QImage>
 #include <QWidget>
 
-// One character of the strip: a fixed-size, transparent text cell that paints
-// its character clipped to its bounds, in its font, colour and alignment,
-// inside the constant inner frame. It paints no ground of its own.
+// One character of the strip: a fixed-size, transparent cell at the cell's
+// bounds that carries the cell and its font request. It paints nothing
+// itself: the container paints the whole strip at once, so that the screen
+// and the saved picture are the same pixels.
 class StripCell : public QWidget {
     Q_OBJECT
 public:
@@ -15,29 +17,33 @@ public:
     const Cell &cell() const { return m_cell; }
     const FontRequest &fontRequest() const { return m_font; }
 
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
 private:
     Cell m_cell;
     FontRequest m_font;
-    HorzAlign m_horzAlign;
-    VertAlign m_vertAlign;
 };
 
 // The strip: a white, borderless container at 0, 0 with the strip's size,
-// holding one StripCell per cell. Neither takes mouse input or focus. The
-// parent owns it; deleting it deletes the cells.
+// holding one StripCell per cell. It shows the strip rendered by
+// renderStrip() on a white ground, rendered once at the device pixel ratio it
+// is painted at (again only if that ratio changes, as when the window moves
+// to another screen), so every paint, on screen or into a capture, shows the
+// very same pixels. Neither takes mouse input or focus. The parent owns it;
+// deleting it deletes the cells.
 class StripContainer : public QWidget {
     Q_OBJECT
 public:
     StripContainer(const StripLayout &layout, QWidget *parent);
 
+    const StripLayout &layout() const { return m_layout; }
     QList<StripCell *> cells() const; // left to right
-};
 
-// Qt's flags for the two alignments; a value outside 1..3 gives left / top.
-Qt::Alignment alignmentFlags(HorzAlign horz, VertAlign vert);
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    StripLayout m_layout;
+    QImage m_picture;
+};
 
 // Makes `area` white and borderless, as the output area and the container
 // are: an opaque white ground painted by Qt itself.

@@ -1,5 +1,5 @@
-#include "composition/colouring.h"
 #include "composition/strip_widget.h"
+#include "laid_out_strip.h"
 
 #include <QtTest>
 
@@ -14,13 +14,9 @@ struct Painted {
 
 // Lays out, colours and paints a strip the way the window does, in a parent
 // that can be disabled to check that disabling an ancestor changes nothing.
-Painted paint(StripSettings settings, bool disabledAncestor = false)
+Painted paint(const StripSettings &settings, bool disabledAncestor = false)
 {
-    if (settings.faceName.isEmpty())
-        settings.faceName = QStringLiteral("WenQuanYi Micro Hei");
-    FontTextMeasurer measurer;
-    StripLayout layout = computeStripLayout(settings, measurer, QSize(1045, 319));
-    applyColouring(layout, settings);
+    const StripLayout layout = laidOutStrip(settings);
     QWidget outputArea;
     paintWhiteGround(outputArea);
     outputArea.resize(layout.width, layout.height);

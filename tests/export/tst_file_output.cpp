@@ -1,3 +1,4 @@
+#include "export/alpha_png.h"
 #include "export/bmp_writer.h"
 #include "export/png_writer.h"
 
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -31,13 +33,27 @@ Raster noiseRaster(int width, int height)
     return picture;
 }
 
-// Writes `picture` in `format` ("bmp" or "png") to `path`; returns the error
-// message, or an empty string on success.
+// The raster as an image with alpha, for the PNG that keeps it.
+QImage alphaImage(const Raster &picture)
+{
+    QImage image(picture.width, picture.height, QImage::Format_ARGB32);
+    if (image.isNull())
+        return image;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            image.setPixel(x, y, picture.pixel(x, y));
+    return image;
+}
+
+// Writes `picture` in `format` ("bmp", "png" or "png-alpha") to `path`;
+// returns the error message, or an empty string on success.
 QString save(const QString &format, const Raster &picture, const QString &path)
 {
     try {
         if (format == QLatin1String("bmp"))
             writeBmpFile(picture, path);
+        else if (format == QLatin1String("png-alpha"))
+            writeAlphaPngFile(alphaImage(picture), path);
         else
             writePngFile(reduce(picture), path);
     } catch (const QuillowError &error) {
@@ -52,6 +68,8 @@ QByteArray encoded(const QString &format, const Raster &picture)
     buffer.open(QIODevice::WriteOnly);
     if (format == QLatin1String("bmp"))
         writeBmp(picture, buffer);
+    else if (format == QLatin1String("png-alpha"))
+        writeAlphaPng(alphaImage(picture), buffer);
     else
         writePng(reduce(picture), buffer);
     return buffer.data();
@@ -131,6 +149,7 @@ void TestFileOutput::replacesExistingFile_data()
     QTest::addColumn<QString>("format");
     QTest::newRow("bmp") << QStringLiteral("bmp");
     QTest::newRow("png") << QStringLiteral("png");
+    QTest::newRow("png with alpha") << QStringLiteral("png-alpha");
 }
 
 void TestFileOutput::replacesExistingFile()
@@ -161,6 +180,8 @@ void TestFileOutput::cannotCreate_data()
                                               << ENOTDIR;
     QTest::newRow("path through a file, png") << QStringLiteral("png") << QStringLiteral("some-file/x.png")
                                               << ENOTDIR;
+    QTest::newRow("missing folder, png with alpha")
+        << QStringLiteral("png-alpha") << QStringLiteral("nowhere/x.png") << ENOENT;
 }
 
 void TestFileOutput::cannotCreate()
@@ -189,6 +210,7 @@ void TestFileOutput::refusesIrregularTarget_data()
     QTest::newRow("folder, png") << QStringLiteral("png") << false;
     QTest::newRow("named pipe, bmp") << QStringLiteral("bmp") << true;
     QTest::newRow("named pipe, png") << QStringLiteral("png") << true;
+    QTest::newRow("named pipe, png with alpha") << QStringLiteral("png-alpha") << true;
 }
 
 // A rename over a folder fails anyway, but over a pipe or a device node it
@@ -220,6 +242,7 @@ void TestFileOutput::failedWriteKeepsOldFile_data()
     QTest::addColumn<QString>("format");
     QTest::newRow("bmp") << QStringLiteral("bmp");
     QTest::newRow("png") << QStringLiteral("png");
+    QTest::newRow("png with alpha") << QStringLiteral("png-alpha");
 }
 
 void TestFileOutput::failedWriteKeepsOldFile()
@@ -248,6 +271,7 @@ void TestFileOutput::emptyPictureWritesNothing_data()
     QTest::addColumn<QString>("format");
     QTest::newRow("bmp") << QStringLiteral("bmp");
     QTest::newRow("png") << QStringLiteral("png");
+    QTest::newRow("png with alpha") << QStringLiteral("png-alpha");
 }
 
 void TestFileOutput::emptyPictureWritesNothing()

@@ -1,0 +1,79 @@
+#include "composition/strip_rendering.h"
+
+#include "composition/text_measurer.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
+
+#include <cmath>
+
+namespace {
+
+Qt::Alignment alignmentFlags(HorzAlign horz, VertAlign vert)
+{
+    Qt::Alignment flags;
+    switch (horz) {
+    case HorzAlign::Centre: flags |= Qt::AlignHCenter; break;
+    case HorzAlign::Right: flags |= Qt::AlignRight; break;
+    default: flags |= Qt::AlignLeft; break;
+    }
+    switch (vert) {
+    case VertAlign::Middle: flags |= Qt::AlignVCenter; break;
+    case VertAlign::Bottom: flags |= Qt::AlignBottom; break;
+    default: flags |= Qt::AlignTop; break;
+    }
+    return flags;
+}
+
+} // namespace
+
+QColor defaultTextColour()
+{
+    // The Active group on purpose: the strip keeps its colours even where it
+    // is shown inside a disabled widget.
+    static const QColor colour = qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+                                     ? QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText)
+                                     : QColor(Qt::black);
+    return colour;
+}
+
+void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground, double dpi)
+{
+    painter.save();
+    if (ground == StripGround::White)
+        painter.fillRect(QRect(0, 0, layout.width, layout.height), Qt::white);
+
+    const int flags = int(alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign)) | Qt::TextSingleLine;
+    for (const Cell &cell : layout.cells) {
+        const QRect bounds(cell.x, 0, cell.width, cell.height);
+        // A glyph that overhangs its cell (an italic slant, an oversize
+        // glyph) is cut at the cell's edge rather than bleeding into its
+        // neighbour.
+        painter.setClipRect(bounds);
+        painter.setFont(fontFor(cellFont(layout.settings, cell), dpi));
+        painter.setPen(cell.colour ? toQColor(*cell.colour) : defaultTextColour());
+        const QRect textBox = bounds.adjusted(kCellFrame, kCellFrame, -kCellFrame, -kCellFrame);
+        painter.drawText(textBox, flags, QString(cell.character));
+    }
+    painter.restore();
+}
+
+QImage renderStrip(const StripLayout &layout, StripGround ground, qreal devicePixelRatio, double dpi)
+{
+    const QSize physical(int(std::lround(layout.width * devicePixelRatio)),
+                         int(std::lround(layout.height * devicePixelRatio)));
+    if (physical.isEmpty())
+        return {};
+
+    const bool white = ground == StripGround::White;
+    QImage image(physical, white ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    // The physical rounding can leave a last row or column that the logical
+    // ground does not reach; start from the ground everywhere.
+    image.fill(white ? Qt::white : Qt::transparent);
+    QPainter painter(&image);
+    paintStrip(painter, layout, ground, dpi);
+    return image;
+}
