@@ -1,5 +1,6 @@
 #include "app/MainUnt.h"
 #include "app/colour_edit.h"
+#include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
 #include "cli/render_job.h"
