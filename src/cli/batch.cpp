@@ -3,6 +3,7 @@
 #include "composition/strip_rendering.h"
 
 #include <QIODevice>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThreadPool>
@@ -44,14 +45,27 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults)
     return result;
 }
 
+namespace {
+
+// `text` as a JSON string, quotes and escapes included.
+QByteArray jsonString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+} // namespace
+
 QByteArray resultLine(const BatchResult &result)
 {
-    QJsonObject object{{QStringLiteral("line"), result.line},
-                       {QStringLiteral("output"), result.output},
-                       {QStringLiteral("ok"), result.ok()}};
-    if (!result.ok())
-        object.insert(QStringLiteral("error"), result.error);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    // Written by hand rather than through QJsonObject, which would sort the
+    // keys: a reader scanning the results wants the line number first.
+    QByteArray line = "{\"line\":" + QByteArray::number(result.line) + ",\"output\":" + jsonString(result.output);
+    if (result.ok())
+        line += ",\"ok\":true";
+    else
+        line += ",\"ok\":false,\"error\":" + jsonString(result.error);
+    return line + "}\n";
 }
 
 int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results, QThreadPool &pool)

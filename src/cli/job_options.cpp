@@ -180,7 +180,7 @@ RenderJob finishJob(const JobDraft &draft)
 {
     RenderJob job = draft.job;
     if (job.output.isEmpty())
-        throw UsageError(QStringLiteral("缺少输出文件：请用 -o FILE 给出。"));
+        throw UsageError(QStringLiteral("缺少输出文件：命令行用 -o FILE 给出，批处理的行用 \"output\" 给出。"));
 
     // Only the ends are trimmed, as the window does; the length that counts
     // is what remains, in UTF-16 code units.

@@ -148,7 +148,7 @@ void TestRenderCommand::refusesBadInput_data()
 
     QTest::newRow("unknown option") << QStringList{"--colour", "random", "-o", "a.png", "我"} << "未知选项：“--colour”";
     QTest::newRow("unknown short option") << QStringList{"-x", "-o", "a.png", "我"} << "未知选项：“-x”";
-    QTest::newRow("no output") << QStringList{"我"} << "缺少输出文件：请用 -o FILE 给出。";
+    QTest::newRow("no output") << QStringList{"我"} << "缺少输出文件：命令行用 -o FILE 给出";
     QTest::newRow("nothing at all") << QStringList{} << "缺少输出文件";
     QTest::newRow("no phrase") << QStringList{"-o", "a.png"} << "缺少短语。";
     QTest::newRow("two phrases") << QStringList{"-o", "a.png", "我", "们"} << "只能给一个短语（含空格的短语请加引号），多余的参数：“们”。";
@@ -350,6 +350,9 @@ void TestRenderCommand::batchReportsEveryLineInOrder()
     };
     const QStringList results = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(results.size(), std::size(expected));
+    // The line number leads, as a reader scanning the results wants it.
+    QCOMPARE(results[0], QStringLiteral("{\"line\":1,\"output\":\"one.png\",\"ok\":true}"));
+    QVERIFY(results[2].startsWith(QStringLiteral("{\"line\":4,\"output\":\"\",\"ok\":false,\"error\":\"不是有效的 JSON")));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         const QJsonObject object = QJsonDocument::fromJson(results[qsizetype(i)].toUtf8()).object();
         QCOMPARE(object.value(QStringLiteral("line")).toInt(), expected[i].line);
