@@ -20,7 +20,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <stdexcept>
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -66,10 +67,24 @@ void finish(benchmark::State &state, double seconds, int strips)
     state.counters["strips_per_s"] = benchmark::Counter(strips / seconds, benchmark::Counter::kAvgIterations);
 }
 
+// One pool per thread count for the whole program, as the command has one
+// for its whole run: its threads keep their font caches from repetition to
+// repetition, as the thread of the in-process benchmark does.
+QThreadPool &poolOf(int threads)
+{
+    static std::map<int, std::unique_ptr<QThreadPool>> pools;
+    auto &pool = pools[threads];
+    if (!pool) {
+        pool = std::make_unique<QThreadPool>();
+        pool->setMaxThreadCount(threads);
+        pool->setExpiryTimeout(-1);
+    }
+    return *pool;
+}
+
 void runBatchOn(benchmark::State &state, int threads)
 {
-    QThreadPool pool;
-    pool.setMaxThreadCount(threads);
+    QThreadPool &pool = poolOf(threads);
     for (auto _ : state) {
         QBuffer results;
         results.open(QIODevice::WriteOnly);
