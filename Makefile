@@ -4,6 +4,9 @@ ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# One setting for every target that shares $(BUILD): switching it between
+# `make run` and `make test` would rebuild everything each time.
+WERROR     ?= ON
 
 .PHONY: all bootstrap configure build run test test-release test-asan bench install clean
 
@@ -13,12 +16,14 @@ bootstrap:
 	@scripts/bootstrap
 
 configure: bootstrap
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLOW_WERROR=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLOW_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program: a newcomer's first run should not wait for every test.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target quillow
 	$(BUILD)/src/app/quillow
 
 test: test-release test-asan

@@ -7,6 +7,7 @@
 #include "export/bmp_writer.h"
 #include "export/halftone_palette.h"
 #include "export/png_writer.h"
+#include "export/raster.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -26,20 +27,6 @@
 namespace {
 
 const QString kFace = QStringLiteral("WenQuanYi Micro Hei");
-
-Raster rasterOf(const QImage &image)
-{
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    Raster picture;
-    picture.width = rgb.width();
-    picture.height = rgb.height();
-    picture.pixels.resize(std::size_t(rgb.width()) * std::size_t(rgb.height()));
-    for (int y = 0; y < rgb.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
-        std::copy(line, line + rgb.width(), picture.pixels.begin() + std::ptrdiff_t(y) * rgb.width());
-    }
-    return picture;
-}
 
 // Like the default strip: nine characters growing from 30 to 110 points
 // (40 to 147 pixels at 96 dpi), each in a random colour, on white.
@@ -62,7 +49,7 @@ const Raster &stripPicture()
                              Qt::AlignHCenter | Qt::AlignBottom | Qt::TextSingleLine, phrase.mid(i, 1));
             right -= cellWidth;
         }
-        return rasterOf(image);
+        return rasterFromImage(image);
     }();
     return picture;
 }
@@ -83,7 +70,7 @@ const Raster &pagePicture()
             painter.setPen(colours[line % colours.size()]);
             painter.drawText(QPoint(8 - (line * 37) % 200, 30 + line * 34), text.repeated(6));
         }
-        return rasterOf(image);
+        return rasterFromImage(image);
     }();
     return picture;
 }

@@ -3,6 +3,7 @@
 #include "app/colour_edit.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
+#include "app/save_dialog.h"
 #include "app/spin_edit.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
@@ -10,11 +11,13 @@
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
 #include "export/capture.h"
+#include "export/clipboard_picture.h"
 #include "export/save_command.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFileDialog>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTimer>
 
 namespace {
 
@@ -38,6 +42,7 @@ constexpr int kRowMargin = 5;            // inside those rows
 constexpr int kSpinWidth = 92;
 constexpr int kColourWidth = 97;
 constexpr QRect kOutputArea{50, 40, 945, 239};
+constexpr int kCopyNoteMilliseconds = 2000;
 
 QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent)
 {
@@ -80,6 +85,7 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     buildSettings(std::move(fontEnumerator));
     buildCommands();
     buildPreviewRegion();
+    buildCopyCommand();
 
     resize(kDesignSize);
 }
@@ -173,16 +179,15 @@ void TMainFrm::buildCommands()
     btnsave->setObjectName(QStringLiteral("btnsave"));
     btnsave->setGeometry(720, 66, 101, 25);
     btnsave->setMenu(pm1);
+}
 
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
-    // Qt's own dialog, so that it speaks Chinese and appends the default
-    // suffix the same way on every desktop.
-    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
-    SaveDialog1->setSizeGripEnabled(true);
+SaveDialog *TMainFrm::SaveDialog1()
+{
+    if (!m_saveDialog) {
+        m_saveDialog = new SaveDialog(this);
+        m_saveDialog->setObjectName(QStringLiteral("SaveDialog1"));
+    }
+    return m_saveDialog;
 }
 
 void TMainFrm::buildPreviewRegion()
@@ -194,6 +199,32 @@ void TMainFrm::buildPreviewRegion()
     paintWhiteGround(*pnlMain);
     pnlMain->setGeometry(kOutputArea);
     makeInputTransparent(pnlMain);
+}
+
+// The copy command: a window-wide shortcut, not a menu entry, so pm1 keeps
+// its two formats; its note sits right of the save button.
+void TMainFrm::buildCopyCommand()
+{
+    btnsave->setToolTip(QStringLiteral("Ctrl+Shift+C 复制图片到剪贴板"));
+
+    actCopy = new QAction(this);
+    actCopy->setObjectName(QStringLiteral("actCopy"));
+    actCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    actCopy->setShortcutContext(Qt::WindowShortcut);
+    addAction(actCopy);
+    connect(actCopy, &QAction::triggered, this, &TMainFrm::actCopyExecute);
+
+    // A label rather than a tool tip or a pop-up: it never takes the focus
+    // away from the control the user was typing in.
+    lblcopy = new QLabel(Panel2);
+    lblcopy->setObjectName(QStringLiteral("lblcopy"));
+    lblcopy->setGeometry(btnsave->geometry().right() + 9, btnsave->y(), 200, btnsave->height());
+    lblcopy->setFocusPolicy(Qt::NoFocus);
+    lblcopy->hide();
+    m_copyNoteTimer = new QTimer(this);
+    m_copyNoteTimer->setSingleShot(true);
+    m_copyNoteTimer->setInterval(kCopyNoteMilliseconds);
+    connect(m_copyNoteTimer, &QTimer::timeout, lblcopy, &QLabel::hide);
 }
 
 StripSettings TMainFrm::readStripSettings() const
@@ -285,16 +316,39 @@ void TMainFrm::N1Click(QObject *sender)
 {
     guarded([this, sender] {
         const int tag = sender ? sender->property("tag").toInt() : 0;
-        SaveCommand command(CaptureOutputArea(pnlMain), formatForTag(tag));
-        const SaveDialogSetup setup = command.dialogSetup(edtMain->text());
-        SaveDialog1->setDefaultSuffix(setup.defaultSuffix);
-        SaveDialog1->setNameFilter(setup.nameFilter);
-        SaveDialog1->selectFile(setup.proposedFileName);
-        if (SaveDialog1->exec() != QDialog::Accepted)
+        const PictureFormat format = formatForTag(tag);
+        SaveCommand command(CaptureOutputArea(pnlMain), format);
+        const SaveDialogSetup setup = dialogSetup(format, edtMain->text());
+        SaveDialog *dialog = SaveDialog1();
+        dialog->setDefaultSuffix(setup.defaultSuffix);
+        dialog->setNameFilter(setup.nameFilter);
+        dialog->selectFile(setup.proposedFileName);
+        if (dialog->exec() != QDialog::Accepted)
             return;
-        const QStringList chosen = SaveDialog1->selectedFiles();
+        const QString chosen = dialog->chosenFile();
         if (!chosen.isEmpty())
-            command.writeTo(chosen.first());
+            command.writeTo(chosen);
     });
 }
 
+void TMainFrm::actCopyExecute()
+{
+    guarded([this] {
+        const auto *strip = pnlMain->findChild<StripContainer *>(QString(), Qt::FindDirectChildrenOnly);
+        std::unique_ptr<QMimeData> picture =
+            strip ? stripMimeData(strip->layout(), pnlMain->devicePixelRatioF()) : nullptr;
+        if (!picture) {
+            showCopyNote(QStringLiteral("没有可复制的图片"));
+            return;
+        }
+        QGuiApplication::clipboard()->setMimeData(picture.release());
+        showCopyNote(QStringLiteral("已复制到剪贴板"));
+    });
+}
+
+void TMainFrm::showCopyNote(const QString &note)
+{
+    lblcopy->setText(note);
+    lblcopy->show();
+    m_copyNoteTimer->start();
+}

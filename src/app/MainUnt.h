@@ -12,15 +12,16 @@
 
 class QAction;
 class QCheckBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 class ColourEdit;
 class Panel;
 class RadioGroup;
+class SaveDialog;
 class SpinEdit;
 class TextMeasurer;
 class ColourSource;
@@ -53,6 +54,9 @@ public:
     void FormShow();
     void btnPreviewClick();
     void N1Click(QObject *sender);
+    // Ctrl+Shift+C: copies the last preview to the clipboard and says so in
+    // lblcopy for a moment.
+    void actCopyExecute();
 
     // Components, named as designed. Owned by the window's widget tree.
     QLabel *lblpreview;
@@ -83,7 +87,14 @@ public:
     QMenu *pm1;
     QAction *N1;
     QAction *PNG1;
-    QFileDialog *SaveDialog1;
+
+    // The save dialog, built the first time it is needed: Qt's file dialog
+    // is costly to build, and once destroyed it rewrites Qt's dialog
+    // settings, which a run that saves nothing should leave alone. It then
+    // lives as long as the window.
+    SaveDialog *SaveDialog1();
+    QAction *actCopy;
+    QLabel *lblcopy;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -92,6 +103,8 @@ private:
     void buildSettings(FontEnumerator fontEnumerator);
     void buildCommands();
     void buildPreviewRegion();
+    void buildCopyCommand();
+    void showCopyNote(const QString &note);
     void centreOnScreen();
     void guarded(const std::function<void()> &handler);
 
@@ -99,4 +112,6 @@ private:
     ColourSource *m_colourSource = nullptr;
     ErrorReporter m_reportError = showErrorReport;
     bool m_shownOnce = false;
+    SaveDialog *m_saveDialog = nullptr; // owned by the window once built
+    QTimer *m_copyNoteTimer = nullptr;
 };

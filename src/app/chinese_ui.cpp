@@ -5,7 +5,7 @@
 #include <QLocale>
 #include <QTranslator>
 
-bool installChineseUi(QCoreApplication &app)
+QTranslator *installChineseUi(QCoreApplication &app)
 {
     const QLocale chinese(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China);
     QLocale::setDefault(chinese);
@@ -13,8 +13,8 @@ bool installChineseUi(QCoreApplication &app)
     if (!translator->load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
-        return false;
+        return nullptr;
     }
     QCoreApplication::installTranslator(translator);
-    return true;
+    return translator;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "composition/strip_settings.h"
+#include "composition/colour_value.h"
 
 #include <QFrame>
 #include <QWidget>

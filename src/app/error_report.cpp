@@ -6,7 +6,13 @@
 
 QString errorReportText(const QString &message)
 {
-    if (!message.isEmpty() && message.back().unicode() > u'.')
+    if (message.isEmpty())
+        return message;
+    // Chinese messages end in their own full stop; a second one after it
+    // would read "。.".
+    static const QString kSentenceEnds = QStringLiteral(".。！？!?");
+    const QChar last = message.back();
+    if (last.unicode() > u'.' && !kSentenceEnds.contains(last))
         return message + QLatin1Char('.');
     return message;
 }

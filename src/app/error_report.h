@@ -15,7 +15,8 @@ public:
 
 // The message the user reads: `message` with a full stop appended when its
 // last UTF-16 code unit lies above '.' (46), so a sentence that already ends
-// in punctuation such as '.', '-', ',' or '!' is left alone.
+// in punctuation such as '.', '-', ',' or '!' is left alone; nor is one
+// ending in '?' or in the Chinese sentence ends '。', '！' and '？'.
 QString errorReportText(const QString &message);
 
 // The message of the innermost exception nested in `error`

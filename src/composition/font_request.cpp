@@ -84,6 +84,9 @@ QFont fontFor(const FontRequest &request, double dpi)
     // Measuring and painting must agree to the pixel at every size, so the
     // metrics come from the design grid rather than hinted outlines.
     font.setHintingPreference(QFont::PreferNoHinting);
-    font.setStyleStrategy(QFont::PreferAntialias);
+    // Grey-scale edges only: sub-pixel (LCD) edges carry colour fringes that
+    // show on a transparent copy, and whether a desktop asks for them must
+    // not change the saved picture.
+    font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
     return font;
 }

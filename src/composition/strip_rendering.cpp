@@ -48,14 +48,16 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
     const int flags = int(alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign)) | Qt::TextSingleLine;
     for (const Cell &cell : layout.cells) {
         const QRect bounds(cell.x, 0, cell.width, cell.height);
+        painter.save();
         // A glyph that overhangs its cell (an italic slant, an oversize
         // glyph) is cut at the cell's edge rather than bleeding into its
-        // neighbour.
-        painter.setClipRect(bounds);
+        // neighbour; any clip the caller set still holds.
+        painter.setClipRect(bounds, Qt::IntersectClip);
         painter.setFont(fontFor(cellFont(layout.settings, cell), dpi));
         painter.setPen(cell.colour ? toQColor(*cell.colour) : defaultTextColour());
         const QRect textBox = bounds.adjusted(kCellFrame, kCellFrame, -kCellFrame, -kCellFrame);
         painter.drawText(textBox, flags, QString(cell.character));
+        painter.restore();
     }
     painter.restore();
 }

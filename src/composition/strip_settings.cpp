@@ -2,17 +2,6 @@
 
 #include <algorithm>
 
-QColor toQColor(ColourValue c)
-{
-    return QColor(redOf(c), greenOf(c), blueOf(c));
-}
-
-ColourValue fromQColor(const QColor &c)
-{
-    const QColor rgb = c.toRgb();
-    return colourValue(rgb.red(), rgb.green(), rgb.blue());
-}
-
 QString trimmedCodeUnits(const QString &text)
 {
     // Code-unit trimming on purpose: QString::trimmed() would also remove

@@ -3,6 +3,7 @@
 #include "composition/font_request.h"
 
 #include <QHash>
+#include <QHashFunctions>
 #include <QSize>
 #include <QString>
 
@@ -30,5 +31,17 @@ public:
 
 private:
     double m_dpi;
-    QHash<QString, QSize> m_cache;
+    struct Key {
+        QString text;
+        FontRequest font;
+        bool operator==(const Key &) const = default;
+    };
+    friend size_t qHash(const Key &key, size_t seed = 0)
+    {
+        const FontRequest &f = key.font;
+        return qHashMulti(seed, key.text, f.faceName, f.pointSize, f.bold, f.italic, f.underline, f.strikeOut,
+                          f.charSet);
+    }
+
+    QHash<Key, QSize> m_cache;
 };

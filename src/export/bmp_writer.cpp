@@ -41,18 +41,19 @@ BmpGeometry checkedGeometry(const Raster &picture)
     return {std::uint32_t(stride), std::uint32_t(imageSize), bytesPerPixel};
 }
 
+// Appends little-endian fields to the header as it is built.
 class LittleEndianWriter {
 public:
     explicit LittleEndianWriter(std::uint8_t *at) : m_at(at) {}
     void u16(std::uint16_t value)
     {
-        *m_at++ = std::uint8_t(value);
-        *m_at++ = std::uint8_t(value >> 8);
+        qToLittleEndian(value, m_at);
+        m_at += sizeof value;
     }
     void u32(std::uint32_t value)
     {
-        u16(std::uint16_t(value));
-        u16(std::uint16_t(value >> 16));
+        qToLittleEndian(value, m_at);
+        m_at += sizeof value;
     }
 
 private:

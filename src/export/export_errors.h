@@ -7,17 +7,26 @@
 // The messages the user reads when a picture cannot be saved. They live in
 // one place so that every writer and the save command speak alike.
 
-// The file (or its temporary sibling) could not be opened for writing;
-// `systemText` is the operating system's own explanation.
+// The file (or its temporary sibling) could not be opened for writing, or
+// could not be given its name; `systemText` is the operating system's own
+// explanation, shown in Chinese for the common causes (no such file or
+// folder, not a folder, no permission, read-only file system, full disk,
+// name too long, a folder) and as given otherwise. The same holds for the
+// explanation in writeFailedError().
 QuillowError cannotCreateFileError(const QString &path, const QString &systemText);
 
 // Writing or finishing the file failed after it was created (full disk, file
-// size limit, I/O error). Nothing was replaced.
-QuillowError writeFailedError(const QString &path, const QString &systemText);
+// size limit, I/O error). Nothing was replaced; `targetExists` says whether
+// there is an old file at `path` that the user can be told is unchanged.
+QuillowError writeFailedError(const QString &path, const QString &systemText, bool targetExists);
 
 // `path` names a folder, a device, a pipe or anything else that is not a
 // plain file; it is never replaced.
 QuillowError notRegularFileError(const QString &path);
+
+// `path` is a symbolic link that leads to no file: its target is missing, or
+// the links form a loop. Nothing is created.
+QuillowError brokenLinkError(const QString &path);
 
 // A picture with no pixels (zero width or height).
 QuillowError emptyPictureError();

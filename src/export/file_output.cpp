@@ -5,19 +5,51 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Replacing works by renaming a temporary file over the target. Over a
 // folder that fails, but over a device node or a pipe the rename succeeds
 // and silently removes the node (run as root, /dev/sda would become a
 // picture). Only absent targets and regular files are acceptable.
+//
+// A symbolic link to a file is followed: the file it points to is replaced
+// and the link stays. A link that leads nowhere is refused: QSaveFile would
+// create its missing target wherever that is, or, for a loop, put a plain
+// file in the link's place.
 void refuseIrregularTarget(const QString &path)
 {
     const QFileInfo target(path);
     // exists() and isFile() follow symbolic links, so a link to a device is
-    // refused too; a broken link is not a target QSaveFile would rename over.
+    // refused too.
+    if (target.isSymbolicLink() && !target.exists())
+        throw brokenLinkError(path);
     if (target.exists() && !target.isFile())
         throw notRegularFileError(path);
+}
+
+// Makes sure that every byte handed to `file` is on the disk before the
+// temporary file may replace the target. QSaveFile::commit() syncs too, but
+// ignores the result and renames anyway, so a late failure would put a short
+// file in the target's place.
+void requireComplete(QSaveFile &file, const QString &path)
+{
+    const auto failed = [&path](const QString &systemText) {
+        return writeFailedError(path, systemText, QFileInfo::exists(path));
+    };
+    const qint64 meant = file.pos();
+    // Some file systems (network ones, those that allocate blocks late)
+    // report a full disk only when the data is synced.
+    if (fsync(file.handle()) != 0)
+        throw failed(qt_error_string(errno));
+    struct stat written {};
+    if (fstat(file.handle(), &written) != 0)
+        throw failed(qt_error_string(errno));
+    if (qint64(written.st_size) != meant)
+        throw failed(QStringLiteral("文件应有 %1 字节，实际为 %2 字节").arg(meant).arg(qint64(written.st_size)));
 }
 
 } // namespace
@@ -43,9 +75,9 @@ void writeExactly(QIODevice &device, const void *data, qint64 size)
         // The failing write() can leave the generic "Unknown error"; a flush
         // attempt records the operating system's reason.
         file->flush();
-        throw writeFailedError(file->fileName(), file->errorString());
+        throw writeFailedError(file->fileName(), file->errorString(), QFileInfo::exists(file->fileName()));
     }
-    throw writeFailedError(QString(), device.errorString());
+    throw writeFailedError(QString(), device.errorString(), false);
 }
 
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent)
@@ -56,14 +88,27 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
     // Falling back to writing the target in place would truncate it first,
     // exactly what the temporary file is there to avoid.
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, each block reaches the file inside write(), where a full
+    // disk is reported at once. Buffered, the blocks smaller than Qt's buffer
+    // would be written only inside commit(), which renames the temporary file
+    // over the target even when that last write fails.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw cannotCreateFileError(path, file.errorString());
 
     // On an exception QSaveFile's destructor removes the temporary file.
     writeContent(file);
+    requireComplete(file, path);
 
     // The target could have been swapped for something else while we wrote.
     refuseIrregularTarget(path);
-    if (!file.commit())
-        throw writeFailedError(path, file.errorString());
+    const bool replacing = QFileInfo::exists(path);
+    if (!file.commit()) {
+        // Everything is written by now, so only giving the new file its name
+        // failed. Where there was no file that is a file that cannot be
+        // created: the system may refuse a name (too long, say) only here,
+        // since the temporary file has no name of its own until then.
+        if (!replacing)
+            throw cannotCreateFileError(path, file.errorString());
+        throw writeFailedError(path, file.errorString(), true);
+    }
 }

@@ -13,15 +13,20 @@ void writeExactly(QIODevice &device, const void *data, qint64 size);
 
 // Creates or replaces the regular file at `path` with what `writeContent`
 // writes into the device it is given. The content goes to a temporary file
-// beside the target, which replaces the target only once it is complete, so
-// on any failure an existing file keeps every byte and no temporary file is
-// left behind.
+// beside the target, written unbuffered and synced, whose size is checked
+// against what was written; only then does it replace the target. So on any
+// failure, wherever it strikes, an existing file keeps every byte and its
+// inode, and no temporary file is left behind. A symbolic link to a file is
+// followed: the file is replaced and the link kept.
 //
 // Throws QuillowError:
 //  - "Cannot create file "<path>". <system text>" when the file cannot be
-//    created (missing folder, a path through a file, no permission);
+//    created (missing folder, a path through a file, no permission, a name
+//    the system refuses, which it may do only once everything is written);
 //  - a message naming the file when `path` exists but is not a regular file
-//    (a folder, a device, a pipe), before anything is written;
-//  - a message naming the file when writing or replacing fails;
+//    (a folder, a device, a pipe), or is a symbolic link that leads to no
+//    file (missing target, loop), before anything is written;
+//  - a message naming the file when writing or replacing fails, saying that
+//    the old file is unchanged only when there is one;
 //  - whatever `writeContent` throws, after discarding the temporary file.
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent);

@@ -4,6 +4,7 @@
 #include "export/file_output.h"
 
 #include <QIODevice>
+#include <QtEndian>
 
 #include <zlib.h>
 
@@ -46,21 +47,13 @@ void checkPicture(const IndexedPicture &picture)
     assert(picture.indices.size() == std::size_t(picture.width) * std::size_t(picture.height));
 }
 
-void putBigEndian32(std::uint8_t *at, std::uint32_t value)
-{
-    at[0] = std::uint8_t(value >> 24);
-    at[1] = std::uint8_t(value >> 16);
-    at[2] = std::uint8_t(value >> 8);
-    at[3] = std::uint8_t(value);
-}
-
 void writeChunk(QIODevice &device, std::string_view type, const std::uint8_t *data, std::size_t size)
 {
     assert(type.size() == 4);
     assert(size <= kIdatLimit); // no chunk of ours comes near PNG's 2^31 - 1
 
     std::array<std::uint8_t, 8> head{};
-    putBigEndian32(head.data(), std::uint32_t(size));
+    qToBigEndian(std::uint32_t(size), head.data());
     std::copy(type.begin(), type.end(), head.begin() + 4);
 
     // The PNG CRC covers the type and the data, not the length.
@@ -68,22 +61,12 @@ void writeChunk(QIODevice &device, std::string_view type, const std::uint8_t *da
     if (size > 0)
         crc = crc32(crc, data, uInt(size));
     std::array<std::uint8_t, 4> tail{};
-    putBigEndian32(tail.data(), std::uint32_t(crc));
+    qToBigEndian(std::uint32_t(crc), tail.data());
 
     writeExactly(device, head.data(), qint64(head.size()));
     if (size > 0)
         writeExactly(device, data, qint64(size));
     writeExactly(device, tail.data(), qint64(tail.size()));
-}
-
-void filterRow(const std::uint8_t *indices, std::size_t width, std::uint8_t *out)
-{
-    *out++ = kSubFilter;
-    std::uint8_t left = 0;
-    for (std::size_t x = 0; x < width; ++x) {
-        out[x] = std::uint8_t(indices[x] - left);
-        left = indices[x];
-    }
 }
 
 // One zlib stream whose output is cut into IDAT chunks as it fills the
@@ -171,15 +154,28 @@ constexpr std::size_t kBatchBytes = 256 * 1024;
 
 } // namespace
 
+void subFilterRows(const IndexedPicture &picture, std::size_t firstRow, std::size_t rowCount, std::uint8_t *out)
+{
+    assert(firstRow + rowCount <= std::size_t(picture.height));
+    const std::size_t width = std::size_t(picture.width);
+    const std::uint8_t *indices = picture.indices.data() + firstRow * width;
+    for (std::size_t row = 0; row < rowCount; ++row, indices += width) {
+        *out++ = kSubFilter;
+        std::uint8_t left = 0;
+        for (std::size_t x = 0; x < width; ++x) {
+            *out++ = std::uint8_t(indices[x] - left);
+            left = indices[x];
+        }
+    }
+}
+
 std::vector<std::uint8_t> subFilteredScanlines(const IndexedPicture &picture)
 {
     if (picture.width <= 0 || picture.height <= 0)
         return {};
     assert(picture.indices.size() == std::size_t(picture.width) * std::size_t(picture.height));
-    const std::size_t width = std::size_t(picture.width);
-    std::vector<std::uint8_t> filtered((width + 1) * std::size_t(picture.height));
-    for (std::size_t y = 0; y < std::size_t(picture.height); ++y)
-        filterRow(picture.indices.data() + y * width, width, filtered.data() + y * (width + 1));
+    std::vector<std::uint8_t> filtered((std::size_t(picture.width) + 1) * std::size_t(picture.height));
+    subFilterRows(picture, 0, std::size_t(picture.height), filtered.data());
     return filtered;
 }
 
@@ -192,8 +188,8 @@ void writePng(const IndexedPicture &picture, QIODevice &device)
     writeExactly(device, kSignature.data(), qint64(kSignature.size()));
 
     std::array<std::uint8_t, 13> header{};
-    putBigEndian32(header.data(), std::uint32_t(picture.width));
-    putBigEndian32(header.data() + 4, std::uint32_t(picture.height));
+    qToBigEndian(std::uint32_t(picture.width), header.data());
+    qToBigEndian(std::uint32_t(picture.height), header.data() + 4);
     header[8] = 8;  // bit depth
     header[9] = 3;  // colour type: indexed
     header[10] = 0; // compression method: deflate
@@ -223,8 +219,7 @@ void writePng(const IndexedPicture &picture, QIODevice &device)
     std::vector<std::uint8_t> batch(std::min(rowsPerBatch, height) * rowBytes);
     for (std::size_t y = 0; y < height; y += rowsPerBatch) {
         const std::size_t rows = std::min(rowsPerBatch, height - y);
-        for (std::size_t r = 0; r < rows; ++r)
-            filterRow(picture.indices.data() + (y + r) * width, width, batch.data() + r * rowBytes);
+        subFilterRows(picture, y, rows, batch.data());
         stream.add(batch.data(), rows * rowBytes);
     }
     stream.finish();

@@ -2,15 +2,21 @@
 
 #include "export/halftone_palette.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 class QIODevice;
 class QString;
 
-// The image data of `picture` before compression: for each row, top row
-// first, the filter type 1 (Sub) and then each index minus the one to its
-// left, modulo 256 (the first index unchanged). (width + 1) * height bytes.
+// The image data of rows `firstRow` .. `firstRow + rowCount - 1` of `picture`
+// before compression, written to `out`: for each row, the filter type 1 (Sub)
+// and then each index minus the one to its left, modulo 256 (the first index
+// unchanged). `out` must hold (width + 1) * rowCount bytes.
+void subFilterRows(const IndexedPicture &picture, std::size_t firstRow, std::size_t rowCount, std::uint8_t *out);
+
+// The whole image data of `picture` before compression, through
+// subFilterRows(): (width + 1) * height bytes; empty for an empty picture.
 std::vector<std::uint8_t> subFilteredScanlines(const IndexedPicture &picture);
 
 // Writes `picture` to `device` as an indexed PNG (ISO/IEC 15948): IHDR (bit

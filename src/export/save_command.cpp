@@ -2,7 +2,6 @@
 
 #include "export/bmp_writer.h"
 #include "export/export_errors.h"
-#include "export/halftone_palette.h"
 #include "export/png_writer.h"
 
 PictureFormat formatForTag(int tag)
@@ -10,37 +9,37 @@ PictureFormat formatForTag(int tag)
     return tag == 0 ? PictureFormat::Bmp : PictureFormat::Png;
 }
 
-struct SaveCommand::Impl {
-    Raster picture;         // kept for BMP
-    IndexedPicture reduced; // kept for PNG
-};
-
-SaveCommand::SaveCommand(Raster picture, PictureFormat format)
-    : m_format(format), m_impl(std::make_unique<Impl>())
+SaveDialogSetup dialogSetup(PictureFormat format, const QString &rawPhrase)
 {
-    // Refused here rather than at writing time, so that the user is not
-    // asked for a file name that nothing could be written to.
-    if (picture.width <= 0 || picture.height <= 0)
-        throw emptyPictureError();
     if (format == PictureFormat::Png)
-        m_impl->reduced = reduce(picture);
-    else
-        m_impl->picture = std::move(picture);
-}
-
-SaveCommand::~SaveCommand() = default;
-
-SaveDialogSetup SaveCommand::dialogSetup(const QString &rawPhrase) const
-{
-    if (m_format == PictureFormat::Png)
         return {QStringLiteral("png"), QStringLiteral("Png (*.png)"), rawPhrase + QStringLiteral(".png")};
     return {QStringLiteral("bmp"), QStringLiteral("Bitmaps (*.bmp)"), rawPhrase + QStringLiteral(".bmp")};
 }
 
+namespace {
+
+// Refused here rather than at writing time, so that the user is not asked
+// for a file name that nothing could be written to.
+Raster checkedPicture(Raster picture)
+{
+    if (picture.width <= 0 || picture.height <= 0)
+        throw emptyPictureError();
+    return picture;
+}
+
+} // namespace
+
+SaveCommand::SaveCommand(Raster picture, PictureFormat format)
+    : m_picture(format == PictureFormat::Png
+                    ? std::variant<Raster, IndexedPicture>(reduce(checkedPicture(std::move(picture))))
+                    : std::variant<Raster, IndexedPicture>(checkedPicture(std::move(picture))))
+{
+}
+
 void SaveCommand::writeTo(const QString &path) const
 {
-    if (m_format == PictureFormat::Png)
-        writePngFile(m_impl->reduced, path);
+    if (const auto *reduced = std::get_if<IndexedPicture>(&m_picture))
+        writePngFile(*reduced, path);
     else
-        writeBmpFile(m_impl->picture, path);
+        writeBmpFile(std::get<Raster>(m_picture), path);
 }

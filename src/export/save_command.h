@@ -1,10 +1,11 @@
 #pragma once
 
+#include "export/halftone_palette.h"
 #include "export/raster.h"
 
 #include <QString>
 
-#include <memory>
+#include <variant>
 
 enum class PictureFormat { Bmp, Png };
 
@@ -18,6 +19,9 @@ struct SaveDialogSetup {
     QString proposedFileName; // the raw, untrimmed phrase + ".png" / ".bmp"
 };
 
+// The dialog's set-up for saving in `format`, proposing `rawPhrase` as the name.
+SaveDialogSetup dialogSetup(PictureFormat format, const QString &rawPhrase);
+
 // One run of the save command: holds the captured picture (reduced to the
 // halftone palette at once for PNG) until it is written or dropped.
 class SaveCommand {
@@ -25,10 +29,6 @@ public:
     // Throws QuillowError, before any dialog is shown, for a picture that
     // cannot be saved (zero width or height).
     SaveCommand(Raster picture, PictureFormat format);
-    ~SaveCommand();
-
-    PictureFormat format() const { return m_format; }
-    SaveDialogSetup dialogSetup(const QString &rawPhrase) const;
 
     // Writes the picture to `path`, replacing an existing regular file only
     // once the new one is complete. Throws QuillowError with the user's
@@ -36,7 +36,6 @@ public:
     void writeTo(const QString &path) const;
 
 private:
-    struct Impl;
-    PictureFormat m_format;
-    std::unique_ptr<Impl> m_impl;
+    // The BMP keeps the picture as captured; the PNG its reduction.
+    std::variant<Raster, IndexedPicture> m_picture;
 };

@@ -13,17 +13,61 @@ fi
 
 work=$(mktemp -d)
 app_pid=
+# A file system the script mounted inside $work, unmounted on exit.
+mounted=
+# Runs under `set -e` from the exit trap: no step may stop the later ones.
 cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    rm -rf "$work"
+    if [[ -n "$app_pid" ]]; then
+        kill "$app_pid" 2>/dev/null || true
+        wait "$app_pid" 2>/dev/null || true
+    fi
+    if [[ -n "$mounted" ]]; then
+        umount "$mounted" || echo "could not unmount $mounted" >&2
+    fi
+    rm -rf "$work" || true
 }
 trap cleanup EXIT
+
+# poll_until SECONDS WHAT COMMAND...: runs COMMAND (in this shell, so it may
+# set variables) every 0.2 s until it succeeds. Fails, saying that WHAT never
+# happened, once SECONDS have passed, and at once if the program has exited.
+poll_until() {
+    local seconds=$1 what=$2
+    shift 2
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        if [[ -n "$app_pid" ]] && ! kill -0 "$app_pid" 2>/dev/null; then
+            echo "the program exited while waiting: $what" >&2
+            return 1
+        fi
+        if ((SECONDS >= deadline)); then
+            echo "gave up after ${seconds}s: $what" >&2
+            return 1
+        fi
+        sleep 0.2
+    done
+}
+
+# find_window TITLE: sets `found` to a visible window titled exactly TITLE.
+# xdotool's --name ignores case, so its answers are checked one by one.
+find_window() {
+    local title=$1 id
+    found=
+    for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
+        if [[ "$(xdotool getwindowname "$id" 2>/dev/null)" == "$title" ]]; then
+            found=$id
+            return 0
+        fi
+    done
+    return 1
+}
 
 unset QT_QPA_PLATFORM
 "$program" &
 app_pid=$!
 
-window=$(xdotool search --sync --onlyvisible --name '^Quillow$' | head -n 1)
+poll_until 60 "the main window never appeared" find_window Quillow
+window=$found
 eval "$(xdotool getwindowgeometry --shell "$window")"
 
 # Buttons sit in the settings panel, which starts 319 pixels down the client
@@ -39,64 +83,57 @@ stop_program() {
     app_pid=
 }
 
-# Waits for a file to appear and stop growing; the program writes it in its
-# own time, and a file that never comes shows as the poll running out.
-wait_for_file() {
-    local path=$1
-    for ((attempt = 0; attempt < 300; ++attempt)); do
-        [[ -s "$path" ]] && return 0
-        kill -0 "$app_pid" 2>/dev/null || { echo "the program exited" >&2; return 1; }
-        sleep 0.2
-    done
-    echo "$path was never written" >&2
+# Waits for a file to appear and its size to stop changing: the program
+# writes it in its own time. Settled means the same non-zero size on two
+# polls in a row.
+last_size=
+file_settled() {
+    local size
+    size=$(stat -c %s "$1" 2>/dev/null) || return 1
+    if [[ "$size" != 0 && "$size" == "$last_size" ]]; then
+        last_size=
+        return 0
+    fi
+    last_size=$size
     return 1
+}
+wait_for_file() {
+    poll_until 60 "$1 was never written completely" file_settled "$1"
 }
 
-# Waits until the save dialog ("另存为", Qt's own dialog in Chinese) is shown,
-# and until it has gone again after the file name was confirmed.
+focused_is() { [[ "$(xdotool getwindowfocus 2>/dev/null)" == "$1" ]]; }
+focused_is_not() { ! focused_is "$1"; }
+dialog_closed() { ! find_window 另存为; }
+
+# Waits until the save dialog ("另存为", Qt's own dialog in Chinese) is shown
+# and has the focus (keys go to the focused window); sets `dialog`.
 wait_for_dialog() {
-    local dialog
-    dialog=$(timeout 60 xdotool search --sync --onlyvisible --name '^另存为$' | head -n 1) ||
-        { echo "the save dialog never opened" >&2; return 1; }
-    # Keys go to the focused window: wait until that is the dialog.
-    for ((attempt = 0; attempt < 300; ++attempt)); do
-        [[ "$(xdotool getwindowfocus)" == "$dialog" ]] && return 0
-        sleep 0.2
-    done
-    echo "the save dialog never took the focus" >&2
-    return 1
-}
-wait_for_dialog_closed() {
-    for ((attempt = 0; attempt < 300; ++attempt)); do
-        xdotool search --onlyvisible --name '^另存为$' >/dev/null 2>&1 || return 0
-        sleep 0.2
-    done
-    echo "the save dialog never closed" >&2
-    return 1
+    poll_until 60 "the save dialog never opened" find_window 另存为
+    dialog=$found
+    poll_until 60 "the save dialog never took the focus" focused_is "$dialog"
 }
 
 # Waits until the format menu is open: a second visible window of the
 # program beside the main one.
-wait_for_menu() {
-    for ((attempt = 0; attempt < 300; ++attempt)); do
-        (($(xdotool search --onlyvisible --classname quillow 2>/dev/null | wc -l) >= 2)) && return 0
-        sleep 0.2
-    done
-    echo "the format menu never opened" >&2
-    return 1
-}
+menu_open() { (($(xdotool search --onlyvisible --classname quillow 2>/dev/null | wc -l) >= 2)); }
 
-# save ENTRY_DOWNS NAME: opens the format menu, picks the entry that many
-# Down presses away, and types NAME into the dialog's file name field.
+# save ENTRY_DOWNS NAME [replace]: opens the format menu, picks the entry
+# that many Down presses away, and types NAME into the dialog's file name
+# field. With "replace", answers the question whether to replace the
+# existing file with yes ("是(&Y)").
 save() {
-    local downs=$1 name=$2
+    local downs=$1 name=$2 replace=${3:-}
     click_save
-    wait_for_menu
+    poll_until 60 "the format menu never opened" menu_open
     for ((i = 0; i < downs; ++i)); do xdotool key --delay 100 Down; done
     xdotool key Return
     wait_for_dialog
     xdotool key ctrl+a
     xdotool type --delay 20 "$name"
     xdotool key Return
-    wait_for_dialog_closed
+    if [[ "$replace" == replace ]]; then
+        poll_until 60 "no question about replacing the file" focused_is_not "$dialog"
+        xdotool key y
+    fi
+    poll_until 60 "the save dialog never closed" dialog_closed
 }

@@ -24,21 +24,18 @@ coloured_pixels() {
         -fill black +opaque white -format '%[fx:round((1-mean)*w*h)]' info:
 }
 
-# Polls until the picture has what we wait for: the program paints in its own
-# time, and a missing paint would show as the poll running out.
+# Polls until the picture has what we wait for (WANT, such as "> 2000") and
+# prints the count: the program paints in its own time, and a missing paint
+# shows as the poll running out.
+pixel_count=
+has_pixels() {
+    pixel_count=$(coloured_pixels)
+    eval "((pixel_count $1))"
+}
 wait_for_pixels() {
-    local want=$1 count
-    for ((attempt = 0; attempt < 300; ++attempt)); do
-        count=$(coloured_pixels)
-        if eval "(( count $want ))"; then
-            echo "$count"
-            return 0
-        fi
-        kill -0 "$app_pid" 2>/dev/null || { echo "the program exited" >&2; return 1; }
-        sleep 0.2
-    done
-    echo "preview region never had $want coloured pixels (last count $count)" >&2
-    return 1
+    poll_until 60 "preview region with $1 coloured pixels" has_pixels "$1" ||
+        { echo "last count: ${pixel_count:-none}" >&2; return 1; }
+    echo "$pixel_count"
 }
 
 # Before any preview the region is blank white.

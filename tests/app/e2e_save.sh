@@ -3,15 +3,53 @@
 # opens "保存图片" and chooses "PNG格式", types a file name without an
 # extension into the save dialog and checks the file that appears: a PNG of
 # the strip's size whose white ground is transparent and whose characters
-# are not. Then the same through "BMP格式".
+# are not. Then the same through "BMP格式"; last, "PNG格式" once more over an
+# existing file on a full disk.
 #
 # usage: e2e_save.sh path/to/quillow
 set -euo pipefail
 
 program=$(readlink -f "$1")
 script=$(readlink -f "$0")
+# A mount namespace of its own, where the system allows one, so that the
+# full-disk test's tmpfs disappears with the test even if it is killed
+# before it can unmount.
+if [[ -z "${QUILLOW_E2E_NAMESPACE:-}" ]] && unshare --mount --propagation private true 2>/dev/null; then
+    export QUILLOW_E2E_NAMESPACE=1
+    exec unshare --mount --propagation private "$script" "$program"
+fi
 # shellcheck source=e2e_common.sh
 source "$(dirname "$script")/e2e_common.sh"
+
+
+# A full disk through the real window: the save over an existing file fails,
+# the error box appears, and the old file keeps every byte and its inode with
+# nothing left beside it. The disk is a small tmpfs of our own with room for
+# only part of the picture, so the write fails in the middle.
+full_disk_save() {
+    local disk=$work/disk
+    mkdir "$disk"
+    if ! mount -t tmpfs -o size=1m tmpfs "$disk" 2>"$work/mount-error"; then
+        echo "SKIP full-disk save: this system does not let the test mount a tmpfs ($(<"$work/mount-error"))"
+        return 0
+    fi
+    mounted=$disk
+    for ((i = 0; i < 100; ++i)); do echo "the picture saved last time"; done >"$disk/strip.png"
+    cp "$disk/strip.png" "$work/old.png"
+    local inode free
+    inode=$(stat -c %i "$disk/strip.png")
+    free=$(df --output=avail -B1 "$disk" | tail -n 1)
+    head -c $((free - 4096)) /dev/zero >"$disk/filler"
+
+    save 2 "$disk/strip" replace
+    poll_until 60 "no error box (a window titled quillow)" find_window quillow
+    cmp "$work/old.png" "$disk/strip.png" || { echo "the old file was changed" >&2; exit 1; }
+    [[ "$(stat -c %i "$disk/strip.png")" == "$inode" ]] || { echo "the old file was replaced" >&2; exit 1; }
+    [[ "$(ls -A "$disk")" == $'filler\nstrip.png' ]] || { echo "left behind: $(ls -A "$disk")" >&2; exit 1; }
+    echo "full disk: the old file is kept and the error is shown"
+    xdotool key Return
+    poll_until 60 "the error box never closed" eval '! find_window quillow'
+}
 
 click_preview
 
@@ -33,5 +71,7 @@ wait_for_file "$work/strip.bmp"
 read -r bwidth bheight < <(identify -format '%w %h\n' "$work/strip.bmp")
 echo "BMP: ${bwidth}x${bheight}"
 ((bwidth == width && bheight == height)) || { echo "BMP and PNG sizes differ" >&2; exit 1; }
+
+full_disk_save
 
 stop_program

@@ -5,6 +5,7 @@
 #include "app/font_name_list.h"
 #include "app/spin_edit.h"
 #include "composition/quillow_error.h"
+#include "composition/strip_settings.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -17,6 +18,8 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
+#include <QScopeGuard>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -118,7 +121,11 @@ void TestControls::reportTextAppendsFullStopAboveCode46_data()
     QTest::newRow("digit gets one") << "error 5" << "error 5.";
     QTest::newRow("closing quote (34) gets none") << "Cannot create file \"a\"" << "Cannot create file \"a\"";
     QTest::newRow("Chinese gets one") << "错误" << "错误.";
-    QTest::newRow("Chinese full stop is above 46") << "错误。" << "错误。.";
+    QTest::newRow("Chinese full stop ends the sentence") << "错误。" << "错误。";
+    QTest::newRow("full-width exclamation ends it") << "错误！" << "错误！";
+    QTest::newRow("full-width question ends it") << "错误？" << "错误？";
+    QTest::newRow("question mark (63) ends it") << "why?" << "why?";
+    QTest::newRow("full-width comma gets one") << "错误，" << "错误，.";
     QTest::newRow("trailing space (32) gets none") << "x " << "x ";
     QTest::newRow("empty stays empty") << "" << "";
 }
@@ -211,7 +218,17 @@ void TestControls::errorBoxIsCriticalWithOkAndExecutableTitle()
 
 void TestControls::qtDialogsSpeakChinese()
 {
-    QVERIFY(installChineseUi(*QCoreApplication::instance()));
+    // Later tests in this program must not inherit the Chinese interface.
+    const QLocale before;
+    QTranslator *translator = installChineseUi(*QCoreApplication::instance());
+    const auto restore = qScopeGuard([&] {
+        if (translator) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+        QLocale::setDefault(before);
+    });
+    QVERIFY(translator);
     QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     QCOMPARE(box.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
     QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));

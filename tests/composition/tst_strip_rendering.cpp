@@ -146,6 +146,18 @@ void TestStripRendering::paintsAtThePaintersOrigin()
     // The ground covers the strip and nothing beyond it.
     QCOMPARE(page.pixel(49, 29), QColor(Qt::green).rgb());
     QCOMPARE(page.pixel(50, 30), QColor(Qt::white).rgb());
+
+    // A clip the caller set holds for the characters too.
+    QImage clipped(alone.size(), QImage::Format_RGB32);
+    clipped.fill(Qt::green);
+    QPainter clipping(&clipped);
+    clipping.setClipRect(0, 0, 100, alone.height());
+    paintStrip(clipping, layout, StripGround::White);
+    clipping.end();
+    QCOMPARE(clipped.copy(0, 0, 100, alone.height()), alone.copy(0, 0, 100, alone.height()));
+    QImage beyond(alone.width() - 100, alone.height(), QImage::Format_RGB32);
+    beyond.fill(Qt::green);
+    QCOMPARE(clipped.copy(100, 0, beyond.width(), beyond.height()), beyond);
 }
 
 void TestStripRendering::workerThreadsGiveTheSamePixels()

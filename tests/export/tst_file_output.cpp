@@ -1,5 +1,6 @@
 #include "export/alpha_png.h"
 #include "export/bmp_writer.h"
+#include "export/export_errors.h"
 #include "export/png_writer.h"
 
 #include "composition/quillow_error.h"
@@ -86,9 +87,11 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-QString writeFailedMessage(const QString &path, const QString &systemText)
+QString writeFailedMessage(const QString &path, const QString &systemText, bool replacing)
 {
-    return QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。").arg(path, systemText);
+    return (replacing ? QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。")
+                      : QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存。"))
+        .arg(path, systemText);
 }
 
 // Saves in a child process whose file size limit is `limitBytes`, so that
@@ -136,8 +139,13 @@ private slots:
     void replacesExistingFile();
     void cannotCreate_data();
     void cannotCreate();
+    void systemReasonsReadInChinese_data();
+    void systemReasonsReadInChinese();
     void refusesIrregularTarget_data();
     void refusesIrregularTarget();
+    void savesThroughLinkKeepingIt();
+    void refusesBrokenLink_data();
+    void refusesBrokenLink();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void emptyPictureWritesNothing_data();
@@ -173,22 +181,31 @@ void TestFileOutput::cannotCreate_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("relativePath");
-    QTest::addColumn<int>("systemError");
-    QTest::newRow("missing folder, bmp") << QStringLiteral("bmp") << QStringLiteral("nowhere/x.bmp") << ENOENT;
-    QTest::newRow("missing folder, png") << QStringLiteral("png") << QStringLiteral("nowhere/x.png") << ENOENT;
+    QTest::addColumn<QString>("reason");
+    const QString missing = QStringLiteral("没有这个文件或文件夹。");
+    const QString notFolder = QStringLiteral("路径中的一项不是文件夹。");
+    QTest::newRow("missing folder, bmp") << QStringLiteral("bmp") << QStringLiteral("nowhere/x.bmp") << missing;
+    QTest::newRow("missing folder, png") << QStringLiteral("png") << QStringLiteral("nowhere/x.png") << missing;
     QTest::newRow("path through a file, bmp") << QStringLiteral("bmp") << QStringLiteral("some-file/x.bmp")
-                                              << ENOTDIR;
+                                              << notFolder;
     QTest::newRow("path through a file, png") << QStringLiteral("png") << QStringLiteral("some-file/x.png")
-                                              << ENOTDIR;
+                                              << notFolder;
+    // The temporary file has no name until it replaces the target, so the
+    // system refuses a name this long only at the very end.
+    const QString longName = QString(256, QLatin1Char('x'));
+    QTest::newRow("name too long, bmp") << QStringLiteral("bmp") << longName + QStringLiteral(".bmp")
+                                        << QStringLiteral("文件名太长。");
+    QTest::newRow("name too long, png") << QStringLiteral("png") << longName + QStringLiteral(".png")
+                                        << QStringLiteral("文件名太长。");
     QTest::newRow("missing folder, png with alpha")
-        << QStringLiteral("png-alpha") << QStringLiteral("nowhere/x.png") << ENOENT;
+        << QStringLiteral("png-alpha") << QStringLiteral("nowhere/x.png") << missing;
 }
 
 void TestFileOutput::cannotCreate()
 {
     QFETCH(QString, format);
     QFETCH(QString, relativePath);
-    QFETCH(int, systemError);
+    QFETCH(QString, reason);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     QFile someFile(folder.filePath(QStringLiteral("some-file")));
@@ -196,10 +213,41 @@ void TestFileOutput::cannotCreate()
     someFile.close();
 
     const QString path = folder.filePath(relativePath);
-    QCOMPARE(save(format, noiseRaster(4, 4), path),
-             QStringLiteral("Cannot create file \"%1\". %2").arg(path, qt_error_string(systemError)));
+    QCOMPARE(save(format, noiseRaster(4, 4), path), QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
     QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("some-file")});
     QCOMPARE(QFileInfo(someFile).size(), 0);
+}
+
+void TestFileOutput::systemReasonsReadInChinese_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("cannotCreate");
+    QTest::addColumn<QString>("writeFailed");
+    const auto row = [](const char *name, int code, const QString &reason) {
+        QTest::newRow(name) << code << QStringLiteral("Cannot create file \"/p/x.png\". %1。").arg(reason)
+                            << QStringLiteral("写入文件 \"/p/x.png\" 失败：%1。文件未保存。").arg(reason);
+    };
+    row("no such file or folder", ENOENT, QStringLiteral("没有这个文件或文件夹"));
+    row("not a folder", ENOTDIR, QStringLiteral("路径中的一项不是文件夹"));
+    row("permission denied", EACCES, QStringLiteral("没有权限"));
+    row("read-only file system", EROFS, QStringLiteral("文件系统是只读的"));
+    row("no space left", ENOSPC, QStringLiteral("磁盘空间不足"));
+    row("name too long", ENAMETOOLONG, QStringLiteral("文件名太长"));
+    row("is a folder", EISDIR, QStringLiteral("这是一个文件夹"));
+    // A rarer cause keeps the system's own words.
+    QTest::newRow("file too large stays as given")
+        << int(EFBIG) << QStringLiteral("Cannot create file \"/p/x.png\". %1").arg(qt_error_string(EFBIG))
+        << QStringLiteral("写入文件 \"/p/x.png\" 失败：%1。文件未保存。").arg(qt_error_string(EFBIG));
+}
+
+void TestFileOutput::systemReasonsReadInChinese()
+{
+    QFETCH(int, code);
+    QFETCH(QString, cannotCreate);
+    QFETCH(QString, writeFailed);
+    const QString path = QStringLiteral("/p/x.png");
+    QCOMPARE(cannotCreateFileError(path, qt_error_string(code)).message(), cannotCreate);
+    QCOMPARE(writeFailedError(path, qt_error_string(code), false).message(), writeFailed);
 }
 
 void TestFileOutput::refusesIrregularTarget_data()
@@ -237,33 +285,114 @@ void TestFileOutput::refusesIrregularTarget()
     QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
 }
 
+void TestFileOutput::savesThroughLinkKeepingIt()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString real = folder.filePath(QStringLiteral("real.png"));
+    const QString link = folder.filePath(QStringLiteral("link.png"));
+    QFile old(real);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old picture");
+    old.close();
+    QVERIFY(QFile::link(QStringLiteral("real.png"), link));
+
+    const Raster picture = noiseRaster(20, 10);
+    QCOMPARE(save(QStringLiteral("png"), picture, link), QString());
+    QCOMPARE(contents(real), encoded(QStringLiteral("png"), picture));
+    QVERIFY(QFileInfo(link).isSymbolicLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), real);
+    QCOMPARE(entries(folder.path()), (QStringList{QStringLiteral("link.png"), QStringLiteral("real.png")}));
+}
+
+void TestFileOutput::refusesBrokenLink_data()
+{
+    QTest::addColumn<QStringList>("links"); // name, target, name, target, ...
+    QTest::newRow("target missing") << QStringList{"x.png", "missing.png"};
+    QTest::newRow("target in a missing folder") << QStringList{"x.png", "nowhere/missing.png"};
+    QTest::newRow("loop of two") << QStringList{"x.png", "y.png", "y.png", "x.png"};
+    QTest::newRow("link to itself") << QStringList{"x.png", "x.png"};
+}
+
+void TestFileOutput::refusesBrokenLink()
+{
+    QFETCH(QStringList, links);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QStringList names;
+    for (qsizetype i = 0; i + 1 < links.size(); i += 2) {
+        QVERIFY(QFile::link(links[i + 1], folder.filePath(links[i])));
+        names.append(links[i]);
+    }
+    names.sort();
+    const QString path = folder.filePath(QStringLiteral("x.png"));
+
+    QCOMPARE(save(QStringLiteral("png"), noiseRaster(4, 4), path),
+             QStringLiteral("无法保存到 \"%1\"：它是一个符号链接，指向的文件不存在或链接绕成了圈，未做任何改动。").arg(path));
+    QCOMPARE(entries(folder.path()), names);
+    for (const QString &name : names)
+        QVERIFY(QFileInfo(folder.filePath(name)).isSymbolicLink());
+}
+
 void TestFileOutput::failedWriteKeepsOldFile_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::newRow("bmp") << QStringLiteral("bmp");
-    QTest::newRow("png") << QStringLiteral("png");
-    QTest::newRow("png with alpha") << QStringLiteral("png-alpha");
+    QTest::addColumn<QSize>("pictureSize");
+    QTest::addColumn<qint64>("limitBytes");
+    QTest::addColumn<bool>("replacing");
+    // Noise of 300 x 300 is about 270 KB as BMP and 90 KB as PNG: the limit
+    // is hit by a write too large for the device's buffer.
+    QTest::newRow("bmp, large, replacing") << "bmp" << QSize(300, 300) << qint64(64 * 1024) << true;
+    QTest::newRow("png, large, replacing") << "png" << QSize(300, 300) << qint64(64 * 1024) << true;
+    // About 3 KB: every write is smaller than a buffer, so nothing reaches
+    // the disk before the file is finished.
+    QTest::newRow("png, few KB, replacing") << "png" << QSize(40, 40) << qint64(1024) << true;
+    QTest::newRow("png, few KB, new file") << "png" << QSize(40, 40) << qint64(1024) << false;
+    // 512 rows of 2048 bytes make one full 1 MiB block; the last 4 rows are a
+    // short block of 8 KB, the only part the limit refuses.
+    QTest::newRow("bmp, short last block, replacing")
+        << "bmp" << QSize(512, 516) << qint64(1024 * 1024 + 1024) << true;
+    QTest::newRow("bmp, short last block, new file")
+        << "bmp" << QSize(512, 516) << qint64(1024 * 1024 + 1024) << false;
+    QTest::newRow("png, refused at the first byte, new file") << "png" << QSize(40, 40) << qint64(0) << false;
+    QTest::newRow("png with alpha, large, replacing") << "png-alpha" << QSize(300, 300) << qint64(64 * 1024) << true;
 }
 
+// Every failure, wherever it strikes, leaves the folder as it was: the old
+// file with all its bytes and its inode, or no file at all.
 void TestFileOutput::failedWriteKeepsOldFile()
 {
     QFETCH(QString, format);
+    QFETCH(QSize, pictureSize);
+    QFETCH(qint64, limitBytes);
+    QFETCH(bool, replacing);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString path = folder.filePath(QStringLiteral("old.") + format);
     const QByteArray oldBytes = QByteArray("the picture saved last time ").repeated(100);
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(oldBytes);
-    old.close();
+    struct stat before {};
+    if (replacing) {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(oldBytes);
+        old.close();
+        QCOMPARE(stat(QFile::encodeName(path).constData(), &before), 0);
+    }
 
-    // Noise of 300 x 300 is about 270 KB as BMP and 90 KB as PNG, beyond the
-    // 64 KB limit in either format.
-    const QString message = saveUnderFileSizeLimit(format, noiseRaster(300, 300), path, 64 * 1024);
+    const Raster picture = noiseRaster(pictureSize.width(), pictureSize.height());
+    QVERIFY(encoded(format, picture).size() > limitBytes);
+    const QString message = saveUnderFileSizeLimit(format, picture, path, rlim_t(limitBytes));
 
-    QCOMPARE(message, writeFailedMessage(path, qt_error_string(EFBIG)));
-    QCOMPARE(contents(path), oldBytes);
-    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+    QCOMPARE(message, writeFailedMessage(path, qt_error_string(EFBIG), replacing));
+    if (replacing) {
+        QCOMPARE(contents(path), oldBytes);
+        struct stat after {};
+        QCOMPARE(stat(QFile::encodeName(path).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+    } else {
+        QCOMPARE(entries(folder.path()), QStringList());
+    }
 }
 
 void TestFileOutput::emptyPictureWritesNothing_data()

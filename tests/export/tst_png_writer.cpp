@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QtEndian>
 #include <QtTest>
 
 #include <zlib.h>
@@ -20,8 +21,7 @@ struct Chunk {
 
 quint32 bigEndian32(const QByteArray &bytes, qsizetype at)
 {
-    return quint32(quint8(bytes[at])) << 24 | quint32(quint8(bytes[at + 1])) << 16
-           | quint32(quint8(bytes[at + 2])) << 8 | quint32(quint8(bytes[at + 3]));
+    return qFromBigEndian<quint32>(bytes.constData() + at);
 }
 
 // Splits a PNG file into its chunks; fails the test on a malformed layout.

@@ -38,8 +38,6 @@ class TestSaveCommand : public QObject {
     Q_OBJECT
 
 private slots:
-    void formatForTag_data();
-    void formatForTag();
     void dialogSetup_data();
     void dialogSetup();
     void refusesEmptyPicture_data();
@@ -49,23 +47,6 @@ private slots:
     void captureKeepsWholeWidget();
     void captureOfNoWidgetIsEmpty();
 };
-
-void TestSaveCommand::formatForTag_data()
-{
-    QTest::addColumn<int>("tag");
-    QTest::addColumn<PictureFormat>("format");
-    QTest::newRow("tag 0 is BMP") << 0 << PictureFormat::Bmp;
-    QTest::newRow("tag 1 is PNG") << 1 << PictureFormat::Png;
-    QTest::newRow("tag 2 is PNG") << 2 << PictureFormat::Png;
-    QTest::newRow("tag -1 is PNG") << -1 << PictureFormat::Png;
-}
-
-void TestSaveCommand::formatForTag()
-{
-    QFETCH(int, tag);
-    QFETCH(PictureFormat, format);
-    QCOMPARE(::formatForTag(tag), format);
-}
 
 void TestSaveCommand::dialogSetup_data()
 {
@@ -93,8 +74,7 @@ void TestSaveCommand::dialogSetup()
     QFETCH(QString, suffix);
     QFETCH(QString, filter);
     QFETCH(QString, fileName);
-    const SaveCommand command(whitePicture(3, 2), ::formatForTag(tag));
-    const SaveDialogSetup setup = command.dialogSetup(phrase);
+    const SaveDialogSetup setup = ::dialogSetup(formatForTag(tag), phrase);
     QCOMPARE(setup.defaultSuffix, suffix);
     QCOMPARE(setup.nameFilter, filter);
     QCOMPARE(setup.proposedFileName, fileName);

@@ -1,0 +1,27 @@
+#include "export/clipboard_picture.h"
+
+#include "composition/strip_rendering.h"
+#include "export/alpha_png.h"
+
+#include <QBuffer>
+
+std::unique_ptr<QMimeData> stripMimeData(const StripLayout &layout, qreal devicePixelRatio)
+{
+    if (layout.cells.empty())
+        return nullptr;
+    const QImage strip = renderStrip(layout, StripGround::Transparent, devicePixelRatio);
+    if (strip.isNull())
+        return nullptr;
+
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    writeAlphaPng(strip, buffer);
+
+    auto data = std::make_unique<QMimeData>();
+    // Formats are offered in the order they are set: the PNG first, so
+    // that a program taking the first picture type it knows gets the alpha.
+    data->setData(kPngMimeType, png);
+    data->setImageData(strip);
+    return data;
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# End to end: starts the real program on a private X server, presses "预览"
+# and then Ctrl+Shift+C, and reads the clipboard the way a chat program
+# would: the first target offered is image/png, and that PNG is the strip
+# with alpha, transparent around the characters and opaque in them.
+#
+# usage: e2e_clipboard.sh path/to/quillow
+set -euo pipefail
+
+program=$(readlink -f "$1")
+script=$(readlink -f "$0")
+# shellcheck source=e2e_common.sh
+source "$(dirname "$script")/e2e_common.sh"
+
+# grep reads to the end (no -q), so xclip never dies of a closed pipe.
+offers_picture() { xclip -selection clipboard -t TARGETS -o 2>/dev/null | grep -x 'image/png' >/dev/null; }
+
+click_preview
+# The pointer rests on the window, which therefore has the keyboard.
+xdotool key ctrl+shift+c
+poll_until 60 "the clipboard never offered image/png" offers_picture
+
+targets=$(xclip -selection clipboard -t TARGETS -o)
+echo "offered: $(tr "\n" " " <<<"$targets")"
+first_picture=$(grep -m 1 '^image/' <<<"$targets")
+if [[ "$first_picture" != image/png ]]; then
+    echo "first picture type offered is $first_picture, expected image/png; offered: $targets" >&2
+    exit 1
+fi
+
+xclip -selection clipboard -t image/png -o >"$work/copy.png"
+read -r width height channels < <(identify -format '%w %h %[channels]\n' "$work/copy.png")
+corner=$(convert "$work/copy.png" -format '%[fx:round(255*p{0,0}.a)]' info:)
+opaque=$(convert "$work/copy.png" -alpha extract -threshold 99.9% -format '%[fx:round(mean*w*h)]' info:)
+partial=$(convert "$work/copy.png" -alpha extract -fill black -opaque white -fill white +opaque black \
+    -format '%[fx:round(mean*w*h)]' info:)
+echo "copied ${width}x${height} $channels: corner alpha $corner, $opaque opaque, $partial partial pixels"
+
+# The default strip: nine characters from 30 to 110 points, as tall as "我" at
+# 110 points, which is well over 110 pixels.
+((width > 500 && height > 110)) || { echo "copied picture is ${width}x${height}" >&2; exit 1; }
+[[ "$channels" == srgba* ]] || { echo "copied picture has no alpha ($channels)" >&2; exit 1; }
+((corner == 0)) || { echo "the ground is not transparent (alpha $corner)" >&2; exit 1; }
+((opaque > 2000)) || { echo "only $opaque opaque pixels" >&2; exit 1; }
+((partial > 200)) || { echo "only $partial partially transparent pixels: hard edges" >&2; exit 1; }
+stop_program
