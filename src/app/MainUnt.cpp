@@ -317,7 +317,7 @@ void TMainFrm::btnPreviewClick()
         // Everything that can fail happens before the old strip goes, so a
         // failed preview leaves the previous one on show.
         StripLayout layout = computeStripLayout(settings, *m_measurer, pnlsave->size());
-        applyColouring(layout, settings);
+        applyColouring(layout, settings, m_colourSource ? *m_colourSource : processColourSource());
 
         const auto previous = pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
         qDeleteAll(previous);

@@ -24,6 +24,7 @@ class RadioGroup;
 class SaveDialog;
 class SpinEdit;
 class TextMeasurer;
+class ColourSource;
 
 // The main window: the settings controls, the preview region with the output
 // area, and the preview and save commands. Every component carries its
@@ -45,6 +46,9 @@ public:
     void setErrorReporter(ErrorReporter reporter);
     // Replaces the measurer the preview lays the strip out with.
     void setTextMeasurer(std::unique_ptr<TextMeasurer> measurer);
+    // Replaces the generator random colours come from (null: the process's
+    // own). The caller keeps `source` alive while the window uses it.
+    void setColourSource(ColourSource *source) { m_colourSource = source; }
 
     // The handlers. Each one catches everything it raises and reports it.
     void FormShow();
@@ -105,6 +109,7 @@ private:
     void guarded(const std::function<void()> &handler);
 
     std::unique_ptr<TextMeasurer> m_measurer;
+    ColourSource *m_colourSource = nullptr;
     ErrorReporter m_reportError = showErrorReport;
     bool m_shownOnce = false;
     SaveDialog *m_saveDialog = nullptr; // owned by the window once built

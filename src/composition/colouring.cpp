@@ -31,10 +31,14 @@ ColourValue LcgColourSource::next()
     return ColourValue((std::uint64_t(m_seed) * kColours) >> 32);
 }
 
+std::uint32_t clockSeed()
+{
+    return std::uint32_t(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+}
+
 ColourSource &processColourSource()
 {
-    static LcgColourSource source(std::uint32_t(
-        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    static LcgColourSource source(clockSeed());
     return source;
 }
 

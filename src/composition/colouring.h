@@ -31,6 +31,9 @@ private:
     std::uint32_t m_seed;
 };
 
+// A seed from a high-resolution clock, different from run to run.
+std::uint32_t clockSeed();
+
 // The process-wide generator, seeded once from a high-resolution clock on
 // first use. Window thread only.
 ColourSource &processColourSource();

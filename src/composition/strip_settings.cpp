@@ -2,19 +2,24 @@
 
 #include <algorithm>
 
-QString StripSettings::trimmedPhrase() const
+QString trimmedCodeUnits(const QString &text)
 {
     // Code-unit trimming on purpose: QString::trimmed() would also remove
     // U+3000 and other Unicode spaces, which belong to the phrase.
-    // The edit never holds more than ten code units; a longer text from
-    // elsewhere is cut the same way so that no size falls below 20 points.
     qsizetype first = 0;
-    qsizetype last = std::min<qsizetype>(text.size(), kMaxPhraseLength);
+    qsizetype last = text.size();
     while (first < last && text.at(first).unicode() <= 0x20)
         ++first;
     while (last > first && text.at(last - 1).unicode() <= 0x20)
         --last;
     return text.mid(first, last - first);
+}
+
+QString StripSettings::trimmedPhrase() const
+{
+    // The edit never holds more than ten code units; a longer text from
+    // elsewhere is cut the same way so that no size falls below 20 points.
+    return trimmedCodeUnits(text.left(kMaxPhraseLength));
 }
 
 std::int32_t radioValue(const QString &valueString)

@@ -45,6 +45,10 @@ struct StripSettings {
     bool operator==(const StripSettings &) const = default;
 };
 
+// `text` without leading and trailing code units <= U+0020, whatever its
+// length; U+3000 and no-break spaces stay.
+QString trimmedCodeUnits(const QString &text);
+
 // A radio item's value string as a number: "1" -> 1. Anything that is not a
 // whole number gives 0, which selects nothing.
 std::int32_t radioValue(const QString &valueString);

@@ -9,7 +9,7 @@ QSize FontTextMeasurer::measure(const QString &text, const FontRequest &font)
     if (hit != m_cache.constEnd())
         return *hit;
 
-    const QFontMetrics metrics(fontFor(font));
+    const QFontMetrics metrics(fontFor(font, m_dpi));
     const QSize box(metrics.horizontalAdvance(text) + 2 * kCellFrame, metrics.height() + 2 * kCellFrame);
     m_cache.insert(key, box);
     return box;

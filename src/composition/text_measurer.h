@@ -22,11 +22,15 @@ public:
 
 // Measures with Qt's font metrics, caching by text and request so that
 // repeated previews cost no font work.
+// Points become pixels at `dpi`, as they do when the strip is painted.
 class FontTextMeasurer : public TextMeasurer {
 public:
+    explicit FontTextMeasurer(double dpi = kDesignDpi) : m_dpi(dpi) {}
+
     QSize measure(const QString &text, const FontRequest &font) override;
 
 private:
+    double m_dpi;
     struct Key {
         QString text;
         FontRequest font;

@@ -22,61 +22,6 @@ fi
 source "$(dirname "$script")/e2e_common.sh"
 
 
-# Waits for a file to appear and its size to stop changing: the program
-# writes it in its own time. Settled means the same non-zero size on two
-# polls in a row.
-last_size=
-file_settled() {
-    local size
-    size=$(stat -c %s "$1" 2>/dev/null) || return 1
-    if [[ "$size" != 0 && "$size" == "$last_size" ]]; then
-        last_size=
-        return 0
-    fi
-    last_size=$size
-    return 1
-}
-wait_for_file() {
-    poll_until 60 "$1 was never written completely" file_settled "$1"
-}
-
-focused_is() { [[ "$(xdotool getwindowfocus 2>/dev/null)" == "$1" ]]; }
-focused_is_not() { ! focused_is "$1"; }
-dialog_closed() { ! find_window 另存为; }
-
-# Waits until the save dialog ("另存为", Qt's own dialog in Chinese) is shown
-# and has the focus (keys go to the focused window); sets `dialog`.
-wait_for_dialog() {
-    poll_until 60 "the save dialog never opened" find_window 另存为
-    dialog=$found
-    poll_until 60 "the save dialog never took the focus" focused_is "$dialog"
-}
-
-# Waits until the format menu is open: a second visible window of the
-# program beside the main one.
-menu_open() { (($(xdotool search --onlyvisible --classname quillow 2>/dev/null | wc -l) >= 2)); }
-
-# save ENTRY_DOWNS NAME [replace]: opens the format menu, picks the entry
-# that many Down presses away, and types NAME into the dialog's file name
-# field. With "replace", answers the question whether to replace the
-# existing file with yes ("是(&Y)").
-save() {
-    local downs=$1 name=$2 replace=${3:-}
-    click_save
-    poll_until 60 "the format menu never opened" menu_open
-    for ((i = 0; i < downs; ++i)); do xdotool key --delay 100 Down; done
-    xdotool key Return
-    wait_for_dialog
-    xdotool key ctrl+a
-    xdotool type --delay 20 "$name"
-    xdotool key Return
-    if [[ "$replace" == replace ]]; then
-        poll_until 60 "no question about replacing the file" focused_is_not "$dialog"
-        xdotool key y
-    fi
-    poll_until 60 "the save dialog never closed" dialog_closed
-}
-
 # A full disk through the real window: the save over an existing file fails,
 # the error box appears, and the old file keeps every byte and its inode with
 # nothing left beside it. The disk is a small tmpfs of our own with room for

@@ -1,0 +1,164 @@
+// quillow-render's speed: a batch of 1000 strips of 1 to 10 characters to
+// indexed PNG on every core and on one thread, the same strips rendered and
+// exported in-process without the batch around them, and one process per
+// strip. Every benchmark reports the time per strip (manual time), so the
+// ratios compare like with like; strips_per_s says the same the other way up.
+
+#include "bench_ratios.h"
+
+#include "cli/batch.h"
+#include "cli/job_options.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThreadPool>
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+constexpr int kBatchStrips = 1000;
+// Starting a process per strip is slow; a tenth of the batch says enough.
+constexpr int kProcessStrips = 100;
+
+const QString kFace = QStringLiteral("WenQuanYi Micro Hei");
+
+QTemporaryDir &outputFolder()
+{
+    static QTemporaryDir folder;
+    return folder;
+}
+
+// Strip i: 1 + i % 10 characters from a fixed text, random colours from
+// seed i, written to s<i>.png (rewritten on every run, as a real batch would
+// rewrite its files).
+QJsonObject stripObject(int i)
+{
+    static const QString text = QStringLiteral("友谊的小船说翻就翻我们一起大声喊出来好不好呀今天真开心");
+    const int length = 1 + i % 10;
+    return {{QStringLiteral("phrase"), text.mid(i % (text.size() - 10), length)},
+            {QStringLiteral("output"), QDir(outputFolder().path()).filePath(QStringLiteral("s%1.png").arg(i))},
+            {QStringLiteral("seed"), i},
+            {QStringLiteral("face"), kFace}};
+}
+
+const std::vector<BatchLine> &batchLines()
+{
+    static const std::vector<BatchLine> lines = [] {
+        std::vector<BatchLine> made;
+        for (int i = 0; i < kBatchStrips; ++i)
+            made.push_back({i + 1, QJsonDocument(stripObject(i)).toJson(QJsonDocument::Compact)});
+        return made;
+    }();
+    return lines;
+}
+
+void finish(benchmark::State &state, double seconds, int strips)
+{
+    state.SetIterationTime(seconds / strips);
+    state.counters["strips_per_s"] = benchmark::Counter(strips / seconds, benchmark::Counter::kAvgIterations);
+}
+
+// One pool per thread count for the whole program, as the command has one
+// for its whole run: its threads keep their font caches from repetition to
+// repetition, as the thread of the in-process benchmark does.
+QThreadPool &poolOf(int threads)
+{
+    static std::map<int, std::unique_ptr<QThreadPool>> pools;
+    auto &pool = pools[threads];
+    if (!pool) {
+        pool = std::make_unique<QThreadPool>();
+        pool->setMaxThreadCount(threads);
+        pool->setExpiryTimeout(-1);
+    }
+    return *pool;
+}
+
+void runBatchOn(benchmark::State &state, int threads)
+{
+    QThreadPool &pool = poolOf(threads);
+    for (auto _ : state) {
+        QBuffer results;
+        results.open(QIODevice::WriteOnly);
+        QElapsedTimer timer;
+        timer.start();
+        const int failed = runBatch(batchLines(), JobDraft(), results, pool);
+        finish(state, timer.nsecsElapsed() / 1e9, kBatchStrips);
+        if (failed != 0)
+            state.SkipWithError("a batch line failed");
+    }
+}
+
+void BM_BatchAllCores(benchmark::State &state)
+{
+    runBatchOn(state, QThread::idealThreadCount());
+}
+
+void BM_BatchOneThread(benchmark::State &state)
+{
+    runBatchOn(state, 1);
+}
+
+// The floor of a batch: the same jobs, parsed beforehand, rendered and
+// exported one after the other on this thread.
+void BM_RenderAndExportInProcess(benchmark::State &state)
+{
+    std::vector<RenderJob> jobs;
+    for (const BatchLine &line : batchLines())
+        jobs.push_back(jobFromJsonLine(line.text, JobDraft()));
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        for (const RenderJob &job : jobs)
+            runRenderJob(job);
+        finish(state, timer.nsecsElapsed() / 1e9, kBatchStrips);
+    }
+}
+
+void BM_ProcessPerStrip(benchmark::State &state)
+{
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < kProcessStrips; ++i) {
+            const QJsonObject strip = stripObject(i);
+            QProcess process;
+            process.start(QStringLiteral(QUILLOW_RENDER_PATH),
+                          {QStringLiteral("--face"), kFace, QStringLiteral("--seed"), QString::number(i),
+                           QStringLiteral("-o"), strip.value(QStringLiteral("output")).toString(),
+                           strip.value(QStringLiteral("phrase")).toString()});
+            if (!process.waitForFinished(-1) || process.exitCode() != 0) {
+                state.SkipWithError("quillow-render failed");
+                return;
+            }
+        }
+        finish(state, timer.nsecsElapsed() / 1e9, kProcessStrips);
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_BatchAllCores)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BatchOneThread)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderAndExportInProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessPerStrip)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+std::vector<BenchRatio> benchRatios()
+{
+    return {
+        {"batch, one thread / all cores (speed-up)", "BM_BatchOneThread/iterations:1/manual_time",
+         "BM_BatchAllCores/iterations:1/manual_time", ">= 1.6 on 2 cores"},
+        {"batch per strip, one thread / in-process render+export", "BM_BatchOneThread/iterations:1/manual_time",
+         "BM_RenderAndExportInProcess/iterations:1/manual_time", "<= 1.3"},
+        {"one process per strip / batch on all cores, per strip", "BM_ProcessPerStrip/iterations:1/manual_time",
+         "BM_BatchAllCores/iterations:1/manual_time", "(for information)"},
+    };
+}

@@ -1,0 +1,337 @@
+#include "cli/job_options.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Each option with a value: its long name (also its batch field), the
+// short name if any, the value's placeholder and the help line.
+struct ValueOption {
+    const char *name;
+    const char *shortName;
+    const char *valueName;
+    const char *help;
+};
+
+const ValueOption kValueOptions[] = {
+    {"output", "o", "FILE", "输出文件；格式由后缀（.png 或 .bmp）决定"},
+    {"format", nullptr, "png|bmp|png-alpha",
+     "输出格式：png 为窗口保存的索引 PNG（白色透明），bmp 为位图，png-alpha 为透明背景、边缘柔和的 RGBA PNG"},
+    {"face", nullptr, "NAME", "字体名称（默认“微软雅黑”；未安装或不能写简体中文时按同一规则换用中文字体）"},
+    {"halign", nullptr, "left|centre|right", "横对齐（默认 left）"},
+    {"valign", nullptr, "top|middle|bottom", "纵对齐（默认 top）"},
+    {"spacing", nullptr, "0..36", "每个字格额外的间隔，像素（默认 0）"},
+    {"colours", nullptr, "random|gradient|default", "颜色：随机、渐变或默认文字颜色（默认 random）"},
+    {"start", nullptr, "#RRGGBB", "渐变的起始色（默认 #0000FF）"},
+    {"end", nullptr, "#RRGGBB", "渐变的终止色（默认 #FF0000）"},
+    {"seed", nullptr, "N", "随机颜色的种子（0..4294967295），同一种子得到同样的颜色；不给则按时钟取种子"},
+    {"dpi", nullptr, "N", "磅转像素所用的每英寸点数（默认 96）"},
+    {"batch", nullptr, "FILE|-", "批处理：JSON Lines 文件（- 为标准输入），每行一个图片"},
+};
+
+struct FlagOption {
+    const char *name;
+    const char *help;
+};
+
+const FlagOption kFlagOptions[] = {
+    {"bold", "加粗"},
+    {"italic", "斜体"},
+    {"underline", "下划线"},
+    {"strike-out", "删除线"},
+};
+
+constexpr double kMinDpi = 1.0;
+constexpr double kMaxDpi = 1200.0; // 110 points are then 1833 pixels high
+
+const QString kUsageLine = QStringLiteral("用法：quillow-render [选项] -o FILE 短语\n"
+                                          "      quillow-render [选项] --batch FILE|-");
+
+QString quoted(const QString &value)
+{
+    return QStringLiteral("“%1”").arg(value);
+}
+
+// One of `names`, by position, as the 1-based value the settings keep.
+int choice(const QString &option, const QString &what, const QString &value, const QStringList &names)
+{
+    const auto at = names.indexOf(value.trimmed().toLower());
+    if (at < 0)
+        throw UsageError(QStringLiteral("%1（--%2）只能是 %3，而不是 %4。")
+                             .arg(what, option, names.join(QStringLiteral("、")), quoted(value)));
+    return int(at) + 1;
+}
+
+ColourValue colour(const QString &option, const QString &what, const QString &value)
+{
+    static const QRegularExpression hexColour(QStringLiteral("^#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})$"));
+    const auto match = hexColour.match(value.trimmed());
+    if (!match.hasMatch())
+        throw UsageError(QStringLiteral("%1（--%2）必须写成 #RRGGBB（如 #FF8000），而不是 %3。")
+                             .arg(what, option, quoted(value)));
+    return colourValue(match.captured(1).toInt(nullptr, 16), match.captured(2).toInt(nullptr, 16),
+                       match.captured(3).toInt(nullptr, 16));
+}
+
+void rejectUnknown(const QString &name)
+{
+    throw UsageError(QStringLiteral("未知选项：%1。").arg(quoted(name)));
+}
+
+} // namespace
+
+bool isValueOption(const QString &name)
+{
+    for (const ValueOption &option : kValueOptions) {
+        if (name == QLatin1String(option.name))
+            return true;
+    }
+    return false;
+}
+
+bool isFlagOption(const QString &name)
+{
+    for (const FlagOption &flag : kFlagOptions) {
+        if (name == QLatin1String(flag.name))
+            return true;
+    }
+    return false;
+}
+
+void applyFlag(JobDraft &draft, const QString &name, bool on)
+{
+    StripSettings &settings = draft.job.settings;
+    if (name == QLatin1String("bold"))
+        settings.bold = on;
+    else if (name == QLatin1String("italic"))
+        settings.italic = on;
+    else if (name == QLatin1String("underline"))
+        settings.underline = on;
+    else if (name == QLatin1String("strike-out"))
+        settings.strikeOut = on;
+    else
+        rejectUnknown(name);
+}
+
+void applyOption(JobDraft &draft, const QString &name, const QString &value)
+{
+    RenderJob &job = draft.job;
+    StripSettings &settings = job.settings;
+    if (name == QLatin1String("output")) {
+        job.output = value;
+    } else if (name == QLatin1String("format")) {
+        draft.format = OutputFormat(choice(name, QStringLiteral("格式"), value,
+                                           {QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("png-alpha")}) -
+                                    1);
+    } else if (name == QLatin1String("face")) {
+        settings.faceName = value;
+    } else if (name == QLatin1String("halign")) {
+        settings.horzAlign = HorzAlign(choice(name, QStringLiteral("横对齐"), value,
+                                              {QStringLiteral("left"), QStringLiteral("centre"), QStringLiteral("right")}));
+    } else if (name == QLatin1String("valign")) {
+        settings.vertAlign = VertAlign(choice(name, QStringLiteral("纵对齐"), value,
+                                              {QStringLiteral("top"), QStringLiteral("middle"), QStringLiteral("bottom")}));
+    } else if (name == QLatin1String("spacing")) {
+        bool ok = false;
+        const int spacing = value.trimmed().toInt(&ok);
+        if (!ok || spacing < kMinSpacing || spacing > kMaxSpacing)
+            throw UsageError(QStringLiteral("间隔（--spacing）必须是 %1 到 %2 之间的整数，而不是 %3。")
+                                 .arg(kMinSpacing)
+                                 .arg(kMaxSpacing)
+                                 .arg(quoted(value)));
+        settings.spacing = spacing;
+    } else if (name == QLatin1String("colours")) {
+        settings.colourMode =
+            ColourMode(choice(name, QStringLiteral("颜色"), value,
+                              {QStringLiteral("random"), QStringLiteral("gradient"), QStringLiteral("default")}));
+    } else if (name == QLatin1String("start")) {
+        settings.startColour = colour(name, QStringLiteral("起始色"), value);
+    } else if (name == QLatin1String("end")) {
+        settings.endColour = colour(name, QStringLiteral("终止色"), value);
+    } else if (name == QLatin1String("seed")) {
+        bool ok = false;
+        const qulonglong seed = value.trimmed().toULongLong(&ok);
+        if (!ok || seed > std::numeric_limits<std::uint32_t>::max())
+            throw UsageError(
+                QStringLiteral("种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 %1。").arg(quoted(value)));
+        job.seed = std::uint32_t(seed);
+    } else if (name == QLatin1String("dpi")) {
+        bool ok = false;
+        const double dpi = value.trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(dpi) || dpi < kMinDpi || dpi > kMaxDpi)
+            throw UsageError(QStringLiteral("每英寸点数（--dpi）必须是 %1 到 %2 之间的数，而不是 %3。")
+                                 .arg(kMinDpi)
+                                 .arg(kMaxDpi)
+                                 .arg(quoted(value)));
+        job.dpi = dpi;
+    } else {
+        rejectUnknown(name);
+    }
+}
+
+RenderJob finishJob(const JobDraft &draft)
+{
+    RenderJob job = draft.job;
+    if (job.output.isEmpty())
+        throw UsageError(QStringLiteral("缺少输出文件：命令行用 -o FILE 给出，批处理的行用 \"output\" 给出。"));
+
+    // Only the ends are trimmed, as the window does; the length that counts
+    // is what remains, in UTF-16 code units.
+    const QString phrase = trimmedCodeUnits(job.settings.text);
+    if (phrase.isEmpty())
+        throw UsageError(QStringLiteral("短语为空（去掉首尾空白后没有字），没有可画的内容。"));
+    if (phrase.size() > kMaxPhraseLength)
+        throw UsageError(QStringLiteral("短语太长：去掉首尾空白后有 %1 个 UTF-16 码元，最多 %2 个。")
+                             .arg(phrase.size())
+                             .arg(kMaxPhraseLength));
+    job.settings.text = phrase;
+
+    if (draft.format) {
+        job.format = *draft.format;
+    } else {
+        const QString suffix = QFileInfo(job.output).suffix().toLower();
+        if (suffix == QLatin1String("png"))
+            job.format = OutputFormat::Png;
+        else if (suffix == QLatin1String("bmp"))
+            job.format = OutputFormat::Bmp;
+        else
+            throw UsageError(QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。")
+                                 .arg(quoted(job.output)));
+    }
+    return job;
+}
+
+QString usageText()
+{
+    QString text = kUsageLine + QStringLiteral("\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
+                                               "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同。\n\n选项：\n");
+    const auto line = [&text](const QString &names, const QString &help) {
+        text += QStringLiteral("  %1\n      %2\n").arg(names, help);
+    };
+    for (const ValueOption &option : kValueOptions) {
+        const QString shortName = option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QString();
+        line(QStringLiteral("%1--%2 %3").arg(shortName, QLatin1String(option.name), QLatin1String(option.valueName)),
+             QString::fromUtf8(option.help));
+    }
+    for (const FlagOption &flag : kFlagOptions)
+        line(QStringLiteral("--%1").arg(QLatin1String(flag.name)), QString::fromUtf8(flag.help));
+    line(QStringLiteral("-h, --help"), QStringLiteral("显示本帮助"));
+    line(QStringLiteral("-v, --version"), QStringLiteral("显示版本"));
+    text += QStringLiteral(
+        "\n批处理的每一行是一个 JSON 对象，含 \"phrase\"、\"output\"，以及任何选项的长名（如 \"bold\": true、\"seed\": 3）；\n"
+        "命令行上的选项是每一行的默认值。每行输出一行 JSON 结果，顺序同输入。\n\n"
+        "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误（不写任何文件）。\n");
+    return text;
+}
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    for (const ValueOption &option : kValueOptions) {
+        QStringList names{QLatin1String(option.name)};
+        if (option.shortName)
+            names.prepend(QLatin1String(option.shortName));
+        parser.addOption(QCommandLineOption(names, QString::fromUtf8(option.help), QLatin1String(option.valueName)));
+    }
+    for (const FlagOption &flag : kFlagOptions)
+        parser.addOption(QCommandLineOption(QLatin1String(flag.name), QString::fromUtf8(flag.help)));
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QString()));
+    parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")}, QString()));
+
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            rejectUnknown((unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + unknown.first());
+        // The only other failures are a value missing after an option that
+        // needs one, or a value given to one that takes none.
+        static const QRegularExpression named(QStringLiteral("'([^']*)'"));
+        const QString option = named.match(parser.errorText()).captured(1);
+        throw UsageError(QStringLiteral("选项 %1 缺少值，或不该带值。").arg(quoted(option)));
+    }
+
+    CommandLine command;
+    if (parser.isSet(QStringLiteral("help"))) {
+        command.action = CommandLine::Action::Help;
+        return command;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        command.action = CommandLine::Action::Version;
+        return command;
+    }
+
+    for (const ValueOption &option : kValueOptions) {
+        const QString name = QLatin1String(option.name);
+        if (name != QLatin1String("batch") && parser.isSet(name))
+            applyOption(command.draft, name, parser.value(name));
+    }
+    for (const FlagOption &flag : kFlagOptions)
+        applyFlag(command.draft, QLatin1String(flag.name), parser.isSet(QLatin1String(flag.name)));
+
+    const QStringList phrases = parser.positionalArguments();
+    if (parser.isSet(QStringLiteral("batch"))) {
+        if (!phrases.isEmpty() || parser.isSet(QStringLiteral("output")))
+            throw UsageError(QStringLiteral("使用 --batch 时，短语和输出文件由每一行给出，命令行上不能再给。"));
+        command.action = CommandLine::Action::Batch;
+        command.batchSource = parser.value(QStringLiteral("batch"));
+        return command;
+    }
+
+    if (phrases.size() > 1)
+        throw UsageError(QStringLiteral("只能给一个短语（含空格的短语请加引号），多余的参数：%1。")
+                             .arg(quoted(phrases.mid(1).join(QLatin1Char(' ')))));
+    if (phrases.isEmpty() && parser.isSet(QStringLiteral("output")))
+        throw UsageError(QStringLiteral("缺少短语。\n") + kUsageLine);
+    if (!phrases.isEmpty())
+        command.draft.job.settings.text = phrases.first();
+    command.draft.job = finishJob(command.draft);
+    return command;
+}
+
+RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw UsageError(QStringLiteral("不是有效的 JSON（第 %1 个字节处：%2）。").arg(error.offset + 1).arg(error.errorString()));
+    if (!document.isObject())
+        throw UsageError(QStringLiteral("每一行必须是一个 JSON 对象。"));
+
+    JobDraft draft = defaults;
+    const QJsonObject object = document.object();
+    for (auto field = object.begin(); field != object.end(); ++field) {
+        const QString name = field.key();
+        const QJsonValue value = field.value();
+        if (name == QLatin1String("phrase") || name == QLatin1String("output")) {
+            if (!value.isString())
+                throw UsageError(QStringLiteral("字段 %1 必须是字符串。").arg(quoted(name)));
+            if (name == QLatin1String("phrase"))
+                draft.job.settings.text = value.toString();
+            else
+                draft.job.output = value.toString();
+        } else if (isFlagOption(name)) {
+            if (!value.isBool())
+                throw UsageError(QStringLiteral("字段 %1 必须是 true 或 false。").arg(quoted(name)));
+            applyFlag(draft, name, value.toBool());
+        } else if (!isValueOption(name) || name == QLatin1String("batch")) {
+            throw UsageError(QStringLiteral("未知字段：%1。").arg(quoted(name)));
+        } else if (value.isString()) {
+            applyOption(draft, name, value.toString());
+        } else if (value.isDouble()) {
+            // Whole numbers as integers, so that "seed": 3 reads as "3".
+            const double number = value.toDouble();
+            const bool whole = std::trunc(number) == number && std::abs(number) < 1e15;
+            applyOption(draft, name, whole ? QString::number(qint64(number)) : QString::number(number, 'g', 17));
+        } else {
+            throw UsageError(QStringLiteral("字段 %1 的值必须是字符串或数字。").arg(quoted(name)));
+        }
+    }
+    return finishJob(draft);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "cli/render_job.h"
+#include "composition/quillow_error.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Input the command cannot work with: an unknown option, a value out of
+// range, a missing phrase or output. Nothing has been written when it is
+// thrown. The message is the user's, in Chinese.
+class UsageError : public QuillowError {
+public:
+    using QuillowError::QuillowError;
+};
+
+// A job as far as the options given so far describe it. The command line
+// fills one; in a batch it is the default every line starts from.
+struct JobDraft {
+    RenderJob job;
+    std::optional<OutputFormat> format; // --format; otherwise the output's suffix decides
+};
+
+// Sets the option `name` (its long name without dashes, e.g. "spacing") from
+// its text. Throws UsageError naming the option for a value it does not
+// take, or for a name that is not an option with a value.
+void applyOption(JobDraft &draft, const QString &name, const QString &value);
+
+// Sets or clears a style flag: "bold", "italic", "underline", "strike-out".
+// Throws UsageError for any other name.
+void applyFlag(JobDraft &draft, const QString &name, bool on);
+
+bool isFlagOption(const QString &name);
+
+// The finished job: checks that there is a phrase of 1 to 10 UTF-16 code
+// units after trimming, an output path, and a format (given, or a ".png" or
+// ".bmp" suffix). Throws UsageError otherwise.
+RenderJob finishJob(const JobDraft &draft);
+
+// What the command line asks for.
+struct CommandLine {
+    enum class Action { Render, Batch, Help, Version };
+    Action action = Action::Render;
+    JobDraft draft;      // for Batch: the defaults of every line
+    QString batchSource; // a path, or "-" for standard input
+};
+
+// Parses the arguments, the program's name first, GNU style: options before
+// or after the phrase, "--output=FILE" or "--output FILE", "--" ends the
+// options. Throws UsageError for anything it cannot take; the job is checked
+// as finishJob() does.
+CommandLine parseCommandLine(const QStringList &arguments);
+
+// The help shown by --help, in Chinese.
+QString usageText();
+
+// One line of a batch: a JSON object with "phrase", "output" and any option
+// by its long name ("bold": true, "spacing": 12, "start": "#FF0000"),
+// starting from `defaults`. Throws UsageError for a line that is not such an
+// object or whose job is incomplete.
+RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults);

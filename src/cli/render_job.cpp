@@ -1,0 +1,35 @@
+#include "cli/render_job.h"
+
+#include "composition/colouring.h"
+#include "composition/strip_layout.h"
+#include "composition/strip_rendering.h"
+#include "composition/text_measurer.h"
+#include "export/alpha_png.h"
+#include "export/bmp_writer.h"
+#include "export/halftone_palette.h"
+#include "export/png_writer.h"
+#include "export/raster.h"
+
+void runRenderJob(const RenderJob &job)
+{
+    FontTextMeasurer measurer(job.dpi);
+    // No preview region: where the strip would sit in a window is not part
+    // of the picture.
+    StripLayout layout = computeStripLayout(job.settings, measurer, QSize());
+    LcgColourSource colours(job.seed.value_or(clockSeed()));
+    applyColouring(layout, job.settings, colours);
+
+    // The window saves device pixels at its screen's ratio; a file made here
+    // is sized by the dpi alone, so the ratio stays 1.
+    switch (job.format) {
+    case OutputFormat::Png:
+        writePngFile(reduce(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi))), job.output);
+        break;
+    case OutputFormat::Bmp:
+        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi)), job.output);
+        break;
+    case OutputFormat::PngAlpha:
+        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, 1.0, job.dpi), job.output);
+        break;
+    }
+}

@@ -1,0 +1,445 @@
+#include "cli/batch.h"
+#include "cli/job_options.h"
+#include "cli/render_command.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QtTest>
+
+namespace {
+
+const QString kFace = QStringLiteral("WenQuanYi Micro Hei");
+
+struct Run {
+    int status = -1;
+    QString output;
+    QString errors;
+};
+
+// Runs the whole command in-process, as main() does, in `folder`, feeding
+// `input` as standard input.
+Run run(const QDir &folder, QStringList arguments, const QByteArray &input = QByteArray())
+{
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    QBuffer in;
+    in.setData(input);
+    in.open(QIODevice::ReadOnly);
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    arguments.prepend(QStringLiteral("quillow-render"));
+    Run result;
+    result.status = runRenderCommand(arguments, in, out, err);
+    result.output = QString::fromUtf8(out.data());
+    result.errors = QString::fromUtf8(err.data());
+    QDir::setCurrent(previous);
+    return result;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList filesIn(const QDir &folder)
+{
+    return folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+class TestRenderCommand : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parsesSettings_data();
+    void parsesSettings();
+    void refusesBadInput_data();
+    void refusesBadInput();
+    void writesEachFormat_data();
+    void writesEachFormat();
+    void unwritablePathFailsLeavingNothing_data();
+    void unwritablePathFailsLeavingNothing();
+    void seedRepeatsAndDiffers();
+    void dpiScalesThePicture();
+    void batchReportsEveryLineInOrder();
+    void batchLinesMatchSingleRunsOnAnyThreadCount();
+    void batchFromMissingFileIsBadInput();
+    void helpIsChinese();
+};
+
+void TestRenderCommand::parsesSettings_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<QString>("face");
+    QTest::addColumn<bool>("styled");
+    QTest::addColumn<int>("horzAlign");
+    QTest::addColumn<int>("vertAlign");
+    QTest::addColumn<int>("spacing");
+    QTest::addColumn<int>("colourMode");
+    QTest::addColumn<uint>("startColour");
+    QTest::addColumn<uint>("endColour");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<qint64>("seed"); // -1: none
+    QTest::addColumn<double>("dpi");
+
+    const int png = int(OutputFormat::Png), bmp = int(OutputFormat::Bmp), alpha = int(OutputFormat::PngAlpha);
+    QTest::newRow("window defaults") << QStringList{"-o", "a.png", "友谊的小船说翻就翻"} << "友谊的小船说翻就翻"
+                                     << "微软雅黑" << false << 1 << 1 << 0 << 1 << 0xFF0000u << 0x0000FFu << png
+                                     << qint64(-1) << 96.0;
+    QTest::newRow("every option, options after the phrase")
+        << QStringList{"我们", "--output=b.BMP", "--face", "DejaVu Sans", "--bold", "--italic", "--underline",
+                       "--strike-out", "--halign", "right", "--valign=bottom", "--spacing", "36", "--colours",
+                       "gradient", "--start", "#00ff80", "--end", "#102030", "--seed", "4294967295", "--dpi", "144"}
+        << "我们" << "DejaVu Sans" << true << 3 << 3 << 36 << 2 << 0x80FF00u << 0x302010u << bmp
+        << qint64(4294967295) << 144.0;
+    QTest::newRow("centre and middle, default colours, format beats suffix")
+        << QStringList{"--halign", "centre", "--valign", "middle", "--colours", "default", "--format", "png-alpha",
+                       "-o", "c.img", "我"}
+        << "我" << "微软雅黑" << false << 2 << 2 << 0 << 3 << 0xFF0000u << 0x0000FFu << alpha << qint64(-1) << 96.0;
+    QTest::newRow("ends trimmed, ten code units left, U+3000 kept")
+        << QStringList{"-o", "d.png", "  \t\u3000一二三四五六七八九 \n"} << "\u3000一二三四五六七八九" << "微软雅黑"
+        << false << 1 << 1 << 0 << 1 << 0xFF0000u << 0x0000FFu << png << qint64(-1) << 96.0;
+    QTest::newRow("a phrase that looks like an option after --")
+        << QStringList{"-o", "e.png", "--seed", "0", "--", "-1"} << "-1" << "微软雅黑" << false << 1 << 1 << 0 << 1
+        << 0xFF0000u << 0x0000FFu << png << qint64(0) << 96.0;
+}
+
+void TestRenderCommand::parsesSettings()
+{
+    QFETCH(QStringList, arguments);
+    arguments.prepend(QStringLiteral("quillow-render"));
+    const CommandLine command = parseCommandLine(arguments);
+    QCOMPARE(command.action, CommandLine::Action::Render);
+    const RenderJob &job = command.draft.job;
+    const StripSettings &settings = job.settings;
+    QTEST(settings.text, "phrase");
+    QTEST(settings.faceName, "face");
+    QFETCH(bool, styled);
+    QCOMPARE(settings.bold, styled);
+    QCOMPARE(settings.italic, styled);
+    QCOMPARE(settings.underline, styled);
+    QCOMPARE(settings.strikeOut, styled);
+    QTEST(int(settings.horzAlign), "horzAlign");
+    QTEST(int(settings.vertAlign), "vertAlign");
+    QTEST(int(settings.spacing), "spacing");
+    QTEST(int(settings.colourMode), "colourMode");
+    QTEST(uint(settings.startColour), "startColour");
+    QTEST(uint(settings.endColour), "endColour");
+    QTEST(int(job.format), "format");
+    QTEST(job.seed ? qint64(*job.seed) : qint64(-1), "seed");
+    QTEST(job.dpi, "dpi");
+}
+
+void TestRenderCommand::refusesBadInput_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unknown option") << QStringList{"--colour", "random", "-o", "a.png", "我"} << "未知选项：“--colour”";
+    QTest::newRow("unknown short option") << QStringList{"-x", "-o", "a.png", "我"} << "未知选项：“-x”";
+    QTest::newRow("no output") << QStringList{"我"} << "缺少输出文件：命令行用 -o FILE 给出";
+    QTest::newRow("nothing at all") << QStringList{} << "缺少输出文件";
+    QTest::newRow("no phrase") << QStringList{"-o", "a.png"} << "缺少短语。";
+    QTest::newRow("two phrases") << QStringList{"-o", "a.png", "我", "们"} << "只能给一个短语（含空格的短语请加引号），多余的参数：“们”。";
+    QTest::newRow("value missing at the end") << QStringList{"-o", "a.png", "我", "--spacing"} << "选项 “--spacing” 缺少值";
+    QTest::newRow("flag given a value") << QStringList{"-o", "a.png", "我", "--bold=yes"} << "选项 “--bold” 缺少值，或不该带值。";
+    QTest::newRow("spacing above 36") << QStringList{"--spacing", "37", "-o", "a.png", "我"}
+                                      << "间隔（--spacing）必须是 0 到 36 之间的整数，而不是 “37”。";
+    QTest::newRow("spacing below 0") << QStringList{"--spacing=-1", "-o", "a.png", "我"} << "而不是 “-1”。";
+    QTest::newRow("spacing not a number") << QStringList{"--spacing", "12px", "-o", "a.png", "我"} << "而不是 “12px”。";
+    QTest::newRow("colour by name") << QStringList{"--start", "red", "-o", "a.png", "我"}
+                                    << "起始色（--start）必须写成 #RRGGBB（如 #FF8000），而不是 “red”。";
+    QTest::newRow("colour of five digits") << QStringList{"--end", "#12345", "-o", "a.png", "我"} << "终止色（--end）必须写成 #RRGGBB";
+    QTest::newRow("colour with a bad digit") << QStringList{"--end", "#12345G", "-o", "a.png", "我"} << "而不是 “#12345G”。";
+    QTest::newRow("horizontal alignment not in the list") << QStringList{"--halign", "middle", "-o", "a.png", "我"}
+                                                          << "横对齐（--halign）只能是 left、centre、right，而不是 “middle”。";
+    QTest::newRow("vertical alignment not in the list") << QStringList{"--valign", "2", "-o", "a.png", "我"}
+                                                        << "纵对齐（--valign）只能是 top、middle、bottom，而不是 “2”。";
+    QTest::newRow("colour mode not in the list") << QStringList{"--colours", "rainbow", "-o", "a.png", "我"}
+                                                 << "颜色（--colours）只能是 random、gradient、default，而不是 “rainbow”。";
+    QTest::newRow("format not in the list") << QStringList{"--format", "jpg", "-o", "a.jpg", "我"} << "格式（--format）只能是 png、bmp、png-alpha";
+    QTest::newRow("eleven code units") << QStringList{"-o", "a.png", "一二三四五六七八九十一"}
+                                       << "短语太长：去掉首尾空白后有 11 个 UTF-16 码元，最多 10 个。";
+    QTest::newRow("a supplementary character counts twice")
+        << QStringList{"-o", "a.png", QStringLiteral("一二三四五六七八九\U0001F600")} << "有 11 个 UTF-16 码元";
+    QTest::newRow("only spaces") << QStringList{"-o", "a.png", "   "} << "短语为空";
+    QTest::newRow("suffix neither png nor bmp") << QStringList{"-o", "a.jpg", "我"}
+                                                << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。";
+    QTest::newRow("no suffix") << QStringList{"-o", "picture", "我"} << "无法从文件名 “picture” 判断格式";
+    QTest::newRow("seed too large") << QStringList{"--seed", "4294967296", "-o", "a.png", "我"}
+                                    << "种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 “4294967296”。";
+    QTest::newRow("negative seed") << QStringList{"--seed", "-3", "-o", "a.png", "我"} << "而不是 “-3”。";
+    QTest::newRow("dpi zero") << QStringList{"--dpi", "0", "-o", "a.png", "我"} << "每英寸点数（--dpi）必须是 1 到 1200 之间的数，而不是 “0”。";
+    QTest::newRow("dpi not a number") << QStringList{"--dpi", "nan", "-o", "a.png", "我"} << "而不是 “nan”。";
+    QTest::newRow("batch with a phrase") << QStringList{"--batch", "-", "我"} << "使用 --batch 时，短语和输出文件由每一行给出";
+    QTest::newRow("batch with an output") << QStringList{"--batch", "-", "-o", "a.png"} << "使用 --batch 时";
+    QTest::newRow("batch defaults checked too") << QStringList{"--batch", "-", "--spacing", "99"} << "而不是 “99”。";
+}
+
+void TestRenderCommand::refusesBadInput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+
+    const Run result = run(QDir(folder.path()), arguments, QByteArrayLiteral("{\"phrase\":\"我\",\"output\":\"b.png\"}\n"));
+    QCOMPARE(result.status, kExitBadInput);
+    QVERIFY2(result.errors.startsWith(QStringLiteral("quillow-render: ")), qPrintable(result.errors));
+    QVERIFY2(result.errors.contains(message), qPrintable(result.errors));
+    QVERIFY(result.output.isEmpty());
+    QCOMPARE(filesIn(QDir(folder.path())), QStringList());
+}
+
+void TestRenderCommand::writesEachFormat_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("signature");
+    QTest::addColumn<bool>("transparentCorner");
+
+    const QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QTest::newRow("indexed PNG by suffix") << QStringList{"-o", "a.png"} << "a.png" << png << true;
+    QTest::newRow("BMP by suffix") << QStringList{"-o", "a.bmp"} << "a.bmp" << QByteArray("BM") << false;
+    QTest::newRow("RGBA PNG by format") << QStringList{"--format", "png-alpha", "-o", "a.sticker"} << "a.sticker"
+                                        << png << true;
+    QTest::newRow("BMP by format over a png suffix") << QStringList{"--format", "bmp", "-o", "a.png"} << "a.png"
+                                                     << QByteArray("BM") << false;
+}
+
+void TestRenderCommand::writesEachFormat()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, signature);
+    QFETCH(bool, transparentCorner);
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+
+    const Run result =
+        run(dir, arguments + QStringList{"--face", kFace, "--colours", "default", "--halign", "centre", "友谊的小船"});
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors));
+    QVERIFY(result.errors.isEmpty());
+    QCOMPARE(filesIn(dir), QStringList{fileName});
+
+    const QByteArray bytes = contents(dir.filePath(fileName));
+    QVERIFY(bytes.startsWith(signature));
+    const QImage image = QImage::fromData(bytes);
+    QVERIFY(!image.isNull());
+    // Five cells of the reference glyph at 70..110 points, as tall as the
+    // glyph at 110 points (147 pixels of type at 96 dpi).
+    QVERIFY2(image.width() > 400 && image.width() < 700, qPrintable(QString::number(image.width())));
+    QVERIFY2(image.height() >= 147 && image.height() < 200, qPrintable(QString::number(image.height())));
+    QCOMPARE(qAlpha(image.pixel(0, 0)) == 0, transparentCorner);
+    // The last, largest character is drawn in the middle of its cell, in the
+    // default text colour.
+    bool ink = false;
+    for (int y = 0; y < image.height() && !ink; ++y)
+        ink = qGray(image.pixel(image.width() - 70, y)) < 64 && qAlpha(image.pixel(image.width() - 70, y)) == 255;
+    QVERIFY(ink);
+}
+
+void TestRenderCommand::unwritablePathFailsLeavingNothing_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("missing folder") << "missing/a.png" << "Cannot create file \"%1\". ";
+    QTest::newRow("path through a file") << "file/a.bmp" << "Cannot create file \"%1\". ";
+    QTest::newRow("a folder named like a picture") << "folder.png" << "无法保存到 \"%1\"：它不是普通文件";
+}
+
+void TestRenderCommand::unwritablePathFailsLeavingNothing()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    QFile file(dir.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("kept");
+    file.close();
+    QVERIFY(dir.mkdir(QStringLiteral("folder.png")));
+    const QStringList before = filesIn(dir);
+
+    const Run result = run(dir, {"-o", target, "--seed", "1", "我们"});
+    QCOMPARE(result.status, kExitFailed);
+    QVERIFY2(result.errors.contains(message.arg(target)), qPrintable(result.errors));
+    QCOMPARE(filesIn(dir), before);
+    QCOMPARE(contents(dir.filePath(QStringLiteral("file"))), QByteArray("kept"));
+    QVERIFY(QDir(dir.filePath(QStringLiteral("folder.png"))).isEmpty());
+}
+
+void TestRenderCommand::seedRepeatsAndDiffers()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const auto render = [&dir](const QString &seed, const QString &name) {
+        const Run result = run(dir, {"--face", kFace, "--seed", seed, "-o", name, "我们一起喊"});
+        return result.status == kExitOk ? contents(dir.filePath(name)) : QByteArray();
+    };
+    const QByteArray first = render(QStringLiteral("7"), QStringLiteral("a.bmp"));
+    QVERIFY(!first.isEmpty());
+    QCOMPARE(render(QStringLiteral("7"), QStringLiteral("b.bmp")), first);
+    QVERIFY(render(QStringLiteral("8"), QStringLiteral("c.bmp")) != first);
+    // Rendering a file over itself gives the same bytes again.
+    QCOMPARE(render(QStringLiteral("7"), QStringLiteral("a.bmp")), first);
+}
+
+void TestRenderCommand::dpiScalesThePicture()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const auto heightAt = [&dir](const QString &dpi) {
+        const Run result = run(dir, {"--face", kFace, "--dpi", dpi, "-o", "a.png", "我"});
+        return result.status == kExitOk ? QImage(dir.filePath(QStringLiteral("a.png"))).size() : QSize();
+    };
+    const QSize at96 = heightAt(QStringLiteral("96"));
+    const QSize at192 = heightAt(QStringLiteral("192"));
+    QVERIFY(!at96.isEmpty());
+    // 110 points are 147 pixels at 96 dpi and 293 at 192: the strip follows
+    // the font, give or take the face's rounding of its metrics.
+    const auto doubled = [](int small, int large) { return large > 1.95 * small && large < 2.05 * small; };
+    QVERIFY2(doubled(at96.height(), at192.height()), qPrintable(QStringLiteral("%1 %2").arg(at96.height()).arg(at192.height())));
+    QVERIFY2(doubled(at96.width(), at192.width()), qPrintable(QStringLiteral("%1 %2").arg(at96.width()).arg(at192.width())));
+}
+
+void TestRenderCommand::batchReportsEveryLineInOrder()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    QVERIFY(dir.mkdir(QStringLiteral("folder.png")));
+    const QByteArray lines = "{\"phrase\": \"我们\", \"output\": \"one.png\", \"seed\": 3}\n"
+                             "\n"
+                             "{\"phrase\": \"我们\", \"output\": \"two.bmp\", \"spacing\": 40}\n"
+                             "not json\n"
+                             "{\"phrase\": \"我\", \"output\": \"folder.png\"}\n"
+                             "{\"phrase\": \"我\", \"output\": \"three.png\", \"bold\": \"yes\"}\n"
+                             "{\"phrase\": \"我\", \"output\": \"four.png\", \"colour\": \"gradient\"}\n"
+                             "[1, 2]\n"
+                             "{\"phrase\": \"大声\", \"output\": \"five.bmp\", \"bold\": true, \"colours\": \"gradient\"}";
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, lines);
+    QCOMPARE(result.status, kExitFailed);
+    QVERIFY2(result.errors.contains(QStringLiteral("8 行中有 6 行失败")), qPrintable(result.errors));
+
+    struct Expected {
+        int line;
+        const char *output;
+        const char *error; // nullptr: written
+    };
+    const Expected expected[] = {
+        {1, "one.png", nullptr},
+        {3, "two.bmp", "间隔（--spacing）必须是 0 到 36 之间的整数，而不是 “40”。"},
+        {4, "", "不是有效的 JSON"},
+        {5, "folder.png", "无法保存到"},
+        {6, "three.png", "字段 “bold” 必须是 true 或 false。"},
+        {7, "four.png", "未知字段：“colour”。"},
+        {8, "", "每一行必须是一个 JSON 对象。"},
+        {9, "five.bmp", nullptr},
+    };
+    const QStringList results = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(results.size(), std::size(expected));
+    // The line number leads, as a reader scanning the results wants it.
+    QCOMPARE(results[0], QStringLiteral("{\"line\":1,\"output\":\"one.png\",\"ok\":true}"));
+    QVERIFY(results[2].startsWith(QStringLiteral("{\"line\":4,\"output\":\"\",\"ok\":false,\"error\":\"不是有效的 JSON")));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const QJsonObject object = QJsonDocument::fromJson(results[qsizetype(i)].toUtf8()).object();
+        QCOMPARE(object.value(QStringLiteral("line")).toInt(), expected[i].line);
+        QCOMPARE(object.value(QStringLiteral("output")).toString(), QString::fromUtf8(expected[i].output));
+        QCOMPARE(object.value(QStringLiteral("ok")).toBool(), expected[i].error == nullptr);
+        if (expected[i].error)
+            QVERIFY2(object.value(QStringLiteral("error")).toString().contains(QString::fromUtf8(expected[i].error)),
+                     qPrintable(results[qsizetype(i)]));
+        else
+            QVERIFY(!object.contains(QStringLiteral("error")));
+    }
+    QStringList written = filesIn(dir);
+    written.sort();
+    QCOMPARE(written, (QStringList{"five.bmp", "folder.png", "one.png"}));
+}
+
+// Every line rendered in a batch, on one thread or on several, is the file
+// the command writes for the same settings on its own.
+void TestRenderCommand::batchLinesMatchSingleRunsOnAnyThreadCount()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const QStringList phrases = {"我", "我们", "友谊的小船", "一二三四五六七八九十", "Ag&1fj", "喊出来"};
+    const QStringList modes = {"random", "gradient", "default"};
+    QByteArray lines;
+    QStringList single;
+    for (int i = 0; i < 24; ++i) {
+        QJsonObject object{{"phrase", phrases[i % phrases.size()]},
+                           {"output", QStringLiteral("batch%1.%2").arg(i).arg(i % 2 ? "bmp" : "png")},
+                           {"colours", modes[i % modes.size()]},
+                           {"seed", i},
+                           {"spacing", i % 37},
+                           {"italic", i % 4 == 1}};
+        lines += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+        const QString name = QStringLiteral("single%1.%2").arg(i).arg(i % 2 ? "bmp" : "png");
+        QStringList arguments{"--face", kFace, "--colours", modes[i % modes.size()], "--seed", QString::number(i),
+                              "--spacing", QString::number(i % 37), "-o", name, phrases[i % phrases.size()]};
+        if (i % 4 == 1)
+            arguments << "--italic";
+        const Run result = run(dir, arguments);
+        QVERIFY2(result.status == kExitOk, qPrintable(result.errors));
+        single << name;
+    }
+
+    for (const int threads : {1, 4}) {
+        QThreadPool pool;
+        pool.setMaxThreadCount(threads);
+        QBuffer in;
+        in.setData(lines);
+        in.open(QIODevice::ReadOnly);
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        JobDraft defaults;
+        defaults.job.settings.faceName = kFace;
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const int failed = runBatch(readBatchLines(in), defaults, out, pool);
+        QDir::setCurrent(previous);
+        QCOMPARE(failed, 0);
+        for (int i = 0; i < single.size(); ++i) {
+            const QString name = QStringLiteral("batch%1.%2").arg(i).arg(i % 2 ? "bmp" : "png");
+            QVERIFY2(contents(dir.filePath(name)) == contents(dir.filePath(single[i])),
+                     qPrintable(QStringLiteral("%1 on %2 threads").arg(name).arg(threads)));
+            QVERIFY(QFile::remove(dir.filePath(name)));
+        }
+    }
+}
+
+void TestRenderCommand::batchFromMissingFileIsBadInput()
+{
+    QTemporaryDir folder;
+    const Run result = run(QDir(folder.path()), {"--batch", "jobs.jsonl"});
+    QCOMPARE(result.status, kExitBadInput);
+    QVERIFY2(result.errors.contains(QStringLiteral("无法读取批处理文件“jobs.jsonl”")), qPrintable(result.errors));
+}
+
+void TestRenderCommand::helpIsChinese()
+{
+    QTemporaryDir folder;
+    const Run result = run(QDir(folder.path()), {"--help"});
+    QCOMPARE(result.status, kExitOk);
+    QVERIFY(result.output.startsWith(QStringLiteral("用法：quillow-render [选项] -o FILE 短语")));
+    for (const char *option : {"--output", "--format", "--face", "--bold", "--italic", "--underline", "--strike-out",
+                               "--halign", "--valign", "--spacing", "--colours", "--start", "--end", "--seed", "--dpi",
+                               "--batch"})
+        QVERIFY2(result.output.contains(QLatin1String(option)), option);
+}
+
+QTEST_MAIN(TestRenderCommand)
+#include "tst_render_command.moc"

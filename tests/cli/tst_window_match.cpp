@@ -1,0 +1,132 @@
+#include "app/MainUnt.h"
+#include "app/colour_edit.h"
+#include "app/panel.h"
+#include "app/radio_group.h"
+#include "app/spin_edit.h"
+#include "cli/render_job.h"
+#include "composition/colouring.h"
+#include "export/capture.h"
+#include "export/save_command.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kFace = QStringLiteral("WenQuanYi Micro Hei");
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The command writes the very file the window saves for the same settings
+// and the same colours: both are given one generator seed, the window through
+// its colour source, the command through --seed.
+class TestWindowMatch : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sameBytesAsTheWindow_data();
+    void sameBytesAsTheWindow();
+};
+
+void TestWindowMatch::sameBytesAsTheWindow_data()
+{
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<bool>("italic");
+    QTest::addColumn<bool>("underline");
+    QTest::addColumn<bool>("strikeOut");
+    QTest::addColumn<int>("horzAlign");
+    QTest::addColumn<int>("vertAlign");
+    QTest::addColumn<int>("spacing");
+    QTest::addColumn<int>("colourMode");
+    QTest::addColumn<uint>("seed");
+
+    QTest::newRow("random, window defaults") << kInitialPhrase << false << false << false << false << 1 << 1 << 0
+                                             << 1 << 11u;
+    QTest::newRow("random, every style, right and bottom, spacing 36")
+        << QStringLiteral("fjWg我们Ag&1") << true << true << true << true << 3 << 3 << 36 << 1 << 12345u;
+    QTest::newRow("random, centred, one character") << QStringLiteral("喊") << false << true << false << false << 2
+                                                    << 2 << 7 << 1 << 0u;
+    QTest::newRow("gradient, ten characters") << QStringLiteral("一二三四五六七八九十") << false << false << true
+                                              << false << 2 << 3 << 20 << 2 << 1u;
+    QTest::newRow("default colour") << QStringLiteral(" 大声说 ") << true << false << false << true << 1 << 2 << 5
+                                    << 3 << 1u;
+}
+
+void TestWindowMatch::sameBytesAsTheWindow()
+{
+    QFETCH(QString, phrase);
+    QFETCH(bool, bold);
+    QFETCH(bool, italic);
+    QFETCH(bool, underline);
+    QFETCH(bool, strikeOut);
+    QFETCH(int, horzAlign);
+    QFETCH(int, vertAlign);
+    QFETCH(int, spacing);
+    QFETCH(int, colourMode);
+    QFETCH(uint, seed);
+    const ColourValue start = colourValue(10, 200, 30), end = colourValue(250, 0, 120);
+
+    TMainFrm frm([] { return QList<FontFace>{{kFace, true}}; });
+    QSignalSpy arrived(frm.cbbfont, &FontNameList::listArrived);
+    QVERIFY(frm.cbbfont->isFilled() || arrived.wait());
+    frm.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm));
+    frm.edtMain->setText(phrase);
+    frm.chkbold->setChecked(bold);
+    frm.chkstatic->setChecked(italic);
+    frm.chkul->setChecked(underline);
+    frm.chkso->setChecked(strikeOut);
+    frm.cxRadioGroup2->setItemIndex(horzAlign - 1);
+    frm.cxRadioGroup1->setItemIndex(vertAlign - 1);
+    frm.cxSpinEdit1->setValue(spacing);
+    frm.cxRadioGroup3->setItemIndex(colourMode - 1);
+    frm.dxColorEdit1->setColour(start);
+    frm.dxColorEdit2->setColour(end);
+    QCOMPARE(frm.readStripSettings().faceName, kFace);
+
+    LcgColourSource windowColours(seed);
+    frm.setColourSource(&windowColours);
+    frm.btnPreviewClick();
+    frm.setColourSource(nullptr);
+
+    RenderJob job;
+    job.settings.text = phrase;
+    job.settings.faceName = kFace;
+    job.settings.bold = bold;
+    job.settings.italic = italic;
+    job.settings.underline = underline;
+    job.settings.strikeOut = strikeOut;
+    job.settings.horzAlign = HorzAlign(horzAlign);
+    job.settings.vertAlign = VertAlign(vertAlign);
+    job.settings.spacing = spacing;
+    job.settings.colourMode = ColourMode(colourMode);
+    job.settings.startColour = start;
+    job.settings.endColour = end;
+    job.seed = seed;
+
+    QTemporaryDir folder;
+    for (const PictureFormat format : {PictureFormat::Png, PictureFormat::Bmp}) {
+        const bool png = format == PictureFormat::Png;
+        const QString saved = folder.filePath(png ? QStringLiteral("window.png") : QStringLiteral("window.bmp"));
+        SaveCommand(CaptureOutputArea(frm.pnlMain), format).writeTo(saved);
+        job.output = folder.filePath(png ? QStringLiteral("command.png") : QStringLiteral("command.bmp"));
+        job.format = png ? OutputFormat::Png : OutputFormat::Bmp;
+        runRenderJob(job);
+        const QByteArray expected = contents(saved);
+        QVERIFY(!expected.isEmpty());
+        QVERIFY2(contents(job.output) == expected, png ? "PNG differs" : "BMP differs");
+    }
+}
+
+QTEST_MAIN(TestWindowMatch)
+#include "tst_window_match.moc"
