@@ -70,7 +70,7 @@ check() {
 }
 
 choose_face
-check gradient 482
-check default 540
+check gradient 505
+check default 570
 
 stop_program
