@@ -75,7 +75,10 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     setPalette(buttonFace);
     setAutoFillBackground(true);
 
-    // Only ever measured, never shown: it sits above the client area.
+    // The design's measuring label, kept under its name and never shown: it
+    // sits above the client area. The strip is measured by the measurer
+    // (fontFor() at the cell's size), which is what painting uses too, so
+    // nothing reads this label.
     lblpreview = new QLabel(QStringLiteral("我"), this);
     lblpreview->setObjectName(QStringLiteral("lblpreview"));
     lblpreview->adjustSize();
@@ -210,11 +213,11 @@ SaveDialog *TMainFrm::SaveDialog1()
 
 void TMainFrm::buildPreviewRegion()
 {
-    paintWhiteGround(*pnlsave);
+    setWhiteGround(*pnlsave);
     makeInputTransparent(pnlsave);
 
     pnlMain = new Panel(QStringLiteral("pnlMain"), pnlsave);
-    paintWhiteGround(*pnlMain);
+    setWhiteGround(*pnlMain);
     pnlMain->setGeometry(kOutputArea);
     makeInputTransparent(pnlMain);
 }

@@ -91,13 +91,13 @@ ColourGallery::ColourGallery(QWidget *parent) : QFrame(parent, Qt::Popup)
     }
     column->addLayout(grid);
 
-    m_more = new QToolButton(this);
-    m_more->setObjectName(QStringLiteral("moreColours"));
-    m_more->setText(QStringLiteral("更多颜色…"));
-    m_more->setAutoRaise(true);
-    m_more->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    column->addWidget(m_more);
-    connect(m_more, &QToolButton::clicked, this, &ColourGallery::moreRequested);
+    auto *more = new QToolButton(this);
+    more->setObjectName(QStringLiteral("moreColours"));
+    more->setText(QStringLiteral("更多颜色…"));
+    more->setAutoRaise(true);
+    more->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    column->addWidget(more);
+    connect(more, &QToolButton::clicked, this, &ColourGallery::moreRequested);
 }
 
 ColourEdit::ColourEdit(const QString &objectName, ColourValue defaultColour, QWidget *parent)

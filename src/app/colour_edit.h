@@ -20,7 +20,6 @@ public:
     // "colour" property.
     QList<QToolButton *> swatches() const { return m_swatches; }
     QToolButton *defaultButton() const { return m_default; }
-    QToolButton *moreButton() const { return m_more; }
 
     static const QList<ColourValue> &palette();
 
@@ -32,7 +31,6 @@ signals:
 private:
     QList<QToolButton *> m_swatches;
     QToolButton *m_default;
-    QToolButton *m_more;
 };
 
 // A field showing a colour, with a drop-down colour gallery. While no colour
@@ -46,7 +44,6 @@ public:
     // The chosen colour, or the default while none is chosen.
     ColourValue colour() const { return m_colour.value_or(m_default); }
     bool isSet() const { return m_colour.has_value(); }
-    ColourValue defaultColour() const { return m_default; }
 
     void setColour(ColourValue colour);
     void clear();

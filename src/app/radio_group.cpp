@@ -38,11 +38,6 @@ QString RadioGroup::selectedValue() const
     return checked ? checked->property(kValueProperty).toString() : QString();
 }
 
-int RadioGroup::itemIndex() const
-{
-    return m_group->checkedId();
-}
-
 void RadioGroup::setItemIndex(int index)
 {
     if (QAbstractButton *button = m_group->button(index))

@@ -23,8 +23,6 @@ public:
 
     // The selected item's value string; empty when none is selected.
     QString selectedValue() const;
-    // The selected item's position, or -1.
-    int itemIndex() const;
     void setItemIndex(int index);
 
     QList<QRadioButton *> buttons() const;

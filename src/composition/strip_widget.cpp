@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-void paintWhiteGround(QWidget &area)
+void setWhiteGround(QWidget &area)
 {
     QPalette palette = area.palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
@@ -29,7 +29,7 @@ StripCell::StripCell(const Cell &cell, const StripSettings &settings, QWidget *p
 StripContainer::StripContainer(const StripLayout &layout, QWidget *parent) : QWidget(parent), m_layout(layout)
 {
     setObjectName(QStringLiteral("strip"));
-    paintWhiteGround(*this);
+    setWhiteGround(*this);
     setGeometry(0, 0, layout.width, layout.height);
     // A picture, never a control: clicks and focus go past it.
     setFocusPolicy(Qt::NoFocus);

@@ -45,6 +45,6 @@ private:
     QImage m_picture;
 };
 
-// Makes `area` white and borderless, as the output area and the container
-// are: an opaque white ground painted by Qt itself.
-void paintWhiteGround(QWidget &area);
+// Gives `area` a white palette ground that Qt fills before the widget paints,
+// as the output area and the container have: it paints nothing itself.
+void setWhiteGround(QWidget &area);

@@ -18,7 +18,7 @@ Painted paint(const StripSettings &settings, bool disabledAncestor = false)
 {
     const StripLayout layout = laidOutStrip(settings);
     QWidget outputArea;
-    paintWhiteGround(outputArea);
+    setWhiteGround(outputArea);
     outputArea.resize(layout.width, layout.height);
     outputArea.setDisabled(disabledAncestor);
     auto *strip = new StripContainer(layout, &outputArea);

@@ -129,6 +129,15 @@ QString saveUnderFileSizeLimit(const QString &format, const Raster &picture, con
     return QString::fromUtf8(message);
 }
 
+// One row per format the program writes, for the tests that treat them alike.
+void everyFormat()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("bmp") << QStringLiteral("bmp");
+    QTest::newRow("png") << QStringLiteral("png");
+    QTest::newRow("png with alpha") << QStringLiteral("png-alpha");
+}
+
 } // namespace
 
 class TestFileOutput : public QObject {
@@ -154,10 +163,7 @@ private slots:
 
 void TestFileOutput::replacesExistingFile_data()
 {
-    QTest::addColumn<QString>("format");
-    QTest::newRow("bmp") << QStringLiteral("bmp");
-    QTest::newRow("png") << QStringLiteral("png");
-    QTest::newRow("png with alpha") << QStringLiteral("png-alpha");
+    everyFormat();
 }
 
 void TestFileOutput::replacesExistingFile()
@@ -397,10 +403,7 @@ void TestFileOutput::failedWriteKeepsOldFile()
 
 void TestFileOutput::emptyPictureWritesNothing_data()
 {
-    QTest::addColumn<QString>("format");
-    QTest::newRow("bmp") << QStringLiteral("bmp");
-    QTest::newRow("png") << QStringLiteral("png");
-    QTest::newRow("png with alpha") << QStringLiteral("png-alpha");
+    everyFormat();
 }
 
 void TestFileOutput::emptyPictureWritesNothing()

@@ -1,4 +1,5 @@
 #include "export/png_writer.h"
+#include "export/raster.h"
 
 #include "composition/quillow_error.h"
 
@@ -65,19 +66,6 @@ QByteArray inflated(const QByteArray &stream, qsizetype expectedSize)
     return out;
 }
 
-Raster rasterOf(const QImage &image)
-{
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    Raster picture;
-    picture.width = rgb.width();
-    picture.height = rgb.height();
-    for (int y = 0; y < rgb.height(); ++y) {
-        for (int x = 0; x < rgb.width(); ++x)
-            picture.pixels.push_back(rgb.pixel(x, y));
-    }
-    return picture;
-}
-
 // Coloured Chinese text with anti-aliased edges on white, like a strip.
 Raster textPicture(QSize size)
 {
@@ -92,7 +80,7 @@ Raster textPicture(QSize size)
     painter.setPen(QColor(30, 140, 220));
     painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("喊我"));
     painter.end();
-    return rasterOf(image);
+    return rasterFromImage(image);
 }
 
 Raster uniformPicture(QSize size, QRgb colour)
