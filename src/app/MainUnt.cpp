@@ -3,6 +3,7 @@
 #include "app/colour_edit.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
+#include "app/save_dialog.h"
 #include "app/spin_edit.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
@@ -14,7 +15,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -173,16 +173,15 @@ void TMainFrm::buildCommands()
     btnsave->setObjectName(QStringLiteral("btnsave"));
     btnsave->setGeometry(720, 66, 101, 25);
     btnsave->setMenu(pm1);
+}
 
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
-    // Qt's own dialog, so that it speaks Chinese and appends the default
-    // suffix the same way on every desktop.
-    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
-    SaveDialog1->setSizeGripEnabled(true);
+SaveDialog *TMainFrm::SaveDialog1()
+{
+    if (!m_saveDialog) {
+        m_saveDialog = new SaveDialog(this);
+        m_saveDialog->setObjectName(QStringLiteral("SaveDialog1"));
+    }
+    return m_saveDialog;
 }
 
 void TMainFrm::buildPreviewRegion()
@@ -287,14 +286,15 @@ void TMainFrm::N1Click(QObject *sender)
         const int tag = sender ? sender->property("tag").toInt() : 0;
         SaveCommand command(CaptureOutputArea(pnlMain), formatForTag(tag));
         const SaveDialogSetup setup = command.dialogSetup(edtMain->text());
-        SaveDialog1->setDefaultSuffix(setup.defaultSuffix);
-        SaveDialog1->setNameFilter(setup.nameFilter);
-        SaveDialog1->selectFile(setup.proposedFileName);
-        if (SaveDialog1->exec() != QDialog::Accepted)
+        SaveDialog *dialog = SaveDialog1();
+        dialog->setDefaultSuffix(setup.defaultSuffix);
+        dialog->setNameFilter(setup.nameFilter);
+        dialog->selectFile(setup.proposedFileName);
+        if (dialog->exec() != QDialog::Accepted)
             return;
-        const QStringList chosen = SaveDialog1->selectedFiles();
+        const QString chosen = dialog->chosenFile();
         if (!chosen.isEmpty())
-            command.writeTo(chosen.first());
+            command.writeTo(chosen);
     });
 }
 

@@ -12,7 +12,6 @@
 
 class QAction;
 class QCheckBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -21,6 +20,7 @@ class QPushButton;
 class ColourEdit;
 class Panel;
 class RadioGroup;
+class SaveDialog;
 class SpinEdit;
 class TextMeasurer;
 
@@ -79,7 +79,12 @@ public:
     QMenu *pm1;
     QAction *N1;
     QAction *PNG1;
-    QFileDialog *SaveDialog1;
+
+    // The save dialog, built the first time it is needed: Qt's file dialog
+    // is costly to build, and once destroyed it rewrites Qt's dialog
+    // settings, which a run that saves nothing should leave alone. It then
+    // lives as long as the window.
+    SaveDialog *SaveDialog1();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -94,4 +99,5 @@ private:
     std::unique_ptr<TextMeasurer> m_measurer;
     ErrorReporter m_reportError = showErrorReport;
     bool m_shownOnce = false;
+    SaveDialog *m_saveDialog = nullptr; // owned by the window once built
 };

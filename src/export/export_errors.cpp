@@ -18,10 +18,11 @@ QuillowError cannotCreateFileError(const QString &path, const QString &systemTex
     return QuillowError(QStringLiteral("Cannot create file \"%1\". %2").arg(shownPath(path), systemText));
 }
 
-QuillowError writeFailedError(const QString &path, const QString &systemText)
+QuillowError writeFailedError(const QString &path, const QString &systemText, bool targetExists)
 {
-    return QuillowError(QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。")
-                            .arg(shownPath(path), systemText));
+    const QString text = targetExists ? QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。")
+                                      : QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存。");
+    return QuillowError(text.arg(shownPath(path), systemText));
 }
 
 QuillowError notRegularFileError(const QString &path)

@@ -12,8 +12,9 @@
 QuillowError cannotCreateFileError(const QString &path, const QString &systemText);
 
 // Writing or finishing the file failed after it was created (full disk, file
-// size limit, I/O error). Nothing was replaced.
-QuillowError writeFailedError(const QString &path, const QString &systemText);
+// size limit, I/O error). Nothing was replaced; `targetExists` says whether
+// there is an old file at `path` that the user can be told is unchanged.
+QuillowError writeFailedError(const QString &path, const QString &systemText, bool targetExists);
 
 // `path` names a folder, a device, a pipe or anything else that is not a
 // plain file; it is never replaced.

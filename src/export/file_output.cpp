@@ -5,6 +5,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Replacing works by renaming a temporary file over the target. Over a
@@ -18,6 +22,26 @@ void refuseIrregularTarget(const QString &path)
     // refused too; a broken link is not a target QSaveFile would rename over.
     if (target.exists() && !target.isFile())
         throw notRegularFileError(path);
+}
+
+// Makes sure that every byte handed to `file` is on the disk before the
+// temporary file may replace the target. QSaveFile::commit() syncs too, but
+// ignores the result and renames anyway, so a late failure would put a short
+// file in the target's place.
+void requireComplete(QSaveFile &file, const QString &path)
+{
+    const qint64 meant = file.pos();
+    // Some file systems (network ones, those that allocate blocks late)
+    // report a full disk only when the data is synced.
+    if (fsync(file.handle()) != 0)
+        throw writeFailedError(path, qt_error_string(errno), QFileInfo::exists(path));
+    struct stat written {};
+    if (fstat(file.handle(), &written) != 0)
+        throw writeFailedError(path, qt_error_string(errno), QFileInfo::exists(path));
+    if (qint64(written.st_size) != meant)
+        throw writeFailedError(path,
+                               QStringLiteral("文件应有 %1 字节，实际只有 %2 字节").arg(meant).arg(qint64(written.st_size)),
+                               QFileInfo::exists(path));
 }
 
 } // namespace
@@ -43,9 +67,9 @@ void writeExactly(QIODevice &device, const void *data, qint64 size)
         // The failing write() can leave the generic "Unknown error"; a flush
         // attempt records the operating system's reason.
         file->flush();
-        throw writeFailedError(file->fileName(), file->errorString());
+        throw writeFailedError(file->fileName(), file->errorString(), QFileInfo::exists(file->fileName()));
     }
-    throw writeFailedError(QString(), device.errorString());
+    throw writeFailedError(QString(), device.errorString(), false);
 }
 
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent)
@@ -56,14 +80,27 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
     // Falling back to writing the target in place would truncate it first,
     // exactly what the temporary file is there to avoid.
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, each block reaches the file inside write(), where a full
+    // disk is reported at once. Buffered, the blocks smaller than Qt's buffer
+    // would be written only inside commit(), which renames the temporary file
+    // over the target even when that last write fails.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw cannotCreateFileError(path, file.errorString());
 
     // On an exception QSaveFile's destructor removes the temporary file.
     writeContent(file);
+    requireComplete(file, path);
 
     // The target could have been swapped for something else while we wrote.
     refuseIrregularTarget(path);
-    if (!file.commit())
-        throw writeFailedError(path, file.errorString());
+    const bool replacing = QFileInfo::exists(path);
+    if (!file.commit()) {
+        // Everything is written by now, so only giving the new file its name
+        // failed. Where there was no file that is a file that cannot be
+        // created: the system may refuse a name (too long, say) only here,
+        // since the temporary file has no name of its own until then.
+        if (!replacing)
+            throw cannotCreateFileError(path, file.errorString());
+        throw writeFailedError(path, file.errorString(), true);
+    }
 }

@@ -2,6 +2,7 @@
 #include "app/colour_edit.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
+#include "app/save_dialog.h"
 #include "app/spin_edit.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_widget.h"
@@ -10,11 +11,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDirIterator>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +30,8 @@
 
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(StripSettings)
 
@@ -149,6 +154,16 @@ private slots:
     void saveProposesRawPhraseAndWritesChosenFile();
     void cancelledSaveWritesNothing();
     void unsavablePictureIsReportedBeforeAnyDialog();
+
+    void quotedNameIsSavedUnderThatName_data();
+    void quotedNameIsSavedUnderThatName();
+    void closingWithoutSavingWritesNothing();
+
+public:
+    // Runs before the application is made: gives the whole run a private,
+    // empty home, so that nothing reaches the real one and what a closing
+    // window writes can be seen.
+    static void initMain();
 };
 
 void TestMainWindow::windowIsTheDesignedOne()
@@ -284,9 +299,9 @@ void TestMainWindow::saveMenuAndDialog()
     QCOMPARE(w.frm.N1->property("tag").toInt(), 0);
     QCOMPARE(w.frm.PNG1->text(), QStringLiteral("PNG格式"));
     QCOMPARE(w.frm.PNG1->property("tag").toInt(), 1);
-    QCOMPARE(w.frm.SaveDialog1->parent(), &w.frm);
-    QCOMPARE(w.frm.SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
-    QVERIFY(!w.frm.SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
+    QCOMPARE(w.frm.SaveDialog1()->parent(), &w.frm);
+    QCOMPARE(w.frm.SaveDialog1()->acceptMode(), QFileDialog::AcceptSave);
+    QVERIFY(!w.frm.SaveDialog1()->testOption(QFileDialog::DontConfirmOverwrite));
     QVERIFY(w.frm.lblpreview->isHidden());
     QCOMPARE(w.frm.edtMain->maxLength(), 10);
 
@@ -658,7 +673,7 @@ void TestMainWindow::saveProposesRawPhraseAndWritesChosenFile()
     const QSize shown = w.frm.pnlMain->size();
 
     DialogVisit visit;
-    answerSaveDialog(w.frm.SaveDialog1, visit, folder.path(), QStringLiteral("typed"));
+    answerSaveDialog(w.frm.SaveDialog1(), visit, folder.path(), QStringLiteral("typed"));
     (entry == 0 ? w.frm.N1 : w.frm.PNG1)->trigger();
 
     QVERIFY(visit.shown);
@@ -681,9 +696,9 @@ void TestMainWindow::cancelledSaveWritesNothing()
     QVERIFY(w.ready);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    w.frm.SaveDialog1->setDirectory(folder.path());
+    w.frm.SaveDialog1()->setDirectory(folder.path());
     DialogVisit visit;
-    answerSaveDialog(w.frm.SaveDialog1, visit, folder.path(), QString());
+    answerSaveDialog(w.frm.SaveDialog1(), visit, folder.path(), QString());
     w.frm.PNG1->trigger();
     QVERIFY(visit.shown);
     QVERIFY(QDir(folder.path()).isEmpty());
@@ -697,14 +712,135 @@ void TestMainWindow::unsavablePictureIsReportedBeforeAnyDialog()
     w.frm.edtMain->setText(QStringLiteral("   "));
     QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
     DialogVisit visit;
-    QTimer::singleShot(0, w.frm.SaveDialog1, [&] {
-        visit.shown = w.frm.SaveDialog1->isVisible();
-        w.frm.SaveDialog1->reject();
+    QTimer::singleShot(0, w.frm.SaveDialog1(), [&] {
+        visit.shown = w.frm.SaveDialog1()->isVisible();
+        w.frm.SaveDialog1()->reject();
     });
     w.frm.N1->trigger();
     QCOMPARE(w.reports.size(), 1);
     QVERIFY(!w.reports.first().isEmpty());
     QVERIFY(!visit.shown);
+}
+
+void TestMainWindow::quotedNameIsSavedUnderThatName_data()
+{
+    QTest::addColumn<QString>("typed"); // empty: the proposed name is kept
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("proposed name") << QString() << QStringLiteral("a\"b.png") << false;
+    QTest::newRow("typed without suffix") << QStringLiteral("c\"d") << QStringLiteral("c\"d.png") << false;
+    QTest::newRow("existing file, replacing confirmed") << QString() << QStringLiteral("a\"b.png") << true;
+}
+
+// Qt's dialog reads '"' as quoting a list of names and would save "a"b.png"
+// as "b.png", asking about that file before overwriting.
+void TestMainWindow::quotedNameIsSavedUnderThatName()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    QFETCH(bool, exists);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString target = folder.filePath(expected);
+    if (exists) {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old picture");
+    }
+    w.frm.edtMain->setText(QStringLiteral("a\"b"));
+    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+
+    SaveDialog *dialog = w.frm.SaveDialog1();
+    dialog->setDirectory(folder.path());
+    QString proposed;
+    QString question;
+    QTimer::singleShot(0, dialog, [&] {
+        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(nameEdit);
+        proposed = nameEdit->text();
+        nameEdit->setFocus();
+        if (!typed.isEmpty()) {
+            nameEdit->selectAll();
+            QTest::keyClicks(nameEdit, typed);
+        }
+        // Runs inside the overwrite question, if one is asked.
+        QTimer::singleShot(0, dialog, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                question = box->text();
+                box->button(QMessageBox::Yes)->click();
+            }
+        });
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+    });
+    w.frm.PNG1->trigger();
+
+    QCOMPARE(proposed, QStringLiteral("a\"b.png"));
+    QVERIFY(w.reports.isEmpty());
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{expected});
+    QCOMPARE(QImage(target).size(), w.frm.pnlMain->size());
+    QCOMPARE(question.contains(expected), exists);
+}
+
+namespace {
+
+// Every file and folder under `root` with what changes when it is written.
+QStringList fileSystemState(const QString &root)
+{
+    QStringList state;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat status {};
+        if (lstat(QFile::encodeName(path).constData(), &status) != 0)
+            continue;
+        state.append(QStringLiteral("%1 inode %2 size %3 modified %4.%5")
+                         .arg(path)
+                         .arg(status.st_ino)
+                         .arg(status.st_size)
+                         .arg(status.st_mtim.tv_sec)
+                         .arg(status.st_mtim.tv_nsec));
+    }
+    state.sort();
+    return state;
+}
+
+QTemporaryDir &privateHome()
+{
+    static QTemporaryDir home;
+    return home;
+}
+
+} // namespace
+
+void TestMainWindow::initMain()
+{
+    const QByteArray home = QFile::encodeName(privateHome().path());
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", home + "/.config");
+    qputenv("XDG_CACHE_HOME", home + "/.cache");
+    qputenv("XDG_DATA_HOME", home + "/.local/share");
+    qputenv("XDG_STATE_HOME", home + "/.local/state");
+}
+
+// Qt's file dialog rewrites its settings file when it is destroyed; a run
+// that saved nothing must not have built one.
+void TestMainWindow::closingWithoutSavingWritesNothing()
+{
+    QVERIFY(privateHome().isValid());
+    QStringList before;
+    {
+        ShownWindow w;
+        QVERIFY(w.ready);
+        QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+        QVERIFY(!w.frm.findChild<QFileDialog *>());
+        before = fileSystemState(privateHome().path());
+        w.frm.close();
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(fileSystemState(privateHome().path()), before);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -68,9 +68,11 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-QString writeFailedMessage(const QString &path, const QString &systemText)
+QString writeFailedMessage(const QString &path, const QString &systemText, bool replacing)
 {
-    return QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。").arg(path, systemText);
+    return (replacing ? QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。")
+                      : QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存。"))
+        .arg(path, systemText);
 }
 
 // Saves in a child process whose file size limit is `limitBytes`, so that
@@ -161,6 +163,13 @@ void TestFileOutput::cannotCreate_data()
                                               << ENOTDIR;
     QTest::newRow("path through a file, png") << QStringLiteral("png") << QStringLiteral("some-file/x.png")
                                               << ENOTDIR;
+    // The temporary file has no name until it replaces the target, so the
+    // system refuses a name this long only at the very end.
+    const QString longName = QString(256, QLatin1Char('x'));
+    QTest::newRow("name too long, bmp") << QStringLiteral("bmp") << longName + QStringLiteral(".bmp")
+                                        << ENAMETOOLONG;
+    QTest::newRow("name too long, png") << QStringLiteral("png") << longName + QStringLiteral(".png")
+                                        << ENAMETOOLONG;
 }
 
 void TestFileOutput::cannotCreate()
@@ -218,29 +227,61 @@ void TestFileOutput::refusesIrregularTarget()
 void TestFileOutput::failedWriteKeepsOldFile_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::newRow("bmp") << QStringLiteral("bmp");
-    QTest::newRow("png") << QStringLiteral("png");
+    QTest::addColumn<QSize>("pictureSize");
+    QTest::addColumn<qint64>("limitBytes");
+    QTest::addColumn<bool>("replacing");
+    // Noise of 300 x 300 is about 270 KB as BMP and 90 KB as PNG: the limit
+    // is hit by a write too large for the device's buffer.
+    QTest::newRow("bmp, large, replacing") << "bmp" << QSize(300, 300) << qint64(64 * 1024) << true;
+    QTest::newRow("png, large, replacing") << "png" << QSize(300, 300) << qint64(64 * 1024) << true;
+    // About 3 KB: every write is smaller than a buffer, so nothing reaches
+    // the disk before the file is finished.
+    QTest::newRow("png, few KB, replacing") << "png" << QSize(40, 40) << qint64(1024) << true;
+    QTest::newRow("png, few KB, new file") << "png" << QSize(40, 40) << qint64(1024) << false;
+    // 512 rows of 2048 bytes make one full 1 MiB block; the last 4 rows are a
+    // short block of 8 KB, the only part the limit refuses.
+    QTest::newRow("bmp, short last block, replacing")
+        << "bmp" << QSize(512, 516) << qint64(1024 * 1024 + 1024) << true;
+    QTest::newRow("bmp, short last block, new file")
+        << "bmp" << QSize(512, 516) << qint64(1024 * 1024 + 1024) << false;
+    QTest::newRow("png, refused at the first byte, new file") << "png" << QSize(40, 40) << qint64(0) << false;
 }
 
+// Every failure, wherever it strikes, leaves the folder as it was: the old
+// file with all its bytes and its inode, or no file at all.
 void TestFileOutput::failedWriteKeepsOldFile()
 {
     QFETCH(QString, format);
+    QFETCH(QSize, pictureSize);
+    QFETCH(qint64, limitBytes);
+    QFETCH(bool, replacing);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString path = folder.filePath(QStringLiteral("old.") + format);
     const QByteArray oldBytes = QByteArray("the picture saved last time ").repeated(100);
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(oldBytes);
-    old.close();
+    struct stat before {};
+    if (replacing) {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(oldBytes);
+        old.close();
+        QCOMPARE(stat(QFile::encodeName(path).constData(), &before), 0);
+    }
 
-    // Noise of 300 x 300 is about 270 KB as BMP and 90 KB as PNG, beyond the
-    // 64 KB limit in either format.
-    const QString message = saveUnderFileSizeLimit(format, noiseRaster(300, 300), path, 64 * 1024);
+    const Raster picture = noiseRaster(pictureSize.width(), pictureSize.height());
+    QVERIFY(encoded(format, picture).size() > limitBytes);
+    const QString message = saveUnderFileSizeLimit(format, picture, path, rlim_t(limitBytes));
 
-    QCOMPARE(message, writeFailedMessage(path, qt_error_string(EFBIG)));
-    QCOMPARE(contents(path), oldBytes);
-    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+    QCOMPARE(message, writeFailedMessage(path, qt_error_string(EFBIG), replacing));
+    if (replacing) {
+        QCOMPARE(contents(path), oldBytes);
+        struct stat after {};
+        QCOMPARE(stat(QFile::encodeName(path).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+    } else {
+        QCOMPARE(entries(folder.path()), QStringList());
+    }
 }
 
 void TestFileOutput::emptyPictureWritesNothing_data()
