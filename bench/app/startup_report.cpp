@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -40,12 +41,15 @@ private:
         m_paintedAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
                           std::chrono::steady_clock::now().time_since_epoch())
                           .count();
+        timespec cpu{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+        m_cpuAtPaint = cpu.tv_sec * 1000000000LL + cpu.tv_nsec;
         m_untilAtRest([this] { QTimer::singleShot(kIdleMilliseconds, this, &FirstPaintWatch::report); });
     }
 
     void report()
     {
-        std::printf("%lld %lld\n", m_paintedAt, processMemoryKiB("VmHWM:"));
+        std::printf("%lld %lld %lld\n", m_paintedAt, m_cpuAtPaint, processMemoryKiB("VmHWM:"));
         std::fflush(stdout);
         QCoreApplication::quit();
     }
@@ -53,6 +57,7 @@ private:
     AtRest m_untilAtRest;
     bool m_seenPaint = false;
     long long m_paintedAt = 0;
+    long long m_cpuAtPaint = 0;
 };
 
 } // namespace

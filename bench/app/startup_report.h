@@ -5,11 +5,14 @@
 class QWidget;
 
 // What a start-up probe tells the benchmark that launched it, as one line on
-// standard output once it is done: "<painted> <peak>", then the process
+// standard output once it is done: "<painted> <cpu> <peak>", then the process
 // quits. <painted> is the steady clock in nanoseconds (one clock for every
 // process on the machine) when `window` had painted itself for the first
-// time and handed the picture to the platform; <peak> is the process's peak
-// resident memory in KiB, read once the program is at rest.
+// time and handed the picture to the platform; <cpu> the processor time in
+// nanoseconds that all the process's threads had used by then, a steadier
+// measure than the clock when the machine is busy with other work; <peak>
+// the process's peak resident memory in KiB, read once the program is at
+// rest.
 //
 // `untilAtRest` is called after the first paint with the function to call
 // when the program has nothing more to do; the floor calls it at once, the
