@@ -15,6 +15,9 @@ int main(int argc, char *argv[])
     prepareApplication(app);
 
     TMainFrm MainFrm;
+    showMainWindow(MainFrm);
+    // Installed after the window's own watchers, so that it sees the first
+    // paint before them and takes the time before anything they start.
     reportStartup(MainFrm, [&MainFrm](const std::function<void()> &done) {
         auto *fonts = MainFrm.findChild<FontNameList *>(QStringLiteral("cbbfont"));
         if (!fonts || fonts->isFilled())
@@ -22,6 +25,5 @@ int main(int argc, char *argv[])
         else
             QObject::connect(fonts, &FontNameList::listArrived, fonts, done, Qt::SingleShotConnection);
     });
-    MainFrm.show();
     return app.exec();
 }
