@@ -1,15 +1,28 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
-// A ratio between two benchmarks' real time per iteration, printed after the
-// run: numerator / denominator, with the goal it is judged against.
+// One side of a ratio: a benchmark's real time per iteration, or one of the
+// counters it reports.
+struct BenchQuantity {
+    BenchQuantity(std::string benchmarkName, std::string counterName = {})
+        : benchmark(std::move(benchmarkName)), counter(std::move(counterName))
+    {
+    }
+
+    std::string benchmark; // full benchmark name, e.g. "BM_PngExport/page:0/real_time"
+    std::string counter;   // empty for the real time per iteration
+};
+
+// A ratio printed after the run: numerator / denominator, with the goal it is
+// judged against.
 struct BenchRatio {
     std::string label;
-    std::string numerator;   // full benchmark name, e.g. "BM_PngExport/strip"
-    std::string denominator; // full benchmark name
-    std::string goal;        // e.g. "<= 1.15"
+    BenchQuantity numerator;
+    BenchQuantity denominator;
+    std::string goal; // e.g. "<= 1.15"
 };
 
 // Each bench program lists the ratios it is judged by.

@@ -101,13 +101,19 @@ ColourGallery::ColourGallery(QWidget *parent) : QFrame(parent, Qt::Popup)
 }
 
 ColourEdit::ColourEdit(const QString &objectName, ColourValue defaultColour, QWidget *parent)
-    : QWidget(parent), m_default(defaultColour), m_gallery(new ColourGallery(this))
+    : QWidget(parent), m_default(defaultColour)
 {
     setObjectName(objectName);
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setToolTip(toQColor(colour()).name(QColor::HexRgb).toUpper());
+}
 
+ColourGallery *ColourEdit::gallery()
+{
+    if (m_gallery)
+        return m_gallery;
+    m_gallery = new ColourGallery(this);
     connect(m_gallery, &ColourGallery::colourPicked, this, [this](ColourValue picked) {
         m_gallery->hide();
         setColour(picked);
@@ -120,6 +126,7 @@ ColourEdit::ColourEdit(const QString &objectName, ColourValue defaultColour, QWi
         m_gallery->hide();
         chooseMore();
     });
+    return m_gallery;
 }
 
 void ColourEdit::setColour(ColourValue colour)
@@ -146,17 +153,18 @@ void ColourEdit::shownColourWas(ColourValue before)
 
 void ColourEdit::showGallery()
 {
-    m_gallery->adjustSize();
+    ColourGallery *gallery = this->gallery();
+    gallery->adjustSize();
     QPoint at = mapToGlobal(QPoint(0, height()));
     if (const QScreen *screen = this->screen()) {
         const QRect room = screen->availableGeometry();
-        const QSize size = m_gallery->size();
+        const QSize size = gallery->size();
         if (at.y() + size.height() > room.bottom())
             at.setY(mapToGlobal(QPoint(0, 0)).y() - size.height());
         at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - size.width())));
     }
-    m_gallery->move(at);
-    m_gallery->show();
+    gallery->move(at);
+    gallery->show();
 }
 
 void ColourEdit::chooseMore()

@@ -50,7 +50,10 @@ public:
 
     // Opens the gallery under the field; a click outside closes it.
     void showGallery();
-    ColourGallery *gallery() const { return m_gallery; }
+    // The drop-down, built the first time it is asked for: two colour edits
+    // with forty swatches each would otherwise delay the window's first
+    // paint for a gallery that most runs never open.
+    ColourGallery *gallery();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -70,5 +73,5 @@ private:
 
     std::optional<ColourValue> m_colour;
     ColourValue m_default;
-    ColourGallery *m_gallery;
+    ColourGallery *m_gallery = nullptr; // owned by this edit once built
 };

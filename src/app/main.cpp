@@ -9,6 +9,6 @@ int main(int argc, char *argv[])
     prepareApplication(app);
 
     TMainFrm MainFrm;
-    MainFrm.show();
+    showMainWindow(MainFrm);
     return app.exec();
 }

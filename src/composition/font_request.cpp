@@ -17,9 +17,9 @@ namespace {
 
 // Well-known sans-serif faces for Simplified Chinese, tried in this order
 // before falling back to the first capable family by name, so that the same
-// machine always gives the same face.
+// machine always gives the same face. They are family names as Qt lists them
+// (微软雅黑 is listed as Microsoft YaHei).
 const QStringList kPreferredChineseFaces = {
-    QStringLiteral("微软雅黑"),
     QStringLiteral("Microsoft YaHei"),
     QStringLiteral("Noto Sans CJK SC"),
     QStringLiteral("Source Han Sans SC"),
@@ -28,10 +28,19 @@ const QStringList kPreferredChineseFaces = {
     QStringLiteral("Droid Sans Fallback"),
 };
 
-QString fallbackChineseFace()
+// A name from Qt's own list is found there; any other name (a localized one
+// such as 微软雅黑) goes through QFontDatabase::hasFamily, which first runs it
+// through fontconfig's alias rules, a pass over the whole configuration that
+// the window pays for before it first appears.
+bool isInstalled(const QString &family, const QStringList &listed)
+{
+    return listed.contains(family, Qt::CaseInsensitive) || QFontDatabase::hasFamily(family);
+}
+
+QString fallbackChineseFace(const QStringList &listed)
 {
     for (const QString &face : kPreferredChineseFaces) {
-        if (QFontDatabase::hasFamily(face) && writesSimplifiedChinese(face))
+        if (listed.contains(face, Qt::CaseInsensitive) && writesSimplifiedChinese(face))
             return face;
     }
     QStringList capable = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
@@ -63,11 +72,12 @@ QString resolveFace(const QString &requested, int charSet)
     if (hit != resolved.constEnd())
         return *hit;
 
+    const QStringList listed = QFontDatabase::families();
     QString face;
-    if (!requested.isEmpty() && QFontDatabase::hasFamily(requested) && writesSimplifiedChinese(requested))
+    if (!requested.isEmpty() && isInstalled(requested, listed) && writesSimplifiedChinese(requested))
         face = requested;
     else
-        face = fallbackChineseFace();
+        face = fallbackChineseFace(listed);
     resolved.insert(requested, face);
     return face;
 }

@@ -1,3 +1,4 @@
+#include "app/app_icon.h"
 #include "app/chinese_ui.h"
 #include "app/colour_edit.h"
 #include "app/dock_layout.h"
@@ -95,6 +96,7 @@ private slots:
     void errorBoxLeavesNoCharacterAlone();
 
     void qtDialogsSpeakChinese();
+    void applicationIconIsTheBundledPicture();
 
     void dockedChildrenFillTheirSides_data();
     void dockedChildrenFillTheirSides();
@@ -324,6 +326,17 @@ void TestControls::qtDialogsSpeakChinese()
     QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
     QCOMPARE(QLocale().language(), QLocale::Chinese);
     QCOMPARE(QLocale().territory(), QLocale::China);
+}
+
+// The icon comes from the SVG built into the program, drawn by Qt's SVG icon
+// engine: a missing resource or engine leaves the window without an icon.
+void TestControls::applicationIconIsTheBundledPicture()
+{
+    const QImage picture = appIcon().pixmap(QSize(64, 64)).toImage().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(picture.size(), QSize(64, 64));
+    QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);              // outside the rounded card
+    QCOMPARE(picture.pixelColor(30, 10), QColor(Qt::white)); // the card
+    QCOMPARE(picture.pixelColor(47, 25), QColor(230, 30, 30)); // the largest, red mark
 }
 
 void TestControls::dockedChildrenFillTheirSides_data()

@@ -4,6 +4,7 @@
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
+#include "app/startup.h"
 #include "composition/font_request.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_widget.h"
@@ -149,6 +150,7 @@ class TestMainWindow : public QObject {
 
 private slots:
     void windowIsTheDesignedOne();
+    void iconFollowsFirstPaint();
     void componentsSitWhereDesigned_data();
     void componentsSitWhereDesigned();
     void saveMenuAndDialog();
@@ -219,6 +221,19 @@ void TestMainWindow::windowIsTheDesignedOne()
         QVERIFY(qAbs(frame.center().y() - screen.center().y()) <= 1);
     else
         QCOMPARE(frame.top(), screen.top());
+}
+
+// The window is shown without waiting for the application icon, which it
+// gets once it has painted.
+void TestMainWindow::iconFollowsFirstPaint()
+{
+    QApplication::setWindowIcon(QIcon());
+    TMainFrm frm(instant());
+    showMainWindow(frm);
+    QVERIFY(frm.windowIcon().isNull());
+    QVERIFY(QTest::qWaitForWindowExposed(&frm));
+    QTRY_VERIFY(!frm.windowIcon().isNull());
+    QCOMPARE(frm.windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
 }
 
 void TestMainWindow::componentsSitWhereDesigned_data()
