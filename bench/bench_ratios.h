@@ -11,6 +11,8 @@ struct BenchQuantity {
         : benchmark(std::move(benchmarkName)), counter(std::move(counterName))
     {
     }
+    // A benchmark's real time, written as a plain name in a ratio table.
+    BenchQuantity(const char *benchmarkName) : benchmark(benchmarkName) {}
 
     std::string benchmark; // full benchmark name, e.g. "BM_PngExport/page:0/real_time"
     std::string counter;   // empty for the real time per iteration
