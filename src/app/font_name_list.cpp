@@ -106,6 +106,18 @@ bool drawsOwnName(const QFont &own, const QString &family)
                        [&](uint character) { return metrics.inFontUcs4(character); });
 }
 
+// Qt's fontconfig database lists the generic families under these names as
+// families of their own, each standing for whichever installed family the
+// configuration prefers. Telling them apart by what they resolve to would load
+// a face per family, which on a system with many fonts costs more memory than
+// the whole window.
+bool isGenericAlias(const QString &family)
+{
+    static const QStringList generic{QStringLiteral("Serif"), QStringLiteral("Sans Serif"),
+                                     QStringLiteral("Monospace")};
+    return generic.contains(family, Qt::CaseInsensitive);
+}
+
 } // namespace
 
 QList<FontFace> installedFontFaces()
@@ -114,7 +126,7 @@ QList<FontFace> installedFontFaces()
     const QStringList families = QFontDatabase::families();
     faces.reserve(families.size());
     for (const QString &family : families) {
-        if (QFontDatabase::isPrivateFamily(family) || !isFamily(QFont(family), family))
+        if (QFontDatabase::isPrivateFamily(family) || isGenericAlias(family))
             continue;
         faces.append({family, QFontDatabase::isSmoothlyScalable(family), writesSimplifiedChinese(family)});
     }
@@ -167,14 +179,12 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
     });
     connect(this, &QComboBox::activated, this, &FontNameList::chosen);
 
-    // Sorting and measuring run on the worker too: collating a few thousand
-    // names and loading each face to measure its name are the slow parts on
-    // a system with many fonts. The order follows the user's own locale, not
-    // the interface's Chinese one.
+    // Sorting runs on the worker too: collating a few thousand names is slow.
+    // The order follows the user's own locale, not the interface's Chinese
+    // one.
     const QLocale locale = QLocale::system();
-    const QFont listFont = font();
-    m_watcher.setFuture(QtConcurrent::run([enumerator = std::move(enumerator), locale, listFont] {
-        return sortedFaces(withShownNames(enumerator(), listFont), locale);
+    m_watcher.setFuture(QtConcurrent::run([enumerator = std::move(enumerator), locale] {
+        return sortedFaces(enumerator(), locale);
     }));
 }
 
@@ -249,13 +259,18 @@ int FontNameList::indexOfFace(const QString &name) const
 void FontNameList::addEntry(const FontFace &face, int at)
 {
     insertItem(at, iconFor(face), face.family);
-    if (face.drawsOwnName) {
-        QFont own(font());
-        own.setFamilies({face.family});
-        setItemData(at, own, Qt::FontRole);
-    }
+    setOwnFace(face, at);
     if (face.writesChinese)
         setItemData(at, QStringLiteral("可书写简体中文"), Qt::ToolTipRole);
+}
+
+void FontNameList::setOwnFace(const FontFace &face, int at)
+{
+    if (!face.drawsOwnName)
+        return;
+    QFont own(font());
+    own.setFamilies({face.family});
+    setItemData(at, own, Qt::FontRole);
 }
 
 void FontNameList::fill(const QList<FontFace> &faces)
@@ -270,17 +285,34 @@ void FontNameList::fill(const QList<FontFace> &faces)
     setCurrentIndex(indexOfFace(m_pendingFace));
     m_pendingFace.clear();
     showDefaultFace();
-    fitPopupToNames(faces);
     quiet.unblock();
     emit currentIndexChanged(currentIndex());
     emit listArrived();
 }
 
+// Drawing a name in its own face means loading that face, which for every
+// installed family costs more memory than the rest of the window; only
+// someone who opens the list sees the names, so they are measured then, once.
+void FontNameList::showNamesInOwnFaces()
+{
+    if (m_namesShown || !m_filled)
+        return;
+    m_namesShown = true;
+    const QList<FontFace> shown = withShownNames(m_faces.values(), font());
+    for (const FontFace &face : shown)
+        m_faces.insert(face.family, face);
+    for (int at = 0; at < count(); ++at) {
+        const auto face = m_faces.constFind(itemText(at));
+        if (face != m_faces.cend())
+            setOwnFace(*face, at);
+    }
+    fitPopupToNames(shown);
+}
+
 // The open list is at least as wide as its widest name, so that no name is
-// cut short. The worker measured every name in the face it is shown in; the
-// entries' own size hints do not count the per-entry face. Besides the name,
-// an entry holds the icon and the style's margins around both, which stay
-// well within one line height on either side.
+// cut short; the entries' own size hints do not count the per-entry face.
+// Besides the name, an entry holds the icon and the style's margins around
+// both, which stay well within one line height on either side.
 void FontNameList::fitPopupToNames(const QList<FontFace> &faces)
 {
     const auto widest = std::max_element(faces.begin(), faces.end(), [](const FontFace &a, const FontFace &b) {
@@ -337,6 +369,7 @@ void FontNameList::showPopup()
 {
     if (m_walked)
         remember(currentIndex());
+    showNamesInOwnFaces();
     QComboBox::showPopup();
 }
 

@@ -25,13 +25,14 @@ using FontEnumerator = std::function<QList<FontFace>()>;
 
 // Every installed family once, with its kind and whether it writes Simplified
 // Chinese. Private system families and the generic aliases the font
-// configuration adds ("Sans Serif", "Serif", "Monospace": names that resolve
-// to a different family) are left out. Safe on a worker thread.
+// configuration adds ("Sans Serif", "Serif", "Monospace": names that stand
+// for a different family) are left out. Loads no face. Safe on a worker
+// thread.
 QList<FontFace> installedFontFaces();
 
 // `faces` with drawsOwnName and nameWidth filled in for names shown in
-// `listFont`, each in its own face where that face can draw it. Safe on a
-// worker thread.
+// `listFont`, each in its own face where that face can draw it. Loads every
+// face in `faces`.
 QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont);
 
 // `faces` with each family once, sorted by `locale`'s case-insensitive
@@ -45,8 +46,8 @@ QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale);
 // below them. The mouse wheel and the arrow keys over the closed box walk the
 // whole list in order; the face they reach becomes recent only when the list
 // is next opened. Each entry shows its kind (TrueType or bitmap) and a "中"
-// mark when the face writes Simplified Chinese, and its name in its own face
-// where that face can draw it.
+// mark when the face writes Simplified Chinese, and, from the first time the
+// list is opened, its name in its own face where that face can draw it.
 // The list is sorted in the user's system locale.
 class FontNameList : public QComboBox {
     Q_OBJECT
@@ -99,6 +100,8 @@ private:
     void chosen(int index);
     void remember(int index);
     void addEntry(const FontFace &face, int at);
+    void setOwnFace(const FontFace &face, int at);
+    void showNamesInOwnFaces();
     int indexOfFace(const QString &name) const;
     void fitPopupToNames(const QList<FontFace> &faces);
     void showDefaultFace();
@@ -109,6 +112,7 @@ private:
     QString m_pendingFace;
     QString m_defaultFace;
     bool m_filled = false;
+    bool m_namesShown = false; // names measured and set in their own faces
     bool m_walking = false; // inside a wheel or key event on the closed box
     bool m_walked = false;  // the selection moved by walking since the last pick
 };
