@@ -58,7 +58,19 @@ public:
     // lblcopy for a moment.
     void actCopyExecute();
 
-    // Components, named as designed. Owned by the window's widget tree.
+    // The save dialog, built the first time it is needed: Qt's file dialog
+    // is costly to build, and once destroyed it rewrites Qt's dialog
+    // settings, which a run that saves nothing should leave alone. It then
+    // lives as long as the window.
+    SaveDialog *SaveDialog1();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    // Components, named as designed; each has its name as object name too,
+    // which is how code outside the window finds one. Owned by the window's
+    // widget tree.
     QLabel *lblpreview;
     Panel *Panel2;
     QGroupBox *cxGroupBox1;
@@ -87,19 +99,9 @@ public:
     QMenu *pm1;
     QAction *N1;
     QAction *PNG1;
-
-    // The save dialog, built the first time it is needed: Qt's file dialog
-    // is costly to build, and once destroyed it rewrites Qt's dialog
-    // settings, which a run that saves nothing should leave alone. It then
-    // lives as long as the window.
-    SaveDialog *SaveDialog1();
     QAction *actCopy;
     QLabel *lblcopy;
 
-protected:
-    void showEvent(QShowEvent *event) override;
-
-private:
     void buildSettings(FontEnumerator fontEnumerator);
     void buildCommands();
     void buildPreviewRegion();

@@ -1,3 +1,4 @@
+#include "window_parts.h"
 #include "app/MainUnt.h"
 #include "app/colour_edit.h"
 #include "app/panel.h"
@@ -76,6 +77,7 @@ FontEnumerator instant(const QStringList &names = kInstalled)
 // A window at its design size whose font list is already in.
 struct ShownWindow {
     TMainFrm frm;
+    WindowParts ui{frm};
     QStringList reports;
     bool ready = false; // shown, exposed, and the font list in when asked for
 
@@ -83,8 +85,8 @@ struct ShownWindow {
         : frm(std::move(fonts))
     {
         frm.setErrorReporter([this](QWidget *, const QString &text) { reports.append(text); });
-        if (waitForFonts && !frm.cbbfont->isFilled()) {
-            QSignalSpy arrived(frm.cbbfont, &FontNameList::listArrived);
+        if (waitForFonts && !ui.cbbfont->isFilled()) {
+            QSignalSpy arrived(ui.cbbfont, &FontNameList::listArrived);
             if (!arrived.wait())
                 return;
         }
@@ -117,9 +119,9 @@ void click(QAbstractButton *button)
     QTest::mouseClick(button, Qt::LeftButton, {}, clickPoint(button));
 }
 
-StripContainer *strip(const TMainFrm &frm)
+StripContainer *strip(const WindowParts &ui)
 {
-    const auto strips = frm.pnlMain->findChildren<StripContainer *>(Qt::FindDirectChildrenOnly);
+    const auto strips = ui.pnlMain->findChildren<StripContainer *>(Qt::FindDirectChildrenOnly);
     return strips.size() == 1 ? strips.first() : nullptr;
 }
 
@@ -139,7 +141,7 @@ public:
     }
 };
 
-using Input = std::function<void(TMainFrm &)>;
+using Input = std::function<void(const WindowParts &)>;
 
 } // namespace
 
@@ -316,47 +318,33 @@ void TestMainWindow::componentsSitWhereDesigned()
         QCOMPARE(shown, caption);
     }
 
-    // The member of that name is the same component.
-    const QHash<QString, QWidget *> members{
-        {"lblpreview", w.frm.lblpreview},       {"Panel2", w.frm.Panel2},
-        {"pnlsave", w.frm.pnlsave},             {"pnlMain", w.frm.pnlMain},
-        {"cxGroupBox1", w.frm.cxGroupBox1},     {"Panel1", w.frm.Panel1},
-        {"cbbfont", w.frm.cbbfont},             {"chkbold", w.frm.chkbold},
-        {"chkstatic", w.frm.chkstatic},         {"chkul", w.frm.chkul},
-        {"chkso", w.frm.chkso},                 {"Panel3", w.frm.Panel3},
-        {"cxRadioGroup2", w.frm.cxRadioGroup2}, {"cxRadioGroup1", w.frm.cxRadioGroup1},
-        {"Panel5", w.frm.Panel5},               {"cxSpinEdit1", w.frm.cxSpinEdit1},
-        {"Panel4", w.frm.Panel4},               {"cxRadioGroup3", w.frm.cxRadioGroup3},
-        {"Panel6", w.frm.Panel6},               {"dxColorEdit1", w.frm.dxColorEdit1},
-        {"Panel7", w.frm.Panel7},               {"dxColorEdit2", w.frm.dxColorEdit2},
-        {"edtMain", w.frm.edtMain},             {"btnPreview", w.frm.btnPreview},
-        {"btnsave", w.frm.btnsave},
-    };
-    QCOMPARE(members.value(name), component);
+    // Code outside the window finds a component by its name alone, so the
+    // name must be the window's only object of that name.
+    QCOMPARE(w.frm.findChildren<QObject *>(name).size(), 1);
 }
 
 void TestMainWindow::saveMenuAndDialog()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QCOMPARE(w.frm.btnsave->menu(), w.frm.pm1);
-    QCOMPARE(w.frm.pm1->actions(), (QList<QAction *>{w.frm.N1, w.frm.PNG1}));
-    QCOMPARE(w.frm.N1->text(), QStringLiteral("BMP格式"));
-    QCOMPARE(w.frm.N1->property("tag").toInt(), 0);
-    QCOMPARE(w.frm.PNG1->text(), QStringLiteral("PNG格式"));
-    QCOMPARE(w.frm.PNG1->property("tag").toInt(), 1);
+    QCOMPARE(w.ui.btnsave->menu(), w.ui.pm1);
+    QCOMPARE(w.ui.pm1->actions(), (QList<QAction *>{w.ui.N1, w.ui.PNG1}));
+    QCOMPARE(w.ui.N1->text(), QStringLiteral("BMP格式"));
+    QCOMPARE(w.ui.N1->property("tag").toInt(), 0);
+    QCOMPARE(w.ui.PNG1->text(), QStringLiteral("PNG格式"));
+    QCOMPARE(w.ui.PNG1->property("tag").toInt(), 1);
     QCOMPARE(w.frm.SaveDialog1()->parent(), &w.frm);
     QCOMPARE(w.frm.SaveDialog1()->acceptMode(), QFileDialog::AcceptSave);
     QVERIFY(!w.frm.SaveDialog1()->testOption(QFileDialog::DontConfirmOverwrite));
-    QVERIFY(w.frm.lblpreview->isHidden());
-    QCOMPARE(w.frm.edtMain->maxLength(), 10);
+    QVERIFY(w.ui.lblpreview->isHidden());
+    QCOMPARE(w.ui.edtMain->maxLength(), 10);
 
     // The three settings columns stand side by side and share the group's height.
-    QCOMPARE(w.frm.Panel3->x(), w.frm.Panel1->geometry().right() + 1);
-    QCOMPARE(w.frm.Panel4->x(), w.frm.Panel3->geometry().right() + 1);
-    QVERIFY(w.frm.Panel4->geometry().right() < w.frm.cxGroupBox1->width());
-    QCOMPARE(w.frm.Panel1->geometry().top(), w.frm.Panel4->geometry().top());
-    QCOMPARE(w.frm.Panel1->height(), w.frm.Panel3->height());
+    QCOMPARE(w.ui.Panel3->x(), w.ui.Panel1->geometry().right() + 1);
+    QCOMPARE(w.ui.Panel4->x(), w.ui.Panel3->geometry().right() + 1);
+    QVERIFY(w.ui.Panel4->geometry().right() < w.ui.cxGroupBox1->width());
+    QCOMPARE(w.ui.Panel1->geometry().top(), w.ui.Panel4->geometry().top());
+    QCOMPARE(w.ui.Panel1->height(), w.ui.Panel3->height());
 }
 
 void TestMainWindow::settingsFollowTheControls_data()
@@ -366,11 +354,11 @@ void TestMainWindow::settingsFollowTheControls_data()
 
     StripSettings defaults;
     defaults.faceName = QStringLiteral("Zulu"); // the last face, picked on first show
-    QTest::newRow("untouched controls give the defaults") << Input([](TMainFrm &) {}) << defaults;
+    QTest::newRow("untouched controls give the defaults") << Input([](const WindowParts &) {}) << defaults;
 
     StripSettings typed = defaults;
     typed.text = QStringLiteral("  我们123456");
-    QTest::newRow("typed phrase is raw and cut at 10 code units") << Input([](TMainFrm &f) {
+    QTest::newRow("typed phrase is raw and cut at 10 code units") << Input([](const WindowParts &f) {
         f.edtMain->setFocus();
         f.edtMain->selectAll();
         QTest::keyClick(f.edtMain, Qt::Key_Backspace);
@@ -381,7 +369,7 @@ void TestMainWindow::settingsFollowTheControls_data()
 
     StripSettings styled = defaults;
     styled.bold = styled.italic = styled.underline = styled.strikeOut = true;
-    QTest::newRow("four style boxes ticked") << Input([](TMainFrm &f) {
+    QTest::newRow("four style boxes ticked") << Input([](const WindowParts &f) {
         for (QAbstractButton *box : {f.chkbold, f.chkstatic, f.chkul, f.chkso})
             click(box);
     }) << styled;
@@ -390,7 +378,7 @@ void TestMainWindow::settingsFollowTheControls_data()
     aligned.horzAlign = HorzAlign::Right;
     aligned.vertAlign = VertAlign::Middle;
     aligned.colourMode = ColourMode::Default;
-    QTest::newRow("radio items give their values") << Input([](TMainFrm &f) {
+    QTest::newRow("radio items give their values") << Input([](const WindowParts &f) {
         click(f.cxRadioGroup2->buttons().at(2));
         click(f.cxRadioGroup1->buttons().at(1));
         click(f.cxRadioGroup3->buttons().at(2));
@@ -398,13 +386,13 @@ void TestMainWindow::settingsFollowTheControls_data()
 
     StripSettings spaced = defaults;
     spaced.spacing = 17;
-    QTest::newRow("typed spacing") << Input([](TMainFrm &f) {
+    QTest::newRow("typed spacing") << Input([](const WindowParts &f) {
         f.cxSpinEdit1->setFocus();
         QTest::keyClick(f.cxSpinEdit1, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(f.cxSpinEdit1, QStringLiteral("17"));
     }) << spaced;
 
-    QTest::newRow("emptied spacing is 0") << Input([](TMainFrm &f) {
+    QTest::newRow("emptied spacing is 0") << Input([](const WindowParts &f) {
         f.cxSpinEdit1->setValue(9);
         f.cxSpinEdit1->setFocus();
         QTest::keyClick(f.cxSpinEdit1, Qt::Key_A, Qt::ControlModifier);
@@ -414,7 +402,7 @@ void TestMainWindow::settingsFollowTheControls_data()
     StripSettings coloured = defaults;
     coloured.colourMode = ColourMode::Gradient;
     coloured.startColour = colourValue(0, 128, 0);
-    QTest::newRow("gradient with a chosen start colour") << Input([](TMainFrm &f) {
+    QTest::newRow("gradient with a chosen start colour") << Input([](const WindowParts &f) {
         click(f.cxRadioGroup3->buttons().at(1));
         f.dxColorEdit1->setColour(colourValue(0, 128, 0));
         f.dxColorEdit2->setColour(colourValue(9, 9, 9));
@@ -424,7 +412,7 @@ void TestMainWindow::settingsFollowTheControls_data()
     StripSettings noFace = defaults;
     noFace.faceName.clear();
     QTest::newRow("no face selected is an empty name")
-        << Input([](TMainFrm &f) { f.cbbfont->setCurrentIndex(-1); }) << noFace;
+        << Input([](const WindowParts &f) { f.cbbfont->setCurrentIndex(-1); }) << noFace;
 }
 
 void TestMainWindow::settingsFollowTheControls()
@@ -433,7 +421,7 @@ void TestMainWindow::settingsFollowTheControls()
     QFETCH(StripSettings, expected);
     ShownWindow w;
     QVERIFY(w.ready);
-    input(w.frm);
+    input(w.ui);
     QCOMPARE(w.frm.readStripSettings(), expected);
 }
 
@@ -463,10 +451,10 @@ void TestMainWindow::formShowPicksLastFaceOnlyWhenListIsIn()
     };
     ShownWindow w(slow, listBeforeShow);
     QVERIFY(w.ready);
-    QCOMPARE(w.frm.cbbfont->isFilled(), listBeforeShow);
+    QCOMPARE(w.ui.cbbfont->isFilled(), listBeforeShow);
     if (!listBeforeShow) {
         QCOMPARE(w.frm.readStripSettings().faceName, QStringLiteral("微软雅黑"));
-        QSignalSpy arrived(w.frm.cbbfont, &FontNameList::listArrived);
+        QSignalSpy arrived(w.ui.cbbfont, &FontNameList::listArrived);
         gate->release();
         QVERIFY(arrived.wait());
     }
@@ -477,8 +465,8 @@ void TestMainWindow::noStripBeforeFirstPreview()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QVERIFY(w.frm.pnlMain->findChildren<QWidget *>().isEmpty());
-    QCOMPARE(w.frm.pnlMain->geometry(), QRect(50, 40, 945, 239));
+    QVERIFY(w.ui.pnlMain->findChildren<QWidget *>().isEmpty());
+    QCOMPARE(w.ui.pnlMain->geometry(), QRect(50, 40, 945, 239));
 }
 
 void TestMainWindow::previewCentresStripInPreviewRegion_data()
@@ -497,17 +485,17 @@ void TestMainWindow::previewCentresStripInPreviewRegion()
     QFETCH(QList<int>, sizes);
     ShownWindow w;
     QVERIFY(w.ready);
-    w.frm.edtMain->setText(phrase);
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    w.ui.edtMain->setText(phrase);
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
 
-    StripContainer *container = strip(w.frm);
+    StripContainer *container = strip(w.ui);
     QVERIFY(container);
     QList<int> shown;
     for (const StripCell *cell : container->cells())
         shown.append(cell->cell().pointSize);
     QCOMPARE(shown, sizes);
 
-    const QRect area = w.frm.pnlMain->geometry();
+    const QRect area = w.ui.pnlMain->geometry();
     QCOMPARE(container->geometry(), QRect(QPoint(0, 0), area.size()));
     QCOMPARE(area.x(), (1045 - area.width()) / 2);
     QCOMPARE(area.y(), (319 - area.height()) / 2);
@@ -523,12 +511,12 @@ void TestMainWindow::repeatedPreviewKeepsGeometryButDrawsNewRandomColours()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    const QRect first = w.frm.pnlMain->geometry();
-    const auto firstColours = colours(strip(w.frm));
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    QCOMPARE(w.frm.pnlMain->geometry(), first);
-    const auto secondColours = colours(strip(w.frm));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    const QRect first = w.ui.pnlMain->geometry();
+    const auto firstColours = colours(strip(w.ui));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    QCOMPARE(w.ui.pnlMain->geometry(), first);
+    const auto secondColours = colours(strip(w.ui));
     QCOMPARE(secondColours.size(), 9);
     for (const auto &colour : secondColours)
         QVERIFY(colour.has_value());
@@ -539,15 +527,15 @@ void TestMainWindow::resizingMovesNothingUntilNextPreview()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    const QRect before = w.frm.pnlMain->geometry();
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    const QRect before = w.ui.pnlMain->geometry();
     w.frm.resize(1245, 606);
-    QTRY_COMPARE(w.frm.pnlsave->size(), QSize(1245, 419));
-    QCOMPARE(w.frm.Panel2->geometry(), QRect(0, 419, 1245, 187));
-    QCOMPARE(w.frm.pnlMain->geometry(), before);
+    QTRY_COMPARE(w.ui.pnlsave->size(), QSize(1245, 419));
+    QCOMPARE(w.ui.Panel2->geometry(), QRect(0, 419, 1245, 187));
+    QCOMPARE(w.ui.pnlMain->geometry(), before);
 
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    const QRect after = w.frm.pnlMain->geometry();
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    const QRect after = w.ui.pnlMain->geometry();
     QCOMPARE(after.size(), before.size());
     QCOMPARE(after.x(), (1245 - after.width()) / 2);
     QCOMPARE(after.y(), (419 - after.height()) / 2);
@@ -557,14 +545,14 @@ void TestMainWindow::thousandPreviewsLeaveOneStrip()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    QPointer<StripContainer> first = strip(w.frm);
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    QPointer<StripContainer> first = strip(w.ui);
     QVERIFY(first);
     for (int i = 0; i < 1000; ++i)
-        w.frm.btnPreview->click();
+        w.ui.btnPreview->click();
     QVERIFY(first.isNull());
-    QCOMPARE(w.frm.pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 1);
-    QCOMPARE(w.frm.pnlMain->findChildren<QWidget *>().size(), 1 + 9);
+    QCOMPARE(w.ui.pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 1);
+    QCOMPARE(w.ui.pnlMain->findChildren<QWidget *>().size(), 1 + 9);
 }
 
 void TestMainWindow::previewRegionIgnoresInputButKeepsExactColours_data()
@@ -580,24 +568,24 @@ void TestMainWindow::previewRegionIgnoresInputButKeepsExactColours()
     ShownWindow w;
     QVERIFY(w.ready);
     const ColourValue chosen = colourValue(201, 37, 94);
-    click(w.frm.cxRadioGroup3->buttons().at(mode));
-    w.frm.dxColorEdit1->setColour(chosen);
-    w.frm.dxColorEdit2->setColour(chosen);
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    QVERIFY(strip(w.frm));
+    click(w.ui.cxRadioGroup3->buttons().at(mode));
+    w.ui.dxColorEdit1->setColour(chosen);
+    w.ui.dxColorEdit2->setColour(chosen);
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    QVERIFY(strip(w.ui));
 
     // Nothing in the preview region takes the mouse or the keyboard ...
-    for (const QPoint inRegion : {QPoint(5, 5), w.frm.pnlMain->geometry().center()}) {
-        QWidget *hit = w.frm.childAt(w.frm.pnlsave->mapTo(&w.frm, inRegion));
-        QVERIFY(!hit || !(hit == w.frm.pnlsave || w.frm.pnlsave->isAncestorOf(hit)));
+    for (const QPoint inRegion : {QPoint(5, 5), w.ui.pnlMain->geometry().center()}) {
+        QWidget *hit = w.frm.childAt(w.ui.pnlsave->mapTo(&w.frm, inRegion));
+        QVERIFY(!hit || !(hit == w.ui.pnlsave || w.ui.pnlsave->isAncestorOf(hit)));
     }
-    for (QWidget *widget : w.frm.pnlsave->findChildren<QWidget *>())
+    for (QWidget *widget : w.ui.pnlsave->findChildren<QWidget *>())
         QCOMPARE(widget->focusPolicy(), Qt::NoFocus);
 
     // ... yet it is not disabled: the characters keep their exact colour.
-    QVERIFY(w.frm.pnlsave->isEnabled());
+    QVERIFY(w.ui.pnlsave->isEnabled());
     const QColor expected = mode == 1 ? toQColor(chosen) : w.frm.palette().color(QPalette::Active, QPalette::WindowText);
-    const QImage shown = w.frm.grab(w.frm.pnlsave->geometry()).toImage();
+    const QImage shown = w.frm.grab(w.ui.pnlsave->geometry()).toImage();
     int exact = 0;
     for (int y = 0; y < shown.height(); ++y)
         for (int x = 0; x < shown.width(); ++x)
@@ -609,18 +597,18 @@ void TestMainWindow::failedPreviewIsReportedAndKeepsOldStrip()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    QPointer<StripContainer> shown = strip(w.frm);
-    const QRect area = w.frm.pnlMain->geometry();
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    QPointer<StripContainer> shown = strip(w.ui);
+    const QRect area = w.ui.pnlMain->geometry();
 
     w.frm.setTextMeasurer(std::make_unique<FailingMeasurer>());
-    w.frm.edtMain->setText(QStringLiteral("新的"));
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    w.ui.edtMain->setText(QStringLiteral("新的"));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
 
     QCOMPARE(w.reports, QStringList{QStringLiteral("无法测量文字.")});
     QVERIFY(shown);
-    QCOMPARE(strip(w.frm), shown.data());
-    QCOMPARE(w.frm.pnlMain->geometry(), area);
+    QCOMPARE(strip(w.ui), shown.data());
+    QCOMPARE(w.ui.pnlMain->geometry(), area);
     QVERIFY(w.frm.isVisible());
 }
 
@@ -637,13 +625,13 @@ void TestMainWindow::saveButtonOpensMenuOnAnyClick()
     ShownWindow w;
     QVERIFY(w.ready);
     QWidget *opened = nullptr;
-    QTimer::singleShot(0, w.frm.pm1, [&] {
+    QTimer::singleShot(0, w.ui.pm1, [&] {
         opened = QApplication::activePopupWidget();
         if (opened)
             opened->close();
     });
-    QTest::mouseClick(w.frm.btnsave, Qt::LeftButton, {}, at);
-    QCOMPARE(opened, w.frm.pm1);
+    QTest::mouseClick(w.ui.btnsave, Qt::LeftButton, {}, at);
+    QCOMPARE(opened, w.ui.pm1);
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -702,13 +690,13 @@ void TestMainWindow::saveProposesRawPhraseAndWritesChosenFile()
     QVERIFY(w.ready);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    w.frm.edtMain->setText(QStringLiteral(" 我们 "));
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
-    const QSize shown = w.frm.pnlMain->size();
+    w.ui.edtMain->setText(QStringLiteral(" 我们 "));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    const QSize shown = w.ui.pnlMain->size();
 
     DialogVisit visit;
     answerSaveDialog(w.frm.SaveDialog1(), visit, folder.path(), QStringLiteral("typed"));
-    (entry == 0 ? w.frm.N1 : w.frm.PNG1)->trigger();
+    (entry == 0 ? w.ui.N1 : w.ui.PNG1)->trigger();
 
     QVERIFY(visit.shown);
     QCOMPARE(visit.suffix, suffix);
@@ -733,7 +721,7 @@ void TestMainWindow::cancelledSaveWritesNothing()
     w.frm.SaveDialog1()->setDirectory(folder.path());
     DialogVisit visit;
     answerSaveDialog(w.frm.SaveDialog1(), visit, folder.path(), QString());
-    w.frm.PNG1->trigger();
+    w.ui.PNG1->trigger();
     QVERIFY(visit.shown);
     QVERIFY(QDir(folder.path()).isEmpty());
     QVERIFY(w.reports.isEmpty());
@@ -743,14 +731,14 @@ void TestMainWindow::unsavablePictureIsReportedBeforeAnyDialog()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    w.frm.edtMain->setText(QStringLiteral("   "));
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    w.ui.edtMain->setText(QStringLiteral("   "));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
     DialogVisit visit;
     QTimer::singleShot(0, w.frm.SaveDialog1(), [&] {
         visit.shown = w.frm.SaveDialog1()->isVisible();
         w.frm.SaveDialog1()->reject();
     });
-    w.frm.N1->trigger();
+    w.ui.N1->trigger();
     QCOMPARE(w.reports.size(), 1);
     QVERIFY(!w.reports.first().isEmpty());
     QVERIFY(!visit.shown);
@@ -783,8 +771,8 @@ void TestMainWindow::quotedNameIsSavedUnderThatName()
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("old picture");
     }
-    w.frm.edtMain->setText(QStringLiteral("a\"b"));
-    QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+    w.ui.edtMain->setText(QStringLiteral("a\"b"));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
 
     SaveDialog *dialog = w.frm.SaveDialog1();
     dialog->setDirectory(folder.path());
@@ -808,12 +796,12 @@ void TestMainWindow::quotedNameIsSavedUnderThatName()
         });
         QTest::keyClick(nameEdit, Qt::Key_Return);
     });
-    w.frm.PNG1->trigger();
+    w.ui.PNG1->trigger();
 
     QCOMPARE(proposed, QStringLiteral("a\"b.png"));
     QVERIFY(w.reports.isEmpty());
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{expected});
-    QCOMPARE(QImage(target).size(), w.frm.pnlMain->size());
+    QCOMPARE(QImage(target).size(), w.ui.pnlMain->size());
     QCOMPARE(question.contains(expected), exists);
 }
 
@@ -868,7 +856,7 @@ void TestMainWindow::closingWithoutSavingWritesNothing()
     {
         ShownWindow w;
         QVERIFY(w.ready);
-        QTest::mouseClick(w.frm.btnPreview, Qt::LeftButton);
+        QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
         QVERIFY(!w.frm.findChild<QFileDialog *>());
         before = fileSystemState(privateHome().path());
         w.frm.close();
@@ -909,7 +897,7 @@ void TestMainWindow::failedSaveShowsTheReasonInTheErrorBox()
         errorBoxWatch.start(10);
         QTest::keyClick(nameEdit, Qt::Key_Return);
     });
-    w.frm.PNG1->trigger();
+    w.ui.PNG1->trigger();
 
     QCOMPARE(title, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     QCOMPARE(text, QStringLiteral("Cannot create file \"%1\". 没有这个文件或文件夹。")
@@ -921,12 +909,12 @@ void TestMainWindow::enterInPhrasePreviews()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QVERIFY(w.frm.btnPreview->isDefault());
-    QVERIFY(!strip(w.frm));
-    w.frm.edtMain->setFocus();
-    QTest::keyClick(w.frm.edtMain, Qt::Key_Return);
-    QVERIFY(strip(w.frm));
-    QCOMPARE(strip(w.frm)->cells().size(), 9);
+    QVERIFY(w.ui.btnPreview->isDefault());
+    QVERIFY(!strip(w.ui));
+    w.ui.edtMain->setFocus();
+    QTest::keyClick(w.ui.edtMain, Qt::Key_Return);
+    QVERIFY(strip(w.ui));
+    QCOMPARE(strip(w.ui)->cells().size(), 9);
 }
 
 void TestMainWindow::keyboardStartsAtPhraseAndTabsInReadingOrder()
@@ -934,32 +922,32 @@ void TestMainWindow::keyboardStartsAtPhraseAndTabsInReadingOrder()
     ShownWindow w;
     QVERIFY(w.ready);
     w.frm.activateWindow();
-    QTRY_COMPARE(QApplication::focusWidget(), w.frm.edtMain);
+    QTRY_COMPARE(QApplication::focusWidget(), w.ui.edtMain);
 
     // Column by column, each top to bottom, then the phrase and the buttons;
     // a radio group takes the focus once, on its selected item.
     const QList<QWidget *> expected{
-        w.frm.btnPreview,
-        w.frm.btnsave,
-        w.frm.cbbfont,
-        w.frm.chkbold,
-        w.frm.chkstatic,
-        w.frm.chkul,
-        w.frm.chkso,
-        w.frm.cxRadioGroup2->buttons().at(0),
-        w.frm.cxRadioGroup1->buttons().at(0),
-        w.frm.cxSpinEdit1,
-        w.frm.cxRadioGroup3->buttons().at(0),
-        w.frm.dxColorEdit1,
-        w.frm.dxColorEdit2,
-        w.frm.edtMain,
+        w.ui.btnPreview,
+        w.ui.btnsave,
+        w.ui.cbbfont,
+        w.ui.chkbold,
+        w.ui.chkstatic,
+        w.ui.chkul,
+        w.ui.chkso,
+        w.ui.cxRadioGroup2->buttons().at(0),
+        w.ui.cxRadioGroup1->buttons().at(0),
+        w.ui.cxSpinEdit1,
+        w.ui.cxRadioGroup3->buttons().at(0),
+        w.ui.dxColorEdit1,
+        w.ui.dxColorEdit2,
+        w.ui.edtMain,
     };
     QList<QWidget *> visited;
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget *focus = QApplication::focusWidget();
         // A spin box hands its focus to its own line edit.
-        visited.append(focus && focus->parentWidget() == w.frm.cxSpinEdit1 ? w.frm.cxSpinEdit1 : focus);
+        visited.append(focus && focus->parentWidget() == w.ui.cxSpinEdit1 ? w.ui.cxSpinEdit1 : focus);
     }
     QCOMPARE(visited, expected);
 }
@@ -971,10 +959,10 @@ void TestMainWindow::shrunkWindowKeepsSettingsUsable()
     w.frm.resize(600, 200);
     QTRY_COMPARE(w.frm.size(), w.frm.minimumSize());
     QVERIFY(w.frm.minimumSize().width() <= 1045 && w.frm.minimumSize().height() <= 506);
-    QCOMPARE(w.frm.Panel2->height(), 187);
-    QVERIFY(w.frm.pnlsave->height() > 0);
-    for (QWidget *control : {static_cast<QWidget *>(w.frm.cxGroupBox1), static_cast<QWidget *>(w.frm.edtMain),
-                             static_cast<QWidget *>(w.frm.btnPreview), static_cast<QWidget *>(w.frm.btnsave)}) {
+    QCOMPARE(w.ui.Panel2->height(), 187);
+    QVERIFY(w.ui.pnlsave->height() > 0);
+    for (QWidget *control : {static_cast<QWidget *>(w.ui.cxGroupBox1), static_cast<QWidget *>(w.ui.edtMain),
+                             static_cast<QWidget *>(w.ui.btnPreview), static_cast<QWidget *>(w.ui.btnsave)}) {
         const QRect inWindow(control->mapTo(&w.frm, QPoint(0, 0)), control->size());
         QVERIFY2(w.frm.rect().contains(inWindow), qPrintable(control->objectName()));
     }
@@ -1008,16 +996,16 @@ void TestMainWindow::phraseNeverHoldsHalfACharacter()
     QFETCH(QString, after);
     ShownWindow w;
     QVERIFY(w.ready);
-    w.frm.edtMain->setText(before);
-    w.frm.edtMain->setFocus();
-    w.frm.edtMain->setCursorPosition(cursor);
+    w.ui.edtMain->setText(before);
+    w.ui.edtMain->setFocus();
+    w.ui.edtMain->setCursorPosition(cursor);
     if (pasted) {
         QApplication::clipboard()->setText(entered);
-        QTest::keyClick(w.frm.edtMain, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(w.ui.edtMain, Qt::Key_V, Qt::ControlModifier);
     } else {
-        typeThroughInputMethod(w.frm.edtMain, entered);
+        typeThroughInputMethod(w.ui.edtMain, entered);
     }
-    QCOMPARE(w.frm.edtMain->text(), after);
+    QCOMPARE(w.ui.edtMain->text(), after);
     QCOMPARE(w.frm.readStripSettings().text, after);
 }
 
@@ -1029,11 +1017,11 @@ void TestMainWindow::emptyFaceBoxNamesTheFaceUsed()
         return instant({"Arial", "Beta"})();
     }, false);
     QVERIFY(w.ready);
-    QSignalSpy arrived(w.frm.cbbfont, &FontNameList::listArrived);
+    QSignalSpy arrived(w.ui.cbbfont, &FontNameList::listArrived);
     gate->release();
     QVERIFY(arrived.wait());
     QCOMPARE(w.frm.readStripSettings().faceName, QString());
-    QCOMPARE(w.frm.cbbfont->placeholderText(), QStringLiteral("默认：") + resolveFace(QString()));
+    QCOMPARE(w.ui.cbbfont->placeholderText(), QStringLiteral("默认：") + resolveFace(QString()));
 }
 
 void TestMainWindow::settingsLookTidy()
@@ -1050,9 +1038,9 @@ void TestMainWindow::settingsLookTidy()
 
     // Each caption sits in the top line of its frame, in from the frame's
     // left end, and the contents start below it.
-    for (QGroupBox *group : {w.frm.cxGroupBox1, static_cast<QGroupBox *>(w.frm.cxRadioGroup2),
-                             static_cast<QGroupBox *>(w.frm.cxRadioGroup1),
-                             static_cast<QGroupBox *>(w.frm.cxRadioGroup3)}) {
+    for (QGroupBox *group : {w.ui.cxGroupBox1, static_cast<QGroupBox *>(w.ui.cxRadioGroup2),
+                             static_cast<QGroupBox *>(w.ui.cxRadioGroup1),
+                             static_cast<QGroupBox *>(w.ui.cxRadioGroup3)}) {
         const QRect frame = part(group, QStyle::SC_GroupBoxFrame);
         const QRect caption = part(group, QStyle::SC_GroupBoxLabel);
         QVERIFY2(group->rect().contains(caption), qPrintable(group->objectName()));
@@ -1062,13 +1050,13 @@ void TestMainWindow::settingsLookTidy()
     }
 
     // The font box keeps clear of the frame beside it.
-    const int boxRight = w.frm.cbbfont->mapTo(&w.frm, QPoint(w.frm.cbbfont->width(), 0)).x();
+    const int boxRight = w.ui.cbbfont->mapTo(&w.frm, QPoint(w.ui.cbbfont->width(), 0)).x();
     const int frameLeft =
-        w.frm.cxRadioGroup2->mapTo(&w.frm, part(w.frm.cxRadioGroup2, QStyle::SC_GroupBoxFrame).topLeft()).x();
+        w.ui.cxRadioGroup2->mapTo(&w.frm, part(w.ui.cxRadioGroup2, QStyle::SC_GroupBoxFrame).topLeft()).x();
     QVERIFY2(frameLeft - boxRight >= 2, qPrintable(QStringLiteral("%1 %2").arg(boxRight).arg(frameLeft)));
 
     // The radio items keep the room they need and equal gaps between them.
-    const QList<QRadioButton *> modes = w.frm.cxRadioGroup3->buttons();
+    const QList<QRadioButton *> modes = w.ui.cxRadioGroup3->buttons();
     const int firstGap = modes[1]->x() - modes[0]->geometry().right();
     QVERIFY2(firstGap > 4, qPrintable(QString::number(firstGap)));
     QVERIFY(qAbs(modes[2]->x() - modes[1]->geometry().right() - firstGap) <= 1);
@@ -1076,7 +1064,7 @@ void TestMainWindow::settingsLookTidy()
         QCOMPARE(mode->width(), mode->sizeHint().width());
 
     // Every control in the settings panel writes in the window's font.
-    for (QWidget *control : w.frm.Panel2->findChildren<QWidget *>())
+    for (QWidget *control : w.ui.Panel2->findChildren<QWidget *>())
         QVERIFY2(control->font().pixelSize() == 16, qPrintable(control->objectName() + " " + control->metaObject()->className()));
 }
 

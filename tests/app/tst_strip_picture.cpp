@@ -1,5 +1,6 @@
 // The one picture of the strip as the user meets it: on screen, in the saved
 // file and on the clipboard. Runs at scale 1 and again with QT_SCALE_FACTOR=2.
+#include "window_parts.h"
 #include "app/MainUnt.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
@@ -29,14 +30,15 @@ const QString kTestFace = QStringLiteral("WenQuanYi Micro Hei");
 // A window at its design size, shown, with the test face selected.
 struct ShownWindow {
     TMainFrm frm{[] { return QList<FontFace>{{kTestFace, true}}; }};
+    WindowParts ui{frm};
     QStringList reports;
     bool ready = false;
 
     ShownWindow()
     {
         frm.setErrorReporter([this](QWidget *, const QString &text) { reports.append(text); });
-        if (!frm.cbbfont->isFilled()) {
-            QSignalSpy arrived(frm.cbbfont, &FontNameList::listArrived);
+        if (!ui.cbbfont->isFilled()) {
+            QSignalSpy arrived(ui.cbbfont, &FontNameList::listArrived);
             if (!arrived.wait())
                 return;
         }
@@ -48,12 +50,12 @@ struct ShownWindow {
     // presses "预览" with the mouse.
     void preview(const QString &phrase, int horz, int vert, int spacing, int colourMode)
     {
-        frm.edtMain->setText(phrase);
-        frm.cxRadioGroup2->buttons().at(horz - 1)->setChecked(true);
-        frm.cxRadioGroup1->buttons().at(vert - 1)->setChecked(true);
-        frm.cxRadioGroup3->buttons().at(colourMode - 1)->setChecked(true);
-        frm.cxSpinEdit1->setValue(spacing);
-        QTest::mouseClick(frm.btnPreview, Qt::LeftButton);
+        ui.edtMain->setText(phrase);
+        ui.cxRadioGroup2->buttons().at(horz - 1)->setChecked(true);
+        ui.cxRadioGroup1->buttons().at(vert - 1)->setChecked(true);
+        ui.cxRadioGroup3->buttons().at(colourMode - 1)->setChecked(true);
+        ui.cxSpinEdit1->setValue(spacing);
+        QTest::mouseClick(ui.btnPreview, Qt::LeftButton);
     }
 
     void pressCopy(QWidget *focus)
@@ -149,22 +151,22 @@ void TestStripPicture::screenShowsWhatIsSaved()
     };
     for (const Step step : {Step{2, 2, 0, 1}, Step{1, 1, 36, 2}, Step{3, 3, 12, 3}, Step{1, 1, 36, 1}}) {
         w.preview(phrase, step.horz, step.vert, step.spacing, step.colourMode);
-        const QRect area = w.frm.pnlMain->geometry();
-        const QImage saved = imageOf(CaptureOutputArea(w.frm.pnlMain));
+        const QRect area = w.ui.pnlMain->geometry();
+        const QImage saved = imageOf(CaptureOutputArea(w.ui.pnlMain));
         QCOMPARE(saved.size(), scaled(area.size(), ratio));
 
         // In the window's physical pixels: where the output area's picture
         // lies, and the part of it the preview region shows.
-        const QPoint region = physical(w.frm.pnlsave->pos(), ratio);
-        const QRect placed(physical(w.frm.pnlsave->pos() + area.topLeft(), ratio), saved.size());
-        const QRect visible = placed.intersected(QRect(region, scaled(w.frm.pnlsave->size(), ratio)));
+        const QPoint region = physical(w.ui.pnlsave->pos(), ratio);
+        const QRect placed(physical(w.ui.pnlsave->pos() + area.topLeft(), ratio), saved.size());
+        const QRect visible = placed.intersected(QRect(region, scaled(w.ui.pnlsave->size(), ratio)));
         QVERIFY(!visible.isEmpty());
         const QImage savedPart = saved.copy(visible.translated(-placed.topLeft()));
         // The screen catches up with the preview in its own time.
         QTRY_COMPARE(differingPixels(onScreen(w.frm).copy(visible), savedPart), 0);
     }
     // The last strip is wider than the region: the screen shows its middle.
-    QVERIFY(w.frm.pnlMain->x() < 0);
+    QVERIFY(w.ui.pnlMain->x() < 0);
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -183,11 +185,11 @@ void TestStripPicture::copyOffersPngWithAlphaThenImage()
     QVERIFY(w.ready);
     // A gradient, bold and italic: every cell has its own colour, glyph
     // cores are wide and edges slanted.
-    w.frm.chkbold->setChecked(true);
-    w.frm.chkstatic->setChecked(true);
+    w.ui.chkbold->setChecked(true);
+    w.ui.chkstatic->setChecked(true);
     w.preview(QStringLiteral("fjWg我们Ag&1"), 2, 2, 8, 2);
     const qreal ratio = w.frm.devicePixelRatioF();
-    const QImage saved = imageOf(CaptureOutputArea(w.frm.pnlMain));
+    const QImage saved = imageOf(CaptureOutputArea(w.ui.pnlMain));
     QGuiApplication::clipboard()->clear();
 
     QWidget *focused = w.frm.findChild<QWidget *>(focus);
@@ -203,7 +205,7 @@ void TestStripPicture::copyOffersPngWithAlphaThenImage()
     QVERIFY(png.hasAlphaChannel());
     QCOMPARE(png.size(), saved.size());
     QCOMPARE(qvariant_cast<QImage>(data->imageData()).size(), saved.size());
-    QCOMPARE(saved.size(), scaled(w.frm.pnlMain->size(), ratio));
+    QCOMPARE(saved.size(), scaled(w.ui.pnlMain->size(), ratio));
 
     const QImage copied = png.convertToFormat(QImage::Format_ARGB32);
     QImage overWhite(copied.size(), QImage::Format_RGB32);
@@ -211,7 +213,7 @@ void TestStripPicture::copyOffersPngWithAlphaThenImage()
     QPainter(&overWhite).drawImage(QPoint(0, 0), copied);
 
     QList<QRgb> inks;
-    for (const Cell &cell : w.frm.pnlMain->findChild<StripContainer *>()->layout().cells)
+    for (const Cell &cell : w.ui.pnlMain->findChild<StripContainer *>()->layout().cells)
         inks.append(toQColor(*cell.colour).rgb());
     int ground = 0, opaqueCores = 0, softEdges = 0, largestDifference = 0;
     for (int y = 0; y < copied.height(); ++y)
@@ -237,10 +239,10 @@ void TestStripPicture::copyOffersPngWithAlphaThenImage()
 
     // The note shows beside the button, leaves the focus where it was and
     // goes away by itself.
-    QVERIFY(w.frm.lblcopy->isVisible());
-    QCOMPARE(w.frm.lblcopy->text(), QStringLiteral("已复制到剪贴板"));
+    QVERIFY(w.ui.lblcopy->isVisible());
+    QCOMPARE(w.ui.lblcopy->text(), QStringLiteral("已复制到剪贴板"));
     QCOMPARE(QApplication::focusWidget(), focused);
-    QTRY_VERIFY_WITH_TIMEOUT(!w.frm.lblcopy->isVisible(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.ui.lblcopy->isVisible(), 10000);
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -260,12 +262,12 @@ void TestStripPicture::nothingToCopy()
         w.preview(phrase, 1, 1, 0, 1);
     QGuiApplication::clipboard()->setText(QStringLiteral("用户自己的文字"));
 
-    w.pressCopy(w.frm.edtMain);
+    w.pressCopy(w.ui.edtMain);
 
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("用户自己的文字"));
     QVERIFY(!QGuiApplication::clipboard()->mimeData()->hasImage());
-    QVERIFY(w.frm.lblcopy->isVisible());
-    QCOMPARE(w.frm.lblcopy->text(), QStringLiteral("没有可复制的图片"));
+    QVERIFY(w.ui.lblcopy->isVisible());
+    QCOMPARE(w.ui.lblcopy->text(), QStringLiteral("没有可复制的图片"));
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -273,9 +275,9 @@ void TestStripPicture::copyCommandIsNoMenuEntry()
 {
     ShownWindow w;
     QVERIFY(w.ready);
-    QCOMPARE(w.frm.btnsave->toolTip(), QStringLiteral("Ctrl+Shift+C 复制图片到剪贴板"));
+    QCOMPARE(w.ui.btnsave->toolTip(), QStringLiteral("Ctrl+Shift+C 复制图片到剪贴板"));
     QStringList entries;
-    for (const QAction *entry : w.frm.pm1->actions())
+    for (const QAction *entry : w.ui.pm1->actions())
         entries.append(entry->text());
     QCOMPARE(entries, (QStringList{QStringLiteral("BMP格式"), QStringLiteral("PNG格式")}));
 }

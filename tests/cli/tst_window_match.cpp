@@ -1,3 +1,4 @@
+#include "window_parts.h"
 #include "app/MainUnt.h"
 #include "app/colour_edit.h"
 #include "app/panel.h"
@@ -77,21 +78,22 @@ void TestWindowMatch::sameBytesAsTheWindow()
     const ColourValue start = colourValue(10, 200, 30), end = colourValue(250, 0, 120);
 
     TMainFrm frm([] { return QList<FontFace>{{kFace, true}}; });
-    QSignalSpy arrived(frm.cbbfont, &FontNameList::listArrived);
-    QVERIFY(frm.cbbfont->isFilled() || arrived.wait());
+    const WindowParts ui(frm);
+    QSignalSpy arrived(ui.cbbfont, &FontNameList::listArrived);
+    QVERIFY(ui.cbbfont->isFilled() || arrived.wait());
     frm.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frm));
-    frm.edtMain->setText(phrase);
-    frm.chkbold->setChecked(bold);
-    frm.chkstatic->setChecked(italic);
-    frm.chkul->setChecked(underline);
-    frm.chkso->setChecked(strikeOut);
-    frm.cxRadioGroup2->setItemIndex(horzAlign - 1);
-    frm.cxRadioGroup1->setItemIndex(vertAlign - 1);
-    frm.cxSpinEdit1->setValue(spacing);
-    frm.cxRadioGroup3->setItemIndex(colourMode - 1);
-    frm.dxColorEdit1->setColour(start);
-    frm.dxColorEdit2->setColour(end);
+    ui.edtMain->setText(phrase);
+    ui.chkbold->setChecked(bold);
+    ui.chkstatic->setChecked(italic);
+    ui.chkul->setChecked(underline);
+    ui.chkso->setChecked(strikeOut);
+    ui.cxRadioGroup2->setItemIndex(horzAlign - 1);
+    ui.cxRadioGroup1->setItemIndex(vertAlign - 1);
+    ui.cxSpinEdit1->setValue(spacing);
+    ui.cxRadioGroup3->setItemIndex(colourMode - 1);
+    ui.dxColorEdit1->setColour(start);
+    ui.dxColorEdit2->setColour(end);
     QCOMPARE(frm.readStripSettings().faceName, kFace);
 
     LcgColourSource windowColours(seed);
@@ -118,7 +120,7 @@ void TestWindowMatch::sameBytesAsTheWindow()
     for (const PictureFormat format : {PictureFormat::Png, PictureFormat::Bmp}) {
         const bool png = format == PictureFormat::Png;
         const QString saved = folder.filePath(png ? QStringLiteral("window.png") : QStringLiteral("window.bmp"));
-        SaveCommand(CaptureOutputArea(frm.pnlMain), format).writeTo(saved);
+        SaveCommand(CaptureOutputArea(ui.pnlMain), format).writeTo(saved);
         job.output = folder.filePath(png ? QStringLiteral("command.png") : QStringLiteral("command.bmp"));
         job.format = png ? OutputFormat::Png : OutputFormat::Bmp;
         runRenderJob(job);
