@@ -21,54 +21,24 @@ namespace {
 
 constexpr QSize kIconSize{32, 16}; // the kind on the left, the Chinese mark on the right
 
-// An outlined "T" for scalable faces, a blocky grid for bitmap ones.
-void drawKind(QPainter &painter, bool trueType)
-{
-    if (trueType) {
-        painter.setPen(QPen(QColor(30, 90, 200), 2));
-        painter.drawLine(QPointF(3, 3), QPointF(13, 3));
-        painter.drawLine(QPointF(8, 3), QPointF(8, 14));
-        painter.setPen(QPen(QColor(120, 160, 230), 1));
-        painter.drawLine(QPointF(5, 14), QPointF(11, 14));
-    } else {
-        const QColor dot(110, 110, 110);
-        for (int y = 3; y < 14; y += 3)
-            for (int x = 3; x < 14; x += 3)
-                if ((x + y) % 2 == 0 || y == 3)
-                    painter.fillRect(x, y, 2, 2, dot);
-    }
-}
-
-// A small red seal with "中", in a face that can write it.
-void drawChineseMark(QPainter &painter)
-{
-    const QRectF seal(17.5, 1.5, 13, 13);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(200, 40, 40));
-    painter.drawRoundedRect(seal, 2, 2);
-    QFont face(resolveFace(QString()));
-    face.setPixelSize(11);
-    face.setBold(true);
-    painter.setFont(face);
-    painter.setPen(Qt::white);
-    painter.drawText(seal, Qt::AlignCenter, QStringLiteral("中"));
-}
-
-// Drawn rather than loaded so the control needs no resource files; drawn at
-// twice the size too, for high-dpi screens.
+// The kind of face on the left, and on the right a seal with "中" when the
+// face writes Simplified Chinese; drawn at twice the size too, for high-dpi
+// screens.
 QIcon faceIcon(bool trueType, bool writesChinese)
 {
+    const QIcon kind(trueType ? QStringLiteral(":/quillow/icons/face-truetype.svg")
+                              : QStringLiteral(":/quillow/icons/face-bitmap.svg"));
+    const QIcon mark(QStringLiteral(":/quillow/icons/writes-chinese.svg"));
+    const QRect half(QPoint(0, 0), QSize(kIconSize.width() / 2, kIconSize.height()));
     QIcon icon;
     for (const int scale : {1, 2}) {
         QPixmap pixmap(kIconSize * scale);
         pixmap.setDevicePixelRatio(scale);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::TextAntialiasing);
-        drawKind(painter, trueType);
+        kind.paint(&painter, half);
         if (writesChinese)
-            drawChineseMark(painter);
+            mark.paint(&painter, half.translated(half.width(), 0));
         painter.end();
         icon.addPixmap(pixmap);
     }
