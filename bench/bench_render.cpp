@@ -2,8 +2,8 @@
 // beyond the layout, at the screen's usual device pixel ratios.
 
 #include "bench_ratios.h"
+#include "laid_out_strip.h"
 
-#include "composition/colouring.h"
 #include "composition/strip_rendering.h"
 #include "export/clipboard_picture.h"
 
@@ -17,12 +17,7 @@ const StripLayout &tenCharacters()
     static const StripLayout layout = [] {
         StripSettings settings;
         settings.text = QStringLiteral("我们一起大声喊出来吧");
-        settings.faceName = QStringLiteral("WenQuanYi Micro Hei");
-        FontTextMeasurer measurer;
-        StripLayout laidOut = computeStripLayout(settings, measurer, QSize(1045, 319));
-        LcgColourSource colours(42);
-        applyColouring(laidOut, settings, colours);
-        return laidOut;
+        return laidOutStrip(settings);
     }();
     return layout;
 }
