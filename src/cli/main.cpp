@@ -3,8 +3,26 @@
 #include <QFile>
 #include <QGuiApplication>
 
+namespace {
+
+QtMessageHandler defaultHandler = nullptr;
+
+// Without a desktop session (a service, a container, a cron job) Qt warns at
+// start-up that XDG_RUNTIME_DIR is unset and goes on with a folder of its
+// own. The command needs no runtime folder, and a caller reading its errors
+// should see only the command's own messages.
+void quietAboutRuntimeFolder(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    defaultHandler(type, context, message);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    defaultHandler = qInstallMessageHandler(quietAboutRuntimeFolder);
     // Fonts and painting need a GUI application, but never a screen: the
     // command runs on servers and in chat bots.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

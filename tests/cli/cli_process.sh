@@ -11,10 +11,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$render" "$@"; }
+# As on a server: no display, no platform chosen, no desktop session.
+run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_RUNTIME_DIR "$render" "$@"; }
 fail() { echo "$*" >&2; exit 1; }
 
-run --seed 3 -o strip.png "友谊的小船" 2>/dev/null || fail "a plain render failed"
+run --seed 3 -o strip.png "友谊的小船" 2>chatter.txt || fail "a plain render failed"
+[[ ! -s chatter.txt ]] || fail "a good render wrote to standard error: $(cat chatter.txt)"
 [[ "$(head -c 4 strip.png | tail -c 3)" == PNG ]] || fail "strip.png is not a PNG"
 
 status=0
