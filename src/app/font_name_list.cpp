@@ -7,12 +7,14 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSet>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QToolTip>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -316,23 +318,51 @@ void FontNameList::keyPressEvent(QKeyEvent *event)
     QComboBox::keyPressEvent(event);
 }
 
-// As QComboBox paints itself, but a name or hint too long for the box ends
-// in "…" instead of being cut off mid-letter.
-void FontNameList::paintEvent(QPaintEvent *)
+// The closed box's look, saying in full what it shows: the selected name, or
+// the placeholder in its grey.
+QStyleOptionComboBox FontNameList::labelOption() const
 {
-    QStylePainter painter(this);
     QStyleOptionComboBox option;
     initStyleOption(&option);
     if (currentIndex() < 0 && !placeholderText().isEmpty()) {
         option.palette.setBrush(QPalette::ButtonText, option.palette.placeholderText());
         option.currentText = placeholderText();
     }
-    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    return option;
+}
+
+// The room the closed box has for its text, beside the icon.
+int FontNameList::labelWidth(const QStyleOptionComboBox &option) const
+{
     QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
     if (!option.currentIcon.isNull())
         field.setLeft(field.left() + option.iconSize.width() + 4);
-    option.currentText = option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, field.width() - 2);
+    return field.width() - 2;
+}
+
+// As QComboBox paints itself, but a name or hint too long for the box ends
+// in "…" instead of being cut off mid-letter.
+void FontNameList::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionComboBox option = labelOption();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    option.currentText = option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, labelWidth(option));
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+// A name or hint that ends in "…" is shown in full while the mouse rests on
+// the box.
+bool FontNameList::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip || !toolTip().isEmpty())
+        return QComboBox::event(event);
+    const QStyleOptionComboBox option = labelOption();
+    if (option.fontMetrics.horizontalAdvance(option.currentText) > labelWidth(option))
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), option.currentText, this);
+    else
+        QToolTip::hideText();
+    return true;
 }
 
 void FontNameList::showPopup()

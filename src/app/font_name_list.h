@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QStyleOptionComboBox>
 #include <QFont>
 #include <QFutureWatcher>
 #include <QHash>
@@ -91,6 +92,7 @@ signals:
     void listArrived();
 
 protected:
+    bool event(QEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
@@ -105,6 +107,8 @@ private:
     int indexOfFace(const QString &name) const;
     void fitPopupToNames(const QList<FontFace> &faces);
     void showDefaultFace();
+    QStyleOptionComboBox labelOption() const;
+    int labelWidth(const QStyleOptionComboBox &option) const;
 
     QFutureWatcher<QList<FontFace>> m_watcher;
     QHash<QString, FontFace> m_faces;

@@ -24,6 +24,7 @@
 #include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QScopeGuard>
 #include <QTranslator>
 #include <QtTest>
@@ -111,6 +112,8 @@ private slots:
     void namesDrawnInTheirOwnFaceWhereItCan();
     void openListIsWideEnoughForLongestName();
     void emptyBoxShowsDefaultFaceInGrey();
+    void cutTextShowsInFullOnHover_data();
+    void cutTextShowsInFullOnHover();
     void wheelAndArrowsWalkTheWholeList_data();
     void wheelAndArrowsWalkTheWholeList();
 
@@ -572,6 +575,45 @@ void TestControls::emptyBoxShowsDefaultFaceInGrey()
 
     list.setCurrentFace(QStringLiteral("Zeta"));
     QCOMPARE(list.currentFace(), QStringLiteral("Zeta"));
+}
+
+void TestControls::cutTextShowsInFullOnHover_data()
+{
+    QTest::addColumn<QString>("face");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QString>("tip");
+    const QString longName = QStringLiteral("Extraordinarily Long Family Name Sans");
+    QTest::newRow("default face cut short") << longName << false << QStringLiteral("默认：%1").arg(longName);
+    QTest::newRow("selected name cut short") << longName << true << longName;
+    QTest::newRow("default face that fits") << QStringLiteral("Zeta") << false << QString();
+}
+
+void TestControls::cutTextShowsInFullOnHover()
+{
+    QFETCH(QString, face);
+    QFETCH(bool, selected);
+    QFETCH(QString, tip);
+    FontNameList list(QStringLiteral("cbbfont"), instant({face}), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    list.setDefaultFace(face);
+    if (selected)
+        list.setCurrentFace(face);
+    list.resize(200, list.sizeHint().height());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+
+    QToolTip::hideText();
+    const QPoint at = list.rect().center();
+    QHelpEvent hover(QEvent::ToolTip, at, list.mapToGlobal(at));
+    QApplication::sendEvent(&list, &hover);
+    if (tip.isEmpty()) {
+        QVERIFY(!QToolTip::isVisible());
+    } else {
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), tip);
+    }
+    QToolTip::hideText();
 }
 
 void TestControls::wheelAndArrowsWalkTheWholeList_data()
