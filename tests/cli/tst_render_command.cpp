@@ -94,6 +94,8 @@ void TestRenderCommand::parsesSettings_data()
     QTest::addColumn<double>("dpi");
 
     const int png = int(OutputFormat::Png), bmp = int(OutputFormat::Bmp), alpha = int(OutputFormat::PngAlpha);
+    // Laid out by hand: the arguments, then the record they give.
+    // clang-format off
     QTest::newRow("window defaults") << QStringList{"-o", "a.png", "友谊的小船说翻就翻"} << "友谊的小船说翻就翻"
                                      << "微软雅黑" << false << 1 << 1 << 0 << 1 << 0xFF0000u << 0x0000FFu << png
                                      << qint64(-1) << 96.0;
@@ -113,6 +115,7 @@ void TestRenderCommand::parsesSettings_data()
     QTest::newRow("a phrase that looks like an option after --")
         << QStringList{"-o", "e.png", "--seed", "0", "--", "-1"} << "-1" << "微软雅黑" << false << 1 << 1 << 0 << 1
         << 0xFF0000u << 0x0000FFu << png << qint64(0) << 96.0;
+    // clang-format on
 }
 
 void TestRenderCommand::parsesSettings()
