@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -174,9 +175,7 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(8);
 
-    connect(&m_watcher, &QFutureWatcher<QList<FontFace>>::finished, this, [this] {
-        fill(m_watcher.future().result());
-    });
+    connect(&m_watcher, &QFutureWatcher<QList<FontFace>>::finished, this, &FontNameList::listReady);
     connect(this, &QComboBox::activated, this, &FontNameList::chosen);
 
     // Sorting runs on the worker too: collating a few thousand names is slow.
@@ -273,6 +272,19 @@ void FontNameList::setOwnFace(const FontFace &face, int at)
     setItemData(at, own, Qt::FontRole);
 }
 
+// Putting the list in draws the entries' icons and looks the pending name
+// up in the font configuration; on a quick machine the list is in before the
+// window first appears, and all that would delay it. Until then the box
+// shows the pending name, which is what readers of currentFace() see too.
+void FontNameList::listReady()
+{
+    if (isVisible() && !m_painted) {
+        m_fillOnPaint = true;
+        return;
+    }
+    fill(m_watcher.future().result());
+}
+
 void FontNameList::fill(const QList<FontFace> &faces)
 {
     QSignalBlocker quiet(this);
@@ -363,6 +375,13 @@ void FontNameList::paintEvent(QPaintEvent *)
         field.setLeft(field.left() + option.iconSize.width() + 4);
     option.currentText = option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, field.width() - 2);
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+
+    if (!m_painted) {
+        m_painted = true;
+        // After the whole window's paint and its hand-over to the screen.
+        if (m_fillOnPaint)
+            QTimer::singleShot(0, this, [this] { fill(m_watcher.future().result()); });
+    }
 }
 
 void FontNameList::showPopup()

@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QStyleOptionComboBox>
 #include <QTextLayout>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QScopeGuard>
@@ -44,6 +45,21 @@ FontEnumerator instant(const QStringList &names)
 {
     return [list = faces(names)] { return list; };
 }
+
+// Counts the paint events `widget` receives.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QWidget &widget, int &count) : m_count(count) { widget.installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++m_count;
+        return false;
+    }
+
+private:
+    int &m_count;
+};
 
 // An enumerator that holds its worker until the test releases it.
 struct Gate {
@@ -106,6 +122,7 @@ private slots:
     void fontListKeepsNameUntilListArrives_data();
     void fontListKeepsNameUntilListArrives();
     void selectLastIsIgnoredWhileFilling();
+    void fontListWaitsForFirstPaint();
     void recentFacesRepeatAtTopLatestFirst();
     void faceIconsTellKindAndChinese();
     void namesDrawnInTheirOwnFaceWhereItCan();
@@ -430,6 +447,27 @@ void TestControls::fontListKeepsNameUntilListArrives()
     QCOMPARE(list.count(), installed.size());
     QCOMPARE(list.currentFace(), face);
     QCOMPARE(list.currentIndex() >= 0, !face.isEmpty());
+}
+
+// Putting the list in is work the window's first appearance must not wait
+// for: a list that is in before the shown control has been painted goes in
+// just after that paint, and still goes in.
+void TestControls::fontListWaitsForFirstPaint()
+{
+    Gate gate;
+    FontNameList list(QStringLiteral("cbbfont"), gate.enumerator({"Arial", "Zeta"}), nullptr);
+    int paints = 0;
+    int paintsWhenArrived = -1;
+    PaintCounter counter(list, paints);
+    connect(&list, &FontNameList::listArrived, this, [&] { paintsWhenArrived = paints; });
+    list.show();
+    gate.release();
+    QThreadPool::globalInstance()->waitForDone();
+
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    QVERIFY(paintsWhenArrived > 0);
+    QCOMPARE(list.count(), 2);
 }
 
 void TestControls::selectLastIsIgnoredWhileFilling()
