@@ -171,8 +171,6 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
     setObjectName(objectName);
     setEditable(false);
     setMaxVisibleItems(20);
-    setIconSize(kIconSize);
-    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(8);
 
     connect(&m_watcher, &QFutureWatcher<QList<FontFace>>::finished, this, &FontNameList::listReady);
@@ -288,6 +286,11 @@ void FontNameList::listReady()
 void FontNameList::fill(const QList<FontFace> &faces)
 {
     QSignalBlocker quiet(this);
+    // Set with the first entries rather than when the control is made:
+    // QComboBox builds its whole drop-down list to apply either, and the
+    // empty box, all there is before the list arrives, needs neither.
+    setIconSize(kIconSize);
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     clear();
     for (const FontFace &face : faces) {
         m_faces.insert(face.family, face);
