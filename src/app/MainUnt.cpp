@@ -167,7 +167,11 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
 
 void TMainFrm::buildCommands()
 {
-    edtMain = new QLineEdit(kInitialPhrase, Panel2);
+    // Given its text only once it has the window's font: a line edit built
+    // with its text lays it out first in the application's font, loading a
+    // face at a size nothing shows.
+    edtMain = new QLineEdit(Panel2);
+    edtMain->setText(kInitialPhrase);
     edtMain->setObjectName(QStringLiteral("edtMain"));
     edtMain->setMaxLength(kMaxPhraseLength);
     edtMain->setValidator(new WholeCharactersValidator(edtMain));

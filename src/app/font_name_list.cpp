@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QTimer>
 #include <QToolTip>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -142,13 +143,9 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
     setObjectName(objectName);
     setEditable(false);
     setMaxVisibleItems(20);
-    setIconSize(kIconSize);
-    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(8);
 
-    connect(&m_watcher, &QFutureWatcher<QList<FontFace>>::finished, this, [this] {
-        fill(m_watcher.future().result());
-    });
+    connect(&m_watcher, &QFutureWatcher<QList<FontFace>>::finished, this, &FontNameList::listReady);
     connect(this, &QComboBox::activated, this, &FontNameList::chosen);
 
     // Sorting runs on the worker too: collating a few thousand names is slow.
@@ -245,9 +242,27 @@ void FontNameList::setOwnFace(const FontFace &face, int at)
     setItemData(at, own, Qt::FontRole);
 }
 
+// Putting the list in draws the entries' icons and looks the pending name
+// up in the font configuration; on a quick machine the list is in before the
+// window first appears, and all that would delay it. Until then the box
+// shows the pending name, which is what readers of currentFace() see too.
+void FontNameList::listReady()
+{
+    if (isVisible() && !m_painted) {
+        m_fillOnPaint = true;
+        return;
+    }
+    fill(m_watcher.future().result());
+}
+
 void FontNameList::fill(const QList<FontFace> &faces)
 {
     QSignalBlocker quiet(this);
+    // Set with the first entries rather than when the control is made:
+    // QComboBox builds its whole drop-down list to apply either, and the
+    // empty box, all there is before the list arrives, needs neither.
+    setIconSize(kIconSize);
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     clear();
     for (const FontFace &face : faces) {
         m_faces.insert(face.family, face);
@@ -349,6 +364,13 @@ void FontNameList::paintEvent(QPaintEvent *)
     painter.drawComplexControl(QStyle::CC_ComboBox, option);
     option.currentText = option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, labelWidth(option));
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+
+    if (!m_painted) {
+        m_painted = true;
+        // After the whole window's paint and its hand-over to the screen.
+        if (m_fillOnPaint)
+            QTimer::singleShot(0, this, [this] { fill(m_watcher.future().result()); });
+    }
 }
 
 // A name or hint that ends in "…" is shown in full while the mouse rests on

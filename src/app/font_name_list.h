@@ -46,7 +46,9 @@ QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale);
 // repeated at the top of the list, the latest first, up to ten, with a line
 // below them. The mouse wheel and the arrow keys over the closed box walk the
 // whole list in order; the face they reach becomes recent only when the list
-// is next opened. Each entry shows its kind (TrueType or bitmap) and a "中"
+// is next opened. A list that arrives while the control is on screen but not
+// yet painted is put in just after its first paint: the window never waits
+// for it. Each entry shows its kind (TrueType or bitmap) and a "中"
 // mark when the face writes Simplified Chinese, and, from the first time the
 // list is opened, its name in its own face where that face can draw it.
 // The list is sorted in the user's system locale.
@@ -98,6 +100,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void listReady();
     void fill(const QList<FontFace> &faces);
     void chosen(int index);
     void remember(int index);
@@ -116,6 +119,8 @@ private:
     QString m_pendingFace;
     QString m_defaultFace;
     bool m_filled = false;
+    bool m_painted = false;   // painted at least once
+    bool m_fillOnPaint = false; // the list is in and waits for the first paint
     bool m_namesShown = false; // names measured and set in their own faces
     bool m_walking = false; // inside a wheel or key event on the closed box
     bool m_walked = false;  // the selection moved by walking since the last pick

@@ -4,6 +4,7 @@
 #include "app/dock_layout.h"
 #include "app/error_report.h"
 #include "app/font_name_list.h"
+#include "app/group_look.h"
 #include "app/panel.h"
 #include "app/spin_edit.h"
 #include "composition/quillow_error.h"
@@ -13,15 +14,19 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionGroupBox>
 #include <QTextLayout>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
@@ -45,6 +50,21 @@ FontEnumerator instant(const QStringList &names)
 {
     return [list = faces(names)] { return list; };
 }
+
+// Counts the paint events `widget` receives.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QWidget &widget, int &count) : m_count(count) { widget.installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++m_count;
+        return false;
+    }
+
+private:
+    int &m_count;
+};
 
 // An enumerator that holds its worker until the test releases it.
 struct Gate {
@@ -107,6 +127,7 @@ private slots:
     void fontListKeepsNameUntilListArrives_data();
     void fontListKeepsNameUntilListArrives();
     void selectLastIsIgnoredWhileFilling();
+    void fontListWaitsForFirstPaint();
     void recentFacesRepeatAtTopLatestFirst();
     void faceIconsTellKindAndChinese();
     void namesDrawnInTheirOwnFaceWhereItCan();
@@ -123,6 +144,8 @@ private slots:
     void spinEditReadsItsField_data();
     void spinEditReadsItsField();
 
+    void groupFrameIsOneAntialiasedStroke_data();
+    void groupFrameIsOneAntialiasedStroke();
     void panelKeepsItsMarginWhenDockedAgain();
     void inputTransparencyCoversLaterChildren();
 };
@@ -435,6 +458,27 @@ void TestControls::fontListKeepsNameUntilListArrives()
     QCOMPARE(list.currentIndex() >= 0, !face.isEmpty());
 }
 
+// Putting the list in is work the window's first appearance must not wait
+// for: a list that is in before the shown control has been painted goes in
+// just after that paint, and still goes in.
+void TestControls::fontListWaitsForFirstPaint()
+{
+    Gate gate;
+    FontNameList list(QStringLiteral("cbbfont"), gate.enumerator({"Arial", "Zeta"}), nullptr);
+    int paints = 0;
+    int paintsWhenArrived = -1;
+    PaintCounter counter(list, paints);
+    connect(&list, &FontNameList::listArrived, this, [&] { paintsWhenArrived = paints; });
+    list.show();
+    gate.release();
+    QThreadPool::globalInstance()->waitForDone();
+
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    QVERIFY(paintsWhenArrived > 0);
+    QCOMPARE(list.count(), 2);
+}
+
 void TestControls::selectLastIsIgnoredWhileFilling()
 {
     Gate gate;
@@ -743,6 +787,44 @@ void TestControls::spinEditReadsItsField()
     QTest::keyClick(&spin, Qt::Key_Backspace);
     QTest::keyClicks(&spin, typed);
     QCOMPARE(spin.fieldValue(), spacing);
+}
+
+void TestControls::groupFrameIsOneAntialiasedStroke_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<qreal>("pixelRatio");
+    QTest::newRow("settings group") << QSize(604, 183) << 1.0;
+    QTest::newRow("radio group") << QSize(196, 49) << 1.0;
+    QTest::newRow("radio group, twice the pixels") << QSize(196, 49) << 2.0;
+    QTest::newRow("radio group, one and a half") << QSize(196, 49) << 1.5;
+    QTest::newRow("no longer than its corners") << QSize(9, 14) << 1.0;
+}
+
+// The group's frame, however it is drawn, is what one antialiased stroke of
+// the rounded rectangle gives, to the pixel.
+void TestControls::groupFrameIsOneAntialiasedStroke()
+{
+    QFETCH(QSize, size);
+    QFETCH(qreal, pixelRatio);
+    QGroupBox group;
+    group.resize(size);
+    setCaptionsIntoFrames(&group);
+    QStyleOptionGroupBox option;
+    option.initFrom(&group);
+    option.subControls = QStyle::SC_GroupBoxFrame;
+    const QRect frame = group.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, &group);
+
+    QImage expected(size * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    expected.setDevicePixelRatio(pixelRatio);
+    expected.fill(group.palette().color(QPalette::Window));
+    QImage drawn = expected;
+    group.render(&drawn, {}, {}, QWidget::DrawChildren);
+    QPainter painter(&expected);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(group.palette().color(QPalette::Mid));
+    painter.drawRoundedRect(QRectF(frame).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    painter.end();
+    QCOMPARE(drawn, expected);
 }
 
 void TestControls::panelKeepsItsMarginWhenDockedAgain()
