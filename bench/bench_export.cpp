@@ -64,7 +64,8 @@ const Raster &pagePicture()
         QFont font(kFace);
         font.setPixelSize(28);
         painter.setFont(font);
-        const QList<QColor> colours = {Qt::black, QColor(200, 30, 60), QColor(20, 90, 200), QColor(30, 130, 40)};
+        const QList<QColor> colours = {Qt::black, QColor(200, 30, 60), QColor(20, 90, 200),
+                                       QColor(30, 130, 40)};
         const QString text = QStringLiteral("我们一起大声喊出来，声音越来越大！Quillow shouts 0123456789 ");
         for (int line = 0; line * 34 < image.height(); ++line) {
             painter.setPen(colours[line % colours.size()]);
@@ -204,19 +205,33 @@ BENCHMARK(BM_BmpFwriteFloor)->Apply(nameArguments);
 std::vector<BenchRatio> benchRatios()
 {
     return {
-        {"PNG export / compress2 floor, default strip 840x173", {"BM_PngExport/page:0/real_time"},
-         {"BM_Compress2Floor/page:0/real_time"}, "<= 1.15"},
-        {"PNG export / compress2 floor, page 4096x1024", {"BM_PngExport/page:1/real_time"},
-         {"BM_Compress2Floor/page:1/real_time"}, "<= 1.15"},
-        {"plain search / memoised reduction, strip (speed-up)", {"BM_ReducePlainSearch/page:0/iterations:3/real_time"},
-         {"BM_ReduceMemoised/page:0/real_time"}, ">= 20"},
-        {"plain search / memoised reduction, page (speed-up)", {"BM_ReducePlainSearch/page:1/iterations:3/real_time"},
-         {"BM_ReduceMemoised/page:1/real_time"}, ">= 20"},
-        {"BMP writer / one fwrite, strip", {"BM_BmpWrite/page:0/real_time"}, {"BM_BmpFwriteFloor/page:0/real_time"},
+        {"PNG export / compress2 floor, default strip 840x173",
+         {"BM_PngExport/page:0/real_time"},
+         {"BM_Compress2Floor/page:0/real_time"},
+         "<= 1.15"},
+        {"PNG export / compress2 floor, page 4096x1024",
+         {"BM_PngExport/page:1/real_time"},
+         {"BM_Compress2Floor/page:1/real_time"},
+         "<= 1.15"},
+        {"plain search / memoised reduction, strip (speed-up)",
+         {"BM_ReducePlainSearch/page:0/iterations:3/real_time"},
+         {"BM_ReduceMemoised/page:0/real_time"},
+         ">= 20"},
+        {"plain search / memoised reduction, page (speed-up)",
+         {"BM_ReducePlainSearch/page:1/iterations:3/real_time"},
+         {"BM_ReduceMemoised/page:1/real_time"},
+         ">= 20"},
+        {"BMP writer / one fwrite, strip",
+         {"BM_BmpWrite/page:0/real_time"},
+         {"BM_BmpFwriteFloor/page:0/real_time"},
          "close to 1"},
-        {"BMP writer / one fwrite, page", {"BM_BmpWrite/page:1/real_time"}, {"BM_BmpFwriteFloor/page:1/real_time"},
+        {"BMP writer / one fwrite, page",
+         {"BM_BmpWrite/page:1/real_time"},
+         {"BM_BmpFwriteFloor/page:1/real_time"},
          "close to 1"},
-        {"BMP safe save (temp + rename) / one fwrite, page", {"BM_BmpSaveFile/page:1/real_time"},
-         {"BM_BmpFwriteFloor/page:1/real_time"}, "(for information)"},
+        {"BMP safe save (temp + rename) / one fwrite, page",
+         {"BM_BmpSaveFile/page:1/real_time"},
+         {"BM_BmpFwriteFloor/page:1/real_time"},
+         "(for information)"},
     };
 }

@@ -9,8 +9,7 @@
 struct BenchQuantity {
     BenchQuantity(std::string benchmarkName, std::string counterName = {})
         : benchmark(std::move(benchmarkName)), counter(std::move(counterName))
-    {
-    }
+    {}
     // A benchmark's real time, written as a plain name in a ratio table.
     BenchQuantity(const char *benchmarkName) : benchmark(benchmarkName) {}
 

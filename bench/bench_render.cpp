@@ -36,7 +36,8 @@ void ratios(benchmark::internal::Benchmark *bench)
 void BM_RenderStripWhite(benchmark::State &state)
 {
     for (auto _ : state)
-        benchmark::DoNotOptimize(renderStrip(tenCharacters(), StripGround::White, ratioOf(state)).constBits());
+        benchmark::DoNotOptimize(
+            renderStrip(tenCharacters(), StripGround::White, ratioOf(state)).constBits());
 }
 BENCHMARK(BM_RenderStripWhite)->Apply(ratios);
 

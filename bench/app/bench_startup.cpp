@@ -37,7 +37,8 @@ std::optional<Start> startOnce(const char *program, const QProcessEnvironment &e
     probe.setStandardErrorFile(QProcess::nullDevice());
     const auto launched = std::chrono::steady_clock::now();
     probe.start(QString::fromLocal8Bit(program), {});
-    if (!probe.waitForFinished(60000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
+    if (!probe.waitForFinished(60000) || probe.exitStatus() != QProcess::NormalExit ||
+        probe.exitCode() != 0) {
         probe.kill();
         probe.waitForFinished();
         return std::nullopt;
@@ -97,7 +98,9 @@ void BM_ProcessStart(benchmark::State &state)
             sum->peakMiB += start.peakMiB;
         }
     }
-    const auto average = [](double sum) { return benchmark::Counter(sum, benchmark::Counter::kAvgIterations); };
+    const auto average = [](double sum) {
+        return benchmark::Counter(sum, benchmark::Counter::kAvgIterations);
+    };
     state.counters["floor_ms"] = average(floorSum.seconds * 1e3);
     state.counters["main_ms"] = average(mainSum.seconds * 1e3);
     state.counters["floor_cpu_ms"] = average(floorSum.cpuSeconds * 1e3);
@@ -120,13 +123,23 @@ std::vector<BenchRatio> benchRatios()
     const std::string offscreen = "BM_ProcessStart/x11:0/iterations:6/manual_time";
     const std::string x11 = "BM_ProcessStart/x11:1/iterations:6/manual_time";
     return {
-        {"start to first paint / floor, offscreen", {offscreen, "main_ms"}, {offscreen, "floor_ms"}, "<= 1.3"},
+        {"start to first paint / floor, offscreen",
+         {offscreen, "main_ms"},
+         {offscreen, "floor_ms"},
+         "<= 1.3"},
         {"start to first paint / floor, X server", {x11, "main_ms"}, {x11, "floor_ms"}, "<= 1.3"},
-        {"processor time to first paint / floor, offscreen", {offscreen, "main_cpu_ms"},
-         {offscreen, "floor_cpu_ms"}, "(steadier when the machine is busy)"},
-        {"processor time to first paint / floor, X server", {x11, "main_cpu_ms"}, {x11, "floor_cpu_ms"},
+        {"processor time to first paint / floor, offscreen",
+         {offscreen, "main_cpu_ms"},
+         {offscreen, "floor_cpu_ms"},
          "(steadier when the machine is busy)"},
-        {"peak memory at rest / floor, offscreen", {offscreen, "main_MiB"}, {offscreen, "floor_MiB"}, "<= 1.15"},
+        {"processor time to first paint / floor, X server",
+         {x11, "main_cpu_ms"},
+         {x11, "floor_cpu_ms"},
+         "(steadier when the machine is busy)"},
+        {"peak memory at rest / floor, offscreen",
+         {offscreen, "main_MiB"},
+         {offscreen, "floor_MiB"},
+         "<= 1.15"},
         {"peak memory at rest / floor, X server", {x11, "main_MiB"}, {x11, "floor_MiB"}, "<= 1.15"},
     };
 }

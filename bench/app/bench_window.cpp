@@ -32,8 +32,7 @@ bool haveWidgets(benchmark::State &state)
     return false;
 }
 
-template <typename Widget>
-Widget *component(const TMainFrm &window, const char *name)
+template <typename Widget> Widget *component(const TMainFrm &window, const char *name)
 {
     return window.findChild<Widget *>(QLatin1StringView(name));
 }
@@ -149,13 +148,21 @@ std::vector<BenchRatio> benchRatios()
 {
     const std::string memory = "BM_PreviewMemory/iterations:1/real_time";
     return {
-        {"main window shown / bare window shown, teardown included", {"BM_MainWindowShow/0/real_time"},
-         {"BM_BareWindowShow/real_time"}, "(for information; the process start is judged)"},
-        {"main window shown, slow font list / fonts listed", {"BM_MainWindowShow/1/real_time"},
-         {"BM_MainWindowShow/0/real_time"}, "<= 1 (no waiting)"},
-        {"resident memory after 1010 / after 10 previews", {memory, "rss_1010_MiB"}, {memory, "rss_10_MiB"},
+        {"main window shown / bare window shown, teardown included",
+         {"BM_MainWindowShow/0/real_time"},
+         {"BM_BareWindowShow/real_time"},
+         "(for information; the process start is judged)"},
+        {"main window shown, slow font list / fonts listed",
+         {"BM_MainWindowShow/1/real_time"},
+         {"BM_MainWindowShow/0/real_time"},
+         "<= 1 (no waiting)"},
+        {"resident memory after 1010 / after 10 previews",
+         {memory, "rss_1010_MiB"},
+         {memory, "rss_10_MiB"},
          "close to 1 (flat)"},
-        {"heap in use after 1010 / after 10 previews", {memory, "heap_1010_MiB"}, {memory, "heap_10_MiB"},
+        {"heap in use after 1010 / after 10 previews",
+         {memory, "heap_1010_MiB"},
+         {memory, "heap_10_MiB"},
          "close to 1 (flat)"},
     };
 }

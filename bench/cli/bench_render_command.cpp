@@ -44,10 +44,11 @@ QJsonObject stripObject(int i)
 {
     static const QString text = QStringLiteral("友谊的小船说翻就翻我们一起大声喊出来好不好呀今天真开心");
     const int length = 1 + i % 10;
-    return {{QStringLiteral("phrase"), text.mid(i % (text.size() - 10), length)},
-            {QStringLiteral("output"), QDir(outputFolder().path()).filePath(QStringLiteral("s%1.png").arg(i))},
-            {QStringLiteral("seed"), i},
-            {QStringLiteral("face"), kFace}};
+    return {
+        {QStringLiteral("phrase"), text.mid(i % (text.size() - 10), length)},
+        {QStringLiteral("output"), QDir(outputFolder().path()).filePath(QStringLiteral("s%1.png").arg(i))},
+        {QStringLiteral("seed"), i},
+        {QStringLiteral("face"), kFace}};
 }
 
 const std::vector<BatchLine> &batchLines()
@@ -156,9 +157,11 @@ std::vector<BenchRatio> benchRatios()
     return {
         {"batch, one thread / all cores (speed-up)", "BM_BatchOneThread/iterations:1/manual_time",
          "BM_BatchAllCores/iterations:1/manual_time", ">= 1.6 on 2 cores"},
-        {"batch per strip, one thread / in-process render+export", "BM_BatchOneThread/iterations:1/manual_time",
-         "BM_RenderAndExportInProcess/iterations:1/manual_time", "<= 1.3"},
-        {"one process per strip / batch on all cores, per strip", "BM_ProcessPerStrip/iterations:1/manual_time",
-         "BM_BatchAllCores/iterations:1/manual_time", "(for information)"},
+        {"batch per strip, one thread / in-process render+export",
+         "BM_BatchOneThread/iterations:1/manual_time", "BM_RenderAndExportInProcess/iterations:1/manual_time",
+         "<= 1.3"},
+        {"one process per strip / batch on all cores, per strip",
+         "BM_ProcessPerStrip/iterations:1/manual_time", "BM_BatchAllCores/iterations:1/manual_time",
+         "(for information)"},
     };
 }

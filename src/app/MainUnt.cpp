@@ -19,8 +19,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -34,13 +34,13 @@ namespace {
 const QString kWindowFace = QStringLiteral("微软雅黑");
 constexpr int kWindowFontPixels = 16;
 
-constexpr int kSettingsHeight = 187;     // Panel2
-constexpr int kGroupWidth = 604;         // cxGroupBox1
-constexpr int kColumnWidth = 200;        // Panel1, Panel3
-constexpr int kCheckPitch = 29;          // check boxes, top to top
-constexpr int kRadioHeight = 49;         // each radio group
-constexpr int kRowHeight = 39;           // Panel5, Panel6, Panel7
-constexpr int kRowMargin = 5;            // inside those rows
+constexpr int kSettingsHeight = 187; // Panel2
+constexpr int kGroupWidth = 604;     // cxGroupBox1
+constexpr int kColumnWidth = 200;    // Panel1, Panel3
+constexpr int kCheckPitch = 29;      // check boxes, top to top
+constexpr int kRadioHeight = 49;     // each radio group
+constexpr int kRowHeight = 39;       // Panel5, Panel6, Panel7
+constexpr int kRowMargin = 5;        // inside those rows
 constexpr int kSpinWidth = 92;
 constexpr int kColourWidth = 97;
 constexpr QRect kOutputArea{50, 40, 945, 239};

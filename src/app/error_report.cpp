@@ -72,9 +72,8 @@ QString innermostMessage(const std::exception &error)
 
 void showErrorReport(QWidget *owner, const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical,
-                    QFileInfo(QCoreApplication::applicationFilePath()).fileName(), text,
-                    QMessageBox::Ok, owner);
+    QMessageBox box(QMessageBox::Critical, QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
+                    text, QMessageBox::Ok, owner);
     // A path in the message may contain '<'; never let it be read as markup.
     box.setTextFormat(Qt::PlainText);
     fitMessageWidth(box, text);

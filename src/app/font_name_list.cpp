@@ -152,9 +152,8 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
     // The order follows the user's own locale, not the interface's Chinese
     // one.
     const QLocale locale = QLocale::system();
-    m_watcher.setFuture(QtConcurrent::run([enumerator = std::move(enumerator), locale] {
-        return sortedFaces(enumerator(), locale);
-    }));
+    m_watcher.setFuture(QtConcurrent::run(
+        [enumerator = std::move(enumerator), locale] { return sortedFaces(enumerator(), locale); }));
 }
 
 // The worker holds only its own copies, so it may outlive the control; the
@@ -302,9 +301,9 @@ void FontNameList::showNamesInOwnFaces()
 // both, which stay well within one line height on either side.
 void FontNameList::fitPopupToNames(const QList<FontFace> &faces)
 {
-    const auto widest = std::max_element(faces.begin(), faces.end(), [](const FontFace &a, const FontFace &b) {
-        return a.nameWidth < b.nameWidth;
-    });
+    const auto widest =
+        std::max_element(faces.begin(), faces.end(),
+                         [](const FontFace &a, const FontFace &b) { return a.nameWidth < b.nameWidth; });
     if (widest == faces.end())
         return;
     QAbstractItemView *list = view();
@@ -362,7 +361,8 @@ void FontNameList::paintEvent(QPaintEvent *)
     QStylePainter painter(this);
     QStyleOptionComboBox option = labelOption();
     painter.drawComplexControl(QStyle::CC_ComboBox, option);
-    option.currentText = option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, labelWidth(option));
+    option.currentText =
+        option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, labelWidth(option));
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 
     if (!m_painted) {

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QComboBox>
-#include <QStyleOptionComboBox>
 #include <QFont>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStyleOptionComboBox>
 
 #include <functional>
 
@@ -119,9 +119,9 @@ private:
     QString m_pendingFace;
     QString m_defaultFace;
     bool m_filled = false;
-    bool m_painted = false;   // painted at least once
+    bool m_painted = false;     // painted at least once
     bool m_fillOnPaint = false; // the list is in and waits for the first paint
-    bool m_namesShown = false; // names measured and set in their own faces
-    bool m_walking = false; // inside a wheel or key event on the closed box
-    bool m_walked = false;  // the selection moved by walking since the last pick
+    bool m_namesShown = false;  // names measured and set in their own faces
+    bool m_walking = false;     // inside a wheel or key event on the closed box
+    bool m_walked = false;      // the selection moved by walking since the last pick
 };

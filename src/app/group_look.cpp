@@ -86,7 +86,8 @@ public:
             return frame;
         case SC_GroupBoxLabel:
             return QRect(frame.left() + kCaptionIndent, group->rect.top(),
-                         group->fontMetrics.horizontalAdvance(group->text) + 2 * kCaptionPadding, captionHeight);
+                         group->fontMetrics.horizontalAdvance(group->text) + 2 * kCaptionPadding,
+                         captionHeight);
         case SC_GroupBoxContents:
             return QRect(frame.left() + 1, group->rect.top() + captionHeight, frame.width() - 2,
                          frame.bottom() - (group->rect.top() + captionHeight));

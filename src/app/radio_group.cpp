@@ -8,8 +8,8 @@ namespace {
 const char *const kValueProperty = "value";
 }
 
-RadioGroup::RadioGroup(const QString &objectName, const QString &caption,
-                       const QList<Item> &items, int columns, QWidget *parent)
+RadioGroup::RadioGroup(const QString &objectName, const QString &caption, const QList<Item> &items,
+                       int columns, QWidget *parent)
     : QGroupBox(caption, parent), m_group(new QButtonGroup(this))
 {
     Q_ASSERT(columns > 0);

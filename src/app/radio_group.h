@@ -18,8 +18,8 @@ public:
     };
 
     // Builds the items in order; the first is selected. `columns` > 0.
-    RadioGroup(const QString &objectName, const QString &caption, const QList<Item> &items,
-               int columns, QWidget *parent);
+    RadioGroup(const QString &objectName, const QString &caption, const QList<Item> &items, int columns,
+               QWidget *parent);
 
     // The selected item's value string; empty when none is selected.
     QString selectedValue() const;

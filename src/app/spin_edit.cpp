@@ -4,8 +4,7 @@
 
 #include <QLineEdit>
 
-SpinEdit::SpinEdit(const QString &objectName, int minimum, int maximum, QWidget *parent)
-    : QSpinBox(parent)
+SpinEdit::SpinEdit(const QString &objectName, int minimum, int maximum, QWidget *parent) : QSpinBox(parent)
 {
     setObjectName(objectName);
     setRange(minimum, maximum);

@@ -60,7 +60,8 @@ QByteArray resultLine(const BatchResult &result)
 {
     // Written by hand rather than through QJsonObject, which would sort the
     // keys: a reader scanning the results wants the line number first.
-    QByteArray line = "{\"line\":" + QByteArray::number(result.line) + ",\"output\":" + jsonString(result.output);
+    QByteArray line =
+        "{\"line\":" + QByteArray::number(result.line) + ",\"output\":" + jsonString(result.output);
     if (result.ok())
         line += ",\"ok\":true";
     else
@@ -68,15 +69,16 @@ QByteArray resultLine(const BatchResult &result)
     return line + "}\n";
 }
 
-int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results, QThreadPool &pool)
+int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results,
+             QThreadPool &pool)
 {
     // The default text colour comes from the application's palette, which
     // only this thread may read; reading it once here lets the workers use
     // the kept value.
     defaultTextColour();
 
-    QFuture<BatchResult> future =
-        QtConcurrent::mapped(&pool, lines, [&defaults](const BatchLine &line) { return runBatchLine(line, defaults); });
+    QFuture<BatchResult> future = QtConcurrent::mapped(
+        &pool, lines, [&defaults](const BatchLine &line) { return runBatchLine(line, defaults); });
     int failed = 0;
     for (int index = 0; index < int(lines.size()); ++index) {
         const BatchResult result = future.resultAt(index);

@@ -38,4 +38,5 @@ QByteArray resultLine(const BatchResult &result);
 // Runs every line on `pool`'s threads (the lines are independent) and writes
 // one result line per input line to `results` in input order, each as soon
 // as it and all before it are done. Returns the number of lines that failed.
-int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results, QThreadPool &pool);
+int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results,
+             QThreadPool &pool);

@@ -71,7 +71,8 @@ int choice(const QString &option, const QString &what, const QString &value, con
 
 ColourValue colour(const QString &option, const QString &what, const QString &value)
 {
-    static const QRegularExpression hexColour(QStringLiteral("^#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})$"));
+    static const QRegularExpression hexColour(
+        QStringLiteral("^#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})$"));
     const auto match = hexColour.match(value.trimmed());
     if (!match.hasMatch())
         throw UsageError(QStringLiteral("%1（--%2）必须写成 #RRGGBB（如 #FF8000），而不是 %3。")
@@ -127,17 +128,20 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
     if (name == QLatin1String("output")) {
         job.output = value;
     } else if (name == QLatin1String("format")) {
-        draft.format = OutputFormat(choice(name, QStringLiteral("格式"), value,
-                                           {QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("png-alpha")}) -
-                                    1);
+        draft.format =
+            OutputFormat(choice(name, QStringLiteral("格式"), value,
+                                {QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("png-alpha")}) -
+                         1);
     } else if (name == QLatin1String("face")) {
         settings.faceName = value;
     } else if (name == QLatin1String("halign")) {
-        settings.horzAlign = HorzAlign(choice(name, QStringLiteral("横对齐"), value,
-                                              {QStringLiteral("left"), QStringLiteral("centre"), QStringLiteral("right")}));
+        settings.horzAlign =
+            HorzAlign(choice(name, QStringLiteral("横对齐"), value,
+                             {QStringLiteral("left"), QStringLiteral("centre"), QStringLiteral("right")}));
     } else if (name == QLatin1String("valign")) {
-        settings.vertAlign = VertAlign(choice(name, QStringLiteral("纵对齐"), value,
-                                              {QStringLiteral("top"), QStringLiteral("middle"), QStringLiteral("bottom")}));
+        settings.vertAlign =
+            VertAlign(choice(name, QStringLiteral("纵对齐"), value,
+                             {QStringLiteral("top"), QStringLiteral("middle"), QStringLiteral("bottom")}));
     } else if (name == QLatin1String("spacing")) {
         bool ok = false;
         const int spacing = value.trimmed().toInt(&ok);
@@ -148,9 +152,9 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
                                  .arg(quoted(value)));
         settings.spacing = spacing;
     } else if (name == QLatin1String("colours")) {
-        settings.colourMode =
-            ColourMode(choice(name, QStringLiteral("颜色"), value,
-                              {QStringLiteral("random"), QStringLiteral("gradient"), QStringLiteral("default")}));
+        settings.colourMode = ColourMode(
+            choice(name, QStringLiteral("颜色"), value,
+                   {QStringLiteral("random"), QStringLiteral("gradient"), QStringLiteral("default")}));
     } else if (name == QLatin1String("start")) {
         settings.startColour = colour(name, QStringLiteral("起始色"), value);
     } else if (name == QLatin1String("end")) {
@@ -159,8 +163,8 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
         bool ok = false;
         const qulonglong seed = value.trimmed().toULongLong(&ok);
         if (!ok || seed > std::numeric_limits<std::uint32_t>::max())
-            throw UsageError(
-                QStringLiteral("种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 %1。").arg(quoted(value)));
+            throw UsageError(QStringLiteral("种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 %1。")
+                                 .arg(quoted(value)));
         job.seed = std::uint32_t(seed);
     } else if (name == QLatin1String("dpi")) {
         bool ok = false;
@@ -180,7 +184,8 @@ RenderJob finishJob(const JobDraft &draft)
 {
     RenderJob job = draft.job;
     if (job.output.isEmpty())
-        throw UsageError(QStringLiteral("缺少输出文件：命令行用 -o FILE 给出，批处理的行用 \"output\" 给出。"));
+        throw UsageError(
+            QStringLiteral("缺少输出文件：命令行用 -o FILE 给出，批处理的行用 \"output\" 给出。"));
 
     // Only the ends are trimmed, as the window does; the length that counts
     // is what remains, in UTF-16 code units.
@@ -202,32 +207,38 @@ RenderJob finishJob(const JobDraft &draft)
         else if (suffix == QLatin1String("bmp"))
             job.format = OutputFormat::Bmp;
         else
-            throw UsageError(QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。")
-                                 .arg(quoted(job.output)));
+            throw UsageError(
+                QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。")
+                    .arg(quoted(job.output)));
     }
     return job;
 }
 
 QString usageText()
 {
-    QString text = kUsageLine + QStringLiteral("\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
-                                               "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同。\n\n选项：\n");
+    QString text =
+        kUsageLine +
+        QStringLiteral("\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
+                       "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同。\n\n选项：\n");
     const auto line = [&text](const QString &names, const QString &help) {
         text += QStringLiteral("  %1\n      %2\n").arg(names, help);
     };
     for (const ValueOption &option : kValueOptions) {
-        const QString shortName = option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QString();
-        line(QStringLiteral("%1--%2 %3").arg(shortName, QLatin1String(option.name), QLatin1String(option.valueName)),
+        const QString shortName =
+            option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QString();
+        line(QStringLiteral("%1--%2 %3")
+                 .arg(shortName, QLatin1String(option.name), QLatin1String(option.valueName)),
              QString::fromUtf8(option.help));
     }
     for (const FlagOption &flag : kFlagOptions)
         line(QStringLiteral("--%1").arg(QLatin1String(flag.name)), QString::fromUtf8(flag.help));
     line(QStringLiteral("-h, --help"), QStringLiteral("显示本帮助"));
     line(QStringLiteral("-v, --version"), QStringLiteral("显示版本"));
-    text += QStringLiteral(
-        "\n批处理的每一行是一个 JSON 对象，含 \"phrase\"、\"output\"，以及任何选项的长名（如 \"bold\": true、\"seed\": 3）；\n"
-        "命令行上的选项是每一行的默认值。每行输出一行 JSON 结果，顺序同输入。\n\n"
-        "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误（不写任何文件）。\n");
+    text +=
+        QStringLiteral("\n批处理的每一行是一个 JSON 对象，含 \"phrase\"、\"output\"，以及任何选项的长名（如 "
+                       "\"bold\": true、\"seed\": 3）；\n"
+                       "命令行上的选项是每一行的默认值。每行输出一行 JSON 结果，顺序同输入。\n\n"
+                       "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误（不写任何文件）。\n");
     return text;
 }
 
@@ -239,7 +250,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringList names{QLatin1String(option.name)};
         if (option.shortName)
             names.prepend(QLatin1String(option.shortName));
-        parser.addOption(QCommandLineOption(names, QString::fromUtf8(option.help), QLatin1String(option.valueName)));
+        parser.addOption(
+            QCommandLineOption(names, QString::fromUtf8(option.help), QLatin1String(option.valueName)));
     }
     for (const FlagOption &flag : kFlagOptions)
         parser.addOption(QCommandLineOption(QLatin1String(flag.name), QString::fromUtf8(flag.help)));
@@ -249,7 +261,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
-            rejectUnknown((unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + unknown.first());
+            rejectUnknown((unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
+                          unknown.first());
         // The only other failures are a value missing after an option that
         // needs one, or a value given to one that takes none.
         static const QRegularExpression named(QStringLiteral("'([^']*)'"));
@@ -278,7 +291,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QStringList phrases = parser.positionalArguments();
     if (parser.isSet(QStringLiteral("batch"))) {
         if (!phrases.isEmpty() || parser.isSet(QStringLiteral("output")))
-            throw UsageError(QStringLiteral("使用 --batch 时，短语和输出文件由每一行给出，命令行上不能再给。"));
+            throw UsageError(
+                QStringLiteral("使用 --batch 时，短语和输出文件由每一行给出，命令行上不能再给。"));
         command.action = CommandLine::Action::Batch;
         command.batchSource = parser.value(QStringLiteral("batch"));
         return command;
@@ -300,7 +314,9 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(line, &error);
     if (error.error != QJsonParseError::NoError)
-        throw UsageError(QStringLiteral("不是有效的 JSON（第 %1 个字节处：%2）。").arg(error.offset + 1).arg(error.errorString()));
+        throw UsageError(QStringLiteral("不是有效的 JSON（第 %1 个字节处：%2）。")
+                             .arg(error.offset + 1)
+                             .arg(error.errorString()));
     if (!document.isObject())
         throw UsageError(QStringLiteral("每一行必须是一个 JSON 对象。"));
 
@@ -328,7 +344,8 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults)
             // Whole numbers as integers, so that "seed": 3 reads as "3".
             const double number = value.toDouble();
             const bool whole = std::trunc(number) == number && std::abs(number) < 1e15;
-            applyOption(draft, name, whole ? QString::number(qint64(number)) : QString::number(number, 'g', 17));
+            applyOption(draft, name,
+                        whole ? QString::number(qint64(number)) : QString::number(number, 'g', 17));
         } else {
             throw UsageError(QStringLiteral("字段 %1 的值必须是字符串或数字。").arg(quoted(name)));
         }

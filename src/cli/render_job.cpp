@@ -23,7 +23,8 @@ void runRenderJob(const RenderJob &job)
     // is sized by the dpi alone, so the ratio stays 1.
     switch (job.format) {
     case OutputFormat::Png:
-        writePngFile(reduce(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi))), job.output);
+        writePngFile(reduce(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi))),
+                     job.output);
         break;
     case OutputFormat::Bmp:
         writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi)), job.output);

@@ -15,9 +15,18 @@ constexpr ColourValue colourValue(int red, int green, int blue)
 {
     return ColourValue(red & 0xFF) | ColourValue(green & 0xFF) << 8 | ColourValue(blue & 0xFF) << 16;
 }
-constexpr int redOf(ColourValue c) { return int(c & 0xFF); }
-constexpr int greenOf(ColourValue c) { return int((c >> 8) & 0xFF); }
-constexpr int blueOf(ColourValue c) { return int((c >> 16) & 0xFF); }
+constexpr int redOf(ColourValue c)
+{
+    return int(c & 0xFF);
+}
+constexpr int greenOf(ColourValue c)
+{
+    return int((c >> 8) & 0xFF);
+}
+constexpr int blueOf(ColourValue c)
+{
+    return int((c >> 16) & 0xFF);
+}
 
 QColor toQColor(ColourValue c);
 ColourValue fromQColor(const QColor &c);

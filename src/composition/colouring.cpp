@@ -54,8 +54,8 @@ void applyColouring(StripLayout &layout, const StripSettings &settings, ColourSo
     case ColourMode::Gradient:
         for (Cell &cell : layout.cells) {
             const int position = cell.index + 1;
-            cell.colour = GradientColour(settings.startColour, settings.endColour,
-                                         gradientPercent(position, n));
+            cell.colour =
+                GradientColour(settings.startColour, settings.endColour, gradientPercent(position, n));
         }
         break;
     default:

@@ -20,12 +20,9 @@ namespace {
 // machine always gives the same face. They are family names as Qt lists them
 // (微软雅黑 is listed as Microsoft YaHei).
 const QStringList kPreferredChineseFaces = {
-    QStringLiteral("Microsoft YaHei"),
-    QStringLiteral("Noto Sans CJK SC"),
-    QStringLiteral("Source Han Sans SC"),
-    QStringLiteral("WenQuanYi Micro Hei"),
-    QStringLiteral("WenQuanYi Zen Hei"),
-    QStringLiteral("Droid Sans Fallback"),
+    QStringLiteral("Microsoft YaHei"),    QStringLiteral("Noto Sans CJK SC"),
+    QStringLiteral("Source Han Sans SC"), QStringLiteral("WenQuanYi Micro Hei"),
+    QStringLiteral("WenQuanYi Zen Hei"),  QStringLiteral("Droid Sans Fallback"),
 };
 
 // A name from Qt's own list is found there; any other name (a localized one

@@ -9,8 +9,7 @@
 // stop when it does not already end in punctuation (see errorReportText()).
 class QuillowError : public std::runtime_error {
 public:
-    explicit QuillowError(const QString &message)
-        : std::runtime_error(message.toStdString()) {}
+    explicit QuillowError(const QString &message) : std::runtime_error(message.toStdString()) {}
 
     QString message() const { return QString::fromUtf8(what()); }
 };

@@ -18,12 +18,12 @@ static_assert(kLargestPointSize - kPointStep * (kMaxPhraseLength - 1) == 20,
 
 // One character's cell, one per UTF-16 code unit of the trimmed phrase.
 struct Cell {
-    std::int32_t index = 0;     // 0-based, left to right
-    QChar character;            // one code unit; a lone surrogate half is kept as is
-    std::int32_t pointSize = 0; // 110 - 10 * (n - 1 - index)
-    std::int32_t x = 0;         // left edge inside the strip
-    std::int32_t width = 0;     // reference width at pointSize + spacing
-    std::int32_t height = 0;    // the strip height
+    std::int32_t index = 0;            // 0-based, left to right
+    QChar character;                   // one code unit; a lone surrogate half is kept as is
+    std::int32_t pointSize = 0;        // 110 - 10 * (n - 1 - index)
+    std::int32_t x = 0;                // left edge inside the strip
+    std::int32_t width = 0;            // reference width at pointSize + spacing
+    std::int32_t height = 0;           // the strip height
     std::optional<ColourValue> colour; // empty: the default text colour
 };
 
@@ -44,8 +44,7 @@ struct StripLayout {
 // and centres the strip in `previewRegion` (integer division truncating
 // toward zero, so a strip wider than the region gets a negative left).
 // Asks `measurer` at most 11 times. Never throws.
-StripLayout computeStripLayout(const StripSettings &settings, TextMeasurer &measurer,
-                               QSize previewRegion);
+StripLayout computeStripLayout(const StripSettings &settings, TextMeasurer &measurer, QSize previewRegion);
 
 // The request measuring uses: the face at `pointSize`, regular style.
 FontRequest measuringFont(const StripSettings &settings, int pointSize);

@@ -15,14 +15,26 @@ Qt::Alignment alignmentFlags(HorzAlign horz, VertAlign vert)
 {
     Qt::Alignment flags;
     switch (horz) {
-    case HorzAlign::Centre: flags |= Qt::AlignHCenter; break;
-    case HorzAlign::Right: flags |= Qt::AlignRight; break;
-    default: flags |= Qt::AlignLeft; break;
+    case HorzAlign::Centre:
+        flags |= Qt::AlignHCenter;
+        break;
+    case HorzAlign::Right:
+        flags |= Qt::AlignRight;
+        break;
+    default:
+        flags |= Qt::AlignLeft;
+        break;
     }
     switch (vert) {
-    case VertAlign::Middle: flags |= Qt::AlignVCenter; break;
-    case VertAlign::Bottom: flags |= Qt::AlignBottom; break;
-    default: flags |= Qt::AlignTop; break;
+    case VertAlign::Middle:
+        flags |= Qt::AlignVCenter;
+        break;
+    case VertAlign::Bottom:
+        flags |= Qt::AlignBottom;
+        break;
+    default:
+        flags |= Qt::AlignTop;
+        break;
     }
     return flags;
 }
@@ -33,9 +45,10 @@ QColor defaultTextColour()
 {
     // The Active group on purpose: the strip keeps its colours even where it
     // is shown inside a disabled widget.
-    static const QColor colour = qobject_cast<QGuiApplication *>(QCoreApplication::instance())
-                                     ? QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText)
-                                     : QColor(Qt::black);
+    static const QColor colour =
+        qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+            ? QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText)
+            : QColor(Qt::black);
     return colour;
 }
 
@@ -45,7 +58,8 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
     if (ground == StripGround::White)
         painter.fillRect(QRect(0, 0, layout.width, layout.height), Qt::white);
 
-    const int flags = int(alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign)) | Qt::TextSingleLine;
+    const int flags =
+        int(alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign)) | Qt::TextSingleLine;
     for (const Cell &cell : layout.cells) {
         const QRect bounds(cell.x, 0, cell.width, cell.height);
         painter.save();

@@ -16,7 +16,8 @@ Raster CaptureOutputArea(QWidget *outputArea)
     // sized in device pixels so that a high-dpi screen's detail is kept.
     const qreal ratio = outputArea->devicePixelRatioF();
     const QSize logical = outputArea->size();
-    const QSize physical(int(std::lround(logical.width() * ratio)), int(std::lround(logical.height() * ratio)));
+    const QSize physical(int(std::lround(logical.width() * ratio)),
+                         int(std::lround(logical.height() * ratio)));
     if (physical.isEmpty())
         return {};
 

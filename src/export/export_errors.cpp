@@ -50,15 +50,17 @@ QuillowError cannotCreateFileError(const QString &path, const QString &systemTex
 QuillowError writeFailedError(const QString &path, const QString &systemText, bool targetExists)
 {
     const QString chinese = chineseSystemText(systemText);
-    const QString text = targetExists ? QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。")
-                                      : QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存。");
+    const QString text = targetExists
+                             ? QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存，原有文件保持不变。")
+                             : QStringLiteral("写入文件 \"%1\" 失败：%2。文件未保存。");
     return QuillowError(text.arg(shownPath(path), chinese.isEmpty() ? systemText : chinese));
 }
 
 QuillowError notRegularFileError(const QString &path)
 {
     return QuillowError(
-        QStringLiteral("无法保存到 \"%1\"：它不是普通文件（可能是文件夹或设备），未做任何改动。").arg(shownPath(path)));
+        QStringLiteral("无法保存到 \"%1\"：它不是普通文件（可能是文件夹或设备），未做任何改动。")
+            .arg(shownPath(path)));
 }
 
 QuillowError brokenLinkError(const QString &path)

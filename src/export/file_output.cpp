@@ -49,7 +49,8 @@ void requireComplete(QSaveFile &file, const QString &path)
     if (fstat(file.handle(), &written) != 0)
         throw failed(qt_error_string(errno));
     if (qint64(written.st_size) != meant)
-        throw failed(QStringLiteral("文件应有 %1 字节，实际为 %2 字节").arg(meant).arg(qint64(written.st_size)));
+        throw failed(
+            QStringLiteral("文件应有 %1 字节，实际为 %2 字节").arg(meant).arg(qint64(written.st_size)));
 }
 
 } // namespace

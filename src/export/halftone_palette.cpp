@@ -13,9 +13,8 @@ constexpr std::array<QRgb, HalftonePalette::kSize> buildPalette()
         palette[std::size_t(i)] = qRgb((i & 7) * 32, ((i >> 3) & 7) * 32, (i >> 6) * 64);
 
     constexpr std::array<QRgb, 10> kLowSystemColours = {
-        qRgb(0, 0, 0),       qRgb(128, 0, 0),     qRgb(0, 128, 0),   qRgb(128, 128, 0),
-        qRgb(0, 0, 128),     qRgb(128, 0, 128),   qRgb(0, 128, 128), qRgb(192, 192, 192),
-        qRgb(192, 220, 192), qRgb(166, 202, 240),
+        qRgb(0, 0, 0),     qRgb(128, 0, 0),   qRgb(0, 128, 0),     qRgb(128, 128, 0),   qRgb(0, 0, 128),
+        qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192), qRgb(192, 220, 192), qRgb(166, 202, 240),
     };
     constexpr std::array<QRgb, 10> kHighSystemColours = {
         qRgb(255, 251, 240), qRgb(160, 160, 164), qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),

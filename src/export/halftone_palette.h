@@ -34,7 +34,10 @@ struct IndexedPicture {
     std::int32_t height = 0;
     std::vector<std::uint8_t> indices;
 
-    std::uint8_t index(int x, int y) const { return indices[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
+    std::uint8_t index(int x, int y) const
+    {
+        return indices[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+    }
 };
 
 // Maps every pixel of `picture` to HalftonePalette::nearestIndex, without

@@ -154,7 +154,8 @@ constexpr std::size_t kBatchBytes = 256 * 1024;
 
 } // namespace
 
-void subFilterRows(const IndexedPicture &picture, std::size_t firstRow, std::size_t rowCount, std::uint8_t *out)
+void subFilterRows(const IndexedPicture &picture, std::size_t firstRow, std::size_t rowCount,
+                   std::uint8_t *out)
 {
     assert(firstRow + rowCount <= std::size_t(picture.height));
     const std::size_t width = std::size_t(picture.width);

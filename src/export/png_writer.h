@@ -13,7 +13,8 @@ class QString;
 // before compression, written to `out`: for each row, the filter type 1 (Sub)
 // and then each index minus the one to its left, modulo 256 (the first index
 // unchanged). `out` must hold (width + 1) * rowCount bytes.
-void subFilterRows(const IndexedPicture &picture, std::size_t firstRow, std::size_t rowCount, std::uint8_t *out);
+void subFilterRows(const IndexedPicture &picture, std::size_t firstRow, std::size_t rowCount,
+                   std::uint8_t *out);
 
 // The whole image data of `picture` before compression, through
 // subFilterRows(): (width + 1) * height bytes; empty for an empty picture.

@@ -33,8 +33,7 @@ SaveCommand::SaveCommand(Raster picture, PictureFormat format)
     : m_picture(format == PictureFormat::Png
                     ? std::variant<Raster, IndexedPicture>(reduce(checkedPicture(std::move(picture))))
                     : std::variant<Raster, IndexedPicture>(checkedPicture(std::move(picture))))
-{
-}
+{}
 
 void SaveCommand::writeTo(const QString &path) const
 {

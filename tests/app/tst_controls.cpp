@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -30,7 +31,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
-#include <QScopeGuard>
 #include <QTranslator>
 #include <QtTest>
 
@@ -154,22 +154,38 @@ void TestControls::reportTextAppendsFullStopAboveCode46_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("letter gets a full stop") << "abc" << "abc.";
-    QTest::newRow("full stop (46) stays single") << "abc." << "abc.";
-    QTest::newRow("hyphen (45) gets none") << "x-" << "x-";
-    QTest::newRow("comma (44) gets none") << "x," << "x,";
-    QTest::newRow("exclamation (33) gets none") << "x!" << "x!";
-    QTest::newRow("slash (47) gets one") << "x/" << "x/.";
-    QTest::newRow("digit gets one") << "error 5" << "error 5.";
-    QTest::newRow("closing quote (34) gets none") << "Cannot create file \"a\"" << "Cannot create file \"a\"";
-    QTest::newRow("Chinese gets one") << "错误" << "错误.";
-    QTest::newRow("Chinese full stop ends the sentence") << "错误。" << "错误。";
-    QTest::newRow("full-width exclamation ends it") << "错误！" << "错误！";
-    QTest::newRow("full-width question ends it") << "错误？" << "错误？";
-    QTest::newRow("question mark (63) ends it") << "why?" << "why?";
-    QTest::newRow("full-width comma gets one") << "错误，" << "错误，.";
-    QTest::newRow("trailing space (32) gets none") << "x " << "x ";
-    QTest::newRow("empty stays empty") << "" << "";
+    QTest::newRow("letter gets a full stop") << "abc"
+                                             << "abc.";
+    QTest::newRow("full stop (46) stays single") << "abc."
+                                                 << "abc.";
+    QTest::newRow("hyphen (45) gets none") << "x-"
+                                           << "x-";
+    QTest::newRow("comma (44) gets none") << "x,"
+                                          << "x,";
+    QTest::newRow("exclamation (33) gets none") << "x!"
+                                                << "x!";
+    QTest::newRow("slash (47) gets one") << "x/"
+                                         << "x/.";
+    QTest::newRow("digit gets one") << "error 5"
+                                    << "error 5.";
+    QTest::newRow("closing quote (34) gets none") << "Cannot create file \"a\""
+                                                  << "Cannot create file \"a\"";
+    QTest::newRow("Chinese gets one") << "错误"
+                                      << "错误.";
+    QTest::newRow("Chinese full stop ends the sentence") << "错误。"
+                                                         << "错误。";
+    QTest::newRow("full-width exclamation ends it") << "错误！"
+                                                    << "错误！";
+    QTest::newRow("full-width question ends it") << "错误？"
+                                                 << "错误？";
+    QTest::newRow("question mark (63) ends it") << "why?"
+                                                << "why?";
+    QTest::newRow("full-width comma gets one") << "错误，"
+                                               << "错误，.";
+    QTest::newRow("trailing space (32) gets none") << "x "
+                                                   << "x ";
+    QTest::newRow("empty stays empty") << ""
+                                       << "";
 }
 
 void TestControls::reportTextAppendsFullStopAboveCode46()
@@ -182,13 +198,15 @@ void TestControls::reportTextAppendsFullStopAboveCode46()
 void TestControls::reportShowsInnermostMessage()
 {
     QString text;
-    runGuarded(nullptr, [&](QWidget *, const QString &t) { text = t; }, [] {
-        try {
-            throw QuillowError(QStringLiteral("磁盘已满"));
-        } catch (...) {
-            std::throw_with_nested(std::runtime_error("outer"));
-        }
-    });
+    runGuarded(
+        nullptr, [&](QWidget *, const QString &t) { text = t; },
+        [] {
+            try {
+                throw QuillowError(QStringLiteral("磁盘已满"));
+            } catch (...) {
+                std::throw_with_nested(std::runtime_error("outer"));
+            }
+        });
     QCOMPARE(text, QStringLiteral("磁盘已满."));
 }
 
@@ -287,8 +305,10 @@ void TestControls::errorBoxLeavesNoCharacterAlone_data()
     // A message a little longer than `factor` wrapping widths, ending in
     // "不存在." as the one that showed the fault.
     const auto messageOf = [&](double factor) {
-        QString message = QStringLiteral("无法保存到 \"/home/用户/图片/新建文件夹/友谊的小船说翻就翻.png\"：");
-        while (metrics.horizontalAdvance(message + QStringLiteral("文件夹不存在.")) < factor * qtWrapWidth + 4)
+        QString message =
+            QStringLiteral("无法保存到 \"/home/用户/图片/新建文件夹/友谊的小船说翻就翻.png\"：");
+        while (metrics.horizontalAdvance(message + QStringLiteral("文件夹不存在.")) <
+               factor * qtWrapWidth + 4)
             message += QStringLiteral("上级");
         return message + QStringLiteral("文件夹不存在.");
     };
@@ -330,7 +350,8 @@ void TestControls::errorBoxLeavesNoCharacterAlone()
     for (const QString &line : std::as_const(shown))
         QVERIFY2(metrics.horizontalAdvance(line) * 2 > widest, qPrintable(shown.join(QLatin1Char('|'))));
     // And nothing is cut off: every line fits the label, across and down.
-    QVERIFY2(widest <= textRoom.width(), qPrintable(QStringLiteral("%1 > %2").arg(widest).arg(textRoom.width())));
+    QVERIFY2(widest <= textRoom.width(),
+             qPrintable(QStringLiteral("%1 > %2").arg(widest).arg(textRoom.width())));
     QVERIFY(textRoom.height() >= int(shown.size()) * metrics.height());
 }
 
@@ -360,8 +381,8 @@ void TestControls::applicationIconIsTheBundledPicture()
 {
     const QImage picture = appIcon().pixmap(QSize(64, 64)).toImage().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(picture.size(), QSize(64, 64));
-    QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);              // outside the rounded card
-    QCOMPARE(picture.pixelColor(30, 10), QColor(Qt::white)); // the card
+    QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);                  // outside the rounded card
+    QCOMPARE(picture.pixelColor(30, 10), QColor(Qt::white));   // the card
     QCOMPARE(picture.pixelColor(47, 25), QColor(230, 30, 30)); // the largest, red mark
 }
 
@@ -414,8 +435,8 @@ void TestControls::fontFacesSortCaseInsensitivelyOnce_data()
     QTest::addColumn<QStringList>("sorted");
     QTest::newRow("case does not order")
         << QStringList{"zeta", "Beta", "alpha", "Delta"} << QStringList{"alpha", "Beta", "Delta", "zeta"};
-    QTest::newRow("each name once")
-        << QStringList{"Noto", "Arial", "Noto", "Arial"} << QStringList{"Arial", "Noto"};
+    QTest::newRow("each name once") << QStringList{"Noto", "Arial", "Noto", "Arial"}
+                                    << QStringList{"Arial", "Noto"};
     QTest::newRow("empty list") << QStringList{} << QStringList{};
 }
 
@@ -579,8 +600,8 @@ void TestControls::openListIsWideEnoughForLongestName()
     QTRY_VERIFY(list.view()->isVisible());
     // Besides the name, each entry holds its icon and at least a line's
     // height of margins; an open list narrower than that cuts the name.
-    const int needed = list.fontMetrics().horizontalAdvance(longest) + list.iconSize().width() +
-                       list.fontMetrics().height();
+    const int needed =
+        list.fontMetrics().horizontalAdvance(longest) + list.iconSize().width() + list.fontMetrics().height();
     QVERIFY2(list.view()->viewport()->width() >= needed,
              qPrintable(QStringLiteral("%1 < %2").arg(list.view()->viewport()->width()).arg(needed)));
     list.hidePopup();
@@ -615,7 +636,8 @@ void TestControls::emptyBoxShowsDefaultFaceInGrey()
         for (int x = 0; x < box.width(); ++x)
             darkest = std::min(darkest, qGray(box.pixel(x, y)));
     const int grey = qGray(list.palette().color(QPalette::PlaceholderText).rgb());
-    QVERIFY2(darkest >= grey - 16 && darkest < 200, qPrintable(QStringLiteral("%1 vs %2").arg(darkest).arg(grey)));
+    QVERIFY2(darkest >= grey - 16 && darkest < 200,
+             qPrintable(QStringLiteral("%1 vs %2").arg(darkest).arg(grey)));
 
     list.setCurrentFace(QStringLiteral("Zeta"));
     QCOMPARE(list.currentFace(), QStringLiteral("Zeta"));
@@ -684,8 +706,8 @@ void TestControls::wheelAndArrowsWalkTheWholeList()
     const auto step = [&] {
         if (wheel) {
             const QPoint at = list.rect().center();
-            QWheelEvent down(at, list.mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                             Qt::NoScrollPhase, false);
+            QWheelEvent down(at, list.mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                             Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(&list, &down);
         } else {
             QTest::keyClick(&list, Qt::Key_Down);
@@ -812,7 +834,8 @@ void TestControls::groupFrameIsOneAntialiasedStroke()
     QStyleOptionGroupBox option;
     option.initFrom(&group);
     option.subControls = QStyle::SC_GroupBoxFrame;
-    const QRect frame = group.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, &group);
+    const QRect frame =
+        group.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, &group);
 
     QImage expected(size * pixelRatio, QImage::Format_ARGB32_Premultiplied);
     expected.setDevicePixelRatio(pixelRatio);

@@ -73,8 +73,8 @@ void TestInstalledFaces::faceIsFoundByAnyOfItsNames_data()
     QTest::newRow("Chinese name set once the list is in") << kChineseName << false << kEnglishName;
     QTest::newRow("listed English name") << kEnglishName << true << kEnglishName;
     QTest::newRow("English name in other case") << QStringLiteral("microsoft yahei") << false << kEnglishName;
-    QTest::newRow("another face's Chinese name") << QStringLiteral("文泉驿微米黑") << true
-                                                 << QStringLiteral("WenQuanYi Micro Hei");
+    QTest::newRow("another face's Chinese name")
+        << QStringLiteral("文泉驿微米黑") << true << QStringLiteral("WenQuanYi Micro Hei");
     QTest::newRow("face not installed selects nothing") << QStringLiteral("宋体") << true << QString();
 }
 
@@ -84,10 +84,13 @@ void TestInstalledFaces::faceIsFoundByAnyOfItsNames()
     QFETCH(bool, beforeListArrives);
     QFETCH(QString, selected);
     auto gate = std::make_shared<QSemaphore>(0);
-    FontNameList list(QStringLiteral("cbbfont"), [gate] {
-        gate->acquire();
-        return installedFontFaces();
-    }, nullptr);
+    FontNameList list(
+        QStringLiteral("cbbfont"),
+        [gate] {
+            gate->acquire();
+            return installedFontFaces();
+        },
+        nullptr);
     if (beforeListArrives)
         list.setCurrentFace(name);
     QSignalSpy arrived(&list, &FontNameList::listArrived);

@@ -1,4 +1,3 @@
-#include "window_parts.h"
 #include "app/MainUnt.h"
 #include "app/colour_edit.h"
 #include "app/panel.h"
@@ -10,12 +9,13 @@
 #include "composition/quillow_error.h"
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
+#include "window_parts.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDirIterator>
 #include <QClipboard>
+#include <QDirIterator>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -81,8 +81,7 @@ struct ShownWindow {
     QStringList reports;
     bool ready = false; // shown, exposed, and the font list in when asked for
 
-    explicit ShownWindow(FontEnumerator fonts = instant(), bool waitForFonts = true)
-        : frm(std::move(fonts))
+    explicit ShownWindow(FontEnumerator fonts = instant(), bool waitForFonts = true) : frm(std::move(fonts))
     {
         frm.setErrorReporter([this](QWidget *, const QString &text) { reports.append(text); });
         if (waitForFonts && !ui.cbbfont->isFilled()) {
@@ -584,7 +583,8 @@ void TestMainWindow::previewRegionIgnoresInputButKeepsExactColours()
 
     // ... yet it is not disabled: the characters keep their exact colour.
     QVERIFY(w.ui.pnlsave->isEnabled());
-    const QColor expected = mode == 1 ? toQColor(chosen) : w.frm.palette().color(QPalette::Active, QPalette::WindowText);
+    const QColor expected =
+        mode == 1 ? toQColor(chosen) : w.frm.palette().color(QPalette::Active, QPalette::WindowText);
     const QImage shown = w.frm.grab(w.ui.pnlsave->geometry()).toImage();
     int exact = 0;
     for (int y = 0; y < shown.height(); ++y)
@@ -647,8 +647,7 @@ struct DialogVisit {
 
 // Answers SaveDialog1 once it is up: with `fileName` in `folder`, or cancels
 // when `fileName` is empty. Tied to the dialog, so it dies with the window.
-void answerSaveDialog(QFileDialog *dialog, DialogVisit &visit, const QString &folder,
-                      const QString &fileName)
+void answerSaveDialog(QFileDialog *dialog, DialogVisit &visit, const QString &folder, const QString &fileName)
 {
     QTimer::singleShot(0, dialog, [=, &visit] {
         visit.shown = dialog->isVisible();
@@ -983,8 +982,8 @@ void TestMainWindow::phraseNeverHoldsHalfACharacter_data()
         << QStringLiteral("一二三四五六七八九");
     QTest::newRow("pasted into the middle with one unit left")
         << QStringLiteral("一二三四五六七八九") << 3 << grin << true << QStringLiteral("一二三四五六七八九");
-    QTest::newRow("a pair that fits is kept")
-        << QStringLiteral("一二三四五六七八") << 8 << grin << false << QStringLiteral("一二三四五六七八") + grin;
+    QTest::newRow("a pair that fits is kept") << QStringLiteral("一二三四五六七八") << 8 << grin << false
+                                              << QStringLiteral("一二三四五六七八") + grin;
 }
 
 void TestMainWindow::phraseNeverHoldsHalfACharacter()
@@ -1012,10 +1011,12 @@ void TestMainWindow::phraseNeverHoldsHalfACharacter()
 void TestMainWindow::emptyFaceBoxNamesTheFaceUsed()
 {
     auto gate = std::make_shared<QSemaphore>(0);
-    ShownWindow w([gate] {
-        gate->acquire();
-        return instant({"Arial", "Beta"})();
-    }, false);
+    ShownWindow w(
+        [gate] {
+            gate->acquire();
+            return instant({"Arial", "Beta"})();
+        },
+        false);
     QVERIFY(w.ready);
     QSignalSpy arrived(w.ui.cbbfont, &FontNameList::listArrived);
     gate->release();
@@ -1038,14 +1039,16 @@ void TestMainWindow::settingsLookTidy()
 
     // Each caption sits in the top line of its frame, in from the frame's
     // left end, and the contents start below it.
-    for (QGroupBox *group : {w.ui.cxGroupBox1, static_cast<QGroupBox *>(w.ui.cxRadioGroup2),
-                             static_cast<QGroupBox *>(w.ui.cxRadioGroup1),
-                             static_cast<QGroupBox *>(w.ui.cxRadioGroup3)}) {
+    for (QGroupBox *group :
+         {w.ui.cxGroupBox1, static_cast<QGroupBox *>(w.ui.cxRadioGroup2),
+          static_cast<QGroupBox *>(w.ui.cxRadioGroup1), static_cast<QGroupBox *>(w.ui.cxRadioGroup3)}) {
         const QRect frame = part(group, QStyle::SC_GroupBoxFrame);
         const QRect caption = part(group, QStyle::SC_GroupBoxLabel);
         QVERIFY2(group->rect().contains(caption), qPrintable(group->objectName()));
-        QVERIFY2(caption.left() > frame.left() && caption.right() < frame.right(), qPrintable(group->objectName()));
-        QVERIFY2(caption.top() < frame.top() && frame.top() < caption.bottom(), qPrintable(group->objectName()));
+        QVERIFY2(caption.left() > frame.left() && caption.right() < frame.right(),
+                 qPrintable(group->objectName()));
+        QVERIFY2(caption.top() < frame.top() && frame.top() < caption.bottom(),
+                 qPrintable(group->objectName()));
         QVERIFY2(group->contentsRect().top() > caption.bottom() - 2, qPrintable(group->objectName()));
     }
 
@@ -1065,7 +1068,8 @@ void TestMainWindow::settingsLookTidy()
 
     // Every control in the settings panel writes in the window's font.
     for (QWidget *control : w.ui.Panel2->findChildren<QWidget *>())
-        QVERIFY2(control->font().pixelSize() == 16, qPrintable(control->objectName() + " " + control->metaObject()->className()));
+        QVERIFY2(control->font().pixelSize() == 16,
+                 qPrintable(control->objectName() + " " + control->metaObject()->className()));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,15 +1,16 @@
 // The one picture of the strip as the user meets it: on screen, in the saved
 // file and on the clipboard. Runs at scale 1 and again with QT_SCALE_FACTOR=2.
-#include "window_parts.h"
 #include "app/MainUnt.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
 #include "composition/strip_widget.h"
 #include "export/capture.h"
+#include "window_parts.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
@@ -19,7 +20,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QBackingStore>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -228,9 +228,9 @@ void TestStripPicture::copyOffersPngWithAlphaThenImage()
                 ++opaqueCores;
             }
             softEdges += qAlpha(copy) > 0 && qAlpha(copy) < 255;
-            largestDifference = std::max({largestDifference, std::abs(qRed(flat) - qRed(save)),
-                                          std::abs(qGreen(flat) - qGreen(save)),
-                                          std::abs(qBlue(flat) - qBlue(save))});
+            largestDifference =
+                std::max({largestDifference, std::abs(qRed(flat) - qRed(save)),
+                          std::abs(qGreen(flat) - qGreen(save)), std::abs(qBlue(flat) - qBlue(save))});
         }
     QVERIFY(ground > copied.width() * copied.height() / 2);
     QVERIFY(opaqueCores > 1000);

@@ -149,45 +149,62 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("unknown option") << QStringList{"--colour", "random", "-o", "a.png", "我"} << "未知选项：“--colour”";
+    QTest::newRow("unknown option") << QStringList{"--colour", "random", "-o", "a.png", "我"}
+                                    << "未知选项：“--colour”";
     QTest::newRow("unknown short option") << QStringList{"-x", "-o", "a.png", "我"} << "未知选项：“-x”";
     QTest::newRow("no output") << QStringList{"我"} << "缺少输出文件：命令行用 -o FILE 给出";
     QTest::newRow("nothing at all") << QStringList{} << "缺少输出文件";
     QTest::newRow("no phrase") << QStringList{"-o", "a.png"} << "缺少短语。";
-    QTest::newRow("two phrases") << QStringList{"-o", "a.png", "我", "们"} << "只能给一个短语（含空格的短语请加引号），多余的参数：“们”。";
-    QTest::newRow("value missing at the end") << QStringList{"-o", "a.png", "我", "--spacing"} << "选项 “--spacing” 缺少值";
-    QTest::newRow("flag given a value") << QStringList{"-o", "a.png", "我", "--bold=yes"} << "选项 “--bold” 缺少值，或不该带值。";
+    QTest::newRow("two phrases") << QStringList{"-o", "a.png", "我", "们"}
+                                 << "只能给一个短语（含空格的短语请加引号），多余的参数：“们”。";
+    QTest::newRow("value missing at the end")
+        << QStringList{"-o", "a.png", "我", "--spacing"} << "选项 “--spacing” 缺少值";
+    QTest::newRow("flag given a value")
+        << QStringList{"-o", "a.png", "我", "--bold=yes"} << "选项 “--bold” 缺少值，或不该带值。";
     QTest::newRow("spacing above 36") << QStringList{"--spacing", "37", "-o", "a.png", "我"}
                                       << "间隔（--spacing）必须是 0 到 36 之间的整数，而不是 “37”。";
     QTest::newRow("spacing below 0") << QStringList{"--spacing=-1", "-o", "a.png", "我"} << "而不是 “-1”。";
-    QTest::newRow("spacing not a number") << QStringList{"--spacing", "12px", "-o", "a.png", "我"} << "而不是 “12px”。";
+    QTest::newRow("spacing not a number")
+        << QStringList{"--spacing", "12px", "-o", "a.png", "我"} << "而不是 “12px”。";
     QTest::newRow("colour by name") << QStringList{"--start", "red", "-o", "a.png", "我"}
                                     << "起始色（--start）必须写成 #RRGGBB（如 #FF8000），而不是 “red”。";
-    QTest::newRow("colour of five digits") << QStringList{"--end", "#12345", "-o", "a.png", "我"} << "终止色（--end）必须写成 #RRGGBB";
-    QTest::newRow("colour with a bad digit") << QStringList{"--end", "#12345G", "-o", "a.png", "我"} << "而不是 “#12345G”。";
-    QTest::newRow("horizontal alignment not in the list") << QStringList{"--halign", "middle", "-o", "a.png", "我"}
-                                                          << "横对齐（--halign）只能是 left、centre、right，而不是 “middle”。";
-    QTest::newRow("vertical alignment not in the list") << QStringList{"--valign", "2", "-o", "a.png", "我"}
-                                                        << "纵对齐（--valign）只能是 top、middle、bottom，而不是 “2”。";
-    QTest::newRow("colour mode not in the list") << QStringList{"--colours", "rainbow", "-o", "a.png", "我"}
-                                                 << "颜色（--colours）只能是 random、gradient、default，而不是 “rainbow”。";
-    QTest::newRow("format not in the list") << QStringList{"--format", "jpg", "-o", "a.jpg", "我"} << "格式（--format）只能是 png、bmp、png-alpha";
+    QTest::newRow("colour of five digits")
+        << QStringList{"--end", "#12345", "-o", "a.png", "我"} << "终止色（--end）必须写成 #RRGGBB";
+    QTest::newRow("colour with a bad digit")
+        << QStringList{"--end", "#12345G", "-o", "a.png", "我"} << "而不是 “#12345G”。";
+    QTest::newRow("horizontal alignment not in the list")
+        << QStringList{"--halign", "middle", "-o", "a.png", "我"}
+        << "横对齐（--halign）只能是 left、centre、right，而不是 “middle”。";
+    QTest::newRow("vertical alignment not in the list")
+        << QStringList{"--valign", "2", "-o", "a.png", "我"}
+        << "纵对齐（--valign）只能是 top、middle、bottom，而不是 “2”。";
+    QTest::newRow("colour mode not in the list")
+        << QStringList{"--colours", "rainbow", "-o", "a.png", "我"}
+        << "颜色（--colours）只能是 random、gradient、default，而不是 “rainbow”。";
+    QTest::newRow("format not in the list") << QStringList{"--format", "jpg", "-o", "a.jpg", "我"}
+                                            << "格式（--format）只能是 png、bmp、png-alpha";
     QTest::newRow("eleven code units") << QStringList{"-o", "a.png", "一二三四五六七八九十一"}
                                        << "短语太长：去掉首尾空白后有 11 个 UTF-16 码元，最多 10 个。";
     QTest::newRow("a supplementary character counts twice")
-        << QStringList{"-o", "a.png", QStringLiteral("一二三四五六七八九\U0001F600")} << "有 11 个 UTF-16 码元";
+        << QStringList{"-o", "a.png", QStringLiteral("一二三四五六七八九\U0001F600")}
+        << "有 11 个 UTF-16 码元";
     QTest::newRow("only spaces") << QStringList{"-o", "a.png", "   "} << "短语为空";
-    QTest::newRow("suffix neither png nor bmp") << QStringList{"-o", "a.jpg", "我"}
-                                                << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。";
+    QTest::newRow("suffix neither png nor bmp")
+        << QStringList{"-o", "a.jpg", "我"}
+        << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。";
     QTest::newRow("no suffix") << QStringList{"-o", "picture", "我"} << "无法从文件名 “picture” 判断格式";
-    QTest::newRow("seed too large") << QStringList{"--seed", "4294967296", "-o", "a.png", "我"}
-                                    << "种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 “4294967296”。";
+    QTest::newRow("seed too large")
+        << QStringList{"--seed", "4294967296", "-o", "a.png", "我"}
+        << "种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 “4294967296”。";
     QTest::newRow("negative seed") << QStringList{"--seed", "-3", "-o", "a.png", "我"} << "而不是 “-3”。";
-    QTest::newRow("dpi zero") << QStringList{"--dpi", "0", "-o", "a.png", "我"} << "每英寸点数（--dpi）必须是 1 到 1200 之间的数，而不是 “0”。";
+    QTest::newRow("dpi zero") << QStringList{"--dpi", "0", "-o", "a.png", "我"}
+                              << "每英寸点数（--dpi）必须是 1 到 1200 之间的数，而不是 “0”。";
     QTest::newRow("dpi not a number") << QStringList{"--dpi", "nan", "-o", "a.png", "我"} << "而不是 “nan”。";
-    QTest::newRow("batch with a phrase") << QStringList{"--batch", "-", "我"} << "使用 --batch 时，短语和输出文件由每一行给出";
+    QTest::newRow("batch with a phrase")
+        << QStringList{"--batch", "-", "我"} << "使用 --batch 时，短语和输出文件由每一行给出";
     QTest::newRow("batch with an output") << QStringList{"--batch", "-", "-o", "a.png"} << "使用 --batch 时";
-    QTest::newRow("batch defaults checked too") << QStringList{"--batch", "-", "--spacing", "99"} << "而不是 “99”。";
+    QTest::newRow("batch defaults checked too")
+        << QStringList{"--batch", "-", "--spacing", "99"} << "而不是 “99”。";
 }
 
 void TestRenderCommand::refusesBadInput()
@@ -197,7 +214,8 @@ void TestRenderCommand::refusesBadInput()
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
 
-    const Run result = run(QDir(folder.path()), arguments, QByteArrayLiteral("{\"phrase\":\"我\",\"output\":\"b.png\"}\n"));
+    const Run result =
+        run(QDir(folder.path()), arguments, QByteArrayLiteral("{\"phrase\":\"我\",\"output\":\"b.png\"}\n"));
     QCOMPARE(result.status, kExitBadInput);
     QVERIFY2(result.errors.startsWith(QStringLiteral("quillow-render: ")), qPrintable(result.errors));
     QVERIFY2(result.errors.contains(message), qPrintable(result.errors));
@@ -215,10 +233,10 @@ void TestRenderCommand::writesEachFormat_data()
     const QByteArray png("\x89PNG\r\n\x1a\n", 8);
     QTest::newRow("indexed PNG by suffix") << QStringList{"-o", "a.png"} << "a.png" << png << true;
     QTest::newRow("BMP by suffix") << QStringList{"-o", "a.bmp"} << "a.bmp" << QByteArray("BM") << false;
-    QTest::newRow("RGBA PNG by format") << QStringList{"--format", "png-alpha", "-o", "a.sticker"} << "a.sticker"
-                                        << png << true;
-    QTest::newRow("BMP by format over a png suffix") << QStringList{"--format", "bmp", "-o", "a.png"} << "a.png"
-                                                     << QByteArray("BM") << false;
+    QTest::newRow("RGBA PNG by format")
+        << QStringList{"--format", "png-alpha", "-o", "a.sticker"} << "a.sticker" << png << true;
+    QTest::newRow("BMP by format over a png suffix")
+        << QStringList{"--format", "bmp", "-o", "a.png"} << "a.png" << QByteArray("BM") << false;
 }
 
 void TestRenderCommand::writesEachFormat()
@@ -230,8 +248,8 @@ void TestRenderCommand::writesEachFormat()
     QTemporaryDir folder;
     const QDir dir(folder.path());
 
-    const Run result =
-        run(dir, arguments + QStringList{"--face", kFace, "--colours", "default", "--halign", "centre", "友谊的小船"});
+    const Run result = run(dir, arguments + QStringList{"--face", kFace, "--colours", "default", "--halign",
+                                                        "centre", "友谊的小船"});
     QVERIFY2(result.status == kExitOk, qPrintable(result.errors));
     QVERIFY(result.errors.isEmpty());
     QCOMPARE(filesIn(dir), QStringList{fileName});
@@ -249,7 +267,8 @@ void TestRenderCommand::writesEachFormat()
     // default text colour.
     bool ink = false;
     for (int y = 0; y < image.height() && !ink; ++y)
-        ink = qGray(image.pixel(image.width() - 70, y)) < 64 && qAlpha(image.pixel(image.width() - 70, y)) == 255;
+        ink = qGray(image.pixel(image.width() - 70, y)) < 64 &&
+              qAlpha(image.pixel(image.width() - 70, y)) == 255;
     QVERIFY(ink);
 }
 
@@ -258,9 +277,12 @@ void TestRenderCommand::unwritablePathFailsLeavingNothing_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("missing folder") << "missing/a.png" << "Cannot create file \"%1\". ";
-    QTest::newRow("path through a file") << "file/a.bmp" << "Cannot create file \"%1\". ";
-    QTest::newRow("a folder named like a picture") << "folder.png" << "无法保存到 \"%1\"：它不是普通文件";
+    QTest::newRow("missing folder") << "missing/a.png"
+                                    << "Cannot create file \"%1\". ";
+    QTest::newRow("path through a file") << "file/a.bmp"
+                                         << "Cannot create file \"%1\". ";
+    QTest::newRow("a folder named like a picture") << "folder.png"
+                                                   << "无法保存到 \"%1\"：它不是普通文件";
 }
 
 void TestRenderCommand::unwritablePathFailsLeavingNothing()
@@ -314,8 +336,10 @@ void TestRenderCommand::dpiScalesThePicture()
     // 110 points are 147 pixels at 96 dpi and 293 at 192: the strip follows
     // the font, give or take the face's rounding of its metrics.
     const auto doubled = [](int small, int large) { return large > 1.95 * small && large < 2.05 * small; };
-    QVERIFY2(doubled(at96.height(), at192.height()), qPrintable(QStringLiteral("%1 %2").arg(at96.height()).arg(at192.height())));
-    QVERIFY2(doubled(at96.width(), at192.width()), qPrintable(QStringLiteral("%1 %2").arg(at96.width()).arg(at192.width())));
+    QVERIFY2(doubled(at96.height(), at192.height()),
+             qPrintable(QStringLiteral("%1 %2").arg(at96.height()).arg(at192.height())));
+    QVERIFY2(doubled(at96.width(), at192.width()),
+             qPrintable(QStringLiteral("%1 %2").arg(at96.width()).arg(at192.width())));
 }
 
 void TestRenderCommand::batchReportsEveryLineInOrder()
@@ -323,15 +347,16 @@ void TestRenderCommand::batchReportsEveryLineInOrder()
     QTemporaryDir folder;
     const QDir dir(folder.path());
     QVERIFY(dir.mkdir(QStringLiteral("folder.png")));
-    const QByteArray lines = "{\"phrase\": \"我们\", \"output\": \"one.png\", \"seed\": 3}\n"
-                             "\n"
-                             "{\"phrase\": \"我们\", \"output\": \"two.bmp\", \"spacing\": 40}\n"
-                             "not json\n"
-                             "{\"phrase\": \"我\", \"output\": \"folder.png\"}\n"
-                             "{\"phrase\": \"我\", \"output\": \"three.png\", \"bold\": \"yes\"}\n"
-                             "{\"phrase\": \"我\", \"output\": \"four.png\", \"colour\": \"gradient\"}\n"
-                             "[1, 2]\n"
-                             "{\"phrase\": \"大声\", \"output\": \"five.bmp\", \"bold\": true, \"colours\": \"gradient\"}";
+    const QByteArray lines =
+        "{\"phrase\": \"我们\", \"output\": \"one.png\", \"seed\": 3}\n"
+        "\n"
+        "{\"phrase\": \"我们\", \"output\": \"two.bmp\", \"spacing\": 40}\n"
+        "not json\n"
+        "{\"phrase\": \"我\", \"output\": \"folder.png\"}\n"
+        "{\"phrase\": \"我\", \"output\": \"three.png\", \"bold\": \"yes\"}\n"
+        "{\"phrase\": \"我\", \"output\": \"four.png\", \"colour\": \"gradient\"}\n"
+        "[1, 2]\n"
+        "{\"phrase\": \"大声\", \"output\": \"five.bmp\", \"bold\": true, \"colours\": \"gradient\"}";
     const Run result = run(dir, {"--batch", "-", "--face", kFace}, lines);
     QCOMPARE(result.status, kExitFailed);
     QVERIFY2(result.errors.contains(QStringLiteral("8 行中有 6 行失败")), qPrintable(result.errors));
@@ -355,14 +380,17 @@ void TestRenderCommand::batchReportsEveryLineInOrder()
     QCOMPARE(results.size(), std::size(expected));
     // The line number leads, as a reader scanning the results wants it.
     QCOMPARE(results[0], QStringLiteral("{\"line\":1,\"output\":\"one.png\",\"ok\":true}"));
-    QVERIFY(results[2].startsWith(QStringLiteral("{\"line\":4,\"output\":\"\",\"ok\":false,\"error\":\"不是有效的 JSON")));
+    QVERIFY(results[2].startsWith(
+        QStringLiteral("{\"line\":4,\"output\":\"\",\"ok\":false,\"error\":\"不是有效的 JSON")));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         const QJsonObject object = QJsonDocument::fromJson(results[qsizetype(i)].toUtf8()).object();
         QCOMPARE(object.value(QStringLiteral("line")).toInt(), expected[i].line);
         QCOMPARE(object.value(QStringLiteral("output")).toString(), QString::fromUtf8(expected[i].output));
         QCOMPARE(object.value(QStringLiteral("ok")).toBool(), expected[i].error == nullptr);
         if (expected[i].error)
-            QVERIFY2(object.value(QStringLiteral("error")).toString().contains(QString::fromUtf8(expected[i].error)),
+            QVERIFY2(object.value(QStringLiteral("error"))
+                         .toString()
+                         .contains(QString::fromUtf8(expected[i].error)),
                      qPrintable(results[qsizetype(i)]));
         else
             QVERIFY(!object.contains(QStringLiteral("error")));
@@ -391,8 +419,17 @@ void TestRenderCommand::batchLinesMatchSingleRunsOnAnyThreadCount()
                            {"italic", i % 4 == 1}};
         lines += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
         const QString name = QStringLiteral("single%1.%2").arg(i).arg(i % 2 ? "bmp" : "png");
-        QStringList arguments{"--face", kFace, "--colours", modes[i % modes.size()], "--seed", QString::number(i),
-                              "--spacing", QString::number(i % 37), "-o", name, phrases[i % phrases.size()]};
+        QStringList arguments{"--face",
+                              kFace,
+                              "--colours",
+                              modes[i % modes.size()],
+                              "--seed",
+                              QString::number(i),
+                              "--spacing",
+                              QString::number(i % 37),
+                              "-o",
+                              name,
+                              phrases[i % phrases.size()]};
         if (i % 4 == 1)
             arguments << "--italic";
         const Run result = run(dir, arguments);
@@ -429,7 +466,8 @@ void TestRenderCommand::batchFromMissingFileIsBadInput()
     QTemporaryDir folder;
     const Run result = run(QDir(folder.path()), {"--batch", "jobs.jsonl"});
     QCOMPARE(result.status, kExitBadInput);
-    QVERIFY2(result.errors.contains(QStringLiteral("无法读取批处理文件“jobs.jsonl”")), qPrintable(result.errors));
+    QVERIFY2(result.errors.contains(QStringLiteral("无法读取批处理文件“jobs.jsonl”")),
+             qPrintable(result.errors));
 }
 
 void TestRenderCommand::helpIsChinese()
@@ -438,9 +476,9 @@ void TestRenderCommand::helpIsChinese()
     const Run result = run(QDir(folder.path()), {"--help"});
     QCOMPARE(result.status, kExitOk);
     QVERIFY(result.output.startsWith(QStringLiteral("用法：quillow-render [选项] -o FILE 短语")));
-    for (const char *option : {"--output", "--format", "--face", "--bold", "--italic", "--underline", "--strike-out",
-                               "--halign", "--valign", "--spacing", "--colours", "--start", "--end", "--seed", "--dpi",
-                               "--batch"})
+    for (const char *option :
+         {"--output", "--format", "--face", "--bold", "--italic", "--underline", "--strike-out", "--halign",
+          "--valign", "--spacing", "--colours", "--start", "--end", "--seed", "--dpi", "--batch"})
         QVERIFY2(result.output.contains(QLatin1String(option)), option);
 }
 

@@ -1,4 +1,3 @@
-#include "window_parts.h"
 #include "app/MainUnt.h"
 #include "app/colour_edit.h"
 #include "app/panel.h"
@@ -8,6 +7,7 @@
 #include "composition/colouring.h"
 #include "export/capture.h"
 #include "export/save_command.h"
+#include "window_parts.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -51,16 +51,16 @@ void TestWindowMatch::sameBytesAsTheWindow_data()
     QTest::addColumn<int>("colourMode");
     QTest::addColumn<uint>("seed");
 
-    QTest::newRow("random, window defaults") << kInitialPhrase << false << false << false << false << 1 << 1 << 0
-                                             << 1 << 11u;
+    QTest::newRow("random, window defaults")
+        << kInitialPhrase << false << false << false << false << 1 << 1 << 0 << 1 << 11u;
     QTest::newRow("random, every style, right and bottom, spacing 36")
         << QStringLiteral("fjWg我们Ag&1") << true << true << true << true << 3 << 3 << 36 << 1 << 12345u;
-    QTest::newRow("random, centred, one character") << QStringLiteral("喊") << false << true << false << false << 2
-                                                    << 2 << 7 << 1 << 0u;
-    QTest::newRow("gradient, ten characters") << QStringLiteral("一二三四五六七八九十") << false << false << true
-                                              << false << 2 << 3 << 20 << 2 << 1u;
-    QTest::newRow("default colour") << QStringLiteral(" 大声说 ") << true << false << false << true << 1 << 2 << 5
-                                    << 3 << 1u;
+    QTest::newRow("random, centred, one character")
+        << QStringLiteral("喊") << false << true << false << false << 2 << 2 << 7 << 1 << 0u;
+    QTest::newRow("gradient, ten characters") << QStringLiteral("一二三四五六七八九十") << false << false
+                                              << true << false << 2 << 3 << 20 << 2 << 1u;
+    QTest::newRow("default colour") << QStringLiteral(" 大声说 ") << true << false << false << true << 1 << 2
+                                    << 5 << 3 << 1u;
 }
 
 void TestWindowMatch::sameBytesAsTheWindow()
@@ -119,7 +119,8 @@ void TestWindowMatch::sameBytesAsTheWindow()
     QTemporaryDir folder;
     for (const PictureFormat format : {PictureFormat::Png, PictureFormat::Bmp}) {
         const bool png = format == PictureFormat::Png;
-        const QString saved = folder.filePath(png ? QStringLiteral("window.png") : QStringLiteral("window.bmp"));
+        const QString saved =
+            folder.filePath(png ? QStringLiteral("window.png") : QStringLiteral("window.bmp"));
         SaveCommand(CaptureOutputArea(ui.pnlMain), format).writeTo(saved);
         job.output = folder.filePath(png ? QStringLiteral("command.png") : QStringLiteral("command.bmp"));
         job.format = png ? OutputFormat::Png : OutputFormat::Bmp;

@@ -77,8 +77,8 @@ void TestColouring::gradientColour_data()
     QTest::newRow("black to white, 12% truncates 30.6") << black << white << 12 << colourValue(30, 30, 30);
     QTest::newRow("negative step truncates toward zero")
         << colourValue(255, 0, 0) << colourValue(0, 0, 0) << 11 << colourValue(227, 0, 0);
-    QTest::newRow("equal ends give that colour") << colourValue(9, 80, 200) << colourValue(9, 80, 200) << 37
-                                                 << colourValue(9, 80, 200);
+    QTest::newRow("equal ends give that colour")
+        << colourValue(9, 80, 200) << colourValue(9, 80, 200) << 37 << colourValue(9, 80, 200);
     QTest::newRow("top byte ignored") << (0xFF000000u | kBlue) << (0x7F000000u | kRed) << 100 << kRed;
 }
 

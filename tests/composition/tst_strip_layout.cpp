@@ -55,10 +55,10 @@ void TestStripLayout::sizesGrowToTheLast_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QList<int>>("sizes");
     QTest::newRow("one character is 110") << QStringLiteral("我") << QList<int>{110};
-    QTest::newRow("default phrase 30..110") << kInitialPhrase
-                                            << QList<int>{30, 40, 50, 60, 70, 80, 90, 100, 110};
-    QTest::newRow("ten characters 20..110") << QStringLiteral("一二三四五六七八九十")
-                                            << QList<int>{20, 30, 40, 50, 60, 70, 80, 90, 100, 110};
+    QTest::newRow("default phrase 30..110")
+        << kInitialPhrase << QList<int>{30, 40, 50, 60, 70, 80, 90, 100, 110};
+    QTest::newRow("ten characters 20..110")
+        << QStringLiteral("一二三四五六七八九十") << QList<int>{20, 30, 40, 50, 60, 70, 80, 90, 100, 110};
     QTest::newRow("trimmed before counting") << QStringLiteral("  我们 ") << QList<int>{100, 110};
 }
 
@@ -114,7 +114,8 @@ void TestStripLayout::cellsAreReferenceWidePlusSpacing()
 void TestStripLayout::emptyPhraseStillHasHeight()
 {
     FakeMeasurer measurer;
-    const StripLayout layout = computeStripLayout(withText(QStringLiteral("   ")), measurer, QSize(1045, 319));
+    const StripLayout layout =
+        computeStripLayout(withText(QStringLiteral("   ")), measurer, QSize(1045, 319));
     QVERIFY(layout.cells.empty());
     QCOMPARE(layout.width, 0);
     QCOMPARE(layout.height, 220);

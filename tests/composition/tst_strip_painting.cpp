@@ -131,7 +131,8 @@ void TestStripPainting::spacingShowsOnTheOtherSide()
     QCOMPARE(painted.image.width(), painted.layout.width);
     for (const Cell &cell : painted.layout.cells) {
         const int gapStart = horz == int(HorzAlign::Right) ? cell.x : cell.x + cell.width - 20;
-        QVERIFY2(columnsWhite(painted.image, gapStart, gapStart + 20), qPrintable(QString::number(cell.index)));
+        QVERIFY2(columnsWhite(painted.image, gapStart, gapStart + 20),
+                 qPrintable(QString::number(cell.index)));
         QVERIFY(!columnsWhite(painted.image, cell.x, cell.x + cell.width));
     }
 }
@@ -144,11 +145,16 @@ void TestStripPainting::underlineAndStrikeOutStayInTheCharacter()
     const Painted painted = paint(settings);
     for (const Cell &cell : painted.layout.cells) {
         const int gapStart = cell.x + cell.width - 20;
-        QVERIFY2(columnsWhite(painted.image, gapStart, gapStart + 20), qPrintable(QString::number(cell.index)));
+        QVERIFY2(columnsWhite(painted.image, gapStart, gapStart + 20),
+                 qPrintable(QString::number(cell.index)));
     }
     // The lines are there: the character's first column is inked somewhere
     // for every cell, which a bare "我" would not do at its very edge.
-    const Painted plain = paint([] { StripSettings s; s.spacing = 20; return s; }());
+    const Painted plain = paint([] {
+        StripSettings s;
+        s.spacing = 20;
+        return s;
+    }());
     int extraInk = 0;
     for (int y = 0; y < painted.image.height(); ++y)
         for (int x = 0; x < painted.image.width(); ++x)

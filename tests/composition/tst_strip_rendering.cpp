@@ -167,7 +167,8 @@ void TestStripRendering::workerThreadsGiveTheSamePixels()
     QImage there[2];
     std::thread workers[2];
     for (int i = 0; i < 2; ++i)
-        workers[i] = std::thread([&layout, &there, i] { there[i] = renderStrip(layout, StripGround::Transparent); });
+        workers[i] =
+            std::thread([&layout, &there, i] { there[i] = renderStrip(layout, StripGround::Transparent); });
     for (std::thread &worker : workers)
         worker.join();
     QCOMPARE(there[0], here);
@@ -188,7 +189,8 @@ void TestStripRendering::transparentGroundKeepsSoftEdges()
     settings.bold = true;
     const StripLayout layout = laidOutStrip(settings);
     const QImage white = renderStrip(layout, StripGround::White, ratio);
-    const QImage clear = renderStrip(layout, StripGround::Transparent, ratio).convertToFormat(QImage::Format_ARGB32);
+    const QImage clear =
+        renderStrip(layout, StripGround::Transparent, ratio).convertToFormat(QImage::Format_ARGB32);
 
     QCOMPARE(clear.pixel(0, 0), 0u);
     int opaque = 0, partial = 0, wrongOpaque = 0;

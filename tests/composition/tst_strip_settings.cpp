@@ -39,14 +39,16 @@ void TestStripSettings::trimmedPhrase_data()
     QTest::newRow("empty stays empty") << QString() << QString();
     QTest::newRow("spaces around one character") << QStringLiteral("  我 ") << QStringLiteral("我");
     QTest::newRow("ideographic space is kept") << QStringLiteral("\u3000我") << QStringLiteral("\u3000我");
-    QTest::newRow("no-break space is kept") << QStringLiteral("\u00a0我\u00a0") << QStringLiteral("\u00a0我\u00a0");
-    QTest::newRow("controls at the ends go") << QStringLiteral("\t\r\n我们\x01\x1f") << QStringLiteral("我们");
+    QTest::newRow("no-break space is kept")
+        << QStringLiteral("\u00a0我\u00a0") << QStringLiteral("\u00a0我\u00a0");
+    QTest::newRow("controls at the ends go")
+        << QStringLiteral("\t\r\n我们\x01\x1f") << QStringLiteral("我们");
     QTest::newRow("controls inside stay") << QStringLiteral("我\t们") << QStringLiteral("我\t们");
     QTest::newRow("DEL (127) is not trimmed") << QStringLiteral("\x7f我") << QStringLiteral("\x7f我");
     QTest::newRow("supplementary character is two units")
         << QStringLiteral(" \U00020BB7 ") << QStringLiteral("\U00020BB7");
-    QTest::newRow("lone surrogate is kept") << QString(QChar(0xD800)) + QStringLiteral("我 ")
-                                            << QString(QChar(0xD800)) + QStringLiteral("我");
+    QTest::newRow("lone surrogate is kept")
+        << QString(QChar(0xD800)) + QStringLiteral("我 ") << QString(QChar(0xD800)) + QStringLiteral("我");
     QTest::newRow("more than ten units is cut to ten")
         << QStringLiteral("一二三四五六七八九十百") << QStringLiteral("一二三四五六七八九十");
 }

@@ -21,8 +21,8 @@ QByteArray encoded(const QImage &image)
 QImage sample(qreal ratio)
 {
     QImage image(3, 2, QImage::Format_ARGB32);
-    const QRgb pixels[] = {qRgba(201, 37, 94, 255), qRgba(0, 0, 0, 0), qRgba(255, 0, 0, 128),
-                           qRgba(0, 0, 255, 64), qRgba(255, 255, 255, 255), qRgba(12, 200, 7, 1)};
+    const QRgb pixels[] = {qRgba(201, 37, 94, 255), qRgba(0, 0, 0, 0),         qRgba(255, 0, 0, 128),
+                           qRgba(0, 0, 255, 64),    qRgba(255, 255, 255, 255), qRgba(12, 200, 7, 1)};
     for (int i = 0; i < 6; ++i)
         image.setPixel(i % 3, i / 3, pixels[i]);
     image.setDevicePixelRatio(ratio);
@@ -44,10 +44,10 @@ void TestAlphaPng::keepsEveryPixelWithItsAlpha_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<qreal>("ratio");
     QTest::addColumn<QByteArray>("pHYs"); // pixels per metre, both axes, unit metre
-    QTest::newRow("straight alpha at ratio 1") << int(QImage::Format_ARGB32) << 1.0
-                                               << QByteArray::fromHex("00000ec400000ec401");
-    QTest::newRow("premultiplied at ratio 2") << int(QImage::Format_ARGB32_Premultiplied) << 2.0
-                                              << QByteArray::fromHex("00001d8700001d8701");
+    QTest::newRow("straight alpha at ratio 1")
+        << int(QImage::Format_ARGB32) << 1.0 << QByteArray::fromHex("00000ec400000ec401");
+    QTest::newRow("premultiplied at ratio 2")
+        << int(QImage::Format_ARGB32_Premultiplied) << 2.0 << QByteArray::fromHex("00001d8700001d8701");
 }
 
 void TestAlphaPng::keepsEveryPixelWithItsAlpha()

@@ -17,8 +17,8 @@ Raster threeByTwo(int depth)
     picture.height = 2;
     picture.depth = depth;
     picture.pixels = {
-        qRgb(0x01, 0x02, 0x03),       qRgb(0x04, 0x05, 0x06), qRgba(0x07, 0x08, 0x09, 0x7F),
-        qRgb(0x0A, 0x0B, 0x0C),       qRgb(0x0D, 0x0E, 0x0F), qRgb(0x10, 0x11, 0x12),
+        qRgb(0x01, 0x02, 0x03), qRgb(0x04, 0x05, 0x06), qRgba(0x07, 0x08, 0x09, 0x7F),
+        qRgb(0x0A, 0x0B, 0x0C), qRgb(0x0D, 0x0E, 0x0F), qRgb(0x10, 0x11, 0x12),
     };
     return picture;
 }
@@ -129,8 +129,8 @@ void TestBmpWriter::refusesPicture_data()
     QTest::newRow("zero width") << 0 << 3 << 32 << empty;
     QTest::newRow("zero height") << 3 << 0 << 32 << empty;
     QTest::newRow("negative width") << -2 << 3 << 32 << empty;
-    QTest::newRow("16 bits per pixel") << 2 << 2 << 16
-                                       << QStringLiteral("不支持 16 位的像素深度，无法保存为 BMP。");
+    QTest::newRow("16 bits per pixel")
+        << 2 << 2 << 16 << QStringLiteral("不支持 16 位的像素深度，无法保存为 BMP。");
 }
 
 void TestBmpWriter::refusesPicture()

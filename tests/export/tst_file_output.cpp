@@ -84,7 +84,8 @@ QByteArray contents(const QString &path)
 
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
 }
 
 QString writeFailedMessage(const QString &path, const QString &systemText, bool replacing)
@@ -97,7 +98,8 @@ QString writeFailedMessage(const QString &path, const QString &systemText, bool 
 // Saves in a child process whose file size limit is `limitBytes`, so that
 // writing fails the way it does on a full disk (EFBIG instead of ENOSPC)
 // without privileges, and the limit dies with the child.
-QString saveUnderFileSizeLimit(const QString &format, const Raster &picture, const QString &path, rlim_t limitBytes)
+QString saveUnderFileSizeLimit(const QString &format, const Raster &picture, const QString &path,
+                               rlim_t limitBytes)
 {
     int channel[2];
     if (pipe(channel) != 0)
@@ -190,19 +192,21 @@ void TestFileOutput::cannotCreate_data()
     QTest::addColumn<QString>("reason");
     const QString missing = QStringLiteral("没有这个文件或文件夹。");
     const QString notFolder = QStringLiteral("路径中的一项不是文件夹。");
-    QTest::newRow("missing folder, bmp") << QStringLiteral("bmp") << QStringLiteral("nowhere/x.bmp") << missing;
-    QTest::newRow("missing folder, png") << QStringLiteral("png") << QStringLiteral("nowhere/x.png") << missing;
-    QTest::newRow("path through a file, bmp") << QStringLiteral("bmp") << QStringLiteral("some-file/x.bmp")
-                                              << notFolder;
-    QTest::newRow("path through a file, png") << QStringLiteral("png") << QStringLiteral("some-file/x.png")
-                                              << notFolder;
+    QTest::newRow("missing folder, bmp")
+        << QStringLiteral("bmp") << QStringLiteral("nowhere/x.bmp") << missing;
+    QTest::newRow("missing folder, png")
+        << QStringLiteral("png") << QStringLiteral("nowhere/x.png") << missing;
+    QTest::newRow("path through a file, bmp")
+        << QStringLiteral("bmp") << QStringLiteral("some-file/x.bmp") << notFolder;
+    QTest::newRow("path through a file, png")
+        << QStringLiteral("png") << QStringLiteral("some-file/x.png") << notFolder;
     // The temporary file has no name until it replaces the target, so the
     // system refuses a name this long only at the very end.
     const QString longName = QString(256, QLatin1Char('x'));
-    QTest::newRow("name too long, bmp") << QStringLiteral("bmp") << longName + QStringLiteral(".bmp")
-                                        << QStringLiteral("文件名太长。");
-    QTest::newRow("name too long, png") << QStringLiteral("png") << longName + QStringLiteral(".png")
-                                        << QStringLiteral("文件名太长。");
+    QTest::newRow("name too long, bmp")
+        << QStringLiteral("bmp") << longName + QStringLiteral(".bmp") << QStringLiteral("文件名太长。");
+    QTest::newRow("name too long, png")
+        << QStringLiteral("png") << longName + QStringLiteral(".png") << QStringLiteral("文件名太长。");
     QTest::newRow("missing folder, png with alpha")
         << QStringLiteral("png-alpha") << QStringLiteral("nowhere/x.png") << missing;
 }
@@ -219,7 +223,8 @@ void TestFileOutput::cannotCreate()
     someFile.close();
 
     const QString path = folder.filePath(relativePath);
-    QCOMPARE(save(format, noiseRaster(4, 4), path), QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
+    QCOMPARE(save(format, noiseRaster(4, 4), path),
+             QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
     QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("some-file")});
     QCOMPARE(QFileInfo(someFile).size(), 0);
 }
@@ -282,8 +287,9 @@ void TestFileOutput::refusesIrregularTarget()
     else
         QVERIFY(QDir(folder.path()).mkdir(QFileInfo(path).fileName()));
 
-    QCOMPARE(save(format, noiseRaster(4, 4), path),
-             QStringLiteral("无法保存到 \"%1\"：它不是普通文件（可能是文件夹或设备），未做任何改动。").arg(path));
+    QCOMPARE(
+        save(format, noiseRaster(4, 4), path),
+        QStringLiteral("无法保存到 \"%1\"：它不是普通文件（可能是文件夹或设备），未做任何改动。").arg(path));
 
     struct stat status {};
     QCOMPARE(lstat(QFile::encodeName(path).constData(), &status), 0);
@@ -333,8 +339,10 @@ void TestFileOutput::refusesBrokenLink()
     names.sort();
     const QString path = folder.filePath(QStringLiteral("x.png"));
 
-    QCOMPARE(save(QStringLiteral("png"), noiseRaster(4, 4), path),
-             QStringLiteral("无法保存到 \"%1\"：它是一个符号链接，指向的文件不存在或链接绕成了圈，未做任何改动。").arg(path));
+    QCOMPARE(
+        save(QStringLiteral("png"), noiseRaster(4, 4), path),
+        QStringLiteral("无法保存到 \"%1\"：它是一个符号链接，指向的文件不存在或链接绕成了圈，未做任何改动。")
+            .arg(path));
     QCOMPARE(entries(folder.path()), names);
     for (const QString &name : names)
         QVERIFY(QFileInfo(folder.filePath(name)).isSymbolicLink());
@@ -361,7 +369,8 @@ void TestFileOutput::failedWriteKeepsOldFile_data()
     QTest::newRow("bmp, short last block, new file")
         << "bmp" << QSize(512, 516) << qint64(1024 * 1024 + 1024) << false;
     QTest::newRow("png, refused at the first byte, new file") << "png" << QSize(40, 40) << qint64(0) << false;
-    QTest::newRow("png with alpha, large, replacing") << "png-alpha" << QSize(300, 300) << qint64(64 * 1024) << true;
+    QTest::newRow("png with alpha, large, replacing")
+        << "png-alpha" << QSize(300, 300) << qint64(64 * 1024) << true;
 }
 
 // Every failure, wherever it strikes, leaves the folder as it was: the old

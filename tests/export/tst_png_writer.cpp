@@ -59,8 +59,7 @@ QByteArray inflated(const QByteArray &stream, qsizetype expectedSize)
     QByteArray out(expectedSize + 1, '\0'); // one spare byte shows excess data
     uLongf outSize = uLongf(out.size());
     if (uncompress(reinterpret_cast<Bytef *>(out.data()), &outSize,
-                   reinterpret_cast<const Bytef *>(stream.constData()), uLong(stream.size()))
-        != Z_OK)
+                   reinterpret_cast<const Bytef *>(stream.constData()), uLong(stream.size())) != Z_OK)
         return {};
     out.resize(qsizetype(outSize));
     return out;
@@ -185,7 +184,8 @@ void TestPngWriter::reductionMatchesFullSearch()
     picture.height = 200;
     for (int i = 0; i < picture.width * picture.height; ++i) {
         // Half the pixels from a few colours in runs, half arbitrary.
-        const QRgb pixel = (i / 3) % 2 ? qRgb(int(random.bounded(4)) * 80, 10, 200) : random.generate() | 0xFF000000;
+        const QRgb pixel =
+            (i / 3) % 2 ? qRgb(int(random.bounded(4)) * 80, 10, 200) : random.generate() | 0xFF000000;
         picture.pixels.push_back(pixel);
     }
     const IndexedPicture reduced = reduce(picture);
@@ -250,7 +250,13 @@ void TestPngWriter::chunkLayout()
     QCOMPARE(types, (QList<QByteArray>{"IHDR", "PLTE", "tRNS", "IDAT", "IEND"}));
 
     // Width 70, height 30, depth 8, colour type 3, then three zeros.
-    QCOMPARE(chunks[0].data.toHex(), QByteArray("00000046" "0000001e" "08" "03" "00" "00" "00"));
+    QCOMPARE(chunks[0].data.toHex(), QByteArray("00000046"
+                                                "0000001e"
+                                                "08"
+                                                "03"
+                                                "00"
+                                                "00"
+                                                "00"));
 
     QCOMPARE(chunks[1].data.size(), 768);
     QCOMPARE(chunks[1].data.left(3).toHex(), QByteArray("000000"));
@@ -301,7 +307,8 @@ void TestPngWriter::imageStream()
         }
     }
 
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(subFilteredScanlines(picture).data()), rows.size()), rows);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(subFilteredScanlines(picture).data()), rows.size()),
+             rows);
 }
 
 void TestPngWriter::longStreamIsCutIntoFullIdatChunks()

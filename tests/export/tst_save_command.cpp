@@ -59,8 +59,9 @@ void TestSaveCommand::dialogSetup_data()
                                 << QStringLiteral("Bitmaps (*.bmp)") << QStringLiteral("我们一起喊.bmp");
     QTest::newRow("tag 1, PNG") << 1 << QStringLiteral("我们一起喊") << QStringLiteral("png")
                                 << QStringLiteral("Png (*.png)") << QStringLiteral("我们一起喊.png");
-    QTest::newRow("tag 2, PNG, spaces kept") << 2 << QStringLiteral("  大声 ") << QStringLiteral("png")
-                                             << QStringLiteral("Png (*.png)") << QStringLiteral("  大声 .png");
+    QTest::newRow("tag 2, PNG, spaces kept")
+        << 2 << QStringLiteral("  大声 ") << QStringLiteral("png") << QStringLiteral("Png (*.png)")
+        << QStringLiteral("  大声 .png");
     QTest::newRow("tag 0, spaces kept") << 0 << QStringLiteral(" 喊 ") << QStringLiteral("bmp")
                                         << QStringLiteral("Bitmaps (*.bmp)") << QStringLiteral(" 喊 .bmp");
     QTest::newRow("slash passed through") << 1 << QStringLiteral("a/b") << QStringLiteral("png")
@@ -161,7 +162,9 @@ void TestSaveCommand::captureKeepsWholeWidget()
     QCOMPARE(picture.depth, 32);
     QCOMPARE(int(picture.pixels.size()), picture.width * picture.height);
 
-    const auto at = [&](int x, int y) { return picture.pixel(qRound(x * scale), qRound(y * scale)) & 0xFFFFFF; };
+    const auto at = [&](int x, int y) {
+        return picture.pixel(qRound(x * scale), qRound(y * scale)) & 0xFFFFFF;
+    };
     QCOMPARE(at(10, 20), QRgb(0xFF0000));  // clipped off on screen
     QCOMPARE(at(150, 2), QRgb(0xFF0000));  // visible on screen
     QCOMPARE(at(260, 20), QRgb(0x0000FF)); // the child, beyond the region

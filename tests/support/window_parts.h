@@ -25,8 +25,7 @@
 class WindowParts {
     const TMainFrm &m_window; // first: every part below is found through it
 
-    template <typename Part>
-    Part *find(const char *name) const
+    template <typename Part> Part *find(const char *name) const
     {
         auto *part = m_window.findChild<Part *>(QLatin1StringView(name));
         if (!part) {
