@@ -4,6 +4,7 @@
 // BMP writer against one fwrite of the finished file.
 
 #include "bench_ratios.h"
+#include "window_parts.h"
 
 #include "app/MainUnt.h"
 #include "export/bmp_writer.h"
@@ -41,15 +42,15 @@ const Raster &stripPicture()
 {
     static const Raster picture = [] {
         TMainFrm window([] { return QList<FontFace>(); });
+        const WindowParts ui(window);
         window.show();
-        auto *fonts = window.findChild<FontNameList *>(QStringLiteral("cbbfont"));
-        if (!fonts->isFilled()) {
+        if (!ui.cbbfont->isFilled()) {
             QEventLoop untilListed;
-            QObject::connect(fonts, &FontNameList::listArrived, &untilListed, &QEventLoop::quit);
+            QObject::connect(ui.cbbfont, &FontNameList::listArrived, &untilListed, &QEventLoop::quit);
             untilListed.exec();
         }
-        window.findChild<QPushButton *>(QStringLiteral("btnPreview"))->click();
-        return CaptureOutputArea(window.findChild<QWidget *>(QStringLiteral("pnlMain")));
+        ui.btnPreview->click();
+        return CaptureOutputArea(ui.pnlMain);
     }();
     return picture;
 }

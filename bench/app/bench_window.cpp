@@ -6,6 +6,7 @@
 
 #include "bench_ratios.h"
 #include "process_memory.h"
+#include "window_parts.h"
 
 #include "app/MainUnt.h"
 
@@ -30,11 +31,6 @@ bool haveWidgets(benchmark::State &state)
         return true;
     state.SkipWithError("the bench main must create a QApplication for widgets");
     return false;
-}
-
-template <typename Widget> Widget *component(const TMainFrm &window, const char *name)
-{
-    return window.findChild<Widget *>(QLatin1StringView(name));
 }
 
 void BM_BareWindowShow(benchmark::State &state)
@@ -91,11 +87,12 @@ void BM_PreviewTenCharacters(benchmark::State &state)
     if (!haveWidgets(state))
         return;
     TMainFrm window;
-    component<QLineEdit>(window, "edtMain")->setText(QStringLiteral("我们一起大声喊出来吧"));
+    const WindowParts ui(window);
+    ui.edtMain->setText(QStringLiteral("我们一起大声喊出来吧"));
     window.show();
     QCoreApplication::processEvents();
-    QPushButton *preview = component<QPushButton>(window, "btnPreview");
-    QWidget *previewRegion = component<QWidget>(window, "pnlsave");
+    QPushButton *preview = ui.btnPreview;
+    QWidget *previewRegion = ui.pnlsave;
     for (auto _ : state) {
         preview->click();
         previewRegion->repaint();
@@ -120,10 +117,11 @@ void BM_PreviewMemory(benchmark::State &state)
     if (!haveWidgets(state))
         return;
     TMainFrm window;
+    const WindowParts ui(window);
     window.show();
     QCoreApplication::processEvents();
-    QPushButton *preview = component<QPushButton>(window, "btnPreview");
-    QWidget *previewRegion = component<QWidget>(window, "pnlsave");
+    QPushButton *preview = ui.btnPreview;
+    QWidget *previewRegion = ui.pnlsave;
     const auto previews = [&](int count) {
         for (int i = 0; i < count; ++i) {
             preview->click();

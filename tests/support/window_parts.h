@@ -15,9 +15,6 @@
 #include <QMenu>
 #include <QPushButton>
 
-#include <cstdio>
-#include <cstdlib>
-
 // The main window's components as a test reaches them: by the object names
 // they were designed with, the way any code outside the window must, since
 // the window keeps its members to itself. A name that is missing or names an
@@ -28,10 +25,8 @@ class WindowParts {
     template <typename Part> Part *find(const char *name) const
     {
         auto *part = m_window.findChild<Part *>(QLatin1StringView(name));
-        if (!part) {
-            std::fprintf(stderr, "the main window has no %s of the expected kind\n", name);
-            std::abort();
-        }
+        if (!part)
+            qFatal("the main window has no %s of the expected kind", name);
         return part;
     }
 
