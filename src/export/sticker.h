@@ -1,0 +1,64 @@
+#pragma once
+
+#include "composition/animation.h"
+#include "composition/strip_layout.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+// What a sticker adds to the strip: the chat preset, the effect, the output
+// format and the look around the glyphs. The texts are the names the command
+// line takes, so that the window and quillow-render describe a sticker alike.
+struct StickerOptions {
+    QString preset;                           // "" (none), "wechat", "qq", "telegram", "discord-emoji",
+                                              // "discord-sticker", "slack"
+    QString effect = QStringLiteral("still"); // "still", "reveal", "shake", "reveal-shake"
+    QString format;                           // "" (the preset's, or png-alpha / apng by effect),
+                                              // "png-alpha", "apng", "gif", "webp"
+    int frameMs = 120;
+    int holdMs = 1500;
+    int outlinePx = 0; // 0 .. 12
+    QColor outlineColour = Qt::white;
+    bool shadow = false;
+    QColor shadowColour = QColor(0, 0, 0, 128);
+    QPoint shadowOffset{2, 2};
+    int shadowBlur = 3;
+    std::optional<QColor> matte;    // GIF: soft edges blended onto this ground
+    int webpQuality = -1;           // -1: lossless
+    std::optional<qint64> maxBytes; // a cap of the caller's own
+    std::uint32_t seed = 0;         // the shake's trembling
+};
+
+// One encoded sticker and what it is made of.
+struct Sticker {
+    QByteArray bytes;
+    QString formatName; // "png-alpha", "apng", "gif", "webp"
+    QString suffix;     // "png", "gif", "webp"
+    QString mimeType;
+    QSize size; // pixels
+    int frames = 1;
+    int colours = 0;   // palette entries; 0 for true colour
+    int quality = 100; // the palette's quality, 0 .. 100
+    std::optional<qint64> cap;
+    Animation shown;      // the frames as composed, before colour reduction
+    QStringList warnings; // in Chinese, e.g. a first character too small to read
+};
+
+// Makes the sticker of the coloured strip `layout` (laid out at 96 dpi, its
+// cells' colours given; cells without one take `ink`). Throws QuillowError
+// with the user's message for options that do not go together or a cap that
+// cannot be met. When `cancel` becomes true the work stops early by throwing
+// StickerCancelled. The same layout, ink and options give the same bytes.
+Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                    const std::atomic<bool> *cancel = nullptr);
+
+// Thrown by makeSticker() when asked to stop; carries no message for the user.
+struct StickerCancelled {};
