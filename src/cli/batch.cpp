@@ -72,11 +72,6 @@ QByteArray resultLine(const BatchResult &result)
 int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results,
              QThreadPool &pool)
 {
-    // The default text colour comes from the application's palette, which
-    // only this thread may read; reading it once here lets the workers use
-    // the kept value.
-    defaultTextColour();
-
     QFuture<BatchResult> future = QtConcurrent::mapped(
         &pool, lines, [&defaults](const BatchLine &line) { return runBatchLine(line, defaults); });
     int failed = 0;

@@ -23,14 +23,16 @@ void runRenderJob(const RenderJob &job)
     // is sized by the dpi alone, so the ratio stays 1.
     switch (job.format) {
     case OutputFormat::Png:
-        writePngFile(reduce(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi))),
-                     job.output);
+        writePngFile(
+            reduce(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, 1.0, job.dpi))),
+            job.output);
         break;
     case OutputFormat::Bmp:
-        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi)), job.output);
+        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, 1.0, job.dpi)),
+                     job.output);
         break;
     case OutputFormat::PngAlpha:
-        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, 1.0, job.dpi), job.output);
+        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, Qt::black, 1.0, job.dpi), job.output);
         break;
     }
 }
