@@ -27,14 +27,17 @@ void runRenderJob(const RenderJob &job)
     const qreal ratio = job.scale;
     switch (job.format) {
     case OutputFormat::Png:
-        writePngFile(reduce(rasterFromImage(renderStrip(layout, StripGround::White, ratio, job.dpi))),
-                     job.output);
+        writePngFile(
+            reduce(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, ratio, job.dpi))),
+            job.output);
         break;
     case OutputFormat::Bmp:
-        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, ratio, job.dpi)), job.output);
+        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, ratio, job.dpi)),
+                     job.output);
         break;
     case OutputFormat::PngAlpha:
-        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, ratio, job.dpi), job.output);
+        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, Qt::black, ratio, job.dpi),
+                          job.output);
         break;
     }
 }
