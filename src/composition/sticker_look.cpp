@@ -2,6 +2,7 @@
 
 #include "composition/quillow_error.h"
 
+#include <QRect>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -78,21 +79,30 @@ Coverage grown(const Coverage &shape, double radius)
 {
     const int w = shape.width, h = shape.height;
     const auto columns = std::size_t(w), rows = std::size_t(h);
-    std::vector<double> columnDistance(columns * rows);
+    // Along a column the nearest covered pixel is simply the closer of the
+    // last one above and the first one below: two sweeps over the rows, in
+    // memory order.
     std::vector<int> columnNearest(columns * rows);
+    std::vector<double> columnDistance(columns * rows);
     {
-        LineDistance line(h);
-        std::vector<double> cost(rows), distance(rows);
-        std::vector<int> nearest(rows);
-        for (int x = 0; x < w; ++x) {
-            for (int y = 0; y < h; ++y)
-                cost[std::size_t(y)] = shape.at(x, y) > 0 ? 0.0 : kNowhere;
-            line.run(cost.data(), h, distance.data(), nearest.data());
-            for (int y = 0; y < h; ++y) {
-                columnDistance[std::size_t(y) * columns + std::size_t(x)] = distance[std::size_t(y)];
-                columnNearest[std::size_t(y) * columns + std::size_t(x)] = nearest[std::size_t(y)];
+        std::vector<int> last(columns, -1);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                if (shape.at(x, y) > 0)
+                    last[std::size_t(x)] = y;
+                columnNearest[std::size_t(y) * columns + std::size_t(x)] = last[std::size_t(x)];
             }
-        }
+        std::fill(last.begin(), last.end(), -1);
+        for (int y = h - 1; y >= 0; --y)
+            for (int x = 0; x < w; ++x) {
+                const std::size_t at = std::size_t(y) * columns + std::size_t(x);
+                if (shape.at(x, y) > 0)
+                    last[std::size_t(x)] = y;
+                const int above = columnNearest[at], below = last[std::size_t(x)];
+                const int nearest = above < 0 || (below >= 0 && below - y < y - above) ? below : above;
+                columnNearest[at] = nearest;
+                columnDistance[at] = nearest < 0 ? kNowhere : double(y - nearest) * (y - nearest);
+            }
     }
 
     Coverage result{w, h, std::vector<float>(shape.values.size())};
@@ -103,8 +113,9 @@ Coverage grown(const Coverage &shape, double radius)
         const std::size_t row = std::size_t(y) * columns;
         line.run(columnDistance.data() + row, w, distance.data(), nearest.data());
         for (int x = 0; x < w; ++x) {
+            // Beyond radius + 1 nothing is covered: spare the square root.
             const double squared = distance[std::size_t(x)];
-            if (squared >= kNowhere)
+            if (squared > (radius + 1) * (radius + 1))
                 continue;
             const int nx = nearest[std::size_t(x)];
             const int ny = columnNearest[row + std::size_t(nx)];
@@ -116,23 +127,53 @@ Coverage grown(const Coverage &shape, double radius)
     return result;
 }
 
-// One box filter pass of `radius` along a line of `length` samples `stride`
-// apart; what lies beyond the line counts as empty.
-void boxLine(float *line, int length, std::ptrdiff_t stride, int radius, std::vector<float> &scratch)
+// One box filter pass of `radius` along every row; what lies beyond the
+// canvas counts as empty.
+void boxRows(Coverage &coverage, int radius)
 {
-    scratch.resize(std::size_t(length));
-    for (int i = 0; i < length; ++i)
-        scratch[std::size_t(i)] = line[i * stride];
     const float scale = 1.0f / float(2 * radius + 1);
-    double sum = 0;
-    for (int i = 0; i < std::min(radius, length); ++i)
-        sum += scratch[std::size_t(i)];
-    for (int i = 0; i < length; ++i) {
-        if (i + radius < length)
-            sum += scratch[std::size_t(i + radius)];
-        if (i - radius - 1 >= 0)
-            sum -= scratch[std::size_t(i - radius - 1)];
-        line[i * stride] = float(sum) * scale;
+    const int w = coverage.width;
+    std::vector<float> line(std::size_t(w), 0.0f);
+    for (int y = 0; y < coverage.height; ++y) {
+        float *row = &coverage.at(0, y);
+        std::copy(row, row + w, line.begin());
+        double sum = 0;
+        for (int x = 0; x < std::min(radius, w); ++x)
+            sum += line[std::size_t(x)];
+        for (int x = 0; x < w; ++x) {
+            if (x + radius < w)
+                sum += line[std::size_t(x + radius)];
+            if (x - radius - 1 >= 0)
+                sum -= line[std::size_t(x - radius - 1)];
+            row[x] = float(sum) * scale;
+        }
+    }
+}
+
+// The same down every column, a row at a time so that memory is read in
+// order.
+void boxColumns(Coverage &coverage, int radius)
+{
+    const float scale = 1.0f / float(2 * radius + 1);
+    const int w = coverage.width, h = coverage.height;
+    const std::vector<float> source = coverage.values;
+    const auto rowOf = [&](int y) { return source.data() + std::size_t(y) * std::size_t(w); };
+    std::vector<double> sums(std::size_t(w), 0.0);
+    for (int y = 0; y < std::min(radius, h); ++y)
+        for (int x = 0; x < w; ++x)
+            sums[std::size_t(x)] += rowOf(y)[x];
+    for (int y = 0; y < h; ++y) {
+        const float *entering = y + radius < h ? rowOf(y + radius) : nullptr;
+        const float *leaving = y - radius - 1 >= 0 ? rowOf(y - radius - 1) : nullptr;
+        float *row = &coverage.at(0, y);
+        for (int x = 0; x < w; ++x) {
+            double &sum = sums[std::size_t(x)];
+            if (entering)
+                sum += entering[x];
+            if (leaving)
+                sum -= leaving[x];
+            row[x] = float(sum) * scale;
+        }
     }
 }
 
@@ -141,14 +182,11 @@ void boxLine(float *line, int length, std::ptrdiff_t stride, int radius, std::ve
 void blur(Coverage &coverage, int reach)
 {
     const std::array<int, 3> radii{(reach + 2) / 3, (reach + 1) / 3, reach / 3};
-    std::vector<float> scratch;
     for (const int radius : radii) {
         if (radius == 0)
             continue;
-        for (int y = 0; y < coverage.height; ++y)
-            boxLine(&coverage.at(0, y), coverage.width, 1, radius, scratch);
-        for (int x = 0; x < coverage.width; ++x)
-            boxLine(&coverage.at(x, 0), coverage.height, coverage.width, radius, scratch);
+        boxRows(coverage, radius);
+        boxColumns(coverage, radius);
     }
 }
 
@@ -156,20 +194,46 @@ void blur(Coverage &coverage, int reach)
 struct Layered {
     float alpha = 0, red = 0, green = 0, blue = 0;
 
-    void under(const QColor &colour, float coverage)
+    // `layer` is a colour at full coverage, as premultiplied channels.
+    void under(const Layered &layer, float coverage)
     {
-        const float a = float(colour.alphaF()) * coverage;
-        const float keep = 1.0f - a;
-        alpha = 255.0f * a + alpha * keep;
-        red = float(colour.red()) * a + red * keep;
-        green = float(colour.green()) * a + green * keep;
-        blue = float(colour.blue()) * a + blue * keep;
+        const float keep = 1.0f - layer.alpha / 255.0f * coverage;
+        alpha = layer.alpha * coverage + alpha * keep;
+        red = layer.red * coverage + red * keep;
+        green = layer.green * coverage + green * keep;
+        blue = layer.blue * coverage + blue * keep;
+    }
+
+    static Layered of(const QColor &colour)
+    {
+        const float a = float(colour.alpha()) / 255.0f;
+        return {float(colour.alpha()), float(colour.red()) * a, float(colour.green()) * a,
+                float(colour.blue()) * a};
     }
 };
 
 int physical(int logical, qreal devicePixelRatio)
 {
     return int(std::lround(logical * devicePixelRatio));
+}
+
+// The smallest rectangle holding every pixel of `image` that is not fully
+// transparent; empty when there is none.
+QRect coveredRect(const QImage &image)
+{
+    int left = image.width(), right = -1, top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(row[x]) == 0)
+                continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = y;
+        }
+    }
+    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 [[noreturn]] void rejectNumber(const QString &what, int low, int high, int value)
@@ -219,13 +283,24 @@ QImage applyStickerLook(const QImage &picture, const StickerLook &look)
     if (look.outlineWidth == 0 && !look.shadow)
         return source;
 
-    const int w = source.width() + margins.left() + margins.right();
-    const int h = source.height() + margins.top() + margins.bottom();
+    QImage result(source.size().grownBy(margins), QImage::Format_ARGB32_Premultiplied);
+    result.setDevicePixelRatio(ratio);
+    result.fill(Qt::transparent);
+    const QRect covered = coveredRect(source);
+    if (covered.isEmpty())
+        return result;
+    // Only near what the picture covers can the look reach: an early reveal
+    // frame is mostly empty, and so is the space around each strip.
+    const QPoint shift(margins.left(), margins.top());
+    const QRect work = covered.translated(shift).marginsAdded(margins);
+    const int w = work.width(), h = work.height();
+    const QPoint toSource = work.topLeft() - shift;
+
     Coverage shape{w, h, std::vector<float>(std::size_t(w) * std::size_t(h))};
-    for (int y = 0; y < source.height(); ++y) {
-        const auto *row = reinterpret_cast<const QRgb *>(source.constScanLine(y));
-        for (int x = 0; x < source.width(); ++x)
-            shape.at(x + margins.left(), y + margins.top()) = float(qAlpha(row[x])) / 255.0f;
+    for (int y = 0; y < covered.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(source.constScanLine(covered.top() + y));
+        for (int x = covered.left(); x <= covered.right(); ++x)
+            shape.at(x - toSource.x(), covered.top() + y - toSource.y()) = float(qAlpha(row[x])) / 255.0f;
     }
 
     const Coverage outlined = look.outlineWidth > 0 ? grown(shape, look.outlineWidth * ratio) : shape;
@@ -240,30 +315,28 @@ QImage applyStickerLook(const QImage &picture, const StickerLook &look)
         blur(shadow, physical(look.shadowBlur, ratio));
     }
 
-    QImage result(w, h, QImage::Format_ARGB32_Premultiplied);
-    result.setDevicePixelRatio(ratio);
-    result.fill(Qt::transparent);
+    const Layered shadowLayer = Layered::of(look.shadowColour);
+    const Layered outlineLayer = Layered::of(look.outlineColour);
     for (int y = 0; y < h; ++y) {
-        auto *row = reinterpret_cast<QRgb *>(result.scanLine(y));
-        const int sy = y - margins.top();
+        auto *row = reinterpret_cast<QRgb *>(result.scanLine(work.top() + y)) + work.left();
+        const int sy = y + toSource.y();
         const auto *sourceRow = sy >= 0 && sy < source.height()
                                     ? reinterpret_cast<const QRgb *>(source.constScanLine(sy))
                                     : nullptr;
         for (int x = 0; x < w; ++x) {
             Layered beneath;
             if (look.shadow)
-                beneath.under(look.shadowColour, shadow.at(x, y));
+                beneath.under(shadowLayer, shadow.at(x, y));
             if (look.outlineWidth > 0)
-                beneath.under(look.outlineColour, outlined.at(x, y));
-            const int sx = x - margins.left();
+                beneath.under(outlineLayer, outlined.at(x, y));
+            const int sx = x + toSource.x();
             const QRgb top = sourceRow && sx >= 0 && sx < source.width() ? sourceRow[sx] : 0;
             // Premultiplied "over": where the picture is opaque, nothing
             // beneath shows and its pixel stays exactly as it was.
             const float keep = float(255 - qAlpha(top)) / 255.0f;
-            row[x] = qRgba(qRed(top) + int(std::lround(beneath.red * keep)),
-                           qGreen(top) + int(std::lround(beneath.green * keep)),
-                           qBlue(top) + int(std::lround(beneath.blue * keep)),
-                           qAlpha(top) + int(std::lround(beneath.alpha * keep)));
+            const auto part = [keep](float channel) { return int(channel * keep + 0.5f); };
+            row[x] = qRgba(qRed(top) + part(beneath.red), qGreen(top) + part(beneath.green),
+                           qBlue(top) + part(beneath.blue), qAlpha(top) + part(beneath.alpha));
         }
     }
     return result;
