@@ -2,7 +2,7 @@
 // with an outline and a shadow costs against the still it grows from.
 
 #include "bench_ratios.h"
-#include "laid_out_strip.h"
+#include "ten_characters.h"
 
 #include "composition/effect_frames.h"
 #include "composition/sticker_look.h"
@@ -11,17 +11,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-// Ten characters from 20 to 110 points in random colours, the widest strip.
-const StripLayout &tenCharacters()
-{
-    static const StripLayout layout = [] {
-        StripSettings settings;
-        settings.text = QStringLiteral("我们一起大声喊出来吧");
-        return laidOutStrip(settings);
-    }();
-    return layout;
-}
 
 StickerLook outlineAndShadow()
 {
