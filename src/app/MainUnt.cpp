@@ -1,18 +1,18 @@
 #include "app/MainUnt.h"
 
+#include "app/capture.h"
 #include "app/colour_edit.h"
 #include "app/group_look.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
+#include "app/strip_widget.h"
 #include "app/whole_characters.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
 #include "composition/strip_layout.h"
-#include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
-#include "export/capture.h"
 #include "export/clipboard_picture.h"
 #include "export/save_command.h"
 
@@ -31,7 +31,6 @@
 
 namespace {
 
-const QString kWindowFace = QStringLiteral("微软雅黑");
 constexpr int kWindowFontPixels = 16;
 
 constexpr int kSettingsHeight = 187; // Panel2
@@ -66,7 +65,7 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     setWindowTitle(QStringLiteral("Quillow"));
     setLocale(QLocale(QLocale::Chinese, QLocale::China));
 
-    QFont windowFont(resolveFace(kWindowFace));
+    QFont windowFont(resolveFace(kDefaultFace));
     windowFont.setPixelSize(kWindowFontPixels);
     setFont(windowFont);
 
@@ -115,7 +114,7 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     Panel1 = new Panel(QStringLiteral("Panel1"), cxGroupBox1);
     columns->addDocked(Panel1, Dock::Left, kColumnWidth);
     cbbfont = new FontNameList(QStringLiteral("cbbfont"), std::move(fontEnumerator), Panel1);
-    cbbfont->setCurrentFace(kWindowFace);
+    cbbfont->setCurrentFace(kDefaultFace);
     cbbfont->setDefaultFace(resolveFace(QString()));
     Panel1->dock()->addDocked(cbbfont, Dock::Top);
     chkbold = checkBox(QStringLiteral("chkbold"), QStringLiteral("加粗"), Panel1);

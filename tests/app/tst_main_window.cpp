@@ -5,9 +5,9 @@
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
 #include "app/startup.h"
+#include "app/strip_widget.h"
 #include "composition/font_request.h"
 #include "composition/quillow_error.h"
-#include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
 #include "window_parts.h"
 

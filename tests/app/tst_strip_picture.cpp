@@ -1,11 +1,11 @@
 // The one picture of the strip as the user meets it: on screen, in the saved
 // file and on the clipboard. Runs at scale 1 and again with QT_SCALE_FACTOR=2.
 #include "app/MainUnt.h"
+#include "app/capture.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
-#include "composition/strip_widget.h"
-#include "export/capture.h"
+#include "app/strip_widget.h"
 #include "window_parts.h"
 
 #include <QAction>

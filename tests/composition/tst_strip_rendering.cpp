@@ -1,7 +1,9 @@
 #include "composition/strip_rendering.h"
 #include "laid_out_strip.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QPalette>
 #include <QtTest>
 
 #include <thread>

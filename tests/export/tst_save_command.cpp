@@ -1,4 +1,4 @@
-#include "export/capture.h"
+#include "app/capture.h"
 #include "export/save_command.h"
 
 #include "composition/quillow_error.h"
