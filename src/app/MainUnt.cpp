@@ -2,6 +2,7 @@
 
 #include "app/capture.h"
 #include "app/colour_edit.h"
+#include "app/focus_look.h"
 #include "app/group_look.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
@@ -21,6 +22,7 @@
 #include <QClipboard>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -180,9 +182,9 @@ void TMainFrm::buildCommands()
     btnPreview->setObjectName(QStringLiteral("btnPreview"));
     btnPreview->setGeometry(614, 66, 67, 25);
     connect(btnPreview, &QPushButton::clicked, this, &TMainFrm::btnPreviewClick);
-    // The window's default button: Enter in the phrase previews it.
+    // The window's default button: Enter in the phrase or any setting
+    // previews (keyPressEvent()).
     btnPreview->setDefault(true);
-    connect(edtMain, &QLineEdit::returnPressed, btnPreview, &QPushButton::click);
 
     pm1 = new QMenu(this);
     pm1->setObjectName(QStringLiteral("pm1"));
@@ -203,6 +205,8 @@ void TMainFrm::buildCommands()
     btnsave->setObjectName(QStringLiteral("btnsave"));
     btnsave->setGeometry(720, 66, 101, 25);
     btnsave->setMenu(pm1);
+    for (QPushButton *button : {btnPreview, btnsave})
+        showFocusFrame(button);
 }
 
 SaveDialog *TMainFrm::SaveDialog1()
@@ -291,8 +295,44 @@ void TMainFrm::showEvent(QShowEvent *event)
     if (m_shownOnce || event->spontaneous())
         return;
     m_shownOnce = true;
+    fitToScreen();
     centreOnScreen();
     FormShow();
+}
+
+// Enter that no control took, as a dialog handles it: the phrase, the check
+// boxes, radio items, the spacing field and the closed font box all pass it
+// on. A focused push button takes it as its own press (the save button opens
+// its menu, as Space does); anywhere else it presses the default button.
+void TMainFrm::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = (event->key() == Qt::Key_Return && event->modifiers() == Qt::NoModifier) ||
+                       (event->key() == Qt::Key_Enter && event->modifiers() == Qt::KeypadModifier);
+    if (!enter) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (focusWidget() == btnsave)
+        btnsave->showMenu();
+    else if (btnPreview->isEnabled())
+        btnPreview->click();
+}
+
+// The design size where the screen's free area holds it; otherwise as much
+// of it as fits, the minimum size giving way too: at a large display scale
+// a small screen has fewer logical pixels than the design, and a window
+// reaching past the screen's edge cannot be grabbed back.
+void TMainFrm::fitToScreen()
+{
+    const QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    const QRect frame = frameGeometry(), client = geometry();
+    const QSize decoration(frame.width() - client.width(), frame.height() - client.height());
+    const QSize room = screen->availableGeometry().size() - decoration;
+    setMinimumSize(minimumSize().boundedTo(room));
+    resize(size().boundedTo(room));
 }
 
 // Centres the frame on the screen's free area, but never lets the title bar
