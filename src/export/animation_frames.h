@@ -1,0 +1,17 @@
+#pragma once
+
+#include "composition/animation.h"
+
+#include <QImage>
+
+#include <vector>
+
+// Checks what every animated writer needs before it writes a byte: at least
+// one frame, every frame non-null and the size of the first, every delay in
+// 0 .. maxDelayMs, and a loop count of at least 0. Throws QuillowError with
+// the user's message otherwise.
+void checkAnimation(const Animation &animation, int maxDelayMs);
+
+// Each frame's picture with straight (un-premultiplied) alpha, in
+// QImage::Format_RGBA8888 (bytes R, G, B, A), in the frames' order.
+std::vector<QImage> straightFrames(const Animation &animation);

@@ -1,0 +1,182 @@
+#include "export/palette_quantiser.h"
+
+#include "export/export_errors.h"
+
+#include <libimagequant.h>
+
+#include <array>
+#include <cassert>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+
+namespace {
+
+struct LiqRelease {
+    void operator()(liq_attr *attr) const { liq_attr_destroy(attr); }
+    void operator()(liq_histogram *histogram) const { liq_histogram_destroy(histogram); }
+    void operator()(liq_image *image) const { liq_image_destroy(image); }
+    void operator()(liq_result *result) const { liq_result_destroy(result); }
+};
+
+template <typename T>
+using LiqPointer = std::unique_ptr<T, LiqRelease>;
+
+QString liqReason(liq_error status)
+{
+    switch (status) {
+    case LIQ_QUALITY_TOO_LOW:
+        return QStringLiteral("质量过低");
+    case LIQ_VALUE_OUT_OF_RANGE:
+        return QStringLiteral("参数超出范围");
+    case LIQ_OUT_OF_MEMORY:
+        return QStringLiteral("内存不足");
+    case LIQ_ABORTED:
+        return QStringLiteral("已中止");
+    case LIQ_BITMAP_NOT_AVAILABLE:
+        return QStringLiteral("图像数据不可用");
+    case LIQ_BUFFER_TOO_SMALL:
+        return QStringLiteral("缓冲区太小");
+    case LIQ_INVALID_POINTER:
+        return QStringLiteral("无效指针");
+    case LIQ_UNSUPPORTED:
+        return QStringLiteral("不支持的操作");
+    default:
+        return QStringLiteral("错误 %1").arg(int(status));
+    }
+}
+
+QuillowError liqError(const char *function, const QString &reason)
+{
+    return encoderFailedError(QStringLiteral("调色板"),
+                              QStringLiteral("libimagequant %1：%2").arg(QLatin1String(function), reason));
+}
+
+void liqCall(const char *function, liq_error status)
+{
+    if (status != LIQ_OK)
+        throw liqError(function, liqReason(status));
+}
+
+template <typename T>
+LiqPointer<T> liqCreated(const char *function, T *created)
+{
+    // The creating calls return no code; a null pointer means the
+    // allocation or the arguments failed.
+    if (!created)
+        throw liqError(function, QStringLiteral("创建失败"));
+    return LiqPointer<T>(created);
+}
+
+// A colour as it shows: premultiplied, each channel scaled by 255 so that
+// alpha weighs like the colour channels.
+std::array<std::int64_t, 4> shown(QRgb colour)
+{
+    const std::int64_t alpha = qAlpha(colour);
+    return {qRed(colour) * alpha, qGreen(colour) * alpha, qBlue(colour) * alpha, alpha * 255};
+}
+
+class NearestEntry {
+public:
+    NearestEntry(const std::vector<QRgb> &palette, int transparentIndex) : m_transparentIndex(transparentIndex)
+    {
+        m_shownPalette.reserve(palette.size());
+        for (QRgb entry : palette)
+            m_shownPalette.push_back(shown(entry));
+    }
+
+    std::uint8_t operator()(QRgb colour)
+    {
+        if (qAlpha(colour) == 0 && m_transparentIndex >= 0)
+            return std::uint8_t(m_transparentIndex);
+        const auto known = m_memo.find(colour);
+        if (known != m_memo.end())
+            return known->second;
+        const auto target = shown(colour);
+        std::int64_t best = std::numeric_limits<std::int64_t>::max();
+        std::size_t bestIndex = 0;
+        for (std::size_t i = 0; i < m_shownPalette.size(); ++i) {
+            std::int64_t distance = 0;
+            for (std::size_t c = 0; c < 4; ++c) {
+                const std::int64_t d = m_shownPalette[i][c] - target[c];
+                distance += d * d;
+            }
+            if (distance < best) {
+                best = distance;
+                bestIndex = i;
+            }
+        }
+        m_memo.emplace(colour, std::uint8_t(bestIndex));
+        return std::uint8_t(bestIndex);
+    }
+
+private:
+    int m_transparentIndex;
+    std::vector<std::array<std::int64_t, 4>> m_shownPalette;
+    // A strip has a few thousand distinct colours among many pixels.
+    std::unordered_map<QRgb, std::uint8_t> m_memo;
+};
+
+QRgb pixelAt(const uchar *rgba)
+{
+    return qRgba(rgba[0], rgba[1], rgba[2], rgba[3]);
+}
+
+} // namespace
+
+QuantisedFrames quantiseFrames(const std::vector<QImage> &frames, int maxColours)
+{
+    if (maxColours < 2 || maxColours > 256)
+        throw paletteSizeError(maxColours);
+    assert(!frames.empty());
+    QuantisedFrames result;
+    result.width = frames.front().width();
+    result.height = frames.front().height();
+
+    LiqPointer<liq_attr> attr = liqCreated("liq_attr_create", liq_attr_create());
+    liqCall("liq_set_max_colors", liq_set_max_colors(attr.get(), maxColours));
+    LiqPointer<liq_histogram> histogram = liqCreated("liq_histogram_create", liq_histogram_create(attr.get()));
+    for (const QImage &frame : frames) {
+        assert(frame.format() == QImage::Format_RGBA8888 && frame.size() == frames.front().size());
+        // 32-bit rows are never padded, so the bits are one block of
+        // width * height pixels.
+        assert(frame.bytesPerLine() == 4 * frame.width());
+        LiqPointer<liq_image> image = liqCreated(
+            "liq_image_create_rgba",
+            liq_image_create_rgba(attr.get(), frame.constBits(), frame.width(), frame.height(), 0.0));
+        liqCall("liq_histogram_add_image", liq_histogram_add_image(histogram.get(), attr.get(), image.get()));
+    }
+    liq_result *quantised = nullptr;
+    liqCall("liq_histogram_quantize", liq_histogram_quantize(histogram.get(), attr.get(), &quantised));
+    const LiqPointer<liq_result> owned(quantised);
+
+    const liq_palette *palette = liq_get_palette(quantised);
+    if (!palette)
+        throw liqError("liq_get_palette", liqReason(LIQ_BITMAP_NOT_AVAILABLE));
+    for (unsigned i = 0; i < palette->count; ++i) {
+        const liq_color &entry = palette->entries[i];
+        result.palette.push_back(qRgba(entry.r, entry.g, entry.b, entry.a));
+        if (entry.a == 0 && result.transparentIndex < 0)
+            result.transparentIndex = int(i);
+    }
+    // Writers that leave pixels unchanged need a transparent entry even for
+    // opaque frames; add one where there is room.
+    if (result.transparentIndex < 0 && result.palette.size() < std::size_t(maxColours)) {
+        result.transparentIndex = int(result.palette.size());
+        result.palette.push_back(qRgba(0, 0, 0, 0));
+    }
+    const int quality = liq_get_quantization_quality(quantised);
+    result.quality = quality < 0 ? 0 : quality;
+
+    NearestEntry nearest(result.palette, result.transparentIndex);
+    const std::size_t pixelCount = std::size_t(result.width) * std::size_t(result.height);
+    result.indices.reserve(frames.size());
+    for (const QImage &frame : frames) {
+        std::vector<std::uint8_t> indices(pixelCount);
+        const uchar *rgba = frame.constBits();
+        for (std::size_t i = 0; i < pixelCount; ++i, rgba += 4)
+            indices[i] = nearest(pixelAt(rgba));
+        result.indices.push_back(std::move(indices));
+    }
+    return result;
+}
