@@ -19,8 +19,7 @@ struct LiqRelease {
     void operator()(liq_result *result) const { liq_result_destroy(result); }
 };
 
-template <typename T>
-using LiqPointer = std::unique_ptr<T, LiqRelease>;
+template <typename T> using LiqPointer = std::unique_ptr<T, LiqRelease>;
 
 QString liqReason(liq_error status)
 {
@@ -58,8 +57,7 @@ void liqCall(const char *function, liq_error status)
         throw liqError(function, liqReason(status));
 }
 
-template <typename T>
-LiqPointer<T> liqCreated(const char *function, T *created)
+template <typename T> LiqPointer<T> liqCreated(const char *function, T *created)
 {
     // The creating calls return no code; a null pointer means the
     // allocation or the arguments failed.
@@ -78,7 +76,8 @@ std::array<std::int64_t, 4> shown(QRgb colour)
 
 class NearestEntry {
 public:
-    NearestEntry(const std::vector<QRgb> &palette, int transparentIndex) : m_transparentIndex(transparentIndex)
+    NearestEntry(const std::vector<QRgb> &palette, int transparentIndex)
+        : m_transparentIndex(transparentIndex)
     {
         m_shownPalette.reserve(palette.size());
         for (QRgb entry : palette)
@@ -135,15 +134,16 @@ QuantisedFrames quantiseFrames(const std::vector<QImage> &frames, int maxColours
 
     LiqPointer<liq_attr> attr = liqCreated("liq_attr_create", liq_attr_create());
     liqCall("liq_set_max_colors", liq_set_max_colors(attr.get(), maxColours));
-    LiqPointer<liq_histogram> histogram = liqCreated("liq_histogram_create", liq_histogram_create(attr.get()));
+    LiqPointer<liq_histogram> histogram =
+        liqCreated("liq_histogram_create", liq_histogram_create(attr.get()));
     for (const QImage &frame : frames) {
         assert(frame.format() == QImage::Format_RGBA8888 && frame.size() == frames.front().size());
         // 32-bit rows are never padded, so the bits are one block of
         // width * height pixels.
         assert(frame.bytesPerLine() == 4 * frame.width());
-        LiqPointer<liq_image> image = liqCreated(
-            "liq_image_create_rgba",
-            liq_image_create_rgba(attr.get(), frame.constBits(), frame.width(), frame.height(), 0.0));
+        LiqPointer<liq_image> image =
+            liqCreated("liq_image_create_rgba", liq_image_create_rgba(attr.get(), frame.constBits(),
+                                                                      frame.width(), frame.height(), 0.0));
         liqCall("liq_histogram_add_image", liq_histogram_add_image(histogram.get(), attr.get(), image.get()));
     }
     liq_result *quantised = nullptr;
