@@ -2,9 +2,19 @@
 
 #include "composition/animation.h"
 
+#include <QByteArray>
 #include <QImage>
 
 #include <vector>
+
+// What an encoder made of an animation: the whole file, how many frames it
+// holds, and the quality (libimagequant's 0 .. 100) of the palette it used,
+// or -1 when it used none.
+struct EncodedAnimation {
+    QByteArray bytes;
+    int frames = 0;
+    int quality = -1;
+};
 
 // Checks what every animated writer needs before it writes a byte: at least
 // one frame, every frame non-null and the size of the first, every delay in

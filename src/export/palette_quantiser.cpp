@@ -153,17 +153,23 @@ QuantisedFrames quantiseFrames(const std::vector<QImage> &frames, int maxColours
     const liq_palette *palette = liq_get_palette(quantised);
     if (!palette)
         throw liqError("liq_get_palette", liqReason(LIQ_BITMAP_NOT_AVAILABLE));
-    for (unsigned i = 0; i < palette->count; ++i) {
-        const liq_color &entry = palette->entries[i];
-        result.palette.push_back(qRgba(entry.r, entry.g, entry.b, entry.a));
-        if (entry.a == 0 && result.transparentIndex < 0)
-            result.transparentIndex = int(i);
+    // Entries with partial or no coverage first, so that a PNG's tRNS can
+    // stop at the last of them.
+    for (bool opaque : {false, true}) {
+        for (unsigned i = 0; i < palette->count; ++i) {
+            const liq_color &entry = palette->entries[i];
+            if ((entry.a == 255) != opaque)
+                continue;
+            if (entry.a == 0 && result.transparentIndex < 0)
+                result.transparentIndex = int(result.palette.size());
+            result.palette.push_back(qRgba(entry.r, entry.g, entry.b, entry.a));
+        }
     }
     // Writers that leave pixels unchanged need a transparent entry even for
     // opaque frames; add one where there is room.
     if (result.transparentIndex < 0 && result.palette.size() < std::size_t(maxColours)) {
-        result.transparentIndex = int(result.palette.size());
-        result.palette.push_back(qRgba(0, 0, 0, 0));
+        result.transparentIndex = 0;
+        result.palette.insert(result.palette.begin(), qRgba(0, 0, 0, 0));
     }
     const int quality = liq_get_quantization_quality(quantised);
     result.quality = quality < 0 ? 0 : quality;

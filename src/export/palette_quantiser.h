@@ -10,9 +10,9 @@
 struct QuantisedFrames {
     std::int32_t width = 0;
     std::int32_t height = 0;
-    // Straight-alpha entries (qRgba), at most 256. When any frame has a fully
-    // transparent pixel, or there is room, one entry is fully transparent
-    // (see transparentIndex).
+    // Straight-alpha entries (qRgba), at most 256, those that are not fully
+    // opaque first. When any frame has a fully transparent pixel, or there
+    // is room, one entry is fully transparent (see transparentIndex).
     std::vector<QRgb> palette;
     // One per frame: width * height palette indices, top row first.
     std::vector<std::vector<std::uint8_t>> indices;
