@@ -118,8 +118,8 @@ FrameChoice cheapestDrawing(const FramePixels &pixels, const PixelCodes &before,
         }
     }
     const double area = double(rect.width()) * rect.height();
-    const double sourceCost = double(content) + area / 16;
-    const double overCost = double(changed) + area / 16;
+    const double sourceCost = double(content) + area / 256;
+    const double overCost = double(changed) + area / 256;
     if (overWorks && overCost < sourceCost)
         return {rect, kBlendOver, overCost};
     return {rect, kBlendSource, sourceCost};
@@ -277,16 +277,18 @@ public:
     // sequence number.
     void imageData(const std::vector<std::uint8_t> &scanlineBytes, bool asDefaultImage)
     {
-        PngDeflater deflater([this, asDefaultImage](const std::uint8_t *data, std::size_t size) {
-            if (asDefaultImage) {
-                writePngChunk(m_device, "IDAT", data, size);
-                return;
-            }
-            m_frameData.resize(4 + size);
-            writeBigEndian32(m_frameData.data(), m_sequence++);
-            std::copy(data, data + size, m_frameData.begin() + 4);
-            writePngChunk(m_device, "fdAT", m_frameData.data(), m_frameData.size());
-        });
+        PngDeflater deflater(
+            [this, asDefaultImage](const std::uint8_t *data, std::size_t size) {
+                if (asDefaultImage) {
+                    writePngChunk(m_device, "IDAT", data, size);
+                    return;
+                }
+                m_frameData.resize(4 + size);
+                writeBigEndian32(m_frameData.data(), m_sequence++);
+                std::copy(data, data + size, m_frameData.begin() + 4);
+                writePngChunk(m_device, "fdAT", m_frameData.data(), m_frameData.size());
+            },
+            kQuickerMatchSearch);
         deflater.add(scanlineBytes.data(), scanlineBytes.size());
         deflater.finish();
     }

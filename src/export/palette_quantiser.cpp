@@ -4,8 +4,10 @@
 
 #include <libimagequant.h>
 
+#include <algorithm>
 #include <array>
 #include <cassert>
+#include <climits>
 #include <limits>
 #include <memory>
 #include <unordered_map>
@@ -116,9 +118,72 @@ private:
     std::unordered_map<QRgb, std::uint8_t> m_memo;
 };
 
-QRgb pixelAt(const uchar *rgba)
+// Runs of one colour over the pixels of `frame` from `begin` to `end`, handed
+// to `count` as (colour, length).
+template <typename Count> void forEachRun(const std::uint32_t *begin, const std::uint32_t *end, Count count)
 {
-    return qRgba(rgba[0], rgba[1], rgba[2], rgba[3]);
+    while (begin < end) {
+        const std::uint32_t *runEnd = begin + 1;
+        while (runEnd < end && *runEnd == *begin)
+            ++runEnd;
+        count(*begin, std::int64_t(runEnd - begin));
+        begin = runEnd;
+    }
+}
+
+const std::uint32_t *pixelsOf(const QImage &frame)
+{
+    assert(frame.format() == QImage::Format_RGBA8888);
+    // 32-bit rows are never padded: the bits are one block.
+    assert(frame.bytesPerLine() == 4 * frame.width());
+    return reinterpret_cast<const std::uint32_t *>(frame.constBits());
+}
+
+QRgb colourOf(std::uint32_t rgbaBytes)
+{
+    const auto *bytes = reinterpret_cast<const uchar *>(&rgbaBytes);
+    // Every fully transparent pixel is one colour.
+    return bytes[3] == 0 ? 0 : qRgba(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+// The histogram of every frame: each colour with the number of pixels that
+// have it, summed over all frames. Frames of one animation share most of
+// their pixels, so each frame's counts are the previous frame's corrected
+// where pixels changed, and only those pixels are looked up.
+std::vector<liq_histogram_entry> colourCounts(const std::vector<QImage> &frames)
+{
+    std::unordered_map<QRgb, std::int64_t> current, total;
+    const std::size_t pixelCount = std::size_t(frames.front().width()) * std::size_t(frames.front().height());
+    const std::uint32_t *previous = nullptr;
+    for (const QImage &frame : frames) {
+        assert(frame.size() == frames.front().size());
+        const std::uint32_t *pixels = pixelsOf(frame);
+        if (!previous) {
+            forEachRun(pixels, pixels + pixelCount, [&current](std::uint32_t colour, std::int64_t run) {
+                current[colourOf(colour)] += run;
+            });
+        } else {
+            for (std::size_t i = 0; i < pixelCount; ++i) {
+                if (pixels[i] == previous[i])
+                    continue;
+                --current[colourOf(previous[i])];
+                ++current[colourOf(pixels[i])];
+            }
+        }
+        for (const auto &[colour, count] : current)
+            total[colour] += count;
+        previous = pixels;
+    }
+    std::vector<liq_histogram_entry> entries;
+    entries.reserve(total.size());
+    for (const auto &[colour, count] : total) {
+        if (count <= 0)
+            continue;
+        entries.push_back({{std::uint8_t(qRed(colour)), std::uint8_t(qGreen(colour)),
+                            std::uint8_t(qBlue(colour)), std::uint8_t(qAlpha(colour))},
+                           unsigned(std::min<std::int64_t>(count, UINT_MAX))});
+    }
+    return entries;
 }
 
 } // namespace
@@ -136,16 +201,9 @@ QuantisedFrames quantiseFrames(const std::vector<QImage> &frames, int maxColours
     liqCall("liq_set_max_colors", liq_set_max_colors(attr.get(), maxColours));
     LiqPointer<liq_histogram> histogram =
         liqCreated("liq_histogram_create", liq_histogram_create(attr.get()));
-    for (const QImage &frame : frames) {
-        assert(frame.format() == QImage::Format_RGBA8888 && frame.size() == frames.front().size());
-        // 32-bit rows are never padded, so the bits are one block of
-        // width * height pixels.
-        assert(frame.bytesPerLine() == 4 * frame.width());
-        LiqPointer<liq_image> image =
-            liqCreated("liq_image_create_rgba", liq_image_create_rgba(attr.get(), frame.constBits(),
-                                                                      frame.width(), frame.height(), 0.0));
-        liqCall("liq_histogram_add_image", liq_histogram_add_image(histogram.get(), attr.get(), image.get()));
-    }
+    const std::vector<liq_histogram_entry> counts = colourCounts(frames);
+    liqCall("liq_histogram_add_colors",
+            liq_histogram_add_colors(histogram.get(), attr.get(), counts.data(), int(counts.size()), 0.0));
     liq_result *quantised = nullptr;
     liqCall("liq_histogram_quantize", liq_histogram_quantize(histogram.get(), attr.get(), &quantised));
     const LiqPointer<liq_result> owned(quantised);
@@ -177,12 +235,23 @@ QuantisedFrames quantiseFrames(const std::vector<QImage> &frames, int maxColours
     NearestEntry nearest(result.palette, result.transparentIndex);
     const std::size_t pixelCount = std::size_t(result.width) * std::size_t(result.height);
     result.indices.reserve(frames.size());
+    const std::uint32_t *previous = nullptr;
     for (const QImage &frame : frames) {
+        const std::uint32_t *pixels = pixelsOf(frame);
         std::vector<std::uint8_t> indices(pixelCount);
-        const uchar *rgba = frame.constBits();
-        for (std::size_t i = 0; i < pixelCount; ++i, rgba += 4)
-            indices[i] = nearest(pixelAt(rgba));
+        const std::vector<std::uint8_t> *previousIndices = previous ? &result.indices.back() : nullptr;
+        for (std::size_t i = 0; i < pixelCount; ++i) {
+            // Most pixels repeat the one to their left or the one in the
+            // frame before.
+            if (i > 0 && pixels[i] == pixels[i - 1])
+                indices[i] = indices[i - 1];
+            else if (previous && pixels[i] == previous[i])
+                indices[i] = (*previousIndices)[i];
+            else
+                indices[i] = nearest(colourOf(pixels[i]));
+        }
         result.indices.push_back(std::move(indices));
+        previous = pixels;
     }
     return result;
 }

@@ -88,7 +88,8 @@ struct PngDeflater::State {
     }
 };
 
-PngDeflater::PngDeflater(Emit emitPiece) : m_state(std::make_unique<State>()), m_emit(std::move(emitPiece))
+PngDeflater::PngDeflater(Emit emitPiece, int matchSearch)
+    : m_state(std::make_unique<State>()), m_emit(std::move(emitPiece))
 {
     // Level 9, a 32 KB window (15 bits, with the zlib wrapper PNG requires),
     // memory level 8 and the default strategy: zlib's defaults apart from
@@ -96,6 +97,10 @@ PngDeflater::PngDeflater(Emit emitPiece) : m_state(std::make_unique<State>()), m
     z_stream &stream = m_state->stream;
     zlibCall("deflateInit2", deflateInit2(&stream, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY), stream, {Z_OK});
     m_state->open = true;
+    if (matchSearch != kFullMatchSearch) {
+        // Level 9's own good, lazy and nice lengths, with the shorter search.
+        zlibCall("deflateTune", deflateTune(&stream, 32, 258, 258, matchSearch), stream, {Z_OK});
+    }
     m_state->resetOutput();
 }
 
@@ -147,15 +152,4 @@ void PngDeflater::emitIfFull()
         return;
     m_emit(m_state->buffer.data(), m_state->buffer.size());
     m_state->resetOutput();
-}
-
-std::vector<std::uint8_t> deflatePngData(const std::uint8_t *data, std::size_t size)
-{
-    std::vector<std::uint8_t> stream;
-    PngDeflater deflater([&stream](const std::uint8_t *piece, std::size_t pieceSize) {
-        stream.insert(stream.end(), piece, piece + pieceSize);
-    });
-    deflater.add(data, size);
-    deflater.finish();
-    return stream;
 }
