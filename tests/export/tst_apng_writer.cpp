@@ -9,36 +9,10 @@
 
 namespace {
 
-constexpr QRgb kClear = 0;
-
-// A frame of flat rectangles on a transparent canvas: few enough colours
-// that the shared palette holds every one exactly.
-struct Patch {
-    QRect rect;
-    QRgb colour; // straight alpha
-};
-
-AnimationFrame patches(const std::vector<Patch> &parts, int delayMs)
-{
-    QImage image(40, 24, QImage::Format_ARGB32);
-    image.fill(kClear);
-    for (const Patch &part : parts)
-        for (int y = part.rect.top(); y <= part.rect.bottom(); ++y)
-            for (int x = part.rect.left(); x <= part.rect.right(); ++x)
-                image.setPixel(x, y, part.colour);
-    return {image.convertToFormat(QImage::Format_ARGB32_Premultiplied), delayMs};
-}
-
 const Patch kRedBlock{QRect(2, 2, 8, 10), qRgba(220, 20, 40, 255)};
 const Patch kSoftBlue{QRect(12, 4, 9, 12), qRgba(20, 40, 230, 128)};
 const Patch kGreenBlock{QRect(24, 1, 12, 20), qRgba(10, 160, 60, 255)};
 const Patch kSoftEdge{QRect(24, 21, 12, 2), qRgba(10, 160, 60, 64)};
-
-Patch moved(Patch patch, int dx, int dy)
-{
-    patch.rect.translate(dx, dy);
-    return patch;
-}
 
 ApngContents decoded(const EncodedAnimation &encoded)
 {

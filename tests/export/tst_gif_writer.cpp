@@ -10,34 +10,12 @@
 
 namespace {
 
-struct Patch {
-    QRect rect;
-    QRgb colour; // straight alpha
-};
-
-AnimationFrame patches(const std::vector<Patch> &parts, int delayMs)
-{
-    QImage image(40, 24, QImage::Format_ARGB32);
-    image.fill(0);
-    for (const Patch &part : parts)
-        for (int y = part.rect.top(); y <= part.rect.bottom(); ++y)
-            for (int x = part.rect.left(); x <= part.rect.right(); ++x)
-                image.setPixel(x, y, part.colour);
-    return {image.convertToFormat(QImage::Format_ARGB32_Premultiplied), delayMs};
-}
-
 const Patch kRedBlock{QRect(2, 2, 8, 10), qRgba(220, 20, 40, 255)};
 // Half covered: drawn opaque in its own colour.
 const Patch kHalfBlue{QRect(12, 4, 9, 12), qRgba(20, 40, 230, 128)};
 const Patch kGreenBlock{QRect(24, 1, 12, 20), qRgba(10, 160, 60, 255)};
 // Less than half covered: left out.
 const Patch kFaintEdge{QRect(24, 21, 12, 2), qRgba(10, 160, 60, 127)};
-
-Patch moved(Patch patch, int dx, int dy)
-{
-    patch.rect.translate(dx, dy);
-    return patch;
-}
 
 // What a GIF can show of `frame`: every pixel opaque or transparent.
 QImage binaryAlpha(const QImage &frame)

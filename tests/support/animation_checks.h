@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <cstdlib>
+#include <vector>
 
 // The strip of `settings` appearing cell by cell on a transparent ground:
 // frame k shows the first k cells at their final places; the last frame,
@@ -29,6 +30,31 @@ inline Animation revealOf(const StripSettings &settings, int frameMs = 120, int 
         animation.frames.push_back({renderStrip(partial, StripGround::Transparent), last ? holdMs : frameMs});
     }
     return animation;
+}
+
+// A flat rectangle of one straight-alpha colour.
+struct Patch {
+    QRect rect;
+    QRgb colour;
+};
+
+inline Patch moved(Patch patch, int dx, int dy)
+{
+    patch.rect.translate(dx, dy);
+    return patch;
+}
+
+// A 40 x 24 frame of flat rectangles on a transparent canvas: few enough
+// colours that a shared palette holds every one exactly.
+inline AnimationFrame patches(const std::vector<Patch> &parts, int delayMs)
+{
+    QImage image(40, 24, QImage::Format_ARGB32);
+    image.fill(0);
+    for (const Patch &part : parts)
+        for (int y = part.rect.top(); y <= part.rect.bottom(); ++y)
+            for (int x = part.rect.left(); x <= part.rect.right(); ++x)
+                image.setPixel(x, y, part.colour);
+    return {image.convertToFormat(QImage::Format_ARGB32_Premultiplied), delayMs};
 }
 
 inline StripSettings phraseSettings(const QString &phrase)
