@@ -94,8 +94,7 @@ const struct {
     {"webp"_L1, "webp"_L1}, {"apng"_L1, "apng"_L1},
 };
 
-template <typename Name>
-const OutputFileFormat *formatCalled(Name name)
+template <typename Name> const OutputFileFormat *formatCalled(Name name)
 {
     for (const OutputFileFormat &format : kFormats) {
         if (name == format.name)
