@@ -7,7 +7,9 @@
 
 #include "export/alpha_png.h"
 #include "export/apng_writer.h"
+#include "export/gif_writer.h"
 #include "export/palette_quantiser.h"
+#include "export/webp_writer.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -133,6 +135,32 @@ void BM_ApngOptimiser(benchmark::State &state)
 }
 BENCHMARK(BM_ApngOptimiser)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+void BM_GifReveal(benchmark::State &state)
+{
+    qint64 bytes = 0;
+    for (auto _ : state)
+        bytes = encodeGif(reveal()).bytes.size();
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_GifReveal)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_WebpReveal(benchmark::State &state)
+{
+    qint64 bytes = 0;
+    for (auto _ : state)
+        bytes = encodeWebp(reveal()).bytes.size();
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_WebpReveal)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_GifOptimiser(benchmark::State &state)
+{
+    compareWithOptimiser(state, encodeGif(reveal()).bytes, QStringLiteral("gifsicle"),
+                         {"-O3", "IN", "-o", "OUT"}, QStringLiteral("ours.gif"),
+                         QStringLiteral("optimised.gif"));
+}
+BENCHMARK(BM_GifOptimiser)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 // pngquant at its most thorough on the png-alpha still, against our still
 // APNG: both indexed with alpha at comparable quality.
 void BM_PngquantStill(benchmark::State &state)
@@ -147,17 +175,7 @@ void BM_PngquantStill(benchmark::State &state)
         return;
     }
     state.counters["ours"] = double(encodeApng(still()).bytes.size());
-    QFile f("/tmp/enc/still.png");
-    f.open(QIODevice::WriteOnly);
-    f.write(encodeApng(still()).bytes);
-    QFile g("/tmp/enc/reveal.png");
-    g.open(QIODevice::WriteOnly);
-    g.write(encodeApng(reveal()).bytes);
-    QFile h("/tmp/enc/alpha.png");
-    h.open(QIODevice::WriteOnly);
-    h.write(alphaPng(still().frames.front().image));
-}
-state.counters["pngquant"] = double(*quantised);
+    state.counters["pngquant"] = double(*quantised);
 }
 BENCHMARK(BM_PngquantStill)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -169,6 +187,10 @@ std::vector<BenchRatio> benchRatios()
         {"APNG reveal-9: ours / apngopt",
          {"BM_ApngOptimiser/iterations:1", "ours"},
          {"BM_ApngOptimiser/iterations:1", "optimised"},
+         "<= 1.03"},
+        {"GIF reveal-9: ours / gifsicle -O3",
+         {"BM_GifOptimiser/iterations:1", "ours"},
+         {"BM_GifOptimiser/iterations:1", "optimised"},
          "<= 1.03"},
         {"reveal-9 APNG / one-frame APNG, bytes",
          {"BM_ApngReveal/real_time", "bytes"},
