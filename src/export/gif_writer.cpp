@@ -265,11 +265,16 @@ EncodedAnimation encodeGif(const Animation &animation, const GifOptions &options
         const std::vector<std::uint8_t> &shown = quantised.indices[i];
         line.resize(std::size_t(frame.rect.width()));
         for (int y = frame.rect.top(); y <= frame.rect.bottom(); ++y) {
+            const auto transparent = GifPixelType(quantised.transparentIndex);
+            GifPixelType left = transparent;
             for (int x = frame.rect.left(); x <= frame.rect.right(); ++x) {
                 const std::size_t at = std::size_t(y) * std::size_t(quantised.width) + std::size_t(x);
-                // Unchanged pixels are left to what is there.
-                line[std::size_t(x - frame.rect.left())] =
-                    frame.before[at] == shown[at] ? GifPixelType(quantised.transparentIndex) : shown[at];
+                // An unchanged pixel is left to what is there, or, when it
+                // continues a run of its own colour, drawn again: longer
+                // runs make shorter LZW codes.
+                const GifPixelType pixel = shown[at];
+                left = frame.before[at] != pixel || pixel == left ? pixel : transparent;
+                line[std::size_t(x - frame.rect.left())] = left;
             }
             output.check("EGifPutLine", EGifPutLine(gif, line.data(), int(line.size())));
         }

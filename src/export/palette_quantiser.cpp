@@ -68,22 +68,20 @@ template <typename T> LiqPointer<T> liqCreated(const char *function, T *created)
     return LiqPointer<T>(created);
 }
 
-// A colour as it shows: premultiplied, each channel scaled by 255 so that
-// alpha weighs like the colour channels.
-std::array<std::int64_t, 4> shown(QRgb colour)
-{
-    const std::int64_t alpha = qAlpha(colour);
-    return {qRed(colour) * alpha, qGreen(colour) * alpha, qBlue(colour) * alpha, alpha * 255};
-}
-
+// The palette as it shows, premultiplied (each colour channel times alpha
+// over 255), one array per channel so that the search runs four or eight
+// entries at a time.
 class NearestEntry {
 public:
     NearestEntry(const std::vector<QRgb> &palette, int transparentIndex)
         : m_transparentIndex(transparentIndex)
     {
-        m_shownPalette.reserve(palette.size());
-        for (QRgb entry : palette)
-            m_shownPalette.push_back(shown(entry));
+        for (QRgb entry : palette) {
+            const auto shown = premultiplied(entry);
+            for (std::size_t c = 0; c < 4; ++c)
+                m_channels[c].push_back(shown[c]);
+        }
+        m_distances.resize(palette.size());
     }
 
     std::uint8_t operator()(QRgb colour)
@@ -93,27 +91,34 @@ public:
         const auto known = m_memo.find(colour);
         if (known != m_memo.end())
             return known->second;
-        const auto target = shown(colour);
-        std::int64_t best = std::numeric_limits<std::int64_t>::max();
-        std::size_t bestIndex = 0;
-        for (std::size_t i = 0; i < m_shownPalette.size(); ++i) {
-            std::int64_t distance = 0;
+        const auto target = premultiplied(colour);
+        const std::size_t count = m_distances.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            float distance = 0;
             for (std::size_t c = 0; c < 4; ++c) {
-                const std::int64_t d = m_shownPalette[i][c] - target[c];
+                const float d = m_channels[c][i] - target[c];
                 distance += d * d;
             }
-            if (distance < best) {
-                best = distance;
-                bestIndex = i;
-            }
+            m_distances[i] = distance;
         }
-        m_memo.emplace(colour, std::uint8_t(bestIndex));
-        return std::uint8_t(bestIndex);
+        // The first of equally near entries.
+        const auto bestIndex =
+            std::uint8_t(std::min_element(m_distances.begin(), m_distances.end()) - m_distances.begin());
+        m_memo.emplace(colour, bestIndex);
+        return bestIndex;
     }
 
 private:
+    static std::array<float, 4> premultiplied(QRgb colour)
+    {
+        const float alpha = float(qAlpha(colour)) / 255.0f;
+        return {float(qRed(colour)) * alpha, float(qGreen(colour)) * alpha, float(qBlue(colour)) * alpha,
+                float(qAlpha(colour))};
+    }
+
     int m_transparentIndex;
-    std::vector<std::array<std::int64_t, 4>> m_shownPalette;
+    std::array<std::vector<float>, 4> m_channels;
+    std::vector<float> m_distances;
     // A strip has a few thousand distinct colours among many pixels.
     std::unordered_map<QRgb, std::uint8_t> m_memo;
 };
