@@ -12,8 +12,8 @@
 #include "app/whole_characters.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
+#include "composition/ink.h"
 #include "composition/strip_layout.h"
-#include "composition/strip_rendering.h"
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
 #include "export/capture.h"
@@ -180,7 +180,7 @@ void TMainFrm::buildCommands()
     edtMain->setText(kInitialPhrase);
     edtMain->setObjectName(QStringLiteral("edtMain"));
     edtMain->setMaxLength(kMaxPhraseLength);
-    edtMain->setValidator(new WholeCharactersValidator(edtMain));
+    edtMain->setValidator(new WholeCharactersValidator(kMaxPhraseLength, edtMain));
     edtMain->setGeometry(614, 14, 207, edtMain->sizeHint().height());
 
     btnPreview = new QPushButton(QStringLiteral("预览"), Panel2);
@@ -280,7 +280,8 @@ void TMainFrm::buildStripCommands()
         std::unique_ptr<QMimeData> data;
         guarded([this, &data] {
             const StripContainer *strip = shownStrip();
-            data = strip ? stripMimeData(strip->layout(), pnlMain->devicePixelRatioF()) : nullptr;
+            data =
+                strip ? stripMimeData(strip->layout(), strip->ink(), pnlMain->devicePixelRatioF()) : nullptr;
             if (data) {
                 const QString file =
                     writeCacheFile(edtMain->text(), QStringLiteral("png"), data->data(kPngMimeType));
@@ -381,7 +382,10 @@ void TMainFrm::btnPreviewClick()
         const auto previous = pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
         qDeleteAll(previous);
 
-        auto *strip = new StripContainer(layout, pnlMain);
+        // The Active group on purpose: the strip keeps its colours even
+        // where it is shown inside a disabled widget.
+        const QColor ink = inkFromWindowText(palette().color(QPalette::Active, QPalette::WindowText));
+        auto *strip = new StripContainer(layout, ink, pnlMain);
         pnlMain->setGeometry(layout.left, layout.top, layout.width, layout.height);
         strip->show();
     });
@@ -414,7 +418,8 @@ void TMainFrm::actCopyExecute()
         const StripContainer *strip = previewedStrip();
         if (!strip)
             return;
-        std::unique_ptr<QMimeData> picture = stripMimeData(strip->layout(), pnlMain->devicePixelRatioF());
+        std::unique_ptr<QMimeData> picture =
+            stripMimeData(strip->layout(), strip->ink(), pnlMain->devicePixelRatioF());
         if (!picture) {
             showCopyNote(QStringLiteral("没有可复制的图片"));
             return;
@@ -438,7 +443,7 @@ void TMainFrm::actExportExecute()
             // The preview's own coloured layout, so the sticker has the very
             // colours on show, random ones included.
             m_stickerDialog =
-                new StickerDialog(strip->layout(), defaultTextColour(), edtMain->text(), m_reportError, this);
+                new StickerDialog(strip->layout(), strip->ink(), edtMain->text(), m_reportError, this);
             m_stickerDialog->setAttribute(Qt::WA_DeleteOnClose);
             m_stickerDialog->setFont(font());
         }

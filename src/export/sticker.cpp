@@ -11,12 +11,11 @@
 Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
                     const std::atomic<bool> *cancel)
 {
-    Q_UNUSED(ink);
     Q_UNUSED(options);
     if (cancel && cancel->load())
         throw StickerCancelled{};
     Sticker sticker;
-    const QImage image = renderStrip(layout, StripGround::Transparent);
+    const QImage image = renderStrip(layout, StripGround::Transparent, ink);
     if (image.isNull())
         throw QuillowError(QStringLiteral("没有可导出的图片"));
     QBuffer buffer(&sticker.bytes);

@@ -5,7 +5,6 @@
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
 #include "app/sticker_dialog.h"
-#include "composition/strip_rendering.h"
 #include "composition/strip_widget.h"
 #include "export/capture.h"
 #include "window_parts.h"
@@ -328,7 +327,7 @@ void TestStripPicture::ctrlEOpensStickerDialogOnPreview()
     // The sticker is the preview's own strip.
     const auto *shown = w.ui.pnlMain->findChild<StripContainer *>();
     QVERIFY(shown);
-    const Sticker expected = makeSticker(shown->layout(), defaultTextColour(), dialog->choices().options());
+    const Sticker expected = makeSticker(shown->layout(), shown->ink(), dialog->choices().options());
     QCOMPARE(dialog->sticker()->bytes, expected.bytes);
     QVERIFY(w.reports.isEmpty());
     dialog->close();
