@@ -13,6 +13,8 @@ constexpr int kCheckerSquare = 8;
 const QColor kLightGround(0xFF, 0xFF, 0xFF);
 const QColor kDarkGround(0x1E, 0x1E, 0x1E);
 constexpr QSize kPreferredSize{520, 300};
+// Room left around a sticker that fills the preview, so its edge shows.
+constexpr int kMargin = 8;
 
 QBrush checkerboard()
 {
@@ -68,7 +70,7 @@ void FramePlayer::prepareFrames()
     m_scale = 1;
     if (!m_animation.frames.empty()) {
         const QSize natural = m_animation.frames.front().image.size();
-        const QSize room = size().boundedTo(size().expandedTo(minimumSizeHint()));
+        const QSize room = (size() - QSize(2 * kMargin, 2 * kMargin)).expandedTo(QSize(1, 1));
         if (natural.width() > room.width() || natural.height() > room.height())
             m_scale =
                 std::min(qreal(room.width()) / natural.width(), qreal(room.height()) / natural.height());

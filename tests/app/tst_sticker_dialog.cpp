@@ -521,7 +521,7 @@ void TestStickerDialog::failureIsShownAndNotSaved()
 void TestStickerDialog::playerStepsFramesAndScalesDown()
 {
     FramePlayer player;
-    player.resize(200, 100);
+    player.resize(200, 100); // room for 184 x 84 inside the margin
     Animation animation;
     for (const QColor colour : {QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue)}) {
         QImage image(100, 50, QImage::Format_ARGB32_Premultiplied);
@@ -536,7 +536,7 @@ void TestStickerDialog::playerStepsFramesAndScalesDown()
     QTRY_VERIFY(player.currentFrame() == 0);
 
     QSignalSpy scaled(&player, &FramePlayer::scaleChanged);
-    player.resize(50, 100);
+    player.resize(66, 100);
     QCOMPARE(player.scaleShown(), 0.5);
     QCOMPARE(scaled.count(), 1);
     // Hidden, it stays on its frame.
