@@ -24,7 +24,8 @@ StickerLook outlineAndShadow()
 void BM_RenderStill(benchmark::State &state)
 {
     for (auto _ : state)
-        benchmark::DoNotOptimize(renderStrip(tenCharacters(), StripGround::Transparent).constBits());
+        benchmark::DoNotOptimize(
+            renderStrip(tenCharacters(), StripGround::Transparent, Qt::black).constBits());
 }
 BENCHMARK(BM_RenderStill)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -32,7 +33,8 @@ void BM_RevealShake(benchmark::State &state)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            renderEffect(tenCharacters(), Effect::RevealShake, {}, StickerLook{}, 42).frames.size());
+            renderEffect(tenCharacters(), Qt::black, Effect::RevealShake, {}, StickerLook{}, 42)
+                .frames.size());
 }
 BENCHMARK(BM_RevealShake)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -41,7 +43,7 @@ void BM_RevealShakeOutlineShadow(benchmark::State &state)
     const StickerLook look = outlineAndShadow();
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            renderEffect(tenCharacters(), Effect::RevealShake, {}, look, 42).frames.size());
+            renderEffect(tenCharacters(), Qt::black, Effect::RevealShake, {}, look, 42).frames.size());
 }
 BENCHMARK(BM_RevealShakeOutlineShadow)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -51,7 +53,8 @@ void BM_StillOutlineShadow(benchmark::State &state)
     const StickerLook look = outlineAndShadow();
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            applyStickerLook(renderStrip(tenCharacters(), StripGround::Transparent), look).constBits());
+            applyStickerLook(renderStrip(tenCharacters(), StripGround::Transparent, Qt::black), look)
+                .constBits());
 }
 BENCHMARK(BM_StillOutlineShadow)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -62,7 +65,8 @@ void BM_StillOutline12(benchmark::State &state)
     look.outlineWidth = 12;
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            applyStickerLook(renderStrip(tenCharacters(), StripGround::Transparent), look).constBits());
+            applyStickerLook(renderStrip(tenCharacters(), StripGround::Transparent, Qt::black), look)
+                .constBits());
 }
 BENCHMARK(BM_StillOutline12)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

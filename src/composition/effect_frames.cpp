@@ -159,8 +159,8 @@ EffectPlan planEffect(const StripLayout &layout, Effect effect, const EffectTimi
     return plan;
 }
 
-QImage renderPosedStrip(const StripLayout &layout, const std::vector<CellPose> &poses, int margin,
-                        qreal devicePixelRatio, double dpi)
+QImage renderPosedStrip(const StripLayout &layout, const QColor &ink, const std::vector<CellPose> &poses,
+                        int margin, qreal devicePixelRatio, double dpi)
 {
     assert(poses.size() == layout.cells.size());
     if (layout.width <= 0 || layout.height <= 0)
@@ -188,14 +188,15 @@ QImage renderPosedStrip(const StripLayout &layout, const std::vector<CellPose> &
         single.cells.assign(1, layout.cells[i]);
         painter.save();
         painter.translate(poses[i].offset);
-        paintStrip(painter, single, StripGround::Transparent, dpi);
+        paintStrip(painter, single, StripGround::Transparent, ink, dpi);
         painter.restore();
     }
     return image;
 }
 
-Animation renderEffect(const StripLayout &layout, Effect effect, const EffectTiming &timing,
-                       const StickerLook &look, std::uint32_t seed, qreal devicePixelRatio, double dpi)
+Animation renderEffect(const StripLayout &layout, const QColor &ink, Effect effect,
+                       const EffectTiming &timing, const StickerLook &look, std::uint32_t seed,
+                       qreal devicePixelRatio, double dpi)
 {
     checkEffectTiming(timing);
     checkStickerLook(look);
@@ -215,8 +216,8 @@ Animation renderEffect(const StripLayout &layout, Effect effect, const EffectTim
         QImage image =
             same != plan.frames.begin() + std::ptrdiff_t(f)
                 ? animation.frames[std::size_t(std::distance(plan.frames.begin(), same))].image
-                : applyStickerLook(renderPosedStrip(layout, frame.poses, plan.margin, devicePixelRatio, dpi),
-                                   look);
+                : applyStickerLook(
+                      renderPosedStrip(layout, ink, frame.poses, plan.margin, devicePixelRatio, dpi), look);
         animation.frames.push_back({std::move(image), frame.delayMs});
     }
     return animation;

@@ -92,18 +92,17 @@ EffectPlan planEffect(const StripLayout &layout, Effect effect, const EffectTimi
 // side: round((width + 2 margin) x ratio) x round((height + 2 margin) x ratio)
 // physical pixels in Format_ARGB32_Premultiplied carrying the ratio. With
 // margin 0 and every cell shown at rest these are exactly the pixels of
-// renderStrip(layout, StripGround::Transparent, devicePixelRatio, dpi); a
+// renderStrip(layout, StripGround::Transparent, ink, devicePixelRatio, dpi); a
 // moved cell takes its clip along, so nothing of it is cut by its neighbour's
 // place. A layout with zero width or height gives a null image.
-QImage renderPosedStrip(const StripLayout &layout, const std::vector<CellPose> &poses, int margin,
-                        qreal devicePixelRatio = 1.0, double dpi = kDesignDpi);
+QImage renderPosedStrip(const StripLayout &layout, const QColor &ink, const std::vector<CellPose> &poses,
+                        int margin, qreal devicePixelRatio = 1.0, double dpi = kDesignDpi);
 
-// The animation of `effect`: the frames planEffect() describes, each painted
-// by renderPosedStrip() and dressed by applyStickerLook(), so every frame is
-// a whole canvas of the same size. Loops forever. Frames with the same poses
-// share one image. A layout with zero width or height gives no frames.
-// Throws QuillowError when the timing or the look is out of range (before
-// anything is drawn).
-Animation renderEffect(const StripLayout &layout, Effect effect, const EffectTiming &timing,
-                       const StickerLook &look, std::uint32_t seed, qreal devicePixelRatio = 1.0,
-                       double dpi = kDesignDpi);
+// The animation of `effect`, cells without a colour of their own in `ink`: the frames planEffect() describes,
+// each painted by renderPosedStrip() and dressed by applyStickerLook(), so every frame is a whole canvas of
+// the same size. Loops forever. Frames with the same poses share one image. A layout with zero width or
+// height gives no frames. Throws QuillowError when the timing or the look is out of range (before anything is
+// drawn).
+Animation renderEffect(const StripLayout &layout, const QColor &ink, Effect effect,
+                       const EffectTiming &timing, const StickerLook &look, std::uint32_t seed,
+                       qreal devicePixelRatio = 1.0, double dpi = kDesignDpi);

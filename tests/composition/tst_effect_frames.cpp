@@ -61,7 +61,6 @@ std::map<QRgb, int> opaqueColours(const QImage &image)
 class TestEffectFrames : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void namesReadBack();
     void unknownNameIsRefused();
     void timingOutOfRangeIsRefused_data();
@@ -79,12 +78,6 @@ private slots:
     void everyFrameTakesTheLook();
     void emptyStripHasNoFrames();
 };
-
-void TestEffectFrames::initTestCase()
-{
-    // Read once on the main thread, as renderStrip's contract asks.
-    defaultTextColour();
-}
 
 void TestEffectFrames::namesReadBack()
 {
@@ -125,15 +118,15 @@ void TestEffectFrames::timingOutOfRangeIsRefused()
     QFETCH(int, holdMs);
     QFETCH(QString, message);
     try {
-        renderEffect(strip(QStringLiteral("加油")), Effect::Reveal, EffectTiming{frameMs, holdMs},
+        renderEffect(strip(QStringLiteral("加油")), Qt::black, Effect::Reveal, EffectTiming{frameMs, holdMs},
                      StickerLook{}, 1);
         QFAIL("a timing out of range was accepted");
     } catch (const QuillowError &error) {
         QCOMPARE(error.message(), message);
     }
     // The edges themselves are fine.
-    QVERIFY(renderEffect(strip(QStringLiteral("加油")), Effect::Reveal, EffectTiming{kMinFrameMs, 0},
-                         StickerLook{}, 1)
+    QVERIFY(renderEffect(strip(QStringLiteral("加油")), Qt::black, Effect::Reveal,
+                         EffectTiming{kMinFrameMs, 0}, StickerLook{}, 1)
                 .frames.size() == 2);
 }
 
@@ -154,7 +147,8 @@ void TestEffectFrames::revealShowsTheFirstCellsOnly()
     QFETCH(int, holdMs);
     const StripLayout layout = strip(text);
     const int n = int(layout.cells.size());
-    const Animation animation = renderEffect(layout, Effect::Reveal, {frameMs, holdMs}, StickerLook{}, 7);
+    const Animation animation =
+        renderEffect(layout, Qt::black, Effect::Reveal, {frameMs, holdMs}, StickerLook{}, 7);
 
     QCOMPARE(int(animation.frames.size()), n);
     QCOMPARE(animation.loopCount, 0);
@@ -162,7 +156,7 @@ void TestEffectFrames::revealShowsTheFirstCellsOnly()
         const AnimationFrame &frame = animation.frames[std::size_t(k - 1)];
         QCOMPARE(frame.delayMs, k < n ? frameMs : frameMs + holdMs);
         QCOMPARE(frame.image.format(), QImage::Format_ARGB32_Premultiplied);
-        QCOMPARE(frame.image, renderStrip(firstCells(layout, k), StripGround::Transparent));
+        QCOMPARE(frame.image, renderStrip(firstCells(layout, k), StripGround::Transparent, Qt::black));
     }
 }
 
@@ -189,12 +183,13 @@ void TestEffectFrames::revealEndsOnThePngAlphaStill()
     settings.colourMode = ColourMode(colours);
     settings.italic = italic;
     const StripLayout layout = laidOutStrip(settings);
-    const QImage still = renderStrip(layout, StripGround::Transparent, ratio);
+    const QImage still = renderStrip(layout, StripGround::Transparent, Qt::black, ratio);
 
-    const Animation reveal = renderEffect(layout, Effect::Reveal, {}, StickerLook{}, 42, ratio);
+    const Animation reveal = renderEffect(layout, Qt::black, Effect::Reveal, {}, StickerLook{}, 42, ratio);
     QCOMPARE(reveal.frames.back().image, still);
     QCOMPARE(reveal.frames.back().image.devicePixelRatio(), ratio);
-    const Animation stillEffect = renderEffect(layout, Effect::Still, {}, StickerLook{}, 42, ratio);
+    const Animation stillEffect =
+        renderEffect(layout, Qt::black, Effect::Still, {}, StickerLook{}, 42, ratio);
     QCOMPARE(int(stillEffect.frames.size()), 1);
     QCOMPARE(stillEffect.frames.front().image, still);
 }
@@ -221,10 +216,10 @@ void TestEffectFrames::shakeMovesEachCharacterWithinReach()
     settings.horzAlign = HorzAlign::Centre;
     settings.vertAlign = VertAlign::Middle;
     const StripLayout layout = laidOutStrip(settings);
-    const QImage atRest = renderStrip(layout, StripGround::Transparent);
+    const QImage atRest = renderStrip(layout, StripGround::Transparent, Qt::black);
 
     for (const std::uint32_t seed : {1u, 2u, 3u, 99u}) {
-        const Animation shake = renderEffect(layout, Effect::Shake, {}, StickerLook{}, seed);
+        const Animation shake = renderEffect(layout, Qt::black, Effect::Shake, {}, StickerLook{}, seed);
         QCOMPARE(int(shake.frames.size()), kShakeFrames);
         std::set<std::pair<int, int>> shifts;
         for (const AnimationFrame &frame : shake.frames) {
@@ -258,10 +253,11 @@ void TestEffectFrames::shakeMovesEachCharacterWithinReach()
 void TestEffectFrames::shakeKeepsTheColours()
 {
     const StripLayout layout = strip(QStringLiteral("我们一起大声喊出来吧"));
-    const std::map<QRgb, int> atRest = opaqueColours(renderStrip(layout, StripGround::Transparent));
+    const std::map<QRgb, int> atRest =
+        opaqueColours(renderStrip(layout, StripGround::Transparent, Qt::black));
     QCOMPARE(int(atRest.size()), 10);
     for (const Effect effect : {Effect::Shake, Effect::RevealShake}) {
-        const Animation animation = renderEffect(layout, effect, {}, StickerLook{}, 5);
+        const Animation animation = renderEffect(layout, Qt::black, effect, {}, StickerLook{}, 5);
         for (const AnimationFrame &frame : animation.frames) {
             int kept = 0, mixed = 0;
             for (const auto &[colour, count] : opaqueColours(frame.image))
@@ -290,9 +286,9 @@ void TestEffectFrames::shakeFollowsTheSeed()
     // 60 draws of seven values: every value turns up.
     QCOMPARE(int(seen.size()), 2 * kShakeReach + 1);
 
-    const Animation a = renderEffect(layout, Effect::Shake, {}, StickerLook{}, 1234);
-    const Animation b = renderEffect(layout, Effect::Shake, {}, StickerLook{}, 1234);
-    const Animation other = renderEffect(layout, Effect::Shake, {}, StickerLook{}, 1235);
+    const Animation a = renderEffect(layout, Qt::black, Effect::Shake, {}, StickerLook{}, 1234);
+    const Animation b = renderEffect(layout, Qt::black, Effect::Shake, {}, StickerLook{}, 1234);
+    const Animation other = renderEffect(layout, Qt::black, Effect::Shake, {}, StickerLook{}, 1235);
     int differing = 0;
     for (std::size_t f = 0; f < a.frames.size(); ++f) {
         QCOMPARE(a.frames[f].image, b.frames[f].image);
@@ -305,14 +301,16 @@ void TestEffectFrames::revealShakeRevealsShakesTwiceAndHolds()
 {
     const StripLayout layout = strip(QStringLiteral("大声喊出来"));
     const EffectTiming timing{100, 2000};
-    const Animation animation = renderEffect(layout, Effect::RevealShake, timing, StickerLook{}, 8);
+    const Animation animation =
+        renderEffect(layout, Qt::black, Effect::RevealShake, timing, StickerLook{}, 8);
     const int n = 5;
     QCOMPARE(int(animation.frames.size()), n + 2 * kShakeFrames + 1);
 
     for (int k = 1; k <= n; ++k) {
         QCOMPARE(animation.frames[std::size_t(k - 1)].delayMs, timing.frameMs);
-        QCOMPARE(animation.frames[std::size_t(k - 1)].image,
-                 onCanvas(renderStrip(firstCells(layout, k), StripGround::Transparent), kShakeReach));
+        QCOMPARE(
+            animation.frames[std::size_t(k - 1)].image,
+            onCanvas(renderStrip(firstCells(layout, k), StripGround::Transparent, Qt::black), kShakeReach));
     }
     for (int f = 0; f < kShakeFrames; ++f) {
         const AnimationFrame &first = animation.frames[std::size_t(n + f)];
@@ -323,9 +321,9 @@ void TestEffectFrames::revealShakeRevealsShakesTwiceAndHolds()
     }
     QCOMPARE(animation.frames.back().delayMs, timing.holdMs);
     QCOMPARE(animation.frames.back().image,
-             onCanvas(renderStrip(layout, StripGround::Transparent), kShakeReach));
+             onCanvas(renderStrip(layout, StripGround::Transparent, Qt::black), kShakeReach));
     // The same shaking as the shake effect alone with that seed.
-    const Animation shake = renderEffect(layout, Effect::Shake, timing, StickerLook{}, 8);
+    const Animation shake = renderEffect(layout, Qt::black, Effect::Shake, timing, StickerLook{}, 8);
     QCOMPARE(animation.frames[std::size_t(n)].image, shake.frames.front().image);
 }
 
@@ -348,8 +346,8 @@ void TestEffectFrames::everyFrameTakesTheLook()
     look.outlineWidth = 3;
     look.shadow = true;
     const QMargins margins = stickerMargins(look);
-    const Animation plain = renderEffect(layout, Effect(effect), {}, StickerLook{}, 3);
-    const Animation dressed = renderEffect(layout, Effect(effect), {}, look, 3);
+    const Animation plain = renderEffect(layout, Qt::black, Effect(effect), {}, StickerLook{}, 3);
+    const Animation dressed = renderEffect(layout, Qt::black, Effect(effect), {}, look, 3);
 
     QCOMPARE(dressed.frames.size(), plain.frames.size());
     const QSize canvas(layout.width + 2 * growth + margins.left() + margins.right(),
@@ -367,7 +365,7 @@ void TestEffectFrames::emptyStripHasNoFrames()
     const StripLayout layout = strip(QStringLiteral("   "));
     QCOMPARE(layout.width, 0);
     for (const Effect effect : {Effect::Still, Effect::Reveal, Effect::Shake, Effect::RevealShake})
-        QVERIFY(renderEffect(layout, effect, {}, StickerLook{}, 1).frames.empty());
+        QVERIFY(renderEffect(layout, Qt::black, effect, {}, StickerLook{}, 1).frames.empty());
 }
 
 QTEST_MAIN(TestEffectFrames)

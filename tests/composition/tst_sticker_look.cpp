@@ -17,7 +17,7 @@ QImage transparentStrip(const QString &text, qreal ratio = 1.0)
     settings.colourMode = ColourMode::Random;
     settings.horzAlign = HorzAlign::Centre;
     settings.vertAlign = VertAlign::Middle;
-    return renderStrip(laidOutStrip(settings), StripGround::Transparent, ratio);
+    return renderStrip(laidOutStrip(settings), StripGround::Transparent, Qt::black, ratio);
 }
 
 // Marks every pixel within `radius` (centre to centre) of a pixel that
@@ -58,7 +58,6 @@ template <typename Call> QString errorOf(Call call)
 class TestStickerLook : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void marginsAreWhatTheLookNeeds_data();
     void marginsAreWhatTheLookNeeds();
     void outlineCoversTheStrokeAndNoMore_data();
@@ -80,11 +79,6 @@ private slots:
     void badOffsetsAreRefused_data();
     void badOffsetsAreRefused();
 };
-
-void TestStickerLook::initTestCase()
-{
-    defaultTextColour();
-}
 
 void TestStickerLook::marginsAreWhatTheLookNeeds_data()
 {
