@@ -4,6 +4,7 @@
 #include "app/font_name_list.h"
 #include "composition/strip_settings.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -23,6 +24,8 @@ class Panel;
 class RadioGroup;
 class SaveDialog;
 class SpinEdit;
+class StickerDialog;
+class StripContainer;
 class TextMeasurer;
 class ColourSource;
 
@@ -57,6 +60,11 @@ public:
     // Ctrl+Shift+C: copies the last preview to the clipboard and says so in
     // lblcopy for a moment.
     void actCopyExecute();
+    // Ctrl+E: opens the sticker dialog "导出贴纸" for the last preview, or
+    // says "请先预览" in lblcopy when there is none.
+    void actExportExecute();
+    // The sticker dialog while it is open.
+    StickerDialog *stickerDialog() const;
 
     // The save dialog, built the first time it is needed: Qt's file dialog
     // is costly to build, and once destroyed it rewrites Qt's dialog
@@ -102,11 +110,17 @@ private:
     QAction *PNG1;
     QAction *actCopy;
     QLabel *lblcopy;
+    QAction *actExport;
+    QMenu *pmStrip; // the output area's context menu: actCopy, actExport
 
     void buildSettings(FontEnumerator fontEnumerator);
     void buildCommands();
     void buildPreviewRegion();
     void buildCopyCommand();
+    void buildStripCommands();
+    const StripContainer *shownStrip() const;
+    // The strip on show, or null after saying "请先预览" in lblcopy.
+    const StripContainer *previewedStrip();
     void showCopyNote(const QString &note);
     void fitToScreen();
     void centreOnScreen();
@@ -118,4 +132,5 @@ private:
     bool m_shownOnce = false;
     SaveDialog *m_saveDialog = nullptr; // owned by the window once built
     QTimer *m_copyNoteTimer = nullptr;
+    QPointer<StickerDialog> m_stickerDialog;
 };
