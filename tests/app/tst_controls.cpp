@@ -126,11 +126,12 @@ private slots:
     void fontFacesSortCaseInsensitivelyOnce();
     void fontListKeepsNameUntilListArrives_data();
     void fontListKeepsNameUntilListArrives();
-    void selectLastIsIgnoredWhileFilling();
+    void selectLastWhileFillingStartsAtLastEntry();
     void fontListWaitsForFirstPaint();
     void recentFacesRepeatAtTopLatestFirst();
     void faceIconsTellKindAndChinese();
     void namesDrawnInTheirOwnFaceWhereItCan();
+    void onlyPaintedEntriesLoadTheirFace();
     void openListIsWideEnoughForLongestName();
     void emptyBoxShowsDefaultFaceInGrey();
     void cutTextShowsInFullOnHover_data();
@@ -500,16 +501,20 @@ void TestControls::fontListWaitsForFirstPaint()
     QCOMPARE(list.count(), 2);
 }
 
-void TestControls::selectLastIsIgnoredWhileFilling()
+// The request to select the last entry made while the list is being filled
+// is what the list starts with, over the name it was given.
+void TestControls::selectLastWhileFillingStartsAtLastEntry()
 {
     Gate gate;
     FontNameList list(QStringLiteral("cbbfont"), gate.enumerator({"b", "A", "c"}), nullptr);
     list.setCurrentFace(QStringLiteral("A"));
     list.selectLast();
+    QCOMPARE(list.currentFace(), QStringLiteral("A"));
     QSignalSpy arrived(&list, &FontNameList::listArrived);
     gate.release();
     QVERIFY(arrived.wait());
-    QCOMPARE(list.currentFace(), QStringLiteral("A"));
+    QCOMPARE(list.currentFace(), QStringLiteral("c"));
+    list.setCurrentFace(QStringLiteral("A"));
     list.selectLast();
     QCOMPARE(list.currentFace(), QStringLiteral("c"));
 }
@@ -578,13 +583,45 @@ void TestControls::namesDrawnInTheirOwnFaceWhereItCan()
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     list.showPopup();
     QTRY_VERIFY(list.view()->isVisible());
+    // A face is loaded when its entry is painted.
+    QTRY_VERIFY(list.itemData(1, Qt::FontRole).isValid());
     list.hidePopup();
     const QVariant own = list.itemData(1, Qt::FontRole);
-    QVERIFY(own.isValid());
     QCOMPARE(own.value<QFont>().families(), QStringList{"WenQuanYi Micro Hei"});
     QCOMPARE(own.value<QFont>().pixelSize(), list.font().pixelSize());
     // A name no installed face carries is drawn in the list's own font.
     QVERIFY(!list.itemData(0, Qt::FontRole).isValid());
+}
+
+// A face that cannot draw the letters of its own name (a colour emoji face
+// has none) stays listed, its name in the list's font; and an entry never
+// scrolled into view never loads its face.
+void TestControls::onlyPaintedEntriesLoadTheirFace()
+{
+    QStringList names{"DejaVu Sans"};
+    for (int i = 0; i < 60; ++i)
+        names.append(QStringLiteral("Missing Face %1").arg(i, 2, 10, QLatin1Char('0')));
+    names += QStringList{"Noto Color Emoji", "WenQuanYi Micro Hei"};
+    const bool emojiInstalled = QFontDatabase::hasFamily(QStringLiteral("Noto Color Emoji"));
+    FontNameList list(QStringLiteral("cbbfont"), instant(names), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    QCOMPARE(list.count(), names.size());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.setCurrentIndex(0);
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    QTRY_VERIFY(list.itemData(0, Qt::FontRole).isValid());
+    const int last = list.count() - 1;
+    QVERIFY(!list.itemData(last, Qt::FontRole).isValid());
+
+    list.view()->scrollToBottom();
+    QTRY_VERIFY(list.itemData(last, Qt::FontRole).isValid());
+    QCOMPARE(list.itemText(last - 1), QStringLiteral("Noto Color Emoji"));
+    if (emojiInstalled)
+        QVERIFY(!list.itemData(last - 1, Qt::FontRole).isValid());
+    list.hidePopup();
 }
 
 void TestControls::openListIsWideEnoughForLongestName()
