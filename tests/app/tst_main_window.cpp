@@ -166,7 +166,7 @@ private slots:
     void previewCentresStripInPreviewRegion();
     void repeatedPreviewKeepsGeometryButDrawsNewRandomColours();
     void resizingMovesNothingUntilNextPreview();
-    void thousandPreviewsLeaveOneStrip();
+    void repeatedPreviewsLeaveOneStrip();
 
     void previewRegionIgnoresInputButKeepsExactColours_data();
     void previewRegionIgnoresInputButKeepsExactColours();
@@ -528,14 +528,16 @@ void TestMainWindow::resizingMovesNothingUntilNextPreview()
     QCOMPARE(after.y(), (419 - after.height()) / 2);
 }
 
-void TestMainWindow::thousandPreviewsLeaveOneStrip()
+void TestMainWindow::repeatedPreviewsLeaveOneStrip()
 {
     ShownWindow w;
     QVERIFY(w.ready);
     QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
     QPointer<StripContainer> first = strip(w.ui);
     QVERIFY(first);
-    for (int i = 0; i < 1000; ++i)
+    // Each preview replaces the last one; a thousand in a row are the memory
+    // benchmark's business.
+    for (int i = 0; i < 3; ++i)
         w.ui.btnPreview->click();
     QVERIFY(first.isNull());
     QCOMPARE(w.ui.pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 1);
