@@ -2,6 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
+PACKAGE_BUILD ?= build-package
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # Warnings stop the build only in CI (CI=true): a newer compiler's new
@@ -10,7 +11,7 @@ CMAKE_FLAGS ?=
 # `make test` rebuilds nothing.
 WERROR     ?= $(if $(filter true,$(CI)),ON,OFF)
 
-.PHONY: all bootstrap configure build run test test-release test-asan bench install clean
+.PHONY: all bootstrap configure build run test test-release test-asan bench install package clean
 
 all: build
 
@@ -46,5 +47,13 @@ bench: bootstrap
 install: build
 	cmake --install $(BUILD)
 
+# A build tree of its own: the package installs under /usr, and the program
+# knows where it is installed.
+package: bootstrap
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DQUILLOW_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS) --target quillow quillow-render
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	@ls $(PACKAGE_BUILD)/quillow_*.deb
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD)
