@@ -404,6 +404,8 @@ void TMainFrm::centreOnScreen()
     move(frame.topLeft());
 }
 
+// The list usually arrives after the first show; it starts at its last
+// entry whenever it arrives, so the first face never depends on the worker.
 void TMainFrm::FormShow()
 {
     guarded([this] { cbbfont->selectLast(); });
