@@ -606,8 +606,9 @@ void TestControls::namesDrawnInTheirOwnFaceWhereItCan()
 void TestControls::onlyPaintedEntriesLoadTheirFace()
 {
     QStringList names{"DejaVu Sans"};
-    for (int i = 0; i < 60; ++i)
-        names.append(QStringLiteral("Missing Face %1").arg(i, 2, 10, QLatin1Char('0')));
+    // More entries than the tallest open list shows on any test screen.
+    for (int i = 0; i < 300; ++i)
+        names.append(QStringLiteral("Missing Face %1").arg(i, 3, 10, QLatin1Char('0')));
     names += QStringList{"Noto Color Emoji", "WenQuanYi Micro Hei"};
     const bool emojiInstalled = QFontDatabase::hasFamily(QStringLiteral("Noto Color Emoji"));
     FontNameList list(QStringLiteral("cbbfont"), instant(names), nullptr);
