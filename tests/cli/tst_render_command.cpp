@@ -190,9 +190,9 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"-o", "a.png", QStringLiteral("一二三四五六七八九\U0001F600")}
         << "有 11 个 UTF-16 码元";
     QTest::newRow("only spaces") << QStringList{"-o", "a.png", "   "} << "短语为空";
-    QTest::newRow("suffix neither png nor bmp")
+    QTest::newRow("suffix of no format")
         << QStringList{"-o", "a.jpg", "我"}
-        << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。";
+        << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png、.apng、.gif、.webp 或 .bmp，或用 --format 指定。";
     QTest::newRow("no suffix") << QStringList{"-o", "picture", "我"} << "无法从文件名 “picture” 判断格式";
     // Said before the suffix, which a name this long would fail as well.
     QTest::newRow("32768-character name")
