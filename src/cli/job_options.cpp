@@ -2,10 +2,10 @@
 
 #include "composition/effect_frames.h"
 #include "composition/sticker_look.h"
+#include "export/output_format.h"
 
 #include <QCommandLineParser>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,23 +32,25 @@ QString quoted(const QString &value)
     return QStringLiteral("“%1”").arg(value);
 }
 
-// The output formats by the names --format takes and the suffixes that
-// choose them. ".png" is absent: it means the window's indexed PNG, or an
-// APNG or RGBA sticker, by the other options (see finishJob()).
+// The command's formats by the names the table of output formats gives them.
 struct FormatName {
     const char *name;
-    const char *suffix; // nullptr: chosen by --format only
     OutputFormat format;
 };
 
 const FormatName kFormatNames[] = {
-    {"png", nullptr, OutputFormat::Png},
-    {"bmp", "bmp", OutputFormat::Bmp},
-    {"png-alpha", nullptr, OutputFormat::PngAlpha},
-    {"apng", "apng", OutputFormat::Apng},
-    {"gif", "gif", OutputFormat::Gif},
-    {"webp", "webp", OutputFormat::Webp},
+    {"png", OutputFormat::Png},   {"bmp", OutputFormat::Bmp}, {"png-alpha", OutputFormat::PngAlpha},
+    {"apng", OutputFormat::Apng}, {"gif", OutputFormat::Gif}, {"webp", OutputFormat::Webp},
 };
+
+OutputFormat commandFormat(const OutputFileFormat &format)
+{
+    for (const FormatName &entry : kFormatNames) {
+        if (format.name == QLatin1String(entry.name))
+            return entry.format;
+    }
+    throw UsageError(QStringLiteral("quillow-render 不能写 %1 格式。").arg(QString(format.name)));
+}
 
 const char *const kPresetNames[] = {"wechat", "qq", "telegram", "discord-emoji", "discord-sticker", "slack"};
 
@@ -158,10 +160,10 @@ const OptionRow kOptions[] = {
      "apng、gif、webp 为动图（也可做静态贴纸）",
      [](JobDraft &draft, const QString &option, const QString &value) {
          QStringList names;
-         for (const FormatName &format : kFormatNames)
-             names << QLatin1String(format.name);
+         for (const OutputFileFormat &format : outputFileFormats())
+             names << QString(format.name);
          const QString name = choice(option, QStringLiteral("格式"), value, names);
-         draft.format = kFormatNames[names.indexOf(name)].format;
+         draft.format = commandFormat(*outputFormatNamed(name));
      }, nullptr},
     {"face", nullptr, "NAME", "字体名称（默认“微软雅黑”；未安装或不能写简体中文时按同一规则换用中文字体）",
      [](JobDraft &draft, const QString &, const QString &value) { draft.job.settings.faceName = value; },
@@ -370,8 +372,8 @@ OutputFormat chooseFormat(const JobDraft &draft)
     if (draft.format)
         return *draft.format;
     const RenderJob &job = draft.job;
-    const QString suffix = QFileInfo(job.output).suffix().toLower();
-    if (suffix == QLatin1String("png")) {
+    const OutputFileFormat *bySuffix = outputFormatForPath(job.output);
+    if (bySuffix && bySuffix->name == QLatin1String("png")) {
         const StickerOptions &sticker = job.sticker;
         if (sticker.effect != QLatin1String("still"))
             return OutputFormat::Apng;
@@ -379,10 +381,8 @@ OutputFormat chooseFormat(const JobDraft &draft)
             return OutputFormat::PngAlpha;
         return OutputFormat::Png;
     }
-    for (const FormatName &format : kFormatNames) {
-        if (format.suffix && suffix == QLatin1String(format.suffix))
-            return format.format;
-    }
+    if (bySuffix)
+        return commandFormat(*bySuffix);
     throw UsageError(QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png、.apng、.gif、.webp 或 .bmp，"
                                     "或用 --format 指定。")
                          .arg(quoted(job.output)));

@@ -53,8 +53,8 @@ void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t
         writeExactly(device, sticker.bytes.constData(), sticker.bytes.size());
     });
     if (report) {
-        report->sticker =
-            StickerFacts{sticker.bytes.size(), sticker.frames, sticker.quality, sticker.colours, sticker.cap};
+        report->sticker = StickerFacts{sticker.bytes.size(), sticker.frames, sticker.quality, sticker.colours,
+                                       sticker.cap ? sticker.cap : options.maxBytes};
         report->warnings = sticker.warnings;
     }
 }
