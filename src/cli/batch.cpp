@@ -29,7 +29,10 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults)
     try {
         const RenderJob job = jobFromJsonLine(line.text, defaults, line.number);
         result.output = job.output;
-        result.error = renderJobError(job);
+        const JobReport report = renderJob(job);
+        result.error = report.error;
+        result.sticker = report.sticker;
+        result.warnings = report.warnings;
     } catch (const QuillowError &error) {
         result.error = error.message();
     } catch (const std::bad_alloc &) {
@@ -61,11 +64,24 @@ QByteArray resultLine(const BatchResult &result)
     // keys: a reader scanning the results wants the line number first.
     QByteArray line =
         "{\"line\":" + QByteArray::number(result.line) + ",\"output\":" + jsonString(result.output);
-    if (result.ok())
+    if (result.ok()) {
         line += ",\"ok\":true";
-    else
+        if (const auto &sticker = result.sticker) {
+            line += ",\"bytes\":" + QByteArray::number(sticker->bytes) +
+                    ",\"frames\":" + QByteArray::number(sticker->frames) +
+                    ",\"quality\":" + QByteArray::number(sticker->quality);
+            if (sticker->cap)
+                line += ",\"cap\":" + QByteArray::number(*sticker->cap) +
+                        ",\"colours\":" + QByteArray::number(sticker->colours);
+        }
+    } else
         line += ",\"ok\":false,\"error\":" + jsonString(result.error);
     return line + "}\n";
+}
+
+QByteArray warningLine(int line, const QString &warning)
+{
+    return QStringLiteral("quillow-render: 第 %1 行：%2\n").arg(line).arg(warning).toUtf8();
 }
 
 namespace {
@@ -198,14 +214,18 @@ struct Pending {
 };
 
 // The child's reply: a line per temporary file it created ("temp" and the
-// name in hex), then its result as one JSON line.
+// name in hex), a line per warning ("warn" and its UTF-8 in hex), then its
+// result as one JSON line.
 BatchResult resultFromChild(Pending &pending, int status)
 {
     QJsonObject object;
     std::vector<QByteArray> temporaries;
+    QStringList warnings;
     for (const QByteArray &line : pending.replied.split('\n')) {
         if (line.startsWith("temp "))
             temporaries.push_back(QByteArray::fromHex(line.mid(5)));
+        else if (line.startsWith("warn "))
+            warnings << QString::fromUtf8(QByteArray::fromHex(line.mid(5)));
         else if (line.startsWith('{'))
             object = QJsonDocument::fromJson(line).object();
     }
@@ -214,6 +234,17 @@ BatchResult resultFromChild(Pending &pending, int status)
     if (!object.isEmpty()) {
         result.output = object.value(QStringLiteral("output")).toString();
         result.error = object.value(QStringLiteral("error")).toString();
+        result.warnings = warnings;
+        if (object.contains(QStringLiteral("bytes"))) {
+            StickerFacts facts;
+            facts.bytes = qint64(object.value(QStringLiteral("bytes")).toDouble());
+            facts.frames = object.value(QStringLiteral("frames")).toInt();
+            facts.quality = object.value(QStringLiteral("quality")).toInt();
+            facts.colours = object.value(QStringLiteral("colours")).toInt();
+            if (object.contains(QStringLiteral("cap")))
+                facts.cap = qint64(object.value(QStringLiteral("cap")).toDouble());
+            result.sticker = facts;
+        }
         return result;
     }
     // The child ended without a word: killed (by the system for memory, or
@@ -230,15 +261,21 @@ BatchResult resultFromChild(Pending &pending, int status)
     return result;
 }
 
+// The line fails for the reason errno gives.
+void failToStart(Pending &pending)
+{
+    pending.result.line = pending.line.number;
+    pending.result.error = QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)));
+    pending.done = true;
+}
+
 // Forks the child that renders `pending`'s line and sends back its result
 // line. A line whose child cannot be started fails on its own.
 void startChild(Pending &pending, const JobDraft &defaults)
 {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        pending.result = {pending.line.number, QString(),
-                          QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)))};
-        pending.done = true;
+        failToStart(pending);
         return;
     }
     const pid_t child = fork();
@@ -250,7 +287,10 @@ void startChild(Pending &pending, const JobDraft &defaults)
         signal(SIGTERM, SIG_IGN);
         replyFd = pipeEnds[1];
         setTemporaryFileListener(reportTemporaryFile);
-        writeAll(replyFd, resultLine(runBatchLine(pending.line, defaults)));
+        const BatchResult result = runBatchLine(pending.line, defaults);
+        for (const QString &warning : result.warnings)
+            writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
+        writeAll(replyFd, resultLine(result));
         // No destructors, no exit handlers, no flushing of stdio buffers:
         // they are the parent's, and would run twice.
         _exit(0);
@@ -258,9 +298,7 @@ void startChild(Pending &pending, const JobDraft &defaults)
     ::close(pipeEnds[1]);
     if (child < 0) {
         ::close(pipeEnds[0]);
-        pending.result = {pending.line.number, QString(),
-                          QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)))};
-        pending.done = true;
+        failToStart(pending);
         return;
     }
     pending.child = child;
@@ -290,7 +328,7 @@ void readReply(Pending &pending)
 } // namespace
 
 BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &results, int workers,
-                      const std::atomic<int> &stop, int wake)
+                      const std::atomic<int> &stop, int wake, QIODevice *messages)
 {
     workers = qMax(1, workers);
     LineReader reader(input);
@@ -302,6 +340,10 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
         // Results leave in input order, each as soon as all before it are done.
         while (!pending.empty() && pending.front().done) {
             const BatchResult &result = pending.front().result;
+            if (messages) {
+                for (const QString &warning : result.warnings)
+                    messages->write(warningLine(result.line, warning));
+            }
             const QByteArray line = resultLine(result);
             if (outcome.writeError.isEmpty() && results.write(line) != line.size())
                 outcome.writeError = results.errorString();

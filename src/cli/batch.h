@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <optional>
 
 class QIODevice;
 
@@ -22,8 +23,10 @@ constexpr qsizetype kMaxBatchLineBytes = 1024 * 1024;
 // What became of one line.
 struct BatchResult {
     int line = 0;
-    QString output; // the line's "output", when it could be read
-    QString error;  // empty when the file was written
+    QString output;                      // the line's "output", when it could be read
+    QString error;                       // empty when the file was written
+    std::optional<StickerFacts> sticker; // what a sticker line made
+    QStringList warnings;                // the file was written, but the user should know
 
     bool ok() const { return error.isEmpty(); }
 };
@@ -33,7 +36,12 @@ struct BatchResult {
 BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults);
 
 // The result as one line of JSON, newline included:
-// {"line":5,"output":"a.png","ok":true} or with "ok":false and "error".
+// {"line":5,"output":"a.png","ok":true} or with "ok":false and "error". A
+// sticker line adds "bytes", "frames" and "quality" after "ok":true, and with
+// a cap "cap" and "colours". The warnings are not part of it.
+// A warning of line `line` as standard error shows it, newline included:
+// "quillow-render: 第 5 行：…".
+QByteArray warningLine(int line, const QString &warning);
 QByteArray resultLine(const BatchResult &result);
 
 // How a batch ended.
@@ -54,5 +62,7 @@ struct BatchOutcome {
 // Stops reading when `stop` becomes non-zero (a signal number) and lets the
 // lines already started finish. `wake`, when not -1, is a descriptor that
 // becomes readable when `stop` is set, so a blocked read can be left.
+// A line's warnings go to `messages` (when given) as warningLine() writes
+// them, just before its result.
 BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &results, int workers,
-                      const std::atomic<int> &stop, int wake = -1);
+                      const std::atomic<int> &stop, int wake = -1, QIODevice *messages = nullptr);

@@ -1,8 +1,11 @@
 #include "cli/job_options.h"
 
+#include "composition/effect_frames.h"
+#include "composition/sticker_look.h"
+#include "export/output_format.h"
+
 #include <QCommandLineParser>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,48 +17,12 @@
 
 namespace {
 
-// Each option with a value: its long name (also its batch field), the
-// short name if any, the value's placeholder and the help line.
-struct ValueOption {
-    const char *name;
-    const char *shortName;
-    const char *valueName;
-    const char *help;
-};
-
-const ValueOption kValueOptions[] = {
-    {"output", "o", "FILE", "输出文件；格式由后缀（.png 或 .bmp）决定"},
-    {"format", nullptr, "png|bmp|png-alpha",
-     "输出格式：png 为窗口保存的索引 PNG（白色透明），bmp 为位图，png-alpha 为透明背景、边缘柔和的 RGBA PNG"},
-    {"face", nullptr, "NAME", "字体名称（默认“微软雅黑”；未安装或不能写简体中文时按同一规则换用中文字体）"},
-    {"halign", nullptr, "left|centre|right", "横对齐（默认 left）"},
-    {"valign", nullptr, "top|middle|bottom", "纵对齐（默认 top）"},
-    {"spacing", nullptr, "0..36", "每个字格额外的间隔，像素（默认 0）"},
-    {"colours", nullptr, "random|gradient|default", "颜色：随机、渐变或默认文字颜色（默认 random）"},
-    {"start", nullptr, "#RRGGBB", "渐变的起始色（默认 #0000FF）"},
-    {"end", nullptr, "#RRGGBB", "渐变的终止色（默认 #FF0000）"},
-    {"seed", nullptr, "N", "随机颜色的种子（0..4294967295），同一种子得到同样的颜色；不给则按时钟取种子"},
-    {"dpi", nullptr, "N", "磅转像素所用的每英寸点数（默认 96）"},
-    {"scale", nullptr, "F", "设备像素比（默认 1）：与窗口在缩放为 F 的屏幕上保存的文件逐字节相同"},
-    {"batch", nullptr, "FILE|-", "批处理：JSON Lines 文件（- 为标准输入），每行一个图片"},
-};
-
-struct FlagOption {
-    const char *name;
-    const char *help;
-};
-
-const FlagOption kFlagOptions[] = {
-    {"bold", "加粗"},
-    {"italic", "斜体"},
-    {"underline", "下划线"},
-    {"strike-out", "删除线"},
-};
-
 constexpr double kMinDpi = 1.0;
 constexpr double kMaxDpi = 1200.0; // 110 points are then 1833 pixels high
 constexpr double kMinScale = 0.25;
 constexpr double kMaxScale = 8.0;
+constexpr int kMaxQuality = 100;
+constexpr qint64 kMaxCapBytes = qint64(1) << 30; // far above any chat's limit
 
 const QString kUsageLine = QStringLiteral("用法：quillow-render [选项] -o FILE 短语\n"
                                           "      quillow-render [选项] --batch FILE|-");
@@ -65,14 +32,43 @@ QString quoted(const QString &value)
     return QStringLiteral("“%1”").arg(value);
 }
 
-// One of `names`, by position, as the 1-based value the settings keep.
-int choice(const QString &option, const QString &what, const QString &value, const QStringList &names)
+// The command's formats by the names the table of output formats gives them.
+struct FormatName {
+    const char *name;
+    OutputFormat format;
+};
+
+const FormatName kFormatNames[] = {
+    {"png", OutputFormat::Png},   {"bmp", OutputFormat::Bmp}, {"png-alpha", OutputFormat::PngAlpha},
+    {"apng", OutputFormat::Apng}, {"gif", OutputFormat::Gif}, {"webp", OutputFormat::Webp},
+};
+
+OutputFormat commandFormat(const OutputFileFormat &format)
 {
-    const auto at = names.indexOf(value.trimmed().toLower());
-    if (at < 0)
+    for (const FormatName &entry : kFormatNames) {
+        if (format.name == QLatin1String(entry.name))
+            return entry.format;
+    }
+    throw UsageError(QStringLiteral("quillow-render 不能写 %1 格式。").arg(QString(format.name)));
+}
+
+const char *const kPresetNames[] = {"wechat", "qq", "telegram", "discord-emoji", "discord-sticker", "slack"};
+
+// The one of `names` that `value` is (case and surrounding spaces ignored).
+QString choice(const QString &option, const QString &what, const QString &value, const QStringList &names)
+{
+    const QString wanted = value.trimmed().toLower();
+    if (!names.contains(wanted))
         throw UsageError(QStringLiteral("%1（--%2）只能是 %3，而不是 %4。")
                              .arg(what, option, names.join(QStringLiteral("、")), quoted(value)));
-    return int(at) + 1;
+    return wanted;
+}
+
+// choice() for the enumerations the settings keep 1-based.
+template <typename Enum>
+Enum settingChoice(const QString &option, const QString &what, const QString &value, const QStringList &names)
+{
+    return Enum(names.indexOf(choice(option, what, value, names)) + 1);
 }
 
 ColourValue colour(const QString &option, const QString &what, const QString &value)
@@ -102,98 +98,238 @@ double boundedNumber(const QString &option, const QString &what, const QString &
     return number;
 }
 
-void rejectUnknown(const QString &name)
+// A whole number from `low` to `high`.
+qint64 boundedInteger(const QString &option, const QString &what, const QString &value, qint64 low,
+                      qint64 high)
+{
+    bool ok = false;
+    const qint64 number = value.trimmed().toLongLong(&ok);
+    if (!ok || number < low || number > high)
+        throw UsageError(QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的整数，而不是 %5。")
+                             .arg(what, option)
+                             .arg(low)
+                             .arg(high)
+                             .arg(quoted(value)));
+    return number;
+}
+
+// The sticker look's own readers, their refusals as the command's.
+template <typename Parse> auto asUsage(Parse parse)
+{
+    try {
+        return parse();
+    } catch (const UsageError &) {
+        throw;
+    } catch (const QuillowError &error) {
+        throw UsageError(error.message());
+    }
+}
+
+QString optionAndName(const char *what, const QString &option)
+{
+    return QStringLiteral("%1（--%2）").arg(QString::fromUtf8(what), option);
+}
+
+[[noreturn]] void rejectUnknown(const QString &name)
 {
     throw UsageError(QStringLiteral("未知选项：%1。").arg(quoted(name)));
+}
+
+using ValueSetter = void (*)(JobDraft &draft, const QString &option, const QString &value);
+using FlagSetter = void (*)(JobDraft &draft, bool on);
+
+// Every option: its long name (also its batch field), the short name if
+// any, the value's placeholder (none for a flag), the help line, and what
+// it sets. Parsing, the help and batch lines all read this one table.
+struct OptionRow {
+    const char *name;
+    const char *shortName;
+    const char *valueName; // nullptr: a flag
+    const char *help;
+    ValueSetter setValue; // for an option with a value
+    FlagSetter setFlag;   // for a flag
+};
+
+// clang-format off
+const OptionRow kOptions[] = {
+    {"output", "o", "FILE",
+     "输出文件；格式由后缀决定：.png、.bmp、.apng（动画 PNG）、.gif、.webp",
+     [](JobDraft &draft, const QString &, const QString &value) { draft.job.output = value; }, nullptr},
+    {"format", nullptr, "png|bmp|png-alpha|apng|gif|webp",
+     "输出格式：png 为窗口保存的索引 PNG（白色透明），bmp 为位图，png-alpha 为透明背景、边缘柔和的 RGBA PNG，"
+     "apng、gif、webp 为动图（也可做静态贴纸）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         QStringList names;
+         for (const OutputFileFormat &format : outputFileFormats())
+             names << QString(format.name);
+         const QString name = choice(option, QStringLiteral("格式"), value, names);
+         draft.format = commandFormat(*outputFormatNamed(name));
+     }, nullptr},
+    {"face", nullptr, "NAME", "字体名称（默认“微软雅黑”；未安装或不能写简体中文时按同一规则换用中文字体）",
+     [](JobDraft &draft, const QString &, const QString &value) { draft.job.settings.faceName = value; },
+     nullptr},
+    {"halign", nullptr, "left|centre|right", "横对齐（默认 left）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.settings.horzAlign = settingChoice<HorzAlign>(option, QStringLiteral("横对齐"), value,
+                                                                 {"left", "centre", "right"});
+     }, nullptr},
+    {"valign", nullptr, "top|middle|bottom", "纵对齐（默认 top）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.settings.vertAlign = settingChoice<VertAlign>(option, QStringLiteral("纵对齐"), value,
+                                                                 {"top", "middle", "bottom"});
+     }, nullptr},
+    {"spacing", nullptr, "0..36", "每个字格额外的间隔，像素（默认 0）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.settings.spacing =
+             int(boundedInteger(option, QStringLiteral("间隔"), value, kMinSpacing, kMaxSpacing));
+     }, nullptr},
+    {"colours", nullptr, "random|gradient|default", "颜色：随机、渐变或默认文字颜色（默认 random）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.settings.colourMode = settingChoice<ColourMode>(option, QStringLiteral("颜色"), value,
+                                                                   {"random", "gradient", "default"});
+     }, nullptr},
+    {"start", nullptr, "#RRGGBB", "渐变的起始色（默认 #0000FF）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.settings.startColour = colour(option, QStringLiteral("起始色"), value);
+     }, nullptr},
+    {"end", nullptr, "#RRGGBB", "渐变的终止色（默认 #FF0000）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.settings.endColour = colour(option, QStringLiteral("终止色"), value);
+     }, nullptr},
+    {"seed", nullptr, "N",
+     "随机颜色和抖动的种子（0..4294967295），同一种子得到同样的颜色和抖动；不给则按时钟取种子",
+     [](JobDraft &draft, const QString &, const QString &value) {
+         bool ok = false;
+         const qulonglong seed = value.trimmed().toULongLong(&ok);
+         if (!ok || seed > std::numeric_limits<std::uint32_t>::max())
+             throw UsageError(QStringLiteral("种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 %1。")
+                                  .arg(quoted(value)));
+         draft.job.seed = std::uint32_t(seed);
+     }, nullptr},
+    {"dpi", nullptr, "N", "磅转像素所用的每英寸点数（默认 96；只用于 png、bmp 和 png-alpha 静态图）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.dpi = boundedNumber(option, QStringLiteral("每英寸点数"), value, kMinDpi, kMaxDpi);
+     }, nullptr},
+    {"scale", nullptr, "F",
+     "设备像素比（默认 1）：与窗口在缩放为 F 的屏幕上保存的文件逐字节相同（只用于 png、bmp 和 png-alpha 静态图）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.scale = boundedNumber(option, QStringLiteral("设备像素比"), value, kMinScale, kMaxScale);
+     }, nullptr},
+    {"effect", nullptr, "still|reveal|shake|reveal-shake",
+     "动画效果（默认 still）：reveal 逐字出现，shake 整体抖动，reveal-shake 先逐字出现再抖动；"
+     "动画写成 APNG、GIF 或 WebP",
+     [](JobDraft &draft, const QString &, const QString &value) {
+         draft.job.sticker.effect = effectName(asUsage([&value] { return effectFromName(value); }));
+     }, nullptr},
+    {"frame-ms", nullptr, "10..10000", "逐字出现时每一帧的时长，毫秒（默认 120）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.frameMs =
+             int(boundedInteger(option, QStringLiteral("每帧时长"), value, kMinFrameMs, kMaxFrameMs));
+     }, nullptr},
+    {"hold-ms", nullptr, "0..60000", "整句出现后停留的时长，毫秒（默认 1500）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.holdMs =
+             int(boundedInteger(option, QStringLiteral("停留时长"), value, 0, kMaxHoldMs));
+     }, nullptr},
+    {"matte", nullptr, "#RRGGBB",
+     "GIF 的底色：柔和的边缘先与这个颜色混合（如聊天的深色或浅色主题）；不给则按透明度 50% 取舍",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.matte =
+             asUsage([&] { return parseStickerColour(value, false, optionAndName("底色", option)); });
+     }, nullptr},
+    {"quality", nullptr, "0..100", "WebP 有损压缩的质量；不给则无损",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.webpQuality =
+             int(boundedInteger(option, QStringLiteral("质量"), value, 0, kMaxQuality));
+     }, nullptr},
+    {"outline", nullptr, "0..12", "每个字外围描边的宽度，像素（默认 0，不描边）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.outlinePx =
+             int(boundedInteger(option, QStringLiteral("描边宽度"), value, 0, kMaxOutlineWidth));
+     }, nullptr},
+    {"outline-colour", nullptr, "#RRGGBB", "描边颜色（默认 #FFFFFF 白色）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.outlineColour =
+             asUsage([&] { return parseStickerColour(value, false, optionAndName("描边颜色", option)); });
+     }, nullptr},
+    {"shadow", nullptr, nullptr, "在字和描边下面加一层柔和的阴影", nullptr,
+     [](JobDraft &draft, bool on) { draft.job.sticker.shadow = on; }},
+    {"shadow-colour", nullptr, "#RRGGBB[AA]", "阴影颜色（默认 #00000080，半透明黑色）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.shadowColour =
+             asUsage([&] { return parseStickerColour(value, true, optionAndName("阴影颜色", option)); });
+     }, nullptr},
+    {"shadow-offset", nullptr, "X,Y", "阴影的偏移，像素（默认 2,2，向右下）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.shadowOffset =
+             asUsage([&] { return parseShadowOffset(value, optionAndName("阴影偏移", option)); });
+     }, nullptr},
+    {"shadow-blur", nullptr, "0..20", "阴影边缘模糊的半径，像素（默认 3）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.shadowBlur =
+             int(boundedInteger(option, QStringLiteral("阴影模糊半径"), value, 0, kMaxShadowBlur));
+     }, nullptr},
+    {"preset", nullptr, "wechat|qq|telegram|discord-emoji|discord-sticker|slack",
+     "按聊天软件的要求做贴纸：尺寸、格式和文件大小上限（微信、QQ、Telegram、Discord 表情或贴纸、Slack）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         QStringList names;
+         for (const char *name : kPresetNames)
+             names << QLatin1String(name);
+         draft.job.sticker.preset = choice(option, QStringLiteral("预设"), value, names);
+     }, nullptr},
+    {"max-bytes", nullptr, "N", "文件大小的上限，字节；超出时减少颜色、帧数或降低质量，仍做不到则不写文件",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.maxBytes = boundedInteger(option, QStringLiteral("大小上限"), value, 1, kMaxCapBytes);
+     }, nullptr},
+    {"bold", nullptr, nullptr, "加粗", nullptr, [](JobDraft &draft, bool on) { draft.job.settings.bold = on; }},
+    {"italic", nullptr, nullptr, "斜体", nullptr,
+     [](JobDraft &draft, bool on) { draft.job.settings.italic = on; }},
+    {"underline", nullptr, nullptr, "下划线", nullptr,
+     [](JobDraft &draft, bool on) { draft.job.settings.underline = on; }},
+    {"strike-out", nullptr, nullptr, "删除线", nullptr,
+     [](JobDraft &draft, bool on) { draft.job.settings.strikeOut = on; }},
+    // Read by parseCommandLine() itself; not a field of a batch line.
+    {"batch", nullptr, "FILE|-", "批处理：JSON Lines 文件（- 为标准输入），每行一个图片", nullptr, nullptr},
+};
+// clang-format on
+
+const OptionRow *findOption(const QString &name)
+{
+    for (const OptionRow &row : kOptions) {
+        if (name == QLatin1String(row.name))
+            return &row;
+    }
+    return nullptr;
 }
 
 } // namespace
 
 bool isValueOption(const QString &name)
 {
-    for (const ValueOption &option : kValueOptions) {
-        if (name == QLatin1String(option.name))
-            return true;
-    }
-    return false;
+    const OptionRow *row = findOption(name);
+    return row && row->setValue;
 }
 
 bool isFlagOption(const QString &name)
 {
-    for (const FlagOption &flag : kFlagOptions) {
-        if (name == QLatin1String(flag.name))
-            return true;
-    }
-    return false;
+    const OptionRow *row = findOption(name);
+    return row && row->setFlag;
 }
 
 void applyFlag(JobDraft &draft, const QString &name, bool on)
 {
-    StripSettings &settings = draft.job.settings;
-    if (name == QLatin1String("bold"))
-        settings.bold = on;
-    else if (name == QLatin1String("italic"))
-        settings.italic = on;
-    else if (name == QLatin1String("underline"))
-        settings.underline = on;
-    else if (name == QLatin1String("strike-out"))
-        settings.strikeOut = on;
-    else
+    const OptionRow *row = findOption(name);
+    if (!row || !row->setFlag)
         rejectUnknown(name);
+    row->setFlag(draft, on);
 }
 
 void applyOption(JobDraft &draft, const QString &name, const QString &value)
 {
-    RenderJob &job = draft.job;
-    StripSettings &settings = job.settings;
-    if (name == QLatin1String("output")) {
-        job.output = value;
-    } else if (name == QLatin1String("format")) {
-        draft.format =
-            OutputFormat(choice(name, QStringLiteral("格式"), value,
-                                {QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("png-alpha")}) -
-                         1);
-    } else if (name == QLatin1String("face")) {
-        settings.faceName = value;
-    } else if (name == QLatin1String("halign")) {
-        settings.horzAlign =
-            HorzAlign(choice(name, QStringLiteral("横对齐"), value,
-                             {QStringLiteral("left"), QStringLiteral("centre"), QStringLiteral("right")}));
-    } else if (name == QLatin1String("valign")) {
-        settings.vertAlign =
-            VertAlign(choice(name, QStringLiteral("纵对齐"), value,
-                             {QStringLiteral("top"), QStringLiteral("middle"), QStringLiteral("bottom")}));
-    } else if (name == QLatin1String("spacing")) {
-        bool ok = false;
-        const int spacing = value.trimmed().toInt(&ok);
-        if (!ok || spacing < kMinSpacing || spacing > kMaxSpacing)
-            throw UsageError(QStringLiteral("间隔（--spacing）必须是 %1 到 %2 之间的整数，而不是 %3。")
-                                 .arg(kMinSpacing)
-                                 .arg(kMaxSpacing)
-                                 .arg(quoted(value)));
-        settings.spacing = spacing;
-    } else if (name == QLatin1String("colours")) {
-        settings.colourMode = ColourMode(
-            choice(name, QStringLiteral("颜色"), value,
-                   {QStringLiteral("random"), QStringLiteral("gradient"), QStringLiteral("default")}));
-    } else if (name == QLatin1String("start")) {
-        settings.startColour = colour(name, QStringLiteral("起始色"), value);
-    } else if (name == QLatin1String("end")) {
-        settings.endColour = colour(name, QStringLiteral("终止色"), value);
-    } else if (name == QLatin1String("seed")) {
-        bool ok = false;
-        const qulonglong seed = value.trimmed().toULongLong(&ok);
-        if (!ok || seed > std::numeric_limits<std::uint32_t>::max())
-            throw UsageError(QStringLiteral("种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 %1。")
-                                 .arg(quoted(value)));
-        job.seed = std::uint32_t(seed);
-    } else if (name == QLatin1String("dpi")) {
-        job.dpi = boundedNumber(name, QStringLiteral("每英寸点数"), value, kMinDpi, kMaxDpi);
-    } else if (name == QLatin1String("scale")) {
-        job.scale = boundedNumber(name, QStringLiteral("设备像素比"), value, kMinScale, kMaxScale);
-    } else {
+    const OptionRow *row = findOption(name);
+    if (!row || !row->setValue)
         rejectUnknown(name);
-    }
+    row->setValue(draft, name, value);
 }
 
 // Whether the system would refuse `path` for its length: a folder or file
@@ -211,6 +347,75 @@ bool nameTooLong(const QString &path)
     }
     return false;
 }
+
+namespace {
+
+bool isStill(OutputFormat format)
+{
+    return format == OutputFormat::Png || format == OutputFormat::Bmp || format == OutputFormat::PngAlpha;
+}
+
+QString formatName(OutputFormat format)
+{
+    for (const FormatName &name : kFormatNames) {
+        if (name.format == format)
+            return QLatin1String(name.name);
+    }
+    return QString();
+}
+
+// The format of `job`, given or chosen by the output's suffix and, for
+// ".png", by the other options: an animated effect makes an APNG, a look,
+// preset or cap an RGBA sticker, and otherwise it is the window's PNG.
+OutputFormat chooseFormat(const JobDraft &draft)
+{
+    if (draft.format)
+        return *draft.format;
+    const RenderJob &job = draft.job;
+    const OutputFileFormat *bySuffix = outputFormatForPath(job.output);
+    if (bySuffix && bySuffix->name == QLatin1String("png")) {
+        const StickerOptions &sticker = job.sticker;
+        if (sticker.effect != QLatin1String("still"))
+            return OutputFormat::Apng;
+        if (!sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes)
+            return OutputFormat::PngAlpha;
+        return OutputFormat::Png;
+    }
+    if (bySuffix)
+        return commandFormat(*bySuffix);
+    throw UsageError(QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png、.apng、.gif、.webp 或 .bmp，"
+                                    "或用 --format 指定。")
+                         .arg(quoted(job.output)));
+}
+
+// Refuses sticker options the chosen format cannot carry, before anything
+// is drawn.
+void checkFormatTakesOptions(const RenderJob &job)
+{
+    const StickerOptions &sticker = job.sticker;
+    const QString format = formatName(job.format);
+    if (isStill(job.format) && sticker.effect != QLatin1String("still"))
+        throw UsageError(QStringLiteral("格式 %1 是静态图，不能做动画效果 %2：请用 apng、gif 或 webp。")
+                             .arg(format, sticker.effect));
+    const bool whiteGround = job.format == OutputFormat::Png || job.format == OutputFormat::Bmp;
+    if (whiteGround &&
+        (sticker.outlinePx > 0 || sticker.shadow || !sticker.preset.isEmpty() || sticker.maxBytes))
+        throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 "
+                                        "png-alpha、apng、gif 和 webp。")
+                             .arg(format));
+    if (sticker.matte && job.format != OutputFormat::Gif)
+        throw UsageError(QStringLiteral("底色（--matte）只用于 GIF，而输出格式是 %1。").arg(format));
+    if (sticker.webpQuality >= 0 && job.format != OutputFormat::Webp)
+        throw UsageError(QStringLiteral("质量（--quality）只用于 WebP，而输出格式是 %1。").arg(format));
+    // A sticker is drawn at the size its preset or the strip gives; the
+    // window's density and screen scale belong to the window's pictures.
+    if (isStickerJob(job) && (job.dpi != kDesignDpi || job.scale != 1.0))
+        throw UsageError(
+            QStringLiteral("--dpi 和 --scale 只用于 png、bmp 和 png-alpha 静态图，而这张是 %1 贴纸。")
+                .arg(format));
+}
+
+} // namespace
 
 RenderJob finishJob(const JobDraft &draft)
 {
@@ -233,20 +438,8 @@ RenderJob finishJob(const JobDraft &draft)
                              .arg(phrase.size())
                              .arg(kMaxPhraseLength));
     job.settings.text = phrase;
-
-    if (draft.format) {
-        job.format = *draft.format;
-    } else {
-        const QString suffix = QFileInfo(job.output).suffix().toLower();
-        if (suffix == QLatin1String("png"))
-            job.format = OutputFormat::Png;
-        else if (suffix == QLatin1String("bmp"))
-            job.format = OutputFormat::Bmp;
-        else
-            throw UsageError(
-                QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。")
-                    .arg(quoted(job.output)));
-    }
+    job.format = chooseFormat(draft);
+    checkFormatTakesOptions(job);
     return job;
 }
 
@@ -254,29 +447,30 @@ QString usageText()
 {
     QString text =
         kUsageLine +
-        QStringLiteral("\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
-                       "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同。\n\n选项：\n");
-    const auto line = [&text](const QString &names, const QString &help) {
-        text += QStringLiteral("  %1\n      %2\n").arg(names, help);
-    };
-    for (const ValueOption &option : kValueOptions) {
+        QStringLiteral(
+            "\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
+            "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同；\n"
+            "也能做聊天用的贴纸：动画（APNG、GIF、WebP）、描边、阴影，以及按聊天软件要求的预设。\n\n"
+            "选项：\n");
+    for (const OptionRow &row : kOptions) {
         const QString shortName =
-            option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QString();
-        line(QStringLiteral("%1--%2 %3")
-                 .arg(shortName, QLatin1String(option.name), QLatin1String(option.valueName)),
-             QString::fromUtf8(option.help));
+            row.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(row.shortName)) : QString();
+        const QString valueName =
+            row.valueName ? QStringLiteral(" ") + QLatin1String(row.valueName) : QString();
+        text += QStringLiteral("  %1--%2%3\n      %4\n")
+                    .arg(shortName, QLatin1String(row.name), valueName, QString::fromUtf8(row.help));
     }
-    for (const FlagOption &flag : kFlagOptions)
-        line(QStringLiteral("--%1").arg(QLatin1String(flag.name)), QString::fromUtf8(flag.help));
-    line(QStringLiteral("-h, --help"), QStringLiteral("显示本帮助"));
-    line(QStringLiteral("-v, --version"), QStringLiteral("显示版本"));
+    text += QStringLiteral("  -h, --help\n      显示本帮助\n  -v, --version\n      显示版本\n");
     text +=
         QStringLiteral("\n批处理的每一行是一个 JSON 对象，含 \"phrase\"、\"output\"，以及任何选项的长名（如 "
-                       "\"bold\": true、\"seed\": 3）；\n"
+                       "\"bold\": true、\"seed\": 3、\"effect\": \"reveal\"、\"outline\": 3）；\n"
                        "命令行上的选项是每一行的默认值。每个非空行输出一行 JSON 结果，顺序同输入；\n"
+                       "贴纸的结果还有 \"bytes\"、\"frames\"、\"quality\"，有大小上限时还有 \"cap\" 和 "
+                       "\"colours\"。\n"
                        "空行跳过，但计入行号。超过 1 MiB 的行是该行的错误。\n"
                        "收到 SIGINT 或 SIGTERM 时停止读入，已开始的行画完并报告，退出状态 130 或 143。\n\n"
-                       "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误（不写任何文件）。\n");
+                       "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误、选项不能同时使用或"
+                       "达不到大小上限（不写任何文件）。\n");
     return text;
 }
 
@@ -284,15 +478,13 @@ CommandLine parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    for (const ValueOption &option : kValueOptions) {
-        QStringList names{QLatin1String(option.name)};
-        if (option.shortName)
-            names.prepend(QLatin1String(option.shortName));
-        parser.addOption(
-            QCommandLineOption(names, QString::fromUtf8(option.help), QLatin1String(option.valueName)));
+    for (const OptionRow &row : kOptions) {
+        QStringList names{QLatin1String(row.name)};
+        if (row.shortName)
+            names.prepend(QLatin1String(row.shortName));
+        parser.addOption(QCommandLineOption(names, QString::fromUtf8(row.help),
+                                            row.valueName ? QLatin1String(row.valueName) : QString()));
     }
-    for (const FlagOption &flag : kFlagOptions)
-        parser.addOption(QCommandLineOption(QLatin1String(flag.name), QString::fromUtf8(flag.help)));
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QString()));
     parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")}, QString()));
 
@@ -321,13 +513,13 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return command;
     }
 
-    for (const ValueOption &option : kValueOptions) {
-        const QString name = QLatin1String(option.name);
-        if (name != QLatin1String("batch") && parser.isSet(name))
-            applyOption(command.draft, name, parser.value(name));
+    for (const OptionRow &row : kOptions) {
+        const QString name = QLatin1String(row.name);
+        if (row.setFlag)
+            row.setFlag(command.draft, parser.isSet(name));
+        else if (row.setValue && parser.isSet(name))
+            row.setValue(command.draft, name, parser.value(name));
     }
-    for (const FlagOption &flag : kFlagOptions)
-        applyFlag(command.draft, QLatin1String(flag.name), parser.isSet(QLatin1String(flag.name)));
 
     const QStringList phrases = parser.positionalArguments();
     if (parser.isSet(QStringLiteral("batch"))) {

@@ -9,14 +9,6 @@
 
 #include <optional>
 
-// Input the command cannot work with: an unknown option, a value out of
-// range, a missing phrase or output. Nothing has been written when it is
-// thrown. The message is the user's, in Chinese.
-class UsageError : public QuillowError {
-public:
-    using QuillowError::QuillowError;
-};
-
 // A job as far as the options given so far describe it. The command line
 // fills one; in a batch it is the default every line starts from.
 struct JobDraft {

@@ -52,7 +52,7 @@ int runBatchFrom(const CommandLine &command, QIODevice &input, QIODevice &output
 
     // Two lines per core keep every core busy while one writes its file.
     const BatchOutcome outcome =
-        runBatch(*source, command.draft, output, 2 * QThread::idealThreadCount(), stop, wake);
+        runBatch(*source, command.draft, output, 2 * QThread::idealThreadCount(), stop, wake, &errors);
     if (!outcome.writeError.isEmpty()) {
         say(errors,
             QStringLiteral("quillow-render: 无法写出结果：%1；已停止读入。\n").arg(outcome.writeError));
@@ -97,11 +97,13 @@ int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &
         break;
     }
 
-    const QString error = renderJobError(command.draft.job);
-    if (!error.isEmpty()) {
-        say(errors, QStringLiteral("quillow-render: %1\n").arg(error));
-        return kExitFailed;
+    const JobReport report = renderJob(command.draft.job);
+    if (!report.ok()) {
+        say(errors, QStringLiteral("quillow-render: %1\n").arg(report.error));
+        return report.badInput ? kExitBadInput : kExitFailed;
     }
+    for (const QString &warning : report.warnings)
+        say(errors, QStringLiteral("quillow-render: %1\n").arg(warning));
     if (stop.load() != 0) {
         say(errors, interruptedBy(stop.load()));
         return 128 + stop.load();

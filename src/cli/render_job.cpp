@@ -7,6 +7,7 @@
 #include "composition/text_measurer.h"
 #include "export/alpha_png.h"
 #include "export/bmp_writer.h"
+#include "export/file_output.h"
 #include "export/halftone_palette.h"
 #include "export/png_writer.h"
 #include "export/raster.h"
@@ -14,15 +15,86 @@
 #include <cerrno>
 #include <new>
 
-void runRenderJob(const RenderJob &job)
+namespace {
+
+QString stickerFormatName(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::Apng:
+        return QStringLiteral("apng");
+    case OutputFormat::Gif:
+        return QStringLiteral("gif");
+    case OutputFormat::Webp:
+        return QStringLiteral("webp");
+    case OutputFormat::PngAlpha:
+    case OutputFormat::Png:
+    case OutputFormat::Bmp:
+        break;
+    }
+    return QStringLiteral("png-alpha");
+}
+
+void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed, JobReport *report)
+{
+    StickerOptions options = job.sticker;
+    options.format = stickerFormatName(job.format);
+    options.seed = seed;
+    Sticker sticker;
+    try {
+        sticker = makeSticker(layout, Qt::black, options);
+    } catch (const UsageError &) {
+        throw;
+    } catch (const QuillowError &error) {
+        // Nothing is written yet: the options, or a cap that no file meets,
+        // are the caller's to change.
+        throw UsageError(error.message());
+    }
+    writeFileReplacing(job.output, [&sticker](QIODevice &device) {
+        writeExactly(device, sticker.bytes.constData(), sticker.bytes.size());
+    });
+    if (report) {
+        report->sticker = StickerFacts{sticker.bytes.size(), sticker.frames, sticker.quality, sticker.colours,
+                                       sticker.cap ? sticker.cap : options.maxBytes};
+        report->warnings = sticker.warnings;
+    }
+}
+
+} // namespace
+
+bool isStickerJob(const RenderJob &job)
+{
+    switch (job.format) {
+    case OutputFormat::Png:
+    case OutputFormat::Bmp:
+        return false;
+    case OutputFormat::PngAlpha: {
+        const StickerOptions &sticker = job.sticker;
+        return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes;
+    }
+    case OutputFormat::Apng:
+    case OutputFormat::Gif:
+    case OutputFormat::Webp:
+        return true;
+    }
+    return false;
+}
+
+void runRenderJob(const RenderJob &job, JobReport *report)
 {
     FontTextMeasurer measurer(job.dpi);
     // No preview region: where the strip would sit in a window is not part
     // of the picture.
     StripLayout layout = computeStripLayout(job.settings, measurer, QSize());
-    LcgColourSource colours(job.seed.value_or(clockSeed()));
+    // One seed for the colours and the shake, so that a seed given once
+    // repeats the whole sticker.
+    const std::uint32_t seed = job.seed.value_or(clockSeed());
+    LcgColourSource colours(seed);
     applyColouring(layout, job.settings, colours);
 
+    if (isStickerJob(job)) {
+        writeSticker(layout, job, seed, report);
+        return;
+    }
     // The window saves device pixels at its screen's ratio; `scale` stands
     // for that ratio.
     const qreal ratio = job.scale;
@@ -40,6 +112,10 @@ void runRenderJob(const RenderJob &job)
         writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, Qt::black, ratio, job.dpi),
                           job.output);
         break;
+    case OutputFormat::Apng:
+    case OutputFormat::Gif:
+    case OutputFormat::Webp:
+        Q_UNREACHABLE();
     }
 }
 
@@ -48,18 +124,26 @@ QString outOfMemoryMessage()
     return QStringLiteral("内存不足，无法画出这张图片。");
 }
 
-QString renderJobError(const RenderJob &job) noexcept
+JobReport renderJob(const RenderJob &job) noexcept
 {
+    JobReport report;
     try {
-        runRenderJob(job);
-        return QString();
+        runRenderJob(job, &report);
+    } catch (const UsageError &error) {
+        report.error = error.message();
+        report.badInput = true;
     } catch (const QuillowError &error) {
         // The window keeps the system's English words for a file over the
         // size limit; a script's log reads better in one language.
-        return error.message().replace(qt_error_string(EFBIG), QStringLiteral("文件过大"));
+        report.error = error.message().replace(qt_error_string(EFBIG), QStringLiteral("文件过大"));
     } catch (const std::bad_alloc &) {
-        return outOfMemoryMessage();
+        report.error = outOfMemoryMessage();
     } catch (const std::exception &error) {
-        return QString::fromLocal8Bit(error.what());
+        report.error = QString::fromLocal8Bit(error.what());
     }
+    if (!report.ok()) {
+        report.sticker.reset();
+        report.warnings.clear();
+    }
+    return report;
 }

@@ -1,17 +1,32 @@
 #pragma once
 
 #include "composition/font_request.h"
+#include "composition/quillow_error.h"
 #include "composition/strip_settings.h"
+#include "export/sticker.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
+
+// Input the command cannot work with: an unknown option, a value out of
+// range, a missing phrase or output, options that do not go together, a cap
+// that cannot be met. Nothing has been written when it is thrown. The
+// message is the user's, in Chinese.
+class UsageError : public QuillowError {
+public:
+    using QuillowError::QuillowError;
+};
 
 enum class OutputFormat {
     Png,      // indexed to the halftone palette, white transparent: the window's PNG
     Bmp,      // the window's BMP
     PngAlpha, // RGBA on a transparent ground, soft edges: the clipboard's picture
+    Apng,     // the stickers: made by makeSticker()
+    Gif,
+    Webp,
 };
 
 // One strip to render and the file to write it to.
@@ -19,26 +34,57 @@ struct RenderJob {
     StripSettings settings; // `text` is the phrase
     QString output;
     OutputFormat format = OutputFormat::Png;
-    std::optional<std::uint32_t> seed; // random colours; empty: seeded from the clock
+    std::optional<std::uint32_t> seed; // random colours and the shake; empty: seeded from the clock
     double dpi = kDesignDpi;
     // Device pixels per logical pixel, as a window on a scaled screen saves:
     // the picture is `scale` times as wide and high, drawn at that ratio.
     double scale = 1.0;
+    // The effect, the look, the preset and the cap. Its `format` and `seed`
+    // are filled in from the fields above when the sticker is made.
+    StickerOptions sticker;
 
     RenderJob() { settings.faceName = kDefaultFace; }
 };
 
-// Lays the strip out, colours it, renders it and writes `job.output`, as the
-// window's preview and save commands do for the same settings. Uses its own
-// measurer and colour source, so jobs may run on several threads at once.
-// Throws QuillowError with the user's message; on failure no file is left
-// half-written and an existing file is untouched.
-void runRenderJob(const RenderJob &job);
+// Whether `job` is made by makeSticker() rather than by the window's own
+// writers: an animated format, or png-alpha with an outline, a shadow, a
+// preset or a cap. The window's PNG and BMP, and a plain png-alpha, keep the
+// writers they have always had, so their bytes stay what they were.
+bool isStickerJob(const RenderJob &job);
 
-// Runs the job as runRenderJob() does and returns the user's message for a
-// failure, empty when the file was written. Never throws: single runs and
-// batch lines report their failures through this one path.
-QString renderJobError(const RenderJob &job) noexcept;
+// What a sticker job made, for a batch line's result.
+struct StickerFacts {
+    qint64 bytes = 0;
+    int frames = 1;
+    int quality = 100;
+    int colours = 0;
+    std::optional<qint64> cap;
+};
+
+// How a job went.
+struct JobReport {
+    QString error;         // the user's message; empty when the file was written
+    bool badInput = false; // the options did not go together, or a cap could not be met: nothing written
+    std::optional<StickerFacts> sticker; // for a sticker job that was written
+    QStringList warnings; // written anyway, but the user should know (a first character too small)
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Lays the strip out, colours it, renders it and writes `job.output`, as the
+// window's preview and save commands do for the same settings; a sticker
+// job goes through makeSticker() with the job's seed for the colours and the
+// shake, and black ink. Uses its own measurer and colour source, so jobs may
+// run on several threads at once. Throws QuillowError with the user's
+// message (UsageError, from job_options.h, when makeSticker() refuses the
+// options or the cap); on failure no file is left half-written and an
+// existing file is untouched. Fills `report` (when given) with what a
+// sticker job made and its warnings.
+void runRenderJob(const RenderJob &job, JobReport *report = nullptr);
+
+// Runs the job as runRenderJob() does and reports how it went. Never throws:
+// single runs and batch lines report their failures through this one path.
+JobReport renderJob(const RenderJob &job) noexcept;
 
 // The message for a job that ran out of memory.
 QString outOfMemoryMessage();

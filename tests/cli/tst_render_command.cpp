@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "apng_reader.h"
+#include "composition/sticker_look.h"
 
 namespace {
 
@@ -54,6 +58,59 @@ QStringList filesIn(const QDir &folder)
     return folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
+// The same job as a batch line: each "--name value" becomes a field of
+// that name, each flag true, "-o" the output and the rest the phrase.
+QByteArray asBatchLine(const QStringList &arguments)
+{
+    QJsonObject object;
+    for (qsizetype at = 0; at < arguments.size(); ++at) {
+        const QString &argument = arguments[at];
+        if (argument == QLatin1String("-o"))
+            object.insert(QStringLiteral("output"), arguments[++at]);
+        else if (argument.startsWith(QLatin1String("--")) && isFlagOption(argument.mid(2)))
+            object.insert(argument.mid(2), true);
+        else if (argument.startsWith(QLatin1String("--")))
+            object.insert(argument.mid(2), arguments[++at]);
+        else
+            object.insert(QStringLiteral("phrase"), argument);
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// Frames of a WebP file as its RIFF chunks declare them: one ANMF chunk
+// each after an ANIM chunk, or 1 for a still file; -1 for a file that is
+// not a WebP.
+int webpFrames(const QByteArray &bytes)
+{
+    if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WEBP")
+        return -1;
+    bool animated = false;
+    int frames = 0;
+    for (qsizetype at = 12; at + 8 <= bytes.size();) {
+        const QByteArray type = bytes.mid(at, 4);
+        const auto *size = reinterpret_cast<const uchar *>(bytes.constData() + at + 4);
+        const qint64 length = size[0] | size[1] << 8 | size[2] << 16 | qint64(size[3]) << 24;
+        animated = animated || type == "ANIM";
+        frames += type == "ANMF";
+        at += 8 + length + (length & 1);
+    }
+    return animated ? frames : 1;
+}
+
+// The frames a file holds, read by decoders that are not ours: Qt's for
+// GIF, the acTL chunk for APNG, the RIFF chunks for WebP.
+int framesIn(const QString &path, const QByteArray &bytes)
+{
+    if (bytes.startsWith("GIF89a")) {
+        QImageReader reader(path);
+        return reader.imageCount();
+    }
+    if (bytes.startsWith("RIFF"))
+        return webpFrames(bytes);
+    const ApngContents apng = readApng(bytes);
+    return apng.plays < 0 ? 1 : apng.declaredFrames;
+}
+
 } // namespace
 
 class TestRenderCommand : public QObject {
@@ -76,6 +133,14 @@ private slots:
     void batchLinesMatchSingleRunsOnAnyThreadCount();
     void batchFromMissingFileIsBadInput();
     void helpIsChinese();
+    void stickerOptions_data();
+    void stickerOptions();
+    void formatChoice_data();
+    void formatChoice();
+    void stickerFilesHoldTheirFrames_data();
+    void stickerFilesHoldTheirFrames();
+    void batchReportsStickerFacts();
+    void capThatCannotBeMetWritesNothing();
 };
 
 void TestRenderCommand::parsesSettings_data()
@@ -190,9 +255,9 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"-o", "a.png", QStringLiteral("一二三四五六七八九\U0001F600")}
         << "有 11 个 UTF-16 码元";
     QTest::newRow("only spaces") << QStringList{"-o", "a.png", "   "} << "短语为空";
-    QTest::newRow("suffix neither png nor bmp")
+    QTest::newRow("suffix of no format")
         << QStringList{"-o", "a.jpg", "我"}
-        << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。";
+        << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png、.apng、.gif、.webp 或 .bmp，或用 --format 指定。";
     QTest::newRow("no suffix") << QStringList{"-o", "picture", "我"} << "无法从文件名 “picture” 判断格式";
     // Said before the suffix, which a name this long would fail as well.
     QTest::newRow("32768-character name")
@@ -211,6 +276,62 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::newRow("batch with a phrase")
         << QStringList{"--batch", "-", "我"} << "使用 --batch 时，短语和输出文件由每一行给出";
     QTest::newRow("batch with an output") << QStringList{"--batch", "-", "-o", "a.png"} << "使用 --batch 时";
+    QTest::newRow("effect not in the list")
+        << QStringList{"--effect", "wobble", "-o", "a.gif", "我"}
+        << "动画效果只能是 still、reveal、shake、reveal-shake，而不是“wobble”。";
+    QTest::newRow("frame of 9 ms") << QStringList{"--frame-ms", "9", "-o", "a.gif", "我"}
+                                   << "每帧时长（--frame-ms）必须是 10 到 10000 之间的整数，而不是 “9”。";
+    QTest::newRow("hold over a minute")
+        << QStringList{"--hold-ms", "60001", "-o", "a.gif", "我"}
+        << "停留时长（--hold-ms）必须是 0 到 60000 之间的整数，而不是 “60001”。";
+    QTest::newRow("outline of 13") << QStringList{"--outline", "13", "-o", "a.gif", "我"}
+                                   << "描边宽度（--outline）必须是 0 到 12 之间的整数，而不是 “13”。";
+    QTest::newRow("outline colour with alpha")
+        << QStringList{"--outline-colour", "#FFFFFF80", "-o", "a.gif", "我"}
+        << "描边颜色（--outline-colour）必须写成 #RRGGBB（如 #FFFFFF），而不是“#FFFFFF80”。";
+    QTest::newRow("shadow colour by name") << QStringList{"--shadow-colour", "black", "-o", "a.gif", "我"}
+                                           << "阴影颜色（--shadow-colour）必须写成 #RRGGBB 或 #RRGGBBAA";
+    QTest::newRow("shadow offset of one number") << QStringList{"--shadow-offset", "2", "-o", "a.gif", "我"}
+                                                 << "阴影偏移（--shadow-offset）必须写成 X,Y（如 2,2）";
+    QTest::newRow("shadow offset too far")
+        << QStringList{"--shadow-offset", "2,21", "-o", "a.gif", "我"} << "而不是“2,21”。";
+    QTest::newRow("shadow blur of 21")
+        << QStringList{"--shadow-blur", "21", "-o", "a.gif", "我"}
+        << "阴影模糊半径（--shadow-blur）必须是 0 到 20 之间的整数，而不是 “21”。";
+    QTest::newRow("shadow given a value")
+        << QStringList{"--shadow=yes", "-o", "a.gif", "我"} << "选项 --shadow 不带值。";
+    QTest::newRow("matte of three digits") << QStringList{"--matte", "#FFF", "-o", "a.gif", "我"}
+                                           << "底色（--matte）必须写成 #RRGGBB（如 #FFFFFF），而不是“#FFF”。";
+    QTest::newRow("quality of 101") << QStringList{"--quality", "101", "-o", "a.webp", "我"}
+                                    << "质量（--quality）必须是 0 到 100 之间的整数，而不是 “101”。";
+    QTest::newRow("preset not in the list")
+        << QStringList{"--preset", "whatsapp", "-o", "a.gif", "我"}
+        << "预设（--preset）只能是 wechat、qq、telegram、discord-emoji、discord-sticker、slack，而不是 "
+           "“whatsapp”。";
+    QTest::newRow("cap of 0 bytes")
+        << QStringList{"--max-bytes", "0", "-o", "a.gif", "我"}
+        << "大小上限（--max-bytes）必须是 1 到 1073741824 之间的整数，而不是 “0”。";
+    QTest::newRow("animated effect in the window's PNG")
+        << QStringList{"--effect", "reveal", "--format", "png", "-o", "a.png", "我"}
+        << "格式 png 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。";
+    QTest::newRow("animated effect in png-alpha")
+        << QStringList{"--effect", "shake", "--format", "png-alpha", "-o", "a.png", "我"}
+        << "格式 png-alpha 是静态图，不能做动画效果 shake";
+    QTest::newRow("animated effect in a BMP")
+        << QStringList{"--effect", "reveal", "-o", "a.bmp", "我"} << "格式 bmp 是静态图";
+    QTest::newRow("outline on the window's BMP")
+        << QStringList{"--outline", "2", "-o", "a.bmp", "我"}
+        << "格式 bmp 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 png-alpha、apng、gif 和 webp。";
+    QTest::newRow("preset on the window's PNG by name")
+        << QStringList{"--preset", "qq", "--format", "png", "-o", "a.png", "我"}
+        << "格式 png 是窗口保存的白底图片";
+    QTest::newRow("matte for a WebP") << QStringList{"--matte", "#1E1E1E", "-o", "a.webp", "我"}
+                                      << "底色（--matte）只用于 GIF，而输出格式是 webp。";
+    QTest::newRow("quality for a GIF") << QStringList{"--quality", "80", "-o", "a.gif", "我"}
+                                       << "质量（--quality）只用于 WebP，而输出格式是 gif。";
+    QTest::newRow("dpi for a GIF")
+        << QStringList{"--dpi", "144", "-o", "a.gif", "我"}
+        << "--dpi 和 --scale 只用于 png、bmp 和 png-alpha 静态图，而这张是 gif 贴纸。";
     QTest::newRow("batch defaults checked too")
         << QStringList{"--batch", "-", "--spacing", "99"} << "而不是 “99”。";
 }
@@ -509,10 +630,276 @@ void TestRenderCommand::helpIsChinese()
     const Run result = run(QDir(folder.path()), {"--help"});
     QCOMPARE(result.status, kExitOk);
     QVERIFY(result.output.startsWith(QStringLiteral("用法：quillow-render [选项] -o FILE 短语")));
-    for (const char *option :
-         {"--output", "--format", "--face", "--bold", "--italic", "--underline", "--strike-out", "--halign",
-          "--valign", "--spacing", "--colours", "--start", "--end", "--seed", "--dpi", "--batch"})
+    for (const char *option : {"--output",        "--format",         "--face",
+                               "--bold",          "--italic",         "--underline",
+                               "--strike-out",    "--halign",         "--valign",
+                               "--spacing",       "--colours",        "--start",
+                               "--end",           "--seed",           "--dpi",
+                               "--batch",         "--effect",         "--frame-ms",
+                               "--hold-ms",       "--matte",          "--quality",
+                               "--outline",       "--outline-colour", "--shadow",
+                               "--shadow-colour", "--shadow-offset",  "--shadow-blur",
+                               "--preset",        "--max-bytes"})
         QVERIFY2(result.output.contains(QLatin1String(option)), option);
+}
+
+namespace {
+
+// Whether makeSticker() encodes animations yet; the tests of the files it
+// writes need it.
+bool stickerEncodersPresent()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const Run result = run(dir, {"--face", kFace, "--seed", "1", "-o", "probe.gif", "我"});
+    return result.status == kExitOk &&
+           contents(dir.filePath(QStringLiteral("probe.gif"))).startsWith("GIF89a");
+}
+
+} // namespace
+
+// Each option sets its part of the sticker, the same from the command line
+// and from a batch line.
+void TestRenderCommand::stickerOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<int>("frameMs");
+    QTest::addColumn<int>("holdMs");
+    QTest::addColumn<int>("outline");
+    QTest::addColumn<QString>("outlineColour");
+    QTest::addColumn<bool>("shadow");
+    QTest::addColumn<QString>("shadowColour");
+    QTest::addColumn<QPoint>("shadowOffset");
+    QTest::addColumn<int>("shadowBlur");
+    QTest::addColumn<QString>("matte"); // "": none
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<qint64>("maxBytes"); // -1: none
+
+    const int gif = int(OutputFormat::Gif), webp = int(OutputFormat::Webp), apng = int(OutputFormat::Apng),
+              alpha = int(OutputFormat::PngAlpha);
+    // clang-format off
+    QTest::newRow("defaults") << QStringList{"-o", "a.gif", "加油"} << gif << "still" << 120 << 1500 << 0
+                              << "#FFFFFF" << false << "#00000080" << QPoint(2, 2) << 3 << "" << -1 << ""
+                              << qint64(-1);
+    QTest::newRow("reveal timing and a matte")
+        << QStringList{"--effect", " Reveal ", "--frame-ms", "10", "--hold-ms", "0", "--matte", "#1e1e1e",
+                       "-o", "a.gif", "加油"}
+        << gif << "reveal" << 10 << 0 << 0 << "#FFFFFF" << false << "#00000080" << QPoint(2, 2) << 3
+        << "#1E1E1E" << -1 << "" << qint64(-1);
+    QTest::newRow("outline and shadow at their limits")
+        << QStringList{"--outline", "12", "--outline-colour", "#102030", "--shadow", "--shadow-colour",
+                       "#FF000040", "--shadow-offset", "-20, 20", "--shadow-blur", "20", "--effect",
+                       "reveal-shake", "-o", "a.webp", "加油"}
+        << webp << "reveal-shake" << 120 << 1500 << 12 << "#102030" << true << "#FF000040" << QPoint(-20, 20)
+        << 20 << "" << -1 << "" << qint64(-1);
+    QTest::newRow("lossy WebP, longest timing")
+        << QStringList{"--quality", "0", "--frame-ms", "10000", "--hold-ms", "60000", "-o", "a.webp", "加油"}
+        << webp << "still" << 10000 << 60000 << 0 << "#FFFFFF" << false << "#00000080" << QPoint(2, 2) << 3
+        << "" << 0 << "" << qint64(-1);
+    QTest::newRow("preset and cap on a .png")
+        << QStringList{"--preset", "Discord-Sticker", "--max-bytes", "1073741824", "-o", "a.png", "加油"}
+        << alpha << "still" << 120 << 1500 << 0 << "#FFFFFF" << false << "#00000080" << QPoint(2, 2) << 3
+        << "" << -1 << "discord-sticker" << qint64(1073741824);
+    QTest::newRow("shake by name on a .png")
+        << QStringList{"--effect", "shake", "--format", "apng", "-o", "a.png", "加油"}
+        << apng << "shake" << 120 << 1500 << 0 << "#FFFFFF" << false << "#00000080" << QPoint(2, 2) << 3
+        << "" << -1 << "" << qint64(-1);
+    // clang-format on
+}
+
+void TestRenderCommand::stickerOptions()
+{
+    QFETCH(QStringList, arguments);
+    const RenderJob fromCommand = parseCommandLine(QStringList{"quillow-render"} + arguments).draft.job;
+    const RenderJob fromLine = jobFromJsonLine(asBatchLine(arguments), JobDraft(), 1);
+    for (const RenderJob &job : {fromCommand, fromLine}) {
+        const StickerOptions &sticker = job.sticker;
+        QTEST(int(job.format), "format");
+        QTEST(sticker.effect, "effect");
+        QTEST(sticker.frameMs, "frameMs");
+        QTEST(sticker.holdMs, "holdMs");
+        QTEST(sticker.outlinePx, "outline");
+        QTEST(formatStickerColour(sticker.outlineColour), "outlineColour");
+        QTEST(sticker.shadow, "shadow");
+        QTEST(formatStickerColour(sticker.shadowColour), "shadowColour");
+        QTEST(sticker.shadowOffset, "shadowOffset");
+        QTEST(sticker.shadowBlur, "shadowBlur");
+        QTEST(sticker.matte ? formatStickerColour(*sticker.matte) : QString(), "matte");
+        QTEST(sticker.webpQuality, "quality");
+        QTEST(sticker.preset, "preset");
+        QTEST(sticker.maxBytes.value_or(-1), "maxBytes");
+    }
+}
+
+// The suffix chooses the format unless --format does; a ".png" is the
+// window's PNG until an animation, a look, a preset or a cap asks for a
+// sticker. Only stickers go through makeSticker().
+void TestRenderCommand::formatChoice_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("sticker");
+
+    const int png = int(OutputFormat::Png), bmp = int(OutputFormat::Bmp), alpha = int(OutputFormat::PngAlpha),
+              apng = int(OutputFormat::Apng), gif = int(OutputFormat::Gif), webp = int(OutputFormat::Webp);
+    QTest::newRow(".png") << QStringList{"-o", "a.png"} << png << false;
+    QTest::newRow(".PNG with a still effect and timing")
+        << QStringList{"--effect", "still", "--frame-ms", "50", "--hold-ms", "0", "-o", "a.PNG"} << png
+        << false;
+    QTest::newRow(".png, outline colour without an outline")
+        << QStringList{"--outline-colour", "#000000", "-o", "a.png"} << png << false;
+    QTest::newRow(".bmp") << QStringList{"-o", "a.bmp"} << bmp << false;
+    QTest::newRow("png-alpha plain") << QStringList{"--format", "png-alpha", "-o", "a"} << alpha << false;
+    QTest::newRow("png-alpha at a scale")
+        << QStringList{"--format", "png-alpha", "--scale", "2", "-o", "a.png"} << alpha << false;
+    QTest::newRow("png-alpha with an outline")
+        << QStringList{"--format", "png-alpha", "--outline", "1", "-o", "a.png"} << alpha << true;
+    QTest::newRow(".png with a shadow") << QStringList{"--shadow", "-o", "a.png"} << alpha << true;
+    QTest::newRow(".png with a cap") << QStringList{"--max-bytes", "9000", "-o", "a.png"} << alpha << true;
+    QTest::newRow(".png with a preset") << QStringList{"--preset", "wechat", "-o", "a.png"} << alpha << true;
+    QTest::newRow(".png revealing") << QStringList{"--effect", "reveal", "-o", "a.png"} << apng << true;
+    QTest::newRow(".apng still") << QStringList{"-o", "a.apng"} << apng << true;
+    QTest::newRow(".gif") << QStringList{"-o", "a.Gif"} << gif << true;
+    QTest::newRow(".webp") << QStringList{"-o", "a.webp"} << webp << true;
+    QTest::newRow("format apng on a .png") << QStringList{"--format", "apng", "-o", "a.png"} << apng << true;
+    QTest::newRow("format gif over a .webp") << QStringList{"--format", "GIF", "-o", "a.webp"} << gif << true;
+    QTest::newRow("format bmp over a .gif") << QStringList{"--format", "bmp", "-o", "a.gif"} << bmp << false;
+}
+
+void TestRenderCommand::formatChoice()
+{
+    QFETCH(QStringList, arguments);
+    const RenderJob job =
+        parseCommandLine(QStringList{"quillow-render"} + arguments + QStringList{"我"}).draft.job;
+    QTEST(int(job.format), "format");
+    QTEST(isStickerJob(job), "sticker");
+}
+
+// Every sticker format with every effect: the file is what its suffix says,
+// and holds the effect's frames, as read by decoders that are not ours.
+void TestRenderCommand::stickerFilesHoldTheirFrames_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::addColumn<int>("frames");
+
+    const QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    // Two characters: a reveal of 2 frames, one shake cycle of 6, and the
+    // reveal, two cycles and the strip at rest again.
+    const struct {
+        const char *effect;
+        int frames;
+    } effects[] = {{"still", 1}, {"reveal", 2}, {"shake", 6}, {"reveal-shake", 15}};
+    const struct {
+        const char *name;
+        QByteArray magic;
+    } formats[] = {{"a.apng", png}, {"a.gif", "GIF89a"}, {"a.webp", "RIFF"}};
+    for (const auto &format : formats) {
+        for (const auto &effect : effects)
+            QTest::addRow("%s %s", format.name, effect.effect)
+                << QStringList{"--effect", effect.effect, "-o", format.name} << format.magic << effect.frames;
+    }
+    QTest::newRow("png-alpha with outline and shadow")
+        << QStringList{"--outline", "3", "--shadow", "-o", "a.png"} << png << 1;
+    QTest::newRow("reveal in a .png") << QStringList{"--effect", "reveal", "-o", "a.png"} << png << 2;
+}
+
+void TestRenderCommand::stickerFilesHoldTheirFrames()
+{
+    if (!stickerEncodersPresent())
+        QSKIP("makeSticker() does not encode animations yet");
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, magic);
+    QFETCH(int, frames);
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+
+    const Run result = run(dir, arguments + QStringList{"--face", kFace, "--seed", "5", "加油"});
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors));
+    const QString name = filesIn(dir).value(0);
+    QCOMPARE(filesIn(dir).size(), 1);
+    const QByteArray bytes = contents(dir.filePath(name));
+    QVERIFY(bytes.startsWith(magic));
+    if (magic == "RIFF")
+        QCOMPARE(bytes.mid(8, 4), QByteArray("WEBP"));
+    QCOMPARE(framesIn(dir.filePath(name), bytes), frames);
+}
+
+// A sticker line reports what it made after "ok":true; a line of the
+// window's formats reports as it always has; a warning names its line.
+void TestRenderCommand::batchReportsStickerFacts()
+{
+    if (!stickerEncodersPresent())
+        QSKIP("makeSticker() does not encode animations yet");
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const QByteArray lines =
+        R"({"phrase":"加油","output":"a.gif","effect":"reveal","outline":3,"max-bytes":1000000}
+{"phrase":"一二三四五六七八九十","output":"b.png","preset":"discord-emoji","seed":2}
+{"phrase":"加油","output":"c.png","seed":1}
+{"phrase":"加油","output":"d.webp","effect":"shake"}
+)";
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, lines);
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors + result.output));
+    const QStringList results = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(results.size(), 4);
+
+    QVERIFY2(results[0].startsWith(QStringLiteral(R"({"line":1,"output":"a.gif","ok":true,"bytes":)")),
+             qPrintable(results[0]));
+    const QJsonObject gif = QJsonDocument::fromJson(results[0].toUtf8()).object();
+    const QByteArray gifBytes = contents(dir.filePath(QStringLiteral("a.gif")));
+    QCOMPARE(gif.value(QStringLiteral("bytes")).toInteger(), gifBytes.size());
+    QCOMPARE(gif.value(QStringLiteral("frames")).toInt(),
+             framesIn(dir.filePath(QStringLiteral("a.gif")), gifBytes));
+    QCOMPARE(gif.value(QStringLiteral("cap")).toInteger(), 1000000);
+    const int colours = gif.value(QStringLiteral("colours")).toInt();
+    QVERIFY2(colours >= 2 && colours <= 256, qPrintable(results[0]));
+    const int quality = gif.value(QStringLiteral("quality")).toInt(-1);
+    QVERIFY2(quality >= 0 && quality <= 100, qPrintable(results[0]));
+
+    // A preset's cap is reported too.
+    const QJsonObject preset = QJsonDocument::fromJson(results[1].toUtf8()).object();
+    QCOMPARE(preset.value(QStringLiteral("cap")).toInteger(), 256 * 1024);
+    QVERIFY(preset.value(QStringLiteral("bytes")).toInteger() <= 256 * 1024);
+    QVERIFY2(result.errors.contains(QStringLiteral("quillow-render: 第 2 行：")), qPrintable(result.errors));
+    QVERIFY2(!result.errors.contains(QStringLiteral("第 1 行")), qPrintable(result.errors));
+
+    QCOMPARE(results[2], QStringLiteral(R"({"line":3,"output":"c.png","ok":true})"));
+
+    const QJsonObject webp = QJsonDocument::fromJson(results[3].toUtf8()).object();
+    QVERIFY(webp.contains(QStringLiteral("frames")));
+    QVERIFY(!webp.contains(QStringLiteral("cap")));
+    QVERIFY(!webp.contains(QStringLiteral("colours")));
+}
+
+// A cap no file can meet is the input's fault: exit 2 alone, the line's
+// error in a batch, and no file either way.
+void TestRenderCommand::capThatCannotBeMetWritesNothing()
+{
+    if (!stickerEncodersPresent())
+        QSKIP("makeSticker() does not encode animations yet");
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const Run single =
+        run(dir, {"--face", kFace, "--effect", "reveal", "--max-bytes", "20", "-o", "a.gif", "加油"});
+    QCOMPARE(single.status, kExitBadInput);
+    QVERIFY2(single.errors.startsWith(QStringLiteral("quillow-render: ")), qPrintable(single.errors));
+    QVERIFY2(single.errors.contains(QStringLiteral("20")), qPrintable(single.errors));
+
+    const Run telegram =
+        run(dir, {"--face", kFace, "--preset", "telegram", "--effect", "reveal", "-o", "a.webp", "加油"});
+    QCOMPARE(telegram.status, kExitBadInput);
+
+    const Run batch = run(dir, {"--batch", "-", "--face", kFace},
+                          R"({"phrase":"加油","output":"b.webp","effect":"shake","max-bytes":20})");
+    QCOMPARE(batch.status, kExitFailed);
+    const QJsonObject line = QJsonDocument::fromJson(batch.output.toUtf8()).object();
+    QCOMPARE(line.value(QStringLiteral("ok")).toBool(true), false);
+    QVERIFY(line.value(QStringLiteral("error")).toString().contains(QStringLiteral("20")));
+    QCOMPARE(filesIn(dir), QStringList());
 }
 
 QTEST_MAIN(TestRenderCommand)
