@@ -37,7 +37,7 @@ void BM_RenderStripWhite(benchmark::State &state)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            renderStrip(tenCharacters(), StripGround::White, ratioOf(state)).constBits());
+            renderStrip(tenCharacters(), StripGround::White, Qt::black, ratioOf(state)).constBits());
 }
 BENCHMARK(BM_RenderStripWhite)->Apply(ratios);
 
@@ -45,7 +45,7 @@ void BM_RenderStripTransparent(benchmark::State &state)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            renderStrip(tenCharacters(), StripGround::Transparent, ratioOf(state)).constBits());
+            renderStrip(tenCharacters(), StripGround::Transparent, Qt::black, ratioOf(state)).constBits());
 }
 BENCHMARK(BM_RenderStripTransparent)->Apply(ratios);
 
@@ -54,7 +54,7 @@ BENCHMARK(BM_RenderStripTransparent)->Apply(ratios);
 void BM_CopyPicture(benchmark::State &state)
 {
     for (auto _ : state)
-        benchmark::DoNotOptimize(stripMimeData(tenCharacters(), ratioOf(state)).get());
+        benchmark::DoNotOptimize(stripMimeData(tenCharacters(), Qt::black, ratioOf(state)).get());
 }
 BENCHMARK(BM_CopyPicture)->Apply(ratios);
 

@@ -16,12 +16,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThreadPool>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
-#include <map>
-#include <memory>
+#include <atomic>
 
 namespace {
 
@@ -51,15 +50,16 @@ QJsonObject stripObject(int i)
         {QStringLiteral("face"), kFace}};
 }
 
-const std::vector<BatchLine> &batchLines()
+// The batch's input, one JSON object per line.
+const QByteArray &batchInput()
 {
-    static const std::vector<BatchLine> lines = [] {
-        std::vector<BatchLine> made;
+    static const QByteArray input = [] {
+        QByteArray made;
         for (int i = 0; i < kBatchStrips; ++i)
-            made.push_back({i + 1, QJsonDocument(stripObject(i)).toJson(QJsonDocument::Compact)});
+            made += QJsonDocument(stripObject(i)).toJson(QJsonDocument::Compact) + '\n';
         return made;
     }();
-    return lines;
+    return input;
 }
 
 void finish(benchmark::State &state, double seconds, int strips)
@@ -68,30 +68,19 @@ void finish(benchmark::State &state, double seconds, int strips)
     state.counters["strips_per_s"] = benchmark::Counter(strips / seconds, benchmark::Counter::kAvgIterations);
 }
 
-// One pool per thread count for the whole program, as the command has one
-// for its whole run: its threads keep their font caches from repetition to
-// repetition, as the thread of the in-process benchmark does.
-QThreadPool &poolOf(int threads)
+// Each line renders in a process of its own, as the command runs it.
+void runBatchOn(benchmark::State &state, int workers)
 {
-    static std::map<int, std::unique_ptr<QThreadPool>> pools;
-    auto &pool = pools[threads];
-    if (!pool) {
-        pool = std::make_unique<QThreadPool>();
-        pool->setMaxThreadCount(threads);
-        pool->setExpiryTimeout(-1);
-    }
-    return *pool;
-}
-
-void runBatchOn(benchmark::State &state, int threads)
-{
-    QThreadPool &pool = poolOf(threads);
     for (auto _ : state) {
+        QBuffer input;
+        input.setData(batchInput());
+        input.open(QIODevice::ReadOnly);
         QBuffer results;
         results.open(QIODevice::WriteOnly);
+        const std::atomic<int> stop{0};
         QElapsedTimer timer;
         timer.start();
-        const int failed = runBatch(batchLines(), JobDraft(), results, pool);
+        const int failed = runBatch(input, JobDraft(), results, workers, stop).failed;
         finish(state, timer.nsecsElapsed() / 1e9, kBatchStrips);
         if (failed != 0)
             state.SkipWithError("a batch line failed");
@@ -113,8 +102,10 @@ void BM_BatchOneThread(benchmark::State &state)
 void BM_RenderAndExportInProcess(benchmark::State &state)
 {
     std::vector<RenderJob> jobs;
-    for (const BatchLine &line : batchLines())
-        jobs.push_back(jobFromJsonLine(line.text, JobDraft()));
+    for (const QByteArray &line : batchInput().split('\n')) {
+        if (!line.isEmpty())
+            jobs.push_back(jobFromJsonLine(line, JobDraft()));
+    }
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();

@@ -9,6 +9,7 @@
 #include "app/whole_characters.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
+#include "composition/ink.h"
 #include "composition/strip_layout.h"
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
@@ -174,7 +175,7 @@ void TMainFrm::buildCommands()
     edtMain->setText(kInitialPhrase);
     edtMain->setObjectName(QStringLiteral("edtMain"));
     edtMain->setMaxLength(kMaxPhraseLength);
-    edtMain->setValidator(new WholeCharactersValidator(edtMain));
+    edtMain->setValidator(new WholeCharactersValidator(kMaxPhraseLength, edtMain));
     edtMain->setGeometry(614, 14, 207, edtMain->sizeHint().height());
 
     btnPreview = new QPushButton(QStringLiteral("预览"), Panel2);
@@ -329,7 +330,10 @@ void TMainFrm::btnPreviewClick()
         const auto previous = pnlMain->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
         qDeleteAll(previous);
 
-        auto *strip = new StripContainer(layout, pnlMain);
+        // The Active group on purpose: the strip keeps its colours even
+        // where it is shown inside a disabled widget.
+        const QColor ink = inkFromWindowText(palette().color(QPalette::Active, QPalette::WindowText));
+        auto *strip = new StripContainer(layout, ink, pnlMain);
         pnlMain->setGeometry(layout.left, layout.top, layout.width, layout.height);
         strip->show();
     });
@@ -361,7 +365,7 @@ void TMainFrm::actCopyExecute()
     guarded([this] {
         const auto *strip = pnlMain->findChild<StripContainer *>(QString(), Qt::FindDirectChildrenOnly);
         std::unique_ptr<QMimeData> picture =
-            strip ? stripMimeData(strip->layout(), pnlMain->devicePixelRatioF()) : nullptr;
+            strip ? stripMimeData(strip->layout(), strip->ink(), pnlMain->devicePixelRatioF()) : nullptr;
         if (!picture) {
             showCopyNote(QStringLiteral("没有可复制的图片"));
             return;

@@ -1,42 +1,39 @@
 #include "cli/batch.h"
 
-#include "composition/strip_rendering.h"
-
+#include <QFileDevice>
 #include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QThreadPool>
-#include <QtConcurrent>
 
-std::vector<BatchLine> readBatchLines(QIODevice &input)
-{
-    std::vector<BatchLine> lines;
-    int number = 0;
-    while (!input.atEnd()) {
-        const QByteArray text = input.readLine();
-        ++number;
-        if (!text.trimmed().isEmpty())
-            lines.push_back({number, text});
-    }
-    return lines;
-}
+#include <cerrno>
+#include <csignal>
+#include <deque>
+#include <fcntl.h>
+#include <new>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults)
 {
     BatchResult result;
     result.line = line.number;
-    // This runs on a pool thread: nothing may escape it.
+    if (line.tooLong) {
+        result.error = QStringLiteral("这一行超过 %1 字节（1 MiB），没有处理。").arg(kMaxBatchLineBytes);
+        return result;
+    }
     try {
-        const RenderJob job = jobFromJsonLine(line.text, defaults);
+        const RenderJob job = jobFromJsonLine(line.text, defaults, line.number);
         result.output = job.output;
-        runRenderJob(job);
+        result.error = renderJobError(job);
     } catch (const QuillowError &error) {
         result.error = error.message();
-    } catch (const std::exception &error) {
-        result.error = QString::fromLocal8Bit(error.what());
+    } catch (const std::bad_alloc &) {
+        result.error = outOfMemoryMessage();
     }
-    if (result.output.isEmpty()) {
+    if (result.output.isEmpty() && !result.ok()) {
         // A line that failed before its job was complete may still name its
         // file; the result should say which.
         const QJsonValue output = QJsonDocument::fromJson(line.text).object().value(QStringLiteral("output"));
@@ -69,22 +66,273 @@ QByteArray resultLine(const BatchResult &result)
     return line + "}\n";
 }
 
-int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results,
-             QThreadPool &pool)
-{
-    // The default text colour comes from the application's palette, which
-    // only this thread may read; reading it once here lets the workers use
-    // the kept value.
-    defaultTextColour();
+namespace {
 
-    QFuture<BatchResult> future = QtConcurrent::mapped(
-        &pool, lines, [&defaults](const BatchLine &line) { return runBatchLine(line, defaults); });
-    int failed = 0;
-    for (int index = 0; index < int(lines.size()); ++index) {
-        const BatchResult result = future.resultAt(index);
-        if (!result.ok())
-            ++failed;
-        results.write(resultLine(result));
+// Splits the input into lines as it arrives, never holding more than one
+// line of kMaxBatchLineBytes plus one block. A descriptor-backed device is
+// read with read(2) after poll(2), so that any readable stream (a pipe, a
+// FIFO, /dev/stdin, a terminal) is read as data comes, and a signal can end
+// a wait for more.
+class LineReader {
+public:
+    explicit LineReader(QIODevice &device) : m_device(device)
+    {
+        if (auto *file = qobject_cast<QFileDevice *>(&device))
+            m_fd = file->handle();
     }
-    return failed;
+
+    int fd() const { return m_fd; }
+    bool finished() const { return m_finished && m_ready.empty(); }
+    bool hasLine() const { return !m_ready.empty(); }
+    const QString &error() const { return m_error; }
+
+    BatchLine take()
+    {
+        BatchLine line = std::move(m_ready.front());
+        m_ready.pop_front();
+        return line;
+    }
+
+    // Reads one block (blocking only for a device without a descriptor,
+    // which never blocks in practice: a buffer or a test's device).
+    void readBlock()
+    {
+        char block[64 * 1024];
+        qint64 got = 0;
+        if (m_fd >= 0) {
+            do
+                got = ::read(m_fd, block, sizeof block);
+            while (got < 0 && errno == EINTR);
+            if (got < 0)
+                m_error = QString::fromLocal8Bit(strerror(errno));
+        } else {
+            got = m_device.read(block, sizeof block);
+            if (got < 0)
+                m_error = m_device.errorString();
+        }
+        if (got <= 0) {
+            m_finished = true;
+            if (!m_pending.isEmpty() || m_discarding)
+                endLine();
+            return;
+        }
+        for (qint64 at = 0; at < got;) {
+            const char *start = block + at;
+            const auto *newline = static_cast<const char *>(memchr(start, '\n', size_t(got - at)));
+            const qint64 length = newline ? newline - start : got - at;
+            if (!m_discarding) {
+                if (m_pending.size() + length > kMaxBatchLineBytes) {
+                    m_discarding = true;
+                    m_pending.clear();
+                    m_pending.squeeze();
+                } else {
+                    m_pending.append(start, length);
+                }
+            }
+            at += length;
+            if (newline) {
+                endLine();
+                ++at;
+            }
+        }
+    }
+
+private:
+    void endLine()
+    {
+        ++m_number;
+        if (m_discarding)
+            m_ready.push_back({m_number, QByteArray(), true});
+        else if (!m_pending.trimmed().isEmpty())
+            m_ready.push_back({m_number, m_pending, false});
+        m_pending.clear();
+        m_discarding = false;
+    }
+
+    QIODevice &m_device;
+    int m_fd = -1;
+    int m_number = 0;
+    QByteArray m_pending;
+    bool m_discarding = false;
+    bool m_finished = false;
+    QString m_error;
+    std::deque<BatchLine> m_ready;
+};
+
+// One line from the moment it is read until its result is written.
+struct Pending {
+    BatchLine line;
+    pid_t child = -1;
+    int reply = -1; // the child's end of the result pipe, until it closes
+    QByteArray replied;
+    bool done = false;
+    BatchResult result;
+};
+
+BatchResult resultFromChild(Pending &pending, int status)
+{
+    const QJsonObject object = QJsonDocument::fromJson(pending.replied).object();
+    BatchResult result;
+    result.line = pending.line.number;
+    if (!object.isEmpty()) {
+        result.output = object.value(QStringLiteral("output")).toString();
+        result.error = object.value(QStringLiteral("error")).toString();
+        return result;
+    }
+    // The child ended without a word: killed (by the system for memory, or
+    // by hand) or crashed. The line fails; the batch goes on.
+    result.output =
+        QJsonDocument::fromJson(pending.line.text).object().value(QStringLiteral("output")).toString();
+    result.error = WIFSIGNALED(status)
+                       ? QStringLiteral("渲染这一行的进程意外结束（信号 %1）。").arg(WTERMSIG(status))
+                       : QStringLiteral("渲染这一行的进程意外结束（退出状态 %1）。").arg(WEXITSTATUS(status));
+    return result;
+}
+
+// Forks the child that renders `pending`'s line and sends back its result
+// line. A line whose child cannot be started fails on its own.
+void startChild(Pending &pending, const JobDraft &defaults)
+{
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        pending.result = {pending.line.number, QString(),
+                          QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)))};
+        pending.done = true;
+        return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        // An interrupted batch lets the lines it started finish, so that no
+        // file is left half-written; the parent decides when to stop.
+        signal(SIGINT, SIG_IGN);
+        signal(SIGTERM, SIG_IGN);
+        const QByteArray reply = resultLine(runBatchLine(pending.line, defaults));
+        for (qsizetype at = 0; at < reply.size();) {
+            const ssize_t written = ::write(pipeEnds[1], reply.constData() + at, size_t(reply.size() - at));
+            if (written <= 0 && errno != EINTR)
+                break;
+            at += qMax<ssize_t>(written, 0);
+        }
+        // No destructors and no exit handlers: they belong to the parent.
+        _exit(0);
+    }
+    ::close(pipeEnds[1]);
+    if (child < 0) {
+        ::close(pipeEnds[0]);
+        pending.result = {pending.line.number, QString(),
+                          QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)))};
+        pending.done = true;
+        return;
+    }
+    pending.child = child;
+    pending.reply = pipeEnds[0];
+}
+
+void readReply(Pending &pending)
+{
+    char block[4096];
+    ssize_t got;
+    do
+        got = ::read(pending.reply, block, sizeof block);
+    while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        pending.replied.append(block, got);
+        return;
+    }
+    ::close(pending.reply);
+    pending.reply = -1;
+    int status = 0;
+    while (waitpid(pending.child, &status, 0) < 0 && errno == EINTR) {
+    }
+    pending.result = resultFromChild(pending, status);
+    pending.done = true;
+}
+
+} // namespace
+
+BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &results, int workers,
+                      const std::atomic<int> &stop, int wake)
+{
+    workers = qMax(1, workers);
+    LineReader reader(input);
+    std::deque<Pending> pending;
+    BatchOutcome outcome;
+    int running = 0;
+
+    for (;;) {
+        // Results leave in input order, each as soon as all before it are done.
+        while (!pending.empty() && pending.front().done) {
+            const BatchResult &result = pending.front().result;
+            const QByteArray line = resultLine(result);
+            if (outcome.writeError.isEmpty() && results.write(line) != line.size())
+                outcome.writeError = results.errorString();
+            ++outcome.lines;
+            if (!result.ok())
+                ++outcome.failed;
+            pending.pop_front();
+        }
+
+        const bool reading = !reader.finished() && stop.load() == 0 && outcome.writeError.isEmpty();
+        const bool room = reading && running < workers && int(pending.size()) < 2 * workers;
+        if (room && reader.hasLine()) {
+            pending.emplace_back();
+            pending.back().line = reader.take();
+            Pending &line = pending.back();
+            if (line.line.tooLong) {
+                line.result = runBatchLine(line.line, defaults);
+                line.done = true;
+            } else {
+                startChild(line, defaults);
+                if (!line.done)
+                    ++running;
+            }
+            continue;
+        }
+        if (!reading && running == 0) {
+            if (pending.empty())
+                break;
+            continue; // only finished lines remain: write them
+        }
+        if (room && reader.fd() < 0) {
+            reader.readBlock();
+            continue;
+        }
+
+        std::vector<pollfd> watched;
+        for (const Pending &line : pending) {
+            if (line.reply >= 0)
+                watched.push_back({line.reply, POLLIN, 0});
+        }
+        const bool wantInput = room && reader.fd() >= 0;
+        if (wantInput)
+            watched.push_back({reader.fd(), POLLIN, 0});
+        if (wake >= 0 && reading)
+            watched.push_back({wake, POLLIN, 0});
+        if (poll(watched.data(), nfds_t(watched.size()), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            outcome.readError = QString::fromLocal8Bit(strerror(errno));
+            break;
+        }
+        for (Pending &line : pending) {
+            for (const pollfd &entry : watched) {
+                if (entry.fd == line.reply && entry.revents != 0) {
+                    readReply(line);
+                    if (line.done)
+                        --running;
+                    break;
+                }
+            }
+        }
+        if (wantInput) {
+            for (const pollfd &entry : watched) {
+                if (entry.fd == reader.fd() && entry.revents != 0)
+                    reader.readBlock();
+            }
+        }
+    }
+    outcome.readError = reader.error();
+    outcome.signal = stop.load();
+    return outcome;
 }

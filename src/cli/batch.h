@@ -5,16 +5,19 @@
 #include <QByteArray>
 #include <QString>
 
-#include <vector>
+#include <atomic>
 
 class QIODevice;
-class QThreadPool;
 
-// One non-blank line of a batch file, numbered from 1 as an editor shows it.
+// One non-blank line of a batch, numbered from 1 as an editor shows it.
 struct BatchLine {
     int number = 0;
     QByteArray text;
+    bool tooLong = false; // longer than kMaxBatchLineBytes; `text` is then empty
 };
+
+// A line longer than this is that line's error; the reader never holds more.
+constexpr qsizetype kMaxBatchLineBytes = 1024 * 1024;
 
 // What became of one line.
 struct BatchResult {
@@ -25,18 +28,31 @@ struct BatchResult {
     bool ok() const { return error.isEmpty(); }
 };
 
-// The lines of `input`, blank ones left out but counted.
-std::vector<BatchLine> readBatchLines(QIODevice &input);
-
-// Renders one line's strip. Never throws: a failure is the result's error.
+// Renders one line's strip in the calling process. Never throws: a failure,
+// out of memory included, is the result's error.
 BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults);
 
 // The result as one line of JSON, newline included:
 // {"line":5,"output":"a.png","ok":true} or with "ok":false and "error".
 QByteArray resultLine(const BatchResult &result);
 
-// Runs every line on `pool`'s threads (the lines are independent) and writes
-// one result line per input line to `results` in input order, each as soon
-// as it and all before it are done. Returns the number of lines that failed.
-int runBatch(const std::vector<BatchLine> &lines, const JobDraft &defaults, QIODevice &results,
-             QThreadPool &pool);
+// How a batch ended.
+struct BatchOutcome {
+    int lines = 0;      // lines that got a result
+    int failed = 0;     // of which failed
+    QString readError;  // the input could not be read to its end
+    QString writeError; // a result could not be written; reading stopped
+    int signal = 0;     // SIGINT or SIGTERM stopped the reading
+};
+
+// Runs the lines of `input` as they arrive, each in a child process of its
+// own, so that nothing one line leaves in the font engines or glyph caches
+// can reach another: a file depends only on its own line. At most
+// `workers` lines render at once and at most 2 x `workers` wait for their
+// result to be written, so memory does not grow with the input. Each result
+// is written to `results` whole, as soon as it and all before it are done.
+// Stops reading when `stop` becomes non-zero (a signal number) and lets the
+// lines already started finish. `wake`, when not -1, is a descriptor that
+// becomes readable when `stop` is set, so a blocked read can be left.
+BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &results, int workers,
+                      const std::atomic<int> &stop, int wake = -1);

@@ -33,6 +33,7 @@ const ValueOption kValueOptions[] = {
     {"end", nullptr, "#RRGGBB", "渐变的终止色（默认 #FF0000）"},
     {"seed", nullptr, "N", "随机颜色的种子（0..4294967295），同一种子得到同样的颜色；不给则按时钟取种子"},
     {"dpi", nullptr, "N", "磅转像素所用的每英寸点数（默认 96）"},
+    {"scale", nullptr, "F", "设备像素比（默认 1）：与窗口在缩放为 F 的屏幕上保存的文件逐字节相同"},
     {"batch", nullptr, "FILE|-", "批处理：JSON Lines 文件（- 为标准输入），每行一个图片"},
 };
 
@@ -50,6 +51,8 @@ const FlagOption kFlagOptions[] = {
 
 constexpr double kMinDpi = 1.0;
 constexpr double kMaxDpi = 1200.0; // 110 points are then 1833 pixels high
+constexpr double kMinScale = 0.25;
+constexpr double kMaxScale = 8.0;
 
 const QString kUsageLine = QStringLiteral("用法：quillow-render [选项] -o FILE 短语\n"
                                           "      quillow-render [选项] --batch FILE|-");
@@ -79,6 +82,21 @@ ColourValue colour(const QString &option, const QString &what, const QString &va
                              .arg(what, option, quoted(value)));
     return colourValue(match.captured(1).toInt(nullptr, 16), match.captured(2).toInt(nullptr, 16),
                        match.captured(3).toInt(nullptr, 16));
+}
+
+// A finite number from `low` to `high`.
+double boundedNumber(const QString &option, const QString &what, const QString &value, double low,
+                     double high)
+{
+    bool ok = false;
+    const double number = value.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(number) || number < low || number > high)
+        throw UsageError(QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的数，而不是 %5。")
+                             .arg(what, option)
+                             .arg(low)
+                             .arg(high)
+                             .arg(quoted(value)));
+    return number;
 }
 
 void rejectUnknown(const QString &name)
@@ -167,14 +185,9 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
                                  .arg(quoted(value)));
         job.seed = std::uint32_t(seed);
     } else if (name == QLatin1String("dpi")) {
-        bool ok = false;
-        const double dpi = value.trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(dpi) || dpi < kMinDpi || dpi > kMaxDpi)
-            throw UsageError(QStringLiteral("每英寸点数（--dpi）必须是 %1 到 %2 之间的数，而不是 %3。")
-                                 .arg(kMinDpi)
-                                 .arg(kMaxDpi)
-                                 .arg(quoted(value)));
-        job.dpi = dpi;
+        job.dpi = boundedNumber(name, QStringLiteral("每英寸点数"), value, kMinDpi, kMaxDpi);
+    } else if (name == QLatin1String("scale")) {
+        job.scale = boundedNumber(name, QStringLiteral("设备像素比"), value, kMinScale, kMaxScale);
     } else {
         rejectUnknown(name);
     }
@@ -237,7 +250,9 @@ QString usageText()
     text +=
         QStringLiteral("\n批处理的每一行是一个 JSON 对象，含 \"phrase\"、\"output\"，以及任何选项的长名（如 "
                        "\"bold\": true、\"seed\": 3）；\n"
-                       "命令行上的选项是每一行的默认值。每行输出一行 JSON 结果，顺序同输入。\n\n"
+                       "命令行上的选项是每一行的默认值。每个非空行输出一行 JSON 结果，顺序同输入；\n"
+                       "空行跳过，但计入行号。超过 1 MiB 的行是该行的错误。\n"
+                       "收到 SIGINT 或 SIGTERM 时停止读入，已开始的行画完并报告，退出状态 130 或 143。\n\n"
                        "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误（不写任何文件）。\n");
     return text;
 }
@@ -267,7 +282,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
         // needs one, or a value given to one that takes none.
         static const QRegularExpression named(QStringLiteral("'([^']*)'"));
         const QString option = named.match(parser.errorText()).captured(1);
-        throw UsageError(QStringLiteral("选项 %1 缺少值，或不该带值。").arg(quoted(option)));
+        const QString bare = option.mid(option.startsWith(QLatin1String("--")) ? 2 : 1);
+        if (isFlagOption(bare))
+            throw UsageError(QStringLiteral("选项 --%1 不带值。").arg(bare));
+        throw UsageError(QStringLiteral("选项 %1 缺少值。").arg(option));
     }
 
     CommandLine command;
@@ -309,19 +327,105 @@ CommandLine parseCommandLine(const QStringList &arguments)
     return command;
 }
 
-RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults)
+namespace {
+
+// Qt's parse errors in the user's language.
+QString jsonProblem(QJsonParseError::ParseError error)
 {
+    switch (error) {
+    case QJsonParseError::UnterminatedObject:
+        return QStringLiteral("对象没有以 } 结束");
+    case QJsonParseError::MissingNameSeparator:
+        return QStringLiteral("字段名后缺少冒号");
+    case QJsonParseError::UnterminatedArray:
+        return QStringLiteral("数组没有以 ] 结束");
+    case QJsonParseError::MissingValueSeparator:
+        return QStringLiteral("值之间缺少逗号");
+    case QJsonParseError::IllegalValue:
+        return QStringLiteral("不是合法的值");
+    case QJsonParseError::TerminationByNumber:
+        return QStringLiteral("数字没有写完");
+    case QJsonParseError::IllegalNumber:
+        return QStringLiteral("不是合法的数字");
+    case QJsonParseError::IllegalEscapeSequence:
+        return QStringLiteral("字符串中有非法的转义");
+    case QJsonParseError::IllegalUTF8String:
+        return QStringLiteral("字符串不是有效的 UTF-8");
+    case QJsonParseError::UnterminatedString:
+        return QStringLiteral("字符串没有以引号结束");
+    case QJsonParseError::MissingObject:
+        return QStringLiteral("应是一个对象");
+    case QJsonParseError::DeepNesting:
+        return QStringLiteral("嵌套太深");
+    case QJsonParseError::DocumentTooLarge:
+        return QStringLiteral("内容太大");
+    case QJsonParseError::GarbageAtEnd:
+        return QStringLiteral("对象之后还有多余的内容");
+    default:
+        return QStringLiteral("格式错误");
+    }
+}
+
+// The byte offset of the first byte of `text` that is not UTF-8, or -1.
+qsizetype invalidUtf8At(const QByteArray &text)
+{
+    for (qsizetype at = 0; at < text.size();) {
+        const auto lead = uchar(text[at]);
+        const int length = lead < 0x80           ? 1
+                           : (lead >> 5) == 0x6  ? 2
+                           : (lead >> 4) == 0xE  ? 3
+                           : (lead >> 3) == 0x1E ? 4
+                                                 : 0;
+        if (length == 0 || at + length > text.size())
+            return at;
+        char32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
+        for (int i = 1; i < length; ++i) {
+            const auto next = uchar(text[at + i]);
+            if ((next & 0xC0) != 0x80)
+                return at;
+            code = (code << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        static const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return at;
+        at += length;
+    }
+    return -1;
+}
+
+} // namespace
+
+qsizetype invalidUtf8Offset(const QByteArray &text)
+{
+    return invalidUtf8At(text);
+}
+
+RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults, int lineNumber)
+{
+    const qsizetype badByte = invalidUtf8At(line);
+    if (badByte >= 0)
+        throw UsageError(
+            QStringLiteral("第 %1 行第 %2 个字节不是有效的 UTF-8。").arg(lineNumber).arg(badByte + 1));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw UsageError(QStringLiteral("不是有效的 JSON（第 %1 个字节处：%2）。")
-                             .arg(error.offset + 1)
-                             .arg(error.errorString()));
+    if (error.error != QJsonParseError::NoError) {
+        // Qt counts from the start of the line in bytes; a column is what
+        // an editor shows, one per character.
+        const int column = int(QString::fromUtf8(line.left(error.offset)).size()) + 1;
+        throw UsageError(QStringLiteral("不是有效的 JSON（第 %1 行第 %2 列：%3）。")
+                             .arg(lineNumber)
+                             .arg(column)
+                             .arg(jsonProblem(error.error)));
+    }
     if (!document.isObject())
         throw UsageError(QStringLiteral("每一行必须是一个 JSON 对象。"));
 
     JobDraft draft = defaults;
     const QJsonObject object = document.object();
+    // The command line refuses to draw without a phrase; so does a line.
+    if (!object.contains(QStringLiteral("phrase")))
+        throw UsageError(QStringLiteral("缺少字段 “phrase”：每一行必须给出短语。"));
     for (auto field = object.begin(); field != object.end(); ++field) {
         const QString name = field.key();
         const QJsonValue value = field.value();

@@ -1,40 +1,116 @@
+#include "cli/job_options.h"
 #include "cli/render_command.h"
 
 #include <QFile>
 #include <QGuiApplication>
 
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
-QtMessageHandler defaultHandler = nullptr;
+std::atomic<int> stopSignal{0};
+int wakeWrite = -1;
 
-// Without a desktop session (a service, a container, a cron job) Qt warns at
-// start-up that XDG_RUNTIME_DIR is unset and goes on with a folder of its
-// own. The command needs no runtime folder, and a caller reading its errors
-// should see only the command's own messages.
-void quietAboutRuntimeFolder(QtMsgType type, const QMessageLogContext &context, const QString &message)
+void onStopSignal(int signal)
 {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
-    defaultHandler(type, context, message);
+    int expected = 0;
+    stopSignal.compare_exchange_strong(expected, signal);
+    const char byte = 1;
+    [[maybe_unused]] const auto ignored = ::write(wakeWrite, &byte, 1);
+}
+
+// The command's own messages go to standard error through its own device;
+// Qt's (font warnings such as "OpenType support missing", the runtime folder
+// it creates without a desktop session) are not the caller's concern.
+void dropQtMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtFatalMsg) {
+        const QByteArray text = message.toLocal8Bit() + '\n';
+        [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, text.constData(), size_t(text.size()));
+    }
+}
+
+// A descriptor the caller left closed would be taken by the first file Qt
+// opens, and reading "standard input" would then read that file, or wait
+// forever on a socket. /dev/null holds the place; the flag remembers.
+bool holdPlace(int fd)
+{
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+        return true;
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+        dup2(opened, fd);
+        ::close(opened);
+    }
+    return false;
+}
+
+void writeRaw(const char *text)
+{
+    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, text, strlen(text));
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    defaultHandler = qInstallMessageHandler(quietAboutRuntimeFolder);
+    const bool haveInput = holdPlace(STDIN_FILENO);
+    holdPlace(STDOUT_FILENO);
+    holdPlace(STDERR_FILENO);
+
+    // A name or phrase that is not UTF-8 would be read with the byte replaced,
+    // and a file of another name written.
+    for (int i = 1; i < argc; ++i) {
+        const qsizetype bad = invalidUtf8Offset(QByteArray(argv[i]));
+        if (bad >= 0) {
+            const QByteArray text =
+                QStringLiteral(
+                    "quillow-render: 第 %1 个参数的第 %2 个字节不是有效的 UTF-8，没有写任何文件。\n")
+                    .arg(i)
+                    .arg(bad + 1)
+                    .toUtf8();
+            writeRaw(text.constData());
+            return kExitBadInput;
+        }
+    }
+
+    // A full disk is reported as an error, a closed reader of the results
+    // as a failed write, never as a silent death.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    int wakePipe[2] = {-1, -1};
+    if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        wakeWrite = wakePipe[1];
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    qInstallMessageHandler(dropQtMessages);
     // Fonts and painting need a GUI application, but never a screen: the
-    // command runs on servers and in chat bots.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // command runs on servers and in chat bots. A platform that was asked
+    // for but cannot start (xcb without a display) would abort the process;
+    // the offscreen one always starts and draws the same pixels.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        (qgetenv("QT_QPA_PLATFORM").startsWith("xcb") && qEnvironmentVariableIsEmpty("DISPLAY")) ||
+        (qgetenv("QT_QPA_PLATFORM").startsWith("wayland") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("quillow-render"));
 
+    // Descriptors, not stdio streams: each result reaches the reader whole
+    // and at once, never held in a buffer.
     QFile input;
     QFile output;
     QFile errors;
-    input.open(stdin, QIODevice::ReadOnly);
-    output.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    errors.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    return runRenderCommand(QCoreApplication::arguments(), input, output, errors);
+    if (haveInput)
+        input.open(STDIN_FILENO, QIODevice::ReadOnly | QIODevice::Unbuffered);
+    output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    errors.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    return runRenderCommand(QCoreApplication::arguments(), input, output, errors, stopSignal, wakePipe[0]);
 }

@@ -4,7 +4,9 @@
 #include "cli/job_options.h"
 
 #include <QFile>
-#include <QThreadPool>
+#include <QThread>
+
+#include <csignal>
 
 namespace {
 
@@ -13,29 +15,67 @@ void say(QIODevice &device, const QString &text)
     device.write(text.toUtf8());
 }
 
-int runBatchFrom(const CommandLine &command, QIODevice &input, QIODevice &output, QIODevice &errors)
+// Help and version go to the results stream; a stream that takes less than
+// all of it is a failure the caller must hear of.
+int tell(QIODevice &output, QIODevice &errors, const QString &text)
 {
-    std::vector<BatchLine> lines;
-    if (command.batchSource == QLatin1String("-")) {
-        lines = readBatchLines(input);
-    } else {
-        QFile file(command.batchSource);
-        if (!file.open(QIODevice::ReadOnly)) {
+    const QByteArray bytes = text.toUtf8();
+    if (output.write(bytes) == bytes.size())
+        return kExitOk;
+    say(errors, QStringLiteral("quillow-render: 无法写出到标准输出：%1\n").arg(output.errorString()));
+    return kExitFailed;
+}
+
+QString interruptedBy(int signal)
+{
+    return QStringLiteral("quillow-render: 收到%1，已停止读入；已开始的行都已画完并报告。\n")
+        .arg(signal == SIGINT ? QStringLiteral("中断信号（SIGINT）") : QStringLiteral("终止信号（SIGTERM）"));
+}
+
+int runBatchFrom(const CommandLine &command, QIODevice &input, QIODevice &output, QIODevice &errors,
+                 const std::atomic<int> &stop, int wake)
+{
+    QFile file;
+    QIODevice *source = &input;
+    if (command.batchSource != QLatin1String("-")) {
+        file.setFileName(command.batchSource);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             say(errors, QStringLiteral("quillow-render: 无法读取批处理文件“%1”：%2\n")
                             .arg(command.batchSource, file.errorString()));
             return kExitBadInput;
         }
-        lines = readBatchLines(file);
+        source = &file;
+    } else if (!input.isOpen() || !input.isReadable()) {
+        say(errors, QStringLiteral("quillow-render: 标准输入已关闭，无法读取批处理。\n"));
+        return kExitBadInput;
     }
-    const int failed = runBatch(lines, command.draft, output, *QThreadPool::globalInstance());
-    if (failed > 0)
-        say(errors, QStringLiteral("quillow-render: %1 行中有 %2 行失败。\n").arg(lines.size()).arg(failed));
-    return failed > 0 ? kExitFailed : kExitOk;
+
+    // Two lines per core keep every core busy while one writes its file.
+    const BatchOutcome outcome =
+        runBatch(*source, command.draft, output, 2 * QThread::idealThreadCount(), stop, wake);
+    if (!outcome.writeError.isEmpty()) {
+        say(errors,
+            QStringLiteral("quillow-render: 无法写出结果：%1；已停止读入。\n").arg(outcome.writeError));
+        return kExitFailed;
+    }
+    if (outcome.signal != 0) {
+        say(errors, interruptedBy(outcome.signal));
+        return 128 + outcome.signal;
+    }
+    if (!outcome.readError.isEmpty()) {
+        say(errors, QStringLiteral("quillow-render: 读取批处理时出错：%1\n").arg(outcome.readError));
+        return kExitBadInput;
+    }
+    if (outcome.failed > 0)
+        say(errors,
+            QStringLiteral("quillow-render: %1 行中有 %2 行失败。\n").arg(outcome.lines).arg(outcome.failed));
+    return outcome.failed > 0 ? kExitFailed : kExitOk;
 }
 
 } // namespace
 
-int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &output, QIODevice &errors)
+int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &output, QIODevice &errors,
+                     const std::atomic<int> &stop, int wake)
 {
     CommandLine command;
     try {
@@ -47,22 +87,24 @@ int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &
 
     switch (command.action) {
     case CommandLine::Action::Help:
-        say(output, usageText());
-        return kExitOk;
+        return tell(output, errors, usageText());
     case CommandLine::Action::Version:
-        say(output, QStringLiteral("quillow-render %1\n").arg(QStringLiteral(QUILLOW_VERSION)));
-        return kExitOk;
+        return tell(output, errors,
+                    QStringLiteral("quillow-render %1\n").arg(QStringLiteral(QUILLOW_VERSION)));
     case CommandLine::Action::Batch:
-        return runBatchFrom(command, input, output, errors);
+        return runBatchFrom(command, input, output, errors, stop, wake);
     case CommandLine::Action::Render:
         break;
     }
 
-    try {
-        runRenderJob(command.draft.job);
-    } catch (const QuillowError &error) {
-        say(errors, QStringLiteral("quillow-render: %1\n").arg(error.message()));
+    const QString error = renderJobError(command.draft.job);
+    if (!error.isEmpty()) {
+        say(errors, QStringLiteral("quillow-render: %1\n").arg(error));
         return kExitFailed;
+    }
+    if (stop.load() != 0) {
+        say(errors, interruptedBy(stop.load()));
+        return 128 + stop.load();
     }
     return kExitOk;
 }

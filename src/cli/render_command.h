@@ -2,15 +2,20 @@
 
 #include <QStringList>
 
+#include <atomic>
+
 class QIODevice;
 
 // Exit statuses of quillow-render.
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;   // a file could not be written, or a batch line failed
+constexpr int kExitFailed = 1;   // a file or the results could not be written, or a batch line failed
 constexpr int kExitBadInput = 2; // nothing was written
 
 // The whole command: parses `arguments` (the program's name first), renders
 // one strip or runs a batch read from `input` or the named file, writes help,
 // version and batch results to `output` and messages to `errors`. Returns
-// the exit status. Needs a QGuiApplication.
-int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &output, QIODevice &errors);
+// the exit status: 128 + the signal's number when `stop` (set by a SIGINT
+// or SIGTERM handler, which also makes `wake` readable) ended a batch early.
+// Needs a QGuiApplication.
+int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &output, QIODevice &errors,
+                     const std::atomic<int> &stop = std::atomic<int>(0), int wake = -1);

@@ -1,6 +1,7 @@
 #include "cli/render_job.h"
 
 #include "composition/colouring.h"
+#include "composition/quillow_error.h"
 #include "composition/strip_layout.h"
 #include "composition/strip_rendering.h"
 #include "composition/text_measurer.h"
@@ -9,6 +10,8 @@
 #include "export/halftone_palette.h"
 #include "export/png_writer.h"
 #include "export/raster.h"
+
+#include <new>
 
 void runRenderJob(const RenderJob &job)
 {
@@ -19,18 +22,41 @@ void runRenderJob(const RenderJob &job)
     LcgColourSource colours(job.seed.value_or(clockSeed()));
     applyColouring(layout, job.settings, colours);
 
-    // The window saves device pixels at its screen's ratio; a file made here
-    // is sized by the dpi alone, so the ratio stays 1.
+    // The window saves device pixels at its screen's ratio; `scale` stands
+    // for that ratio.
+    const qreal ratio = job.scale;
     switch (job.format) {
     case OutputFormat::Png:
-        writePngFile(reduce(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi))),
-                     job.output);
+        writePngFile(
+            reduce(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, ratio, job.dpi))),
+            job.output);
         break;
     case OutputFormat::Bmp:
-        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, 1.0, job.dpi)), job.output);
+        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, ratio, job.dpi)),
+                     job.output);
         break;
     case OutputFormat::PngAlpha:
-        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, 1.0, job.dpi), job.output);
+        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, Qt::black, ratio, job.dpi),
+                          job.output);
         break;
+    }
+}
+
+QString outOfMemoryMessage()
+{
+    return QStringLiteral("内存不足，无法画出这张图片。");
+}
+
+QString renderJobError(const RenderJob &job) noexcept
+{
+    try {
+        runRenderJob(job);
+        return QString();
+    } catch (const QuillowError &error) {
+        return error.message();
+    } catch (const std::bad_alloc &) {
+        return outOfMemoryMessage();
+    } catch (const std::exception &error) {
+        return QString::fromLocal8Bit(error.what());
     }
 }

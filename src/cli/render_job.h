@@ -25,6 +25,9 @@ struct RenderJob {
     OutputFormat format = OutputFormat::Png;
     std::optional<std::uint32_t> seed; // random colours; empty: seeded from the clock
     double dpi = kDesignDpi;
+    // Device pixels per logical pixel, as a window on a scaled screen saves:
+    // the picture is `scale` times as wide and high, drawn at that ratio.
+    double scale = 1.0;
 
     RenderJob() { settings.faceName = kDefaultFace; }
 };
@@ -35,3 +38,11 @@ struct RenderJob {
 // Throws QuillowError with the user's message; on failure no file is left
 // half-written and an existing file is untouched.
 void runRenderJob(const RenderJob &job);
+
+// Runs the job as runRenderJob() does and returns the user's message for a
+// failure, empty when the file was written. Never throws: single runs and
+// batch lines report their failures through this one path.
+QString renderJobError(const RenderJob &job) noexcept;
+
+// The message for a job that ran out of memory.
+QString outOfMemoryMessage();

@@ -1,5 +1,7 @@
 #include "composition/strip_layout.h"
 
+#include "composition/grapheme_clusters.h"
+
 FontRequest measuringFont(const StripSettings &settings, int pointSize)
 {
     FontRequest request;
@@ -21,8 +23,8 @@ FontRequest cellFont(const StripSettings &settings, const Cell &cell)
 StripLayout computeStripLayout(const StripSettings &settings, TextMeasurer &measurer, QSize previewRegion)
 {
     const QString reference(QChar{kReferenceGlyph});
-    const QString phrase = settings.trimmedPhrase();
-    const auto n = std::int32_t(phrase.size());
+    const QStringList characters = graphemeClusters(settings.trimmedPhrase());
+    const auto n = std::int32_t(characters.size());
     Q_ASSERT(n <= kMaxPhraseLength);
 
     StripLayout layout;
@@ -36,7 +38,7 @@ StripLayout computeStripLayout(const StripSettings &settings, TextMeasurer &meas
     for (std::int32_t index = n - 1; index >= 0; --index) {
         Cell &cell = layout.cells[std::size_t(index)];
         cell.index = index;
-        cell.character = phrase.at(index);
+        cell.text = characters.at(index);
         cell.pointSize = size;
         cell.width = measurer.measure(reference, measuringFont(settings, size)).width() + settings.spacing;
         cell.height = layout.height;

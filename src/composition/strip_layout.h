@@ -3,8 +3,8 @@
 #include "composition/strip_settings.h"
 #include "composition/text_measurer.h"
 
-#include <QChar>
 #include <QSize>
+#include <QString>
 
 #include <cstdint>
 #include <optional>
@@ -16,15 +16,16 @@ constexpr char16_t kReferenceGlyph = u'我';
 static_assert(kLargestPointSize - kPointStep * (kMaxPhraseLength - 1) == 20,
               "the smallest character must stay readable");
 
-// One character's cell, one per UTF-16 code unit of the trimmed phrase.
+// One character's cell, one per character a reader sees in the trimmed phrase
+// (see graphemeClusters()).
 struct Cell {
     std::int32_t index = 0;            // 0-based, left to right
-    QChar character;                   // one code unit; a lone surrogate half is kept as is
+    QString text;                      // the character's code units, one or more
     std::int32_t pointSize = 0;        // 110 - 10 * (n - 1 - index)
     std::int32_t x = 0;                // left edge inside the strip
     std::int32_t width = 0;            // reference width at pointSize + spacing
     std::int32_t height = 0;           // the strip height
-    std::optional<ColourValue> colour; // empty: the default text colour
+    std::optional<ColourValue> colour; // empty: the caller's ink
 };
 
 // The geometry of the strip and where the output area sits in the preview
@@ -38,8 +39,8 @@ struct StripLayout {
     StripSettings settings;
 };
 
-// Lays the trimmed phrase out: walks it from its last code unit to its first
-// at 110, 100, ... points, each cell as wide as the reference glyph at its
+// Lays the trimmed phrase out, one cell per grapheme cluster: walks it from
+// its last cluster to its first at 110, 100, ... points, each cell as wide as the reference glyph at its
 // size plus the spacing and as tall as the reference glyph at 110 points,
 // and centres the strip in `previewRegion` (integer division truncating
 // toward zero, so a strip wider than the region gets a negative left).

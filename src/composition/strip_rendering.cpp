@@ -2,10 +2,7 @@
 
 #include "composition/text_measurer.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
 #include <QPainter>
-#include <QPalette>
 
 #include <cmath>
 
@@ -41,18 +38,8 @@ Qt::Alignment alignmentFlags(HorzAlign horz, VertAlign vert)
 
 } // namespace
 
-QColor defaultTextColour()
-{
-    // The Active group on purpose: the strip keeps its colours even where it
-    // is shown inside a disabled widget.
-    static const QColor colour =
-        qobject_cast<QGuiApplication *>(QCoreApplication::instance())
-            ? QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText)
-            : QColor(Qt::black);
-    return colour;
-}
-
-void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground, double dpi)
+void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground, const QColor &ink,
+                double dpi)
 {
     painter.save();
     if (ground == StripGround::White)
@@ -68,15 +55,16 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
         // neighbour; any clip the caller set still holds.
         painter.setClipRect(bounds, Qt::IntersectClip);
         painter.setFont(fontFor(cellFont(layout.settings, cell), dpi));
-        painter.setPen(cell.colour ? toQColor(*cell.colour) : defaultTextColour());
+        painter.setPen(cell.colour ? toQColor(*cell.colour) : ink);
         const QRect textBox = bounds.adjusted(kCellFrame, kCellFrame, -kCellFrame, -kCellFrame);
-        painter.drawText(textBox, flags, QString(cell.character));
+        painter.drawText(textBox, flags, cell.text);
         painter.restore();
     }
     painter.restore();
 }
 
-QImage renderStrip(const StripLayout &layout, StripGround ground, qreal devicePixelRatio, double dpi)
+QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &ink, qreal devicePixelRatio,
+                   double dpi)
 {
     const QSize physical(int(std::lround(layout.width * devicePixelRatio)),
                          int(std::lround(layout.height * devicePixelRatio)));
@@ -90,6 +78,6 @@ QImage renderStrip(const StripLayout &layout, StripGround ground, qreal devicePi
     // ground does not reach; start from the ground everywhere.
     image.fill(white ? Qt::white : Qt::transparent);
     QPainter painter(&image);
-    paintStrip(painter, layout, ground, dpi);
+    paintStrip(painter, layout, ground, ink, dpi);
     return image;
 }

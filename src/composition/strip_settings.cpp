@@ -1,5 +1,7 @@
 #include "composition/strip_settings.h"
 
+#include "composition/grapheme_clusters.h"
+
 #include <algorithm>
 
 QString trimmedCodeUnits(const QString &text)
@@ -18,8 +20,9 @@ QString trimmedCodeUnits(const QString &text)
 QString StripSettings::trimmedPhrase() const
 {
     // The edit never holds more than ten code units; a longer text from
-    // elsewhere is cut the same way so that no size falls below 20 points.
-    return trimmedCodeUnits(text.left(kMaxPhraseLength));
+    // elsewhere is cut the same way so that no size falls below 20 points,
+    // but never inside a character.
+    return trimmedCodeUnits(text.left(wholeClustersWithin(text, kMaxPhraseLength)));
 }
 
 std::int32_t radioValue(const QString &valueString)

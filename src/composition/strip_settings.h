@@ -37,9 +37,10 @@ struct StripSettings {
     ColourValue startColour = kDefaultStartColour;
     ColourValue endColour = kDefaultEndColour;
 
-    // The first ten code units of `text` without leading and trailing code units <= U+0020 (space and the
-    // C0 controls). U+3000 and no-break spaces stay. Its length() is the
-    // number of cells: a supplementary-plane character counts twice.
+    // At most the first ten code units of `text`, cut before a character
+    // that would not fit whole (wholeClustersWithin()), without leading and
+    // trailing code units <= U+0020 (space and the C0 controls). U+3000 and
+    // no-break spaces stay. Each of its grapheme clusters is one cell.
     QString trimmedPhrase() const;
 
     bool operator==(const StripSettings &) const = default;

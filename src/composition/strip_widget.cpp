@@ -26,7 +26,8 @@ StripCell::StripCell(const Cell &cell, const StripSettings &settings, QWidget *p
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-StripContainer::StripContainer(const StripLayout &layout, QWidget *parent) : QWidget(parent), m_layout(layout)
+StripContainer::StripContainer(const StripLayout &layout, const QColor &ink, QWidget *parent)
+    : QWidget(parent), m_layout(layout), m_ink(ink)
 {
     setObjectName(QStringLiteral("strip"));
     setWhiteGround(*this);
@@ -56,7 +57,7 @@ void StripContainer::paintEvent(QPaintEvent *)
     // picture copied pixel for pixel cannot differ.
     const qreal ratio = devicePixelRatioF();
     if (m_picture.isNull() || m_picture.devicePixelRatio() != ratio)
-        m_picture = renderStrip(m_layout, StripGround::White, ratio);
+        m_picture = renderStrip(m_layout, StripGround::White, m_ink, ratio);
     if (m_picture.isNull())
         return;
     QPainter painter(this);

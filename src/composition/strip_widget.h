@@ -24,7 +24,7 @@ private:
 
 // The strip: a white, borderless container at 0, 0 with the strip's size,
 // holding one StripCell per cell. It shows the strip rendered by
-// renderStrip() on a white ground, rendered once at the device pixel ratio it
+// renderStrip() on a white ground in `ink`, rendered once at the device pixel ratio it
 // is painted at (again only if that ratio changes, as when the window moves
 // to another screen), so every paint, on screen or into a capture, shows the
 // very same pixels. Neither takes mouse input or focus. The parent owns it;
@@ -32,9 +32,10 @@ private:
 class StripContainer : public QWidget {
     Q_OBJECT
 public:
-    StripContainer(const StripLayout &layout, QWidget *parent);
+    StripContainer(const StripLayout &layout, const QColor &ink, QWidget *parent);
 
     const StripLayout &layout() const { return m_layout; }
+    const QColor &ink() const { return m_ink; }
     QList<StripCell *> cells() const; // left to right
 
 protected:
@@ -42,6 +43,7 @@ protected:
 
 private:
     StripLayout m_layout;
+    QColor m_ink;
     QImage m_picture;
 };
 

@@ -5,11 +5,11 @@
 
 #include <QBuffer>
 
-std::unique_ptr<QMimeData> stripMimeData(const StripLayout &layout, qreal devicePixelRatio)
+std::unique_ptr<QMimeData> stripMimeData(const StripLayout &layout, const QColor &ink, qreal devicePixelRatio)
 {
     if (layout.cells.empty())
         return nullptr;
-    const QImage strip = renderStrip(layout, StripGround::Transparent, devicePixelRatio);
+    const QImage strip = renderStrip(layout, StripGround::Transparent, ink, devicePixelRatio);
     if (strip.isNull())
         return nullptr;
 

@@ -78,14 +78,14 @@ struct ComposedFrames {
     int revealFrames = 0; // the leading frames that build the strip up, which may be thinned
 };
 
-ComposedFrames composeFrames(const StripLayout &layout, double dpi, const StickerOptions &options,
-                             const std::atomic<bool> *cancel)
+ComposedFrames composeFrames(const StripLayout &layout, const QColor &ink, double dpi,
+                             const StickerOptions &options, const std::atomic<bool> *cancel)
 {
     stopIfCancelled(cancel);
     if (options.effect != QLatin1String("still") || options.outlinePx > 0 || options.shadow)
         throw QuillowError(QStringLiteral("这个版本还不能给贴纸加效果、外框或阴影"));
     ComposedFrames composed;
-    composed.animation.frames.push_back({renderStrip(layout, StripGround::Transparent, 1.0, dpi), 0});
+    composed.animation.frames.push_back({renderStrip(layout, StripGround::Transparent, ink, 1.0, dpi), 0});
     return composed;
 }
 
@@ -328,8 +328,8 @@ Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerO
     const StickerSizeRule rule = preset ? preset->sizeRule : StickerSizeRule::NaturalAtMost;
     const int side = preset ? preset->side : INT_MAX;
     QMargins margins = expectedMargins(options);
-    StickerFit fit = fitStrip(layout, ink, rule, side, margins, cancel);
-    ComposedFrames composed = composeFrames(fit.layout, fit.dpi, options, cancel);
+    StickerFit fit = fitStrip(layout, rule, side, margins, cancel);
+    ComposedFrames composed = composeFrames(fit.layout, ink, fit.dpi, options, cancel);
     QSize drawn = composed.animation.frames.front().image.size();
     if (drawn.width() > fit.canvas.width() || drawn.height() > fit.canvas.height()) {
         // The margins came out larger than expected: fit again with the ones
@@ -337,8 +337,8 @@ Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerO
         const QSize extra = drawn - QSize(fit.layout.width, fit.layout.height);
         margins = QMargins(extra.width() / 2, extra.height() / 2, extra.width() - extra.width() / 2,
                            extra.height() - extra.height() / 2);
-        fit = fitStrip(layout, ink, rule, side, margins, cancel);
-        composed = composeFrames(fit.layout, fit.dpi, options, cancel);
+        fit = fitStrip(layout, rule, side, margins, cancel);
+        composed = composeFrames(fit.layout, ink, fit.dpi, options, cancel);
         drawn = composed.animation.frames.front().image.size();
         Q_ASSERT(drawn.width() <= fit.canvas.width() && drawn.height() <= fit.canvas.height());
     }

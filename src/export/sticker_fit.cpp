@@ -47,7 +47,7 @@ void stopIfCancelled(const std::atomic<bool> *cancel)
 
 } // namespace
 
-StripLayout layoutAtDpi(const StripLayout &layout, double dpi, const QColor &ink)
+StripLayout layoutAtDpi(const StripLayout &layout, double dpi)
 {
     StripSettings settings = layout.settings;
     settings.spacing = int(std::lround(settings.spacing * dpi / kDesignDpi));
@@ -55,15 +55,13 @@ StripLayout layoutAtDpi(const StripLayout &layout, double dpi, const QColor &ink
     StripLayout scaled = computeStripLayout(settings, measurer, QSize());
     scaled.left = 0;
     scaled.top = 0;
-    for (std::size_t i = 0; i < scaled.cells.size(); ++i) {
-        const bool given = i < layout.cells.size() && layout.cells[i].colour;
-        scaled.cells[i].colour = given ? layout.cells[i].colour : std::optional(fromQColor(ink));
-    }
+    for (std::size_t i = 0; i < scaled.cells.size() && i < layout.cells.size(); ++i)
+        scaled.cells[i].colour = layout.cells[i].colour;
     return scaled;
 }
 
-StickerFit fitStrip(const StripLayout &layout, const QColor &ink, StickerSizeRule rule, int side,
-                    const QMargins &margins, const std::atomic<bool> *cancel)
+StickerFit fitStrip(const StripLayout &layout, StickerSizeRule rule, int side, const QMargins &margins,
+                    const std::atomic<bool> *cancel)
 {
     if (layout.width <= 0 || layout.height <= 0)
         throw QuillowError(QStringLiteral("没有可导出的图片"));
@@ -71,9 +69,6 @@ StickerFit fitStrip(const StripLayout &layout, const QColor &ink, StickerSizeRul
     StickerFit fit;
     if (rule == StickerSizeRule::NaturalAtMost && longestSide(withMargins(layout, margins)) <= side) {
         fit.layout = layout;
-        for (Cell &cell : fit.layout.cells)
-            if (!cell.colour)
-                cell.colour = fromQColor(ink);
         fit.canvas = withMargins(layout, margins);
         return fit;
     }
@@ -89,7 +84,7 @@ StickerFit fitStrip(const StripLayout &layout, const QColor &ink, StickerSizeRul
     std::optional<Probe> best;
     const auto fits = [&](double dpi) {
         stopIfCancelled(cancel);
-        Probe probe{dpi, layoutAtDpi(layout, dpi, ink), {}};
+        Probe probe{dpi, layoutAtDpi(layout, dpi), {}};
         probe.size = withMargins(probe.layout, margins);
         if (longestSide(probe.size) > side)
             return false;

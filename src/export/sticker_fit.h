@@ -12,9 +12,9 @@
 
 // The strip of `layout` laid out afresh with glyphs measured at `dpi`, the
 // spacing scaled with it, so that painting at `dpi` draws every glyph sharp at
-// its new size. Cell i keeps the colour of `layout`'s cell i; cells without
-// one take `ink`. Never throws.
-StripLayout layoutAtDpi(const StripLayout &layout, double dpi, const QColor &ink);
+// its new size. Cell i keeps the colour of `layout`'s cell i, or its lack of
+// one. Never throws.
+StripLayout layoutAtDpi(const StripLayout &layout, double dpi);
 
 // Where a sticker's strip ends up: the dpi it is drawn at, the strip laid out
 // at that dpi, and the canvas every frame is padded to.
@@ -31,8 +31,8 @@ struct StickerFit {
 // NaturalAtMost, never larger than at 96 dpi). Throws QuillowError when even
 // the smallest legible drawing does not fit (margins alone too large), and
 // StickerCancelled when `cancel` becomes true.
-StickerFit fitStrip(const StripLayout &layout, const QColor &ink, StickerSizeRule rule, int side,
-                    const QMargins &margins, const std::atomic<bool> *cancel = nullptr);
+StickerFit fitStrip(const StripLayout &layout, StickerSizeRule rule, int side, const QMargins &margins,
+                    const std::atomic<bool> *cancel = nullptr);
 
 // Every frame of `animation` centred on a transparent canvas of `canvas`
 // (integer division puts an odd pixel right and below). `canvas` is at least

@@ -9,6 +9,8 @@
 #include "composition/quillow_error.h"
 #include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
+#include "export/capture.h"
+#include "export/save_command.h"
 #include "window_parts.h"
 
 #include <QAction>
@@ -172,6 +174,8 @@ private slots:
     void previewRegionIgnoresInputButKeepsExactColours_data();
     void previewRegionIgnoresInputButKeepsExactColours();
     void failedPreviewIsReportedAndKeepsOldStrip();
+    void defaultInkReadsOnWhiteUnderAnyScheme_data();
+    void defaultInkReadsOnWhiteUnderAnyScheme();
     void saveButtonOpensMenuOnAnyClick_data();
     void saveButtonOpensMenuOnAnyClick();
 
@@ -593,6 +597,59 @@ void TestMainWindow::previewRegionIgnoresInputButKeepsExactColours()
     QVERIFY2(exact > 500, qPrintable(QString::number(exact)));
 }
 
+void TestMainWindow::defaultInkReadsOnWhiteUnderAnyScheme_data()
+{
+    QTest::addColumn<QColor>("windowText");
+    QTest::addColumn<QColor>("ink");
+    QTest::newRow("dark scheme's light text gives black") << QColor(0xEF, 0xF0, 0xF1) << QColor(Qt::black);
+    QTest::newRow("mid grey below 4.5:1 gives black") << QColor(0x80, 0x80, 0x80) << QColor(Qt::black);
+    QTest::newRow("dark blue text is kept") << QColor(0x1F, 0x3A, 0x93) << QColor(0x1F, 0x3A, 0x93);
+}
+
+void TestMainWindow::defaultInkReadsOnWhiteUnderAnyScheme()
+{
+    QFETCH(QColor, windowText);
+    QFETCH(QColor, ink);
+    const QPalette standard = QApplication::palette();
+    const auto restore = qScopeGuard([&standard] { QApplication::setPalette(standard); });
+    QPalette scheme = standard;
+    scheme.setColor(QPalette::Window, QColor(0x31, 0x36, 0x3B));
+    scheme.setColor(QPalette::WindowText, windowText);
+    QApplication::setPalette(scheme);
+
+    ShownWindow w;
+    QVERIFY(w.ready);
+    click(w.ui.cxRadioGroup3->buttons().at(2));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    QVERIFY(strip(w.ui));
+    const auto inkPixels = [&ink](const QImage &image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += (image.pixel(x, y) & 0xFFFFFF) == (ink.rgb() & 0xFFFFFF);
+        return count;
+    };
+    const int shown = inkPixels(w.frm.grab(w.ui.pnlMain->geometry()).toImage());
+    QVERIFY2(shown > 500, qPrintable(QString::number(shown)));
+
+    // The saved files carry the same ink: the BMP exactly, the PNG as its
+    // nearest palette colour, dark either way.
+    QTemporaryDir folder;
+    for (const PictureFormat format : {PictureFormat::Bmp, PictureFormat::Png}) {
+        const QString path = folder.filePath(format == PictureFormat::Bmp ? "ink.bmp" : "ink.png");
+        SaveCommand(CaptureOutputArea(w.ui.pnlMain), format).writeTo(path);
+        const QImage saved(path);
+        QVERIFY(!saved.isNull());
+        int dark = 0;
+        for (int y = 0; y < saved.height(); ++y)
+            for (int x = 0; x < saved.width(); ++x)
+                dark += qGray(saved.pixel(x, y)) < 96 && qAlpha(saved.pixel(x, y)) == 255;
+        QVERIFY2(dark > 500, qPrintable(path));
+        if (format == PictureFormat::Bmp)
+            QCOMPARE(inkPixels(saved), shown);
+    }
+}
+
 void TestMainWindow::failedPreviewIsReportedAndKeepsOldStrip()
 {
     ShownWindow w;
@@ -984,6 +1041,17 @@ void TestMainWindow::phraseNeverHoldsHalfACharacter_data()
         << QStringLiteral("一二三四五六七八九") << 3 << grin << true << QStringLiteral("一二三四五六七八九");
     QTest::newRow("a pair that fits is kept") << QStringLiteral("一二三四五六七八") << 8 << grin << false
                                               << QStringLiteral("一二三四五六七八") + grin;
+    QTest::newRow("pasted family cut after its first joiner")
+        << QStringLiteral("一二三四五六七") << 7 << QStringLiteral("👨\u200D👩\u200D👧") << true
+        << QStringLiteral("一二三四五六七");
+    QTest::newRow("pasted flag with room for one letter")
+        << QStringLiteral("一二三四五六七八") << 8 << QStringLiteral("🇨🇳") << true
+        << QStringLiteral("一二三四五六七八");
+    QTest::newRow("a family that fits is kept")
+        << QStringLiteral("一二") << 2 << QStringLiteral("👨\u200D👩\u200D👧") << true
+        << QStringLiteral("一二👨\u200D👩\u200D👧");
+    QTest::newRow("a combining mark is kept")
+        << QStringLiteral("Caf") << 3 << QStringLiteral("e\u0301") << false << QStringLiteral("Cafe\u0301");
 }
 
 void TestMainWindow::phraseNeverHoldsHalfACharacter()

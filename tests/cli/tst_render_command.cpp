@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <QThreadPool>
 #include <QtTest>
 
 namespace {
@@ -158,9 +157,9 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::newRow("two phrases") << QStringList{"-o", "a.png", "我", "们"}
                                  << "只能给一个短语（含空格的短语请加引号），多余的参数：“们”。";
     QTest::newRow("value missing at the end")
-        << QStringList{"-o", "a.png", "我", "--spacing"} << "选项 “--spacing” 缺少值";
+        << QStringList{"-o", "a.png", "我", "--spacing"} << "选项 --spacing 缺少值。";
     QTest::newRow("flag given a value")
-        << QStringList{"-o", "a.png", "我", "--bold=yes"} << "选项 “--bold” 缺少值，或不该带值。";
+        << QStringList{"-o", "a.png", "我", "--bold=yes"} << "选项 --bold 不带值。";
     QTest::newRow("spacing above 36") << QStringList{"--spacing", "37", "-o", "a.png", "我"}
                                       << "间隔（--spacing）必须是 0 到 36 之间的整数，而不是 “37”。";
     QTest::newRow("spacing below 0") << QStringList{"--spacing=-1", "-o", "a.png", "我"} << "而不是 “-1”。";
@@ -438,8 +437,6 @@ void TestRenderCommand::batchLinesMatchSingleRunsOnAnyThreadCount()
     }
 
     for (const int threads : {1, 4}) {
-        QThreadPool pool;
-        pool.setMaxThreadCount(threads);
         QBuffer in;
         in.setData(lines);
         in.open(QIODevice::ReadOnly);
@@ -449,7 +446,8 @@ void TestRenderCommand::batchLinesMatchSingleRunsOnAnyThreadCount()
         defaults.job.settings.faceName = kFace;
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        const int failed = runBatch(readBatchLines(in), defaults, out, pool);
+        const std::atomic<int> stop{0};
+        const int failed = runBatch(in, defaults, out, threads, stop).failed;
         QDir::setCurrent(previous);
         QCOMPARE(failed, 0);
         for (int i = 0; i < single.size(); ++i) {

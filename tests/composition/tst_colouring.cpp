@@ -1,4 +1,5 @@
 #include "composition/colouring.h"
+#include "composition/ink.h"
 
 #include <QtTest>
 
@@ -27,6 +28,8 @@ StripLayout layoutOf(int n)
 class TestColouring : public QObject {
     Q_OBJECT
 private slots:
+    void inkFromWindowText_data();
+    void inkFromWindowText();
     void gradientPercents_data();
     void gradientPercents();
     void gradientColour_data();
@@ -162,6 +165,30 @@ void TestColouring::lcgDrawsTwentyFourBits()
         sawHighBlue = sawHighBlue || c >= 0x800000u;
     }
     QVERIFY(sawHighBlue);
+}
+
+void TestColouring::inkFromWindowText_data()
+{
+    QTest::addColumn<QColor>("windowText");
+    QTest::addColumn<QColor>("ink");
+    QTest::newRow("black stays") << QColor(Qt::black) << QColor(Qt::black);
+    // #767676 is the lightest grey with 4.5:1 on white (4.54:1); #777777
+    // falls just short (4.48:1).
+    QTest::newRow("grey at 4.54:1 stays") << QColor(0x76, 0x76, 0x76) << QColor(0x76, 0x76, 0x76);
+    QTest::newRow("grey at 4.48:1 gives black") << QColor(0x77, 0x77, 0x77) << QColor(Qt::black);
+    QTest::newRow("dark scheme's text gives black") << QColor(0xEF, 0xF0, 0xF1) << QColor(Qt::black);
+    QTest::newRow("white gives black") << QColor(Qt::white) << QColor(Qt::black);
+    QTest::newRow("dark blue stays") << QColor(0x1F, 0x3A, 0x93) << QColor(0x1F, 0x3A, 0x93);
+    QTest::newRow("pure red (4.0:1) gives black") << QColor(Qt::red) << QColor(Qt::black);
+    QTest::newRow("invalid colour gives black") << QColor() << QColor(Qt::black);
+}
+
+void TestColouring::inkFromWindowText()
+{
+    QFETCH(QColor, windowText);
+    QFETCH(QColor, ink);
+    QCOMPARE(::inkFromWindowText(windowText), ink);
+    QCOMPARE(contrastRatio(Qt::black, Qt::white), 21.0);
 }
 
 QTEST_GUILESS_MAIN(TestColouring)

@@ -46,7 +46,8 @@ private slots:
     void centring_data();
     void centring();
     void measuresRegularStyleAtMostElevenTimes();
-    void supplementaryCharacterTakesTwoCells();
+    void oneCellPerCharacterSeen_data();
+    void oneCellPerCharacterSeen();
     void realFontWidthsIgnoreStyleAndCharacter();
 };
 
@@ -71,7 +72,7 @@ void TestStripLayout::sizesGrowToTheLast()
     QCOMPARE(sizesOf(layout), sizes);
     for (std::size_t i = 0; i < layout.cells.size(); ++i) {
         QCOMPARE(layout.cells[i].index, int(i));
-        QCOMPARE(layout.cells[i].character, text.trimmed().at(qsizetype(i)));
+        QCOMPARE(layout.cells[i].text, QString(text.trimmed().at(qsizetype(i))));
     }
 }
 
@@ -164,15 +165,50 @@ void TestStripLayout::measuresRegularStyleAtMostElevenTimes()
     }
 }
 
-void TestStripLayout::supplementaryCharacterTakesTwoCells()
+void TestStripLayout::oneCellPerCharacterSeen_data()
 {
-    const QString phrase = QStringLiteral("\U00020BB7");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("cells");
+    QTest::newRow("Chinese") << QStringLiteral("加油") << QStringList{"加", "油"};
+    QTest::newRow("Latin") << QStringLiteral("Go!") << QStringList{"G", "o", "!"};
+    QTest::newRow("supplementary Han character is one cell")
+        << QStringLiteral("\U00020BB7我") << QStringList{"\U00020BB7", "我"};
+    QTest::newRow("emoji after Chinese") << QStringLiteral("加油💪🔥") << QStringList{"加", "油", "💪", "🔥"};
+    QTest::newRow("emoji with skin-tone modifier")
+        << QStringLiteral("好👍🏽") << QStringList{"好", QStringLiteral("👍🏽")};
+    QTest::newRow("emoji with variation selector")
+        << QStringLiteral("\u2764\uFE0F你") << QStringList{"\u2764\uFE0F", "你"};
+    QTest::newRow("zero-width-joiner family")
+        << QStringLiteral("👨\u200D👩\u200D👧") << QStringList{QStringLiteral("👨\u200D👩\u200D👧")};
+    QTest::newRow("flag pair") << QStringLiteral("🇨🇳中") << QStringList{QStringLiteral("🇨🇳"), "中"};
+    QTest::newRow("decomposed Café") << QStringLiteral("Cafe\u0301")
+                                     << QStringList{"C", "a", "f", QStringLiteral("e\u0301")};
+    QTest::newRow("Việt with two marks on one letter")
+        << QStringLiteral("Vie\u0323\u0302t") << QStringList{"V", "i", QStringLiteral("e\u0323\u0302"), "t"};
+    QTest::newRow("lone surrogate half keeps a cell of its own")
+        << QString(QChar(0xD83D)) + QStringLiteral("我") << QStringList{QString(QChar(0xD83D)), "我"};
+    QTest::newRow("a mark does not join a lone half")
+        << QString(QChar(0xDC00)) + QStringLiteral("\u0301") << QStringList{QString(QChar(0xDC00)), "\u0301"};
+    QTest::newRow("CR LF stay two cells")
+        << QStringLiteral("我\r\n们") << QStringList{"我", "\r", "\n", "们"};
+}
+
+void TestStripLayout::oneCellPerCharacterSeen()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, cells);
     FakeMeasurer measurer;
-    const StripLayout layout = computeStripLayout(withText(phrase), measurer, QSize(1045, 319));
-    QCOMPARE(layout.cells.size(), std::size_t(2));
-    QCOMPARE(layout.cells[0].character, phrase.at(0));
-    QCOMPARE(layout.cells[1].character, phrase.at(1));
-    QCOMPARE(sizesOf(layout), (QList<int>{100, 110}));
+    const StripLayout layout = computeStripLayout(withText(text), measurer, QSize(1045, 319));
+    QStringList texts;
+    for (const Cell &cell : layout.cells)
+        texts << cell.text;
+    QCOMPARE(texts, cells);
+    // Sizes still count cells: the last is 110, each one before 10 smaller,
+    // and every cell is as wide as the reference at its size.
+    for (const Cell &cell : layout.cells) {
+        QCOMPARE(cell.pointSize, 110 - 10 * (int(cells.size()) - 1 - cell.index));
+        QCOMPARE(cell.width, cell.pointSize + 3);
+    }
 }
 
 void TestStripLayout::realFontWidthsIgnoreStyleAndCharacter()

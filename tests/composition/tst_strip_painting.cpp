@@ -21,7 +21,7 @@ Painted paint(const StripSettings &settings, bool disabledAncestor = false)
     setWhiteGround(outputArea);
     outputArea.resize(layout.width, layout.height);
     outputArea.setDisabled(disabledAncestor);
-    auto *strip = new StripContainer(layout, &outputArea);
+    auto *strip = new StripContainer(layout, Qt::black, &outputArea);
     return {layout, strip->grab().toImage().convertToFormat(QImage::Format_RGB32)};
 }
 
@@ -98,7 +98,7 @@ void TestStripPainting::cellsSitWhereTheLayoutSays()
     FontTextMeasurer measurer;
     const StripLayout layout = computeStripLayout(settings, measurer, QSize(1045, 319));
     QWidget outputArea;
-    StripContainer strip(layout, &outputArea);
+    StripContainer strip(layout, Qt::black, &outputArea);
     QCOMPARE(strip.geometry(), QRect(0, 0, layout.width, layout.height));
     QVERIFY(strip.testAttribute(Qt::WA_TransparentForMouseEvents));
     QCOMPARE(strip.focusPolicy(), Qt::NoFocus);

@@ -1,6 +1,8 @@
 #include "composition/strip_rendering.h"
 #include "laid_out_strip.h"
 
+#include "composition/ink.h"
+
 #include <QPainter>
 #include <QtTest>
 
@@ -43,6 +45,34 @@ int largestChannelDifference(const QImage &a, const QImage &b)
     return largest;
 }
 
+// Pixels inside `cell` of `image` (ratio 1) that lie off the line from white
+// to `ink` by more than anti-aliasing could put them: a colour the cell's
+// ink cannot make.
+int pixelsOffTheInkLine(const QImage &image, const Cell &cell, const QColor &ink)
+{
+    int off = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = cell.x; x < cell.x + cell.width; ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            // The pixel as white moved t of the way to the ink, t from the
+            // channel with the widest range.
+            const int channels[3][2] = {
+                {pixel.red(), ink.red()}, {pixel.green(), ink.green()}, {pixel.blue(), ink.blue()}};
+            int widest = 0;
+            for (int c = 1; c < 3; ++c)
+                if (std::abs(255 - channels[c][1]) > std::abs(255 - channels[widest][1]))
+                    widest = c;
+            const double range = 255 - channels[widest][1];
+            const double t = range == 0 ? 0.0 : (255 - channels[widest][0]) / range;
+            int distance = 0;
+            for (const auto &channel : channels)
+                distance =
+                    std::max(distance, std::abs(channel[0] - int(std::lround(255 - t * (255 - channel[1])))));
+            off += distance > 48;
+        }
+    return off;
+}
+
 } // namespace
 
 class TestStripRendering : public QObject {
@@ -57,12 +87,19 @@ private slots:
     void workerThreadsGiveTheSamePixels();
     void transparentGroundKeepsSoftEdges_data();
     void transparentGroundKeepsSoftEdges();
+    void emojiKeepsItsOwnColours_data();
+    void emojiKeepsItsOwnColours();
+    void characterNoFaceDrawsShowsABoxQuietly();
+    void inkIsTheCallersChoice();
 };
 
 void TestStripRendering::initTestCase()
 {
-    // Read once on the main thread, as the contract asks.
-    QCOMPARE(defaultTextColour(), QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText));
+    // The strip's ink is the caller's choice: a palette set on the
+    // application must not reach it.
+    QPalette dark;
+    dark.setColor(QPalette::WindowText, QColor(0xEF, 0xF0, 0xF1));
+    QGuiApplication::setPalette(dark);
 }
 
 void TestStripRendering::imageSizeFormatAndRatio_data()
@@ -86,7 +123,7 @@ void TestStripRendering::imageSizeFormatAndRatio()
     StripSettings settings;
     settings.text = QStringLiteral("我");
     const StripLayout layout = laidOutStrip(settings);
-    const QImage image = renderStrip(layout, StripGround(ground), ratio);
+    const QImage image = renderStrip(layout, StripGround(ground), Qt::black, ratio);
     QCOMPARE(image.size(), QSize(qRound(layout.width * ratio), qRound(layout.height * ratio)));
     QCOMPARE(int(image.format()), format);
     QCOMPARE(image.devicePixelRatio(), ratio);
@@ -98,8 +135,8 @@ void TestStripRendering::emptyStripGivesNullImage()
     settings.text = QStringLiteral("   ");
     const StripLayout layout = laidOutStrip(settings);
     QCOMPARE(layout.width, 0);
-    QVERIFY(renderStrip(layout, StripGround::White).isNull());
-    QVERIFY(renderStrip(layout, StripGround::Transparent, 2.0).isNull());
+    QVERIFY(renderStrip(layout, StripGround::White, Qt::black).isNull());
+    QVERIFY(renderStrip(layout, StripGround::Transparent, Qt::black, 2.0).isNull());
 }
 
 // Qt keeps rasterised glyphs in a cache whose entries depend on the sizes,
@@ -107,7 +144,7 @@ void TestStripRendering::emptyStripGivesNullImage()
 void TestStripRendering::samePixelsWhateverWasDrawnBefore()
 {
     const StripLayout layout = laidOutStrip(mixedPhrase());
-    const QImage first = renderStrip(layout, StripGround::White);
+    const QImage first = renderStrip(layout, StripGround::White, Qt::black);
 
     QImage scratch(2000, 400, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&scratch);
@@ -115,31 +152,32 @@ void TestStripRendering::samePixelsWhateverWasDrawnBefore()
         painter.resetTransform();
         painter.translate(offset, offset * 3);
         painter.scale(1.0 + offset, 1.0 + offset);
-        paintStrip(painter, layout, StripGround::Transparent);
+        paintStrip(painter, layout, StripGround::Transparent, Qt::black);
         StripLayout wider = laidOutStrip([] {
             StripSettings settings = mixedPhrase();
             settings.spacing = 36;
             settings.italic = true;
             return settings;
         }());
-        paintStrip(painter, wider, StripGround::White, 120.0);
+        paintStrip(painter, wider, StripGround::White, Qt::black, 120.0);
     }
     painter.end();
 
-    QCOMPARE(renderStrip(layout, StripGround::White), first);
-    QCOMPARE(renderStrip(layout, StripGround::White, 2.0), renderStrip(layout, StripGround::White, 2.0));
+    QCOMPARE(renderStrip(layout, StripGround::White, Qt::black), first);
+    QCOMPARE(renderStrip(layout, StripGround::White, Qt::black, 2.0),
+             renderStrip(layout, StripGround::White, Qt::black, 2.0));
 }
 
 void TestStripRendering::paintsAtThePaintersOrigin()
 {
     const StripLayout layout = laidOutStrip(mixedPhrase());
-    const QImage alone = renderStrip(layout, StripGround::White);
+    const QImage alone = renderStrip(layout, StripGround::White, Qt::black);
 
     QImage page(alone.width() + 50, alone.height() + 30, QImage::Format_RGB32);
     page.fill(Qt::green);
     QPainter painter(&page);
     painter.translate(50, 30);
-    paintStrip(painter, layout, StripGround::White);
+    paintStrip(painter, layout, StripGround::White, Qt::black);
     painter.end();
 
     QCOMPARE(page.copy(50, 30, alone.width(), alone.height()), alone);
@@ -152,7 +190,7 @@ void TestStripRendering::paintsAtThePaintersOrigin()
     clipped.fill(Qt::green);
     QPainter clipping(&clipped);
     clipping.setClipRect(0, 0, 100, alone.height());
-    paintStrip(clipping, layout, StripGround::White);
+    paintStrip(clipping, layout, StripGround::White, Qt::black);
     clipping.end();
     QCOMPARE(clipped.copy(0, 0, 100, alone.height()), alone.copy(0, 0, 100, alone.height()));
     QImage beyond(alone.width() - 100, alone.height(), QImage::Format_RGB32);
@@ -163,12 +201,12 @@ void TestStripRendering::paintsAtThePaintersOrigin()
 void TestStripRendering::workerThreadsGiveTheSamePixels()
 {
     const StripLayout layout = laidOutStrip(mixedPhrase());
-    const QImage here = renderStrip(layout, StripGround::Transparent);
+    const QImage here = renderStrip(layout, StripGround::Transparent, Qt::black);
     QImage there[2];
     std::thread workers[2];
     for (int i = 0; i < 2; ++i)
-        workers[i] =
-            std::thread([&layout, &there, i] { there[i] = renderStrip(layout, StripGround::Transparent); });
+        workers[i] = std::thread(
+            [&layout, &there, i] { there[i] = renderStrip(layout, StripGround::Transparent, Qt::black); });
     for (std::thread &worker : workers)
         worker.join();
     QCOMPARE(there[0], here);
@@ -188,9 +226,9 @@ void TestStripRendering::transparentGroundKeepsSoftEdges()
     StripSettings settings = mixedPhrase();
     settings.bold = true;
     const StripLayout layout = laidOutStrip(settings);
-    const QImage white = renderStrip(layout, StripGround::White, ratio);
-    const QImage clear =
-        renderStrip(layout, StripGround::Transparent, ratio).convertToFormat(QImage::Format_ARGB32);
+    const QImage white = renderStrip(layout, StripGround::White, Qt::black, ratio);
+    const QImage clear = renderStrip(layout, StripGround::Transparent, Qt::black, ratio)
+                             .convertToFormat(QImage::Format_ARGB32);
 
     QCOMPARE(clear.pixel(0, 0), 0u);
     int opaque = 0, partial = 0, wrongOpaque = 0;
@@ -213,6 +251,74 @@ void TestStripRendering::transparentGroundKeepsSoftEdges()
     QVERIFY2(partial > 200, qPrintable(QString::number(partial)));
     const int difference = largestChannelDifference(overWhite(clear), white);
     QVERIFY2(difference <= 3, qPrintable(QString::number(difference)));
+}
+
+void TestStripRendering::emojiKeepsItsOwnColours_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("default ink") << int(ColourMode::Default);
+    QTest::newRow("random") << int(ColourMode::Random);
+    QTest::newRow("gradient") << int(ColourMode::Gradient);
+}
+
+void TestStripRendering::emojiKeepsItsOwnColours()
+{
+    QFETCH(int, mode);
+    StripSettings settings;
+    settings.text = QStringLiteral("加油💪🔥");
+    settings.colourMode = ColourMode(mode);
+    const StripLayout layout = laidOutStrip(settings);
+    QCOMPARE(layout.cells.size(), std::size_t(4));
+    const QImage image = renderStrip(layout, StripGround::White, Qt::black);
+    for (const Cell &cell : layout.cells) {
+        const QColor ink = cell.colour ? toQColor(*cell.colour) : QColor(Qt::black);
+        const int off = pixelsOffTheInkLine(image, cell, ink);
+        // A character is drawn in its cell's colour; an emoji in its own.
+        if (cell.index < 2)
+            QVERIFY2(off == 0, qPrintable(QStringLiteral("cell %1: %2").arg(cell.index).arg(off)));
+        else
+            QVERIFY2(off > 500, qPrintable(QStringLiteral("cell %1: %2").arg(cell.index).arg(off)));
+    }
+}
+
+void TestStripRendering::characterNoFaceDrawsShowsABoxQuietly()
+{
+    // U+0D80 is unassigned: no face draws it, and the shaper would find no
+    // script for it.
+    StripSettings settings;
+    settings.text = QStringLiteral("\u0D80我");
+    settings.colourMode = ColourMode::Default;
+    static QStringList messages;
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &message) { messages << message; });
+    const QImage image = renderStrip(laidOutStrip(settings), StripGround::White, Qt::black);
+    qInstallMessageHandler(previous);
+    QCOMPARE(messages, QStringList());
+    const StripLayout layout = laidOutStrip(settings);
+    int inked = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < layout.cells[0].width; ++x)
+            inked += qGray(image.pixel(x, y)) < 128;
+    QVERIFY2(inked > 50, qPrintable(QString::number(inked)));
+}
+
+void TestStripRendering::inkIsTheCallersChoice()
+{
+    // The application's palette (dark, set in initTestCase) is never read:
+    // the same layout gives the caller's ink, whatever it is.
+    StripSettings settings;
+    settings.text = QStringLiteral("我");
+    settings.colourMode = ColourMode::Default;
+    const StripLayout layout = laidOutStrip(settings);
+    for (const QColor ink : {QColor(Qt::black), QColor(0x1F, 0x3A, 0x93)}) {
+        const QImage image = renderStrip(layout, StripGround::White, ink);
+        int exact = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                exact += image.pixel(x, y) == ink.rgb();
+        QVERIFY2(exact > 500, qPrintable(ink.name()));
+    }
 }
 
 QTEST_MAIN(TestStripRendering)

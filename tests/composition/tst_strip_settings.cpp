@@ -51,6 +51,10 @@ void TestStripSettings::trimmedPhrase_data()
         << QString(QChar(0xD800)) + QStringLiteral("我 ") << QString(QChar(0xD800)) + QStringLiteral("我");
     QTest::newRow("more than ten units is cut to ten")
         << QStringLiteral("一二三四五六七八九十百") << QStringLiteral("一二三四五六七八九十");
+    QTest::newRow("an emoji that would not fit whole goes whole")
+        << QStringLiteral("一二三四五六七八九😀") << QStringLiteral("一二三四五六七八九");
+    QTest::newRow("a modifier that would not fit takes its emoji along")
+        << QStringLiteral("一二三四五六七👍🏽") << QStringLiteral("一二三四五六七");
 }
 
 void TestStripSettings::trimmedPhrase()
