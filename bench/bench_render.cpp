@@ -2,7 +2,7 @@
 // beyond the layout, at the screen's usual device pixel ratios.
 
 #include "bench_ratios.h"
-#include "laid_out_strip.h"
+#include "ten_characters.h"
 
 #include "composition/strip_rendering.h"
 #include "export/clipboard_picture.h"
@@ -10,17 +10,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-// Ten characters from 20 to 110 points in random colours, the widest strip.
-const StripLayout &tenCharacters()
-{
-    static const StripLayout layout = [] {
-        StripSettings settings;
-        settings.text = QStringLiteral("我们一起大声喊出来吧");
-        return laidOutStrip(settings);
-    }();
-    return layout;
-}
 
 qreal ratioOf(const benchmark::State &state)
 {

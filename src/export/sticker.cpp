@@ -1,6 +1,8 @@
 #include "export/sticker.h"
 
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
+#include "composition/sticker_look.h"
 #include "composition/strip_rendering.h"
 #include "export/alpha_png.h"
 #include "export/sticker_fit.h"
@@ -17,7 +19,6 @@ namespace {
 
 // A glyph smaller than this is hard to read in a chat's sticker tray.
 constexpr int kLegiblePixels = 12;
-constexpr int kLargestOutline = 12;
 constexpr int kFullPalette = 256;
 
 // Palette sizes tried, best first. Below the first ladder's floor gradients
@@ -65,12 +66,29 @@ const StickerFormat &stickerFormat(const QString &name)
     throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(name));
 }
 
-// What the effect, outline and shadow add around the strip, as far as it is
-// known before drawing; composing tells the truth and the fit adjusts.
+StickerLook lookOf(const StickerOptions &options)
+{
+    StickerLook look;
+    look.outlineWidth = options.outlinePx;
+    look.outlineColour = options.outlineColour;
+    look.shadow = options.shadow;
+    look.shadowColour = options.shadowColour;
+    look.shadowOffset = options.shadowOffset;
+    look.shadowBlur = options.shadowBlur;
+    return look;
+}
+
+bool shakes(Effect effect)
+{
+    return effect == Effect::Shake || effect == Effect::RevealShake;
+}
+
+// What the effect, outline and shadow add around the strip; they are in
+// pixels of the sticker, whatever the dpi the strip is drawn at.
 QMargins expectedMargins(const StickerOptions &options)
 {
-    Q_UNUSED(options);
-    return {};
+    const int shake = shakes(effectFromName(options.effect)) ? kShakeReach : 0;
+    return stickerMargins(lookOf(options)) + QMargins(shake, shake, shake, shake);
 }
 
 struct ComposedFrames {
@@ -82,10 +100,12 @@ ComposedFrames composeFrames(const StripLayout &layout, const QColor &ink, doubl
                              const StickerOptions &options, const std::atomic<bool> *cancel)
 {
     stopIfCancelled(cancel);
-    if (options.effect != QLatin1String("still") || options.outlinePx > 0 || options.shadow)
-        throw QuillowError(QStringLiteral("这个版本还不能给贴纸加效果、外框或阴影"));
+    const Effect effect = effectFromName(options.effect);
     ComposedFrames composed;
-    composed.animation.frames.push_back({renderStrip(layout, StripGround::Transparent, ink, 1.0, dpi), 0});
+    composed.animation = renderEffect(layout, ink, effect, {options.frameMs, options.holdMs}, lookOf(options),
+                                      options.seed, 1.0, dpi);
+    if (effect == Effect::Reveal || effect == Effect::RevealShake)
+        composed.revealFrames = int(layout.cells.size());
     return composed;
 }
 
@@ -118,12 +138,9 @@ Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 
 void checkOptions(const StickerOptions &options)
 {
-    static const QStringList effects = {QStringLiteral("still"), QStringLiteral("reveal"),
-                                        QStringLiteral("shake"), QStringLiteral("reveal-shake")};
-    if (!effects.contains(options.effect))
-        throw QuillowError(QStringLiteral("未知的效果“%1”").arg(options.effect));
-    if (options.outlinePx < 0 || options.outlinePx > kLargestOutline)
-        throw QuillowError(QStringLiteral("外框宽度须在 0 到 %1 像素之间").arg(kLargestOutline));
+    effectFromName(options.effect);
+    checkEffectTiming({options.frameMs, options.holdMs});
+    checkStickerLook(lookOf(options));
     if (options.maxBytes && *options.maxBytes <= 0)
         throw QuillowError(QStringLiteral("文件大小上限须大于 0 字节"));
     if (options.webpQuality < -1 || options.webpQuality > 100)
@@ -321,7 +338,7 @@ Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerO
     stopIfCancelled(cancel);
     checkOptions(options);
     const StickerPreset *preset = options.preset.isEmpty() ? nullptr : &findStickerPreset(options.preset);
-    const bool animated = options.effect != QLatin1String("still");
+    const bool animated = effectFromName(options.effect) != Effect::Still;
     const QString format = chosenFormat(preset, animated, options.format);
     const std::optional<qint64> cap = chosenCap(preset, options);
 
