@@ -7,8 +7,8 @@
 #include "window_parts.h"
 
 #include "app/MainUnt.h"
+#include "app/capture.h"
 #include "export/bmp_writer.h"
-#include "export/capture.h"
 #include "export/halftone_palette.h"
 #include "export/png_writer.h"
 #include "export/raster.h"

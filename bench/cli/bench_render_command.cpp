@@ -115,6 +115,42 @@ void BM_RenderAndExportInProcess(benchmark::State &state)
     }
 }
 
+// Runs `program` with `arguments` `kStartups` times; the time per run.
+constexpr int kStartups = 30;
+
+void timeStartups(benchmark::State &state, const QString &program, const QStringList &arguments)
+{
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < kStartups; ++i) {
+            QProcess process;
+            process.start(program, arguments);
+            if (!process.waitForFinished(-1) || process.exitCode() != 0) {
+                state.SkipWithError("the program failed");
+                return;
+            }
+        }
+        finish(state, timer.nsecsElapsed() / 1e9, kStartups);
+    }
+}
+
+// What a bot pays per request: one strip of nine characters, start to end.
+void BM_OneStrip(benchmark::State &state)
+{
+    const QString output = QDir(outputFolder().path()).filePath(QStringLiteral("one.png"));
+    timeStartups(state, QStringLiteral(QUILLOW_RENDER_PATH),
+                 {QStringLiteral("--face"), kFace, QStringLiteral("--seed"), QStringLiteral("1"),
+                  QStringLiteral("-o"), output, QStringLiteral("友谊的小船说翻就翻")});
+}
+
+// A bare Qt program drawing the same line into a picture saved as PNG.
+void BM_StripFloor(benchmark::State &state)
+{
+    timeStartups(state, QStringLiteral(STRIP_FLOOR_PATH),
+                 {QDir(outputFolder().path()).filePath(QStringLiteral("floor.png"))});
+}
+
 void BM_ProcessPerStrip(benchmark::State &state)
 {
     for (auto _ : state) {
@@ -142,12 +178,16 @@ BENCHMARK(BM_BatchAllCores)->Iterations(1)->UseManualTime()->Unit(benchmark::kMi
 BENCHMARK(BM_BatchOneThread)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderAndExportInProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProcessPerStrip)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneStrip)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StripFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 std::vector<BenchRatio> benchRatios()
 {
     return {
         {"batch, one thread / all cores (speed-up)", "BM_BatchOneThread/iterations:1/manual_time",
-         "BM_BatchAllCores/iterations:1/manual_time", ">= 1.6 on 2 cores"},
+         "BM_BatchAllCores/iterations:1/manual_time", ">= 1.7 on 2 cores"},
+        {"one strip, start to end / bare Qt program drawing a line", "BM_OneStrip/iterations:1/manual_time",
+         "BM_StripFloor/iterations:1/manual_time", "<= 1.2"},
         {"batch per strip, one thread / in-process render+export",
          "BM_BatchOneThread/iterations:1/manual_time", "BM_RenderAndExportInProcess/iterations:1/manual_time",
          "<= 1.3"},

@@ -1,19 +1,20 @@
 #include "app/MainUnt.h"
 
+#include "app/capture.h"
 #include "app/colour_edit.h"
+#include "app/focus_look.h"
 #include "app/group_look.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
+#include "app/strip_widget.h"
 #include "app/whole_characters.h"
 #include "composition/colouring.h"
 #include "composition/font_request.h"
 #include "composition/ink.h"
 #include "composition/strip_layout.h"
-#include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
-#include "export/capture.h"
 #include "export/clipboard_picture.h"
 #include "export/save_command.h"
 
@@ -22,6 +23,7 @@
 #include <QClipboard>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -32,7 +34,6 @@
 
 namespace {
 
-const QString kWindowFace = QStringLiteral("微软雅黑");
 constexpr int kWindowFontPixels = 16;
 
 constexpr int kSettingsHeight = 187; // Panel2
@@ -67,7 +68,7 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     setWindowTitle(QStringLiteral("Quillow"));
     setLocale(QLocale(QLocale::Chinese, QLocale::China));
 
-    QFont windowFont(resolveFace(kWindowFace));
+    QFont windowFont(resolveFace(kDefaultFace));
     windowFont.setPixelSize(kWindowFontPixels);
     setFont(windowFont);
 
@@ -116,7 +117,7 @@ void TMainFrm::buildSettings(FontEnumerator fontEnumerator)
     Panel1 = new Panel(QStringLiteral("Panel1"), cxGroupBox1);
     columns->addDocked(Panel1, Dock::Left, kColumnWidth);
     cbbfont = new FontNameList(QStringLiteral("cbbfont"), std::move(fontEnumerator), Panel1);
-    cbbfont->setCurrentFace(kWindowFace);
+    cbbfont->setCurrentFace(kDefaultFace);
     cbbfont->setDefaultFace(resolveFace(QString()));
     Panel1->dock()->addDocked(cbbfont, Dock::Top);
     chkbold = checkBox(QStringLiteral("chkbold"), QStringLiteral("加粗"), Panel1);
@@ -182,9 +183,9 @@ void TMainFrm::buildCommands()
     btnPreview->setObjectName(QStringLiteral("btnPreview"));
     btnPreview->setGeometry(614, 66, 67, 25);
     connect(btnPreview, &QPushButton::clicked, this, &TMainFrm::btnPreviewClick);
-    // The window's default button: Enter in the phrase previews it.
+    // The window's default button: Enter in the phrase or any setting
+    // previews (keyPressEvent()).
     btnPreview->setDefault(true);
-    connect(edtMain, &QLineEdit::returnPressed, btnPreview, &QPushButton::click);
 
     pm1 = new QMenu(this);
     pm1->setObjectName(QStringLiteral("pm1"));
@@ -205,6 +206,8 @@ void TMainFrm::buildCommands()
     btnsave->setObjectName(QStringLiteral("btnsave"));
     btnsave->setGeometry(720, 66, 101, 25);
     btnsave->setMenu(pm1);
+    for (QPushButton *button : {btnPreview, btnsave})
+        showFocusFrame(button);
 }
 
 SaveDialog *TMainFrm::SaveDialog1()
@@ -293,8 +296,44 @@ void TMainFrm::showEvent(QShowEvent *event)
     if (m_shownOnce || event->spontaneous())
         return;
     m_shownOnce = true;
+    fitToScreen();
     centreOnScreen();
     FormShow();
+}
+
+// Enter that no control took, as a dialog handles it: the phrase, the check
+// boxes, radio items, the spacing field and the closed font box all pass it
+// on. A focused push button takes it as its own press (the save button opens
+// its menu, as Space does); anywhere else it presses the default button.
+void TMainFrm::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = (event->key() == Qt::Key_Return && event->modifiers() == Qt::NoModifier) ||
+                       (event->key() == Qt::Key_Enter && event->modifiers() == Qt::KeypadModifier);
+    if (!enter) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (focusWidget() == btnsave)
+        btnsave->showMenu();
+    else if (btnPreview->isEnabled())
+        btnPreview->click();
+}
+
+// The design size where the screen's free area holds it; otherwise as much
+// of it as fits, the minimum size giving way too: at a large display scale
+// a small screen has fewer logical pixels than the design, and a window
+// reaching past the screen's edge cannot be grabbed back.
+void TMainFrm::fitToScreen()
+{
+    const QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    const QRect frame = frameGeometry(), client = geometry();
+    const QSize decoration(frame.width() - client.width(), frame.height() - client.height());
+    const QSize room = screen->availableGeometry().size() - decoration;
+    setMinimumSize(minimumSize().boundedTo(room));
+    resize(size().boundedTo(room));
 }
 
 // Centres the frame on the screen's free area, but never lets the title bar

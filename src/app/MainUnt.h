@@ -66,6 +66,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     // Components, named as designed; each has its name as object name too,
@@ -107,6 +108,7 @@ private:
     void buildPreviewRegion();
     void buildCopyCommand();
     void showCopyNote(const QString &note);
+    void fitToScreen();
     void centreOnScreen();
     void guarded(const std::function<void()> &handler);
 

@@ -198,10 +198,13 @@ void ColourEdit::paintEvent(QPaintEvent *)
     painter.drawComplexControl(QStyle::CC_ComboBox, option);
     const QRect field =
         style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    // The grey frame and the colour inside it are two filled rectangles, one
+    // inside the other: at a fractional or double scale both round their
+    // edges the same way, so the colour never shows past the frame (an
+    // outline drawn with a pen rounds differently from a fill).
     const QRect swatch = field.adjusted(2, 3, -2, -3);
-    painter.fillRect(swatch, toQColor(colour()));
-    painter.setPen(QColor(128, 128, 128));
-    painter.drawRect(swatch.adjusted(0, 0, -1, -1));
+    painter.fillRect(swatch, QColor(128, 128, 128));
+    painter.fillRect(swatch.adjusted(1, 1, -1, -1), toQColor(colour()));
 }
 
 void ColourEdit::mousePressEvent(QMouseEvent *event)

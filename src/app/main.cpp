@@ -5,6 +5,7 @@
 
 int main(int argc, char *argv[])
 {
+    silenceHarmlessQtWarnings();
     QApplication app(argc, argv);
     prepareApplication(app);
 

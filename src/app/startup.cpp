@@ -10,6 +10,14 @@
 
 namespace {
 
+QtMessageHandler g_nextHandler = nullptr;
+
+void dropHarmlessQtWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!isHarmlessQtWarning(type, message))
+        g_nextHandler(type, context, message);
+}
+
 // Gives the application its icon on the turn of the event loop after the
 // watched window's first paint, then goes.
 class IconAfterFirstPaint : public QObject {
@@ -30,6 +38,24 @@ public:
 };
 
 } // namespace
+
+bool isHarmlessQtWarning(QtMsgType type, const QString &message)
+{
+    // Outside a login session (a bare X server, a container, a service)
+    // Qt makes a private runtime folder of its own, works the same, and says
+    // so once per run. Matched on the whole fixed text, so a failure to make
+    // that folder (another message) still shows.
+    return type == QtWarningMsg &&
+           message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '"));
+}
+
+void silenceHarmlessQtWarnings()
+{
+    QtMessageHandler previous = qInstallMessageHandler(dropHarmlessQtWarnings);
+    // Installed twice, it would hand messages to itself.
+    if (previous != dropHarmlessQtWarnings)
+        g_nextHandler = previous;
+}
 
 void prepareApplication(QApplication &app)
 {

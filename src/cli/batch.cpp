@@ -1,5 +1,7 @@
 #include "cli/batch.h"
 
+#include "export/file_output.h"
+
 #include <QFileDevice>
 #include <QIODevice>
 #include <QJsonArray>
@@ -159,6 +161,32 @@ private:
     std::deque<BatchLine> m_ready;
 };
 
+// Writes all of `bytes` to `fd`, going on after a signal; gives up quietly
+// when the reader is gone.
+void writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        at += written;
+    }
+}
+
+// In a child: its end of the pipe to the parent.
+int replyFd = -1;
+
+// In a child: tells the parent each temporary file's name before anything is
+// written to it, so that the parent can remove the file should the child be
+// killed (by the system for memory, say) before it has replaced its target.
+// Hex keeps a name with a newline on one line.
+void reportTemporaryFile(const QByteArray &localPath)
+{
+    writeAll(replyFd, "temp " + localPath.toHex() + '\n');
+}
+
 // One line from the moment it is read until its result is written.
 struct Pending {
     BatchLine line;
@@ -169,9 +197,18 @@ struct Pending {
     BatchResult result;
 };
 
+// The child's reply: a line per temporary file it created ("temp" and the
+// name in hex), then its result as one JSON line.
 BatchResult resultFromChild(Pending &pending, int status)
 {
-    const QJsonObject object = QJsonDocument::fromJson(pending.replied).object();
+    QJsonObject object;
+    std::vector<QByteArray> temporaries;
+    for (const QByteArray &line : pending.replied.split('\n')) {
+        if (line.startsWith("temp "))
+            temporaries.push_back(QByteArray::fromHex(line.mid(5)));
+        else if (line.startsWith('{'))
+            object = QJsonDocument::fromJson(line).object();
+    }
     BatchResult result;
     result.line = pending.line.number;
     if (!object.isEmpty()) {
@@ -180,7 +217,11 @@ BatchResult resultFromChild(Pending &pending, int status)
         return result;
     }
     // The child ended without a word: killed (by the system for memory, or
-    // by hand) or crashed. The line fails; the batch goes on.
+    // by hand) or crashed. What it left half-written goes; the line fails;
+    // the batch goes on. A temporary file that already replaced its target
+    // has no name of its own any more, so nothing else can be removed.
+    for (const QByteArray &temporary : temporaries)
+        ::unlink(temporary.constData());
     result.output =
         QJsonDocument::fromJson(pending.line.text).object().value(QStringLiteral("output")).toString();
     result.error = WIFSIGNALED(status)
@@ -207,14 +248,11 @@ void startChild(Pending &pending, const JobDraft &defaults)
         // file is left half-written; the parent decides when to stop.
         signal(SIGINT, SIG_IGN);
         signal(SIGTERM, SIG_IGN);
-        const QByteArray reply = resultLine(runBatchLine(pending.line, defaults));
-        for (qsizetype at = 0; at < reply.size();) {
-            const ssize_t written = ::write(pipeEnds[1], reply.constData() + at, size_t(reply.size() - at));
-            if (written <= 0 && errno != EINTR)
-                break;
-            at += qMax<ssize_t>(written, 0);
-        }
-        // No destructors and no exit handlers: they belong to the parent.
+        replyFd = pipeEnds[1];
+        setTemporaryFileListener(reportTemporaryFile);
+        writeAll(replyFd, resultLine(runBatchLine(pending.line, defaults)));
+        // No destructors, no exit handlers, no flushing of stdio buffers:
+        // they are the parent's, and would run twice.
         _exit(0);
     }
     ::close(pipeEnds[1]);
@@ -313,6 +351,12 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
             if (errno == EINTR)
                 continue;
             outcome.readError = QString::fromLocal8Bit(strerror(errno));
+            // Waiting without poll: each child's reply is read to its end
+            // and the child reaped, so none is left a zombie.
+            for (Pending &line : pending) {
+                while (line.reply >= 0)
+                    readReply(line);
+            }
             break;
         }
         for (Pending &line : pending) {
@@ -332,7 +376,8 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
             }
         }
     }
-    outcome.readError = reader.error();
+    if (outcome.readError.isEmpty())
+        outcome.readError = reader.error();
     outcome.signal = stop.load();
     return outcome;
 }

@@ -1,11 +1,14 @@
 #include "cli/job_options.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -193,12 +196,32 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
     }
 }
 
+// Whether the system would refuse `path` for its length: a folder or file
+// name longer than NAME_MAX bytes, or a whole path of PATH_MAX bytes or more.
+// Said first, since any other complaint about such a name (its suffix) would
+// send the user after the wrong fault.
+bool nameTooLong(const QString &path)
+{
+    const QByteArray local = QFile::encodeName(path);
+    if (local.size() >= PATH_MAX)
+        return true;
+    for (const QByteArray &part : local.split('/')) {
+        if (part.size() > NAME_MAX)
+            return true;
+    }
+    return false;
+}
+
 RenderJob finishJob(const JobDraft &draft)
 {
     RenderJob job = draft.job;
     if (job.output.isEmpty())
         throw UsageError(
             QStringLiteral("缺少输出文件：命令行用 -o FILE 给出，批处理的行用 \"output\" 给出。"));
+    if (nameTooLong(job.output))
+        throw UsageError(QStringLiteral("文件名太长：文件或文件夹名最多 %1 字节，整个路径不到 %2 字节。")
+                             .arg(NAME_MAX)
+                             .arg(PATH_MAX));
 
     // Only the ends are trimmed, as the window does; the length that counts
     // is what remains, in UTF-16 code units.
@@ -366,6 +389,44 @@ QString jsonProblem(QJsonParseError::ParseError error)
     }
 }
 
+// The number fields of a line's top-level object exactly as they are written
+// there, so that a message shows "1e300" as typed rather than Qt's reading
+// of it. The line is valid JSON already.
+QHash<QString, QString> numbersAsTyped(const QByteArray &line)
+{
+    QHash<QString, QString> typed;
+    int depth = 0;
+    QByteArray key;
+    bool afterKey = false;
+    for (qsizetype at = 0; at < line.size(); ++at) {
+        const char c = line[at];
+        if (c == '"') {
+            const qsizetype start = ++at;
+            while (at < line.size() && line[at] != '"')
+                at += line[at] == '\\' ? 2 : 1;
+            if (depth == 1 && !afterKey)
+                key = line.mid(start, at - start);
+        } else if (c == ':' && depth == 1) {
+            afterKey = true;
+            continue;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (depth == 1 && afterKey && (c == '-' || (c >= '0' && c <= '9'))) {
+            const qsizetype start = at;
+            while (at + 1 < line.size() && QByteArrayView("+-.eE0123456789").contains(line[at + 1]))
+                ++at;
+            // Keys are compared as Qt reads them, escapes resolved.
+            const QString name = QJsonDocument::fromJson("{\"" + key + "\":0}").object().keys().value(0);
+            typed.insert(name, QString::fromLatin1(line.mid(start, at + 1 - start)));
+        }
+        if (c != ' ' && c != '\t' && c != '\r')
+            afterKey = false;
+    }
+    return typed;
+}
+
 // The byte offset of the first byte of `text` that is not UTF-8, or -1.
 qsizetype invalidUtf8At(const QByteArray &text)
 {
@@ -423,6 +484,7 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults, int 
 
     JobDraft draft = defaults;
     const QJsonObject object = document.object();
+    const QHash<QString, QString> typed = numbersAsTyped(line);
     // The command line refuses to draw without a phrase; so does a line.
     if (!object.contains(QStringLiteral("phrase")))
         throw UsageError(QStringLiteral("缺少字段 “phrase”：每一行必须给出短语。"));
@@ -445,11 +507,22 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults, int 
         } else if (value.isString()) {
             applyOption(draft, name, value.toString());
         } else if (value.isDouble()) {
-            // Whole numbers as integers, so that "seed": 3 reads as "3".
+            // As typed first, so that a refusal quotes the user's own
+            // text; then whole numbers as integers, so that "seed": 3.0 or
+            // 1e3 reads as an integer option wants it.
             const double number = value.toDouble();
             const bool whole = std::trunc(number) == number && std::abs(number) < 1e15;
-            applyOption(draft, name,
-                        whole ? QString::number(qint64(number)) : QString::number(number, 'g', 17));
+            try {
+                applyOption(draft, name, typed.value(name, QString::number(number, 'g', 17)));
+            } catch (const UsageError &asTyped) {
+                if (!whole)
+                    throw;
+                try {
+                    applyOption(draft, name, QString::number(qint64(number)));
+                } catch (const UsageError &) {
+                    throw asTyped;
+                }
+            }
         } else {
             throw UsageError(QStringLiteral("字段 %1 的值必须是字符串或数字。").arg(quoted(name)));
         }

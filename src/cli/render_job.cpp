@@ -11,6 +11,7 @@
 #include "export/png_writer.h"
 #include "export/raster.h"
 
+#include <cerrno>
 #include <new>
 
 void runRenderJob(const RenderJob &job)
@@ -53,7 +54,9 @@ QString renderJobError(const RenderJob &job) noexcept
         runRenderJob(job);
         return QString();
     } catch (const QuillowError &error) {
-        return error.message();
+        // The window keeps the system's English words for a file over the
+        // size limit; a script's log reads better in one language.
+        return error.message().replace(qt_error_string(EFBIG), QStringLiteral("文件过大"));
     } catch (const std::bad_alloc &) {
         return outOfMemoryMessage();
     } catch (const std::exception &error) {

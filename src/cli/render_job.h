@@ -8,10 +8,6 @@
 #include <cstdint>
 #include <optional>
 
-// The face asked for when none is given: the window's request at start-up,
-// resolved by the same character-set rule.
-inline const QString kDefaultFace = QStringLiteral("微软雅黑");
-
 enum class OutputFormat {
     Png,      // indexed to the halftone palette, white transparent: the window's PNG
     Bmp,      // the window's BMP

@@ -9,6 +9,11 @@ constexpr int kCharsetGB2312 = 134;
 // monitor itself.
 constexpr double kDesignDpi = 96.0;
 
+// The face a new composition asks for, in the window at its first show and on
+// the command line without --face. Resolved like any request: where it is
+// missing or cannot write Simplified Chinese, resolveFace() picks another.
+inline const QString kDefaultFace = QStringLiteral("微软雅黑");
+
 // What a character cell asks of the font engine. Measuring and painting build
 // their QFont from the same request through fontFor(), so they agree.
 struct FontRequest {

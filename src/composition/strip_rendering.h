@@ -6,6 +6,8 @@
 #include <QColor>
 #include <QImage>
 
+#include <type_traits>
+
 class QPainter;
 
 // What lies under the characters: the output area's opaque white, or nothing,
@@ -32,3 +34,10 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
 // whatever was drawn before.
 QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &ink,
                    qreal devicePixelRatio = 1.0, double dpi = kDesignDpi);
+
+// QColor takes a number as an RGB value, so a ratio or a dpi passed where the
+// ink goes would compile and paint in near-black; these make it an error.
+template <typename Number, typename... Rest, std::enable_if_t<std::is_arithmetic_v<Number>, int> = 0>
+void paintStrip(QPainter &, const StripLayout &, StripGround, Number, Rest...) = delete;
+template <typename Number, typename... Rest, std::enable_if_t<std::is_arithmetic_v<Number>, int> = 0>
+QImage renderStrip(const StripLayout &, StripGround, Number, Rest...) = delete;

@@ -22,6 +22,10 @@ std::unique_ptr<QMimeData> stripMimeData(const StripLayout &layout, const QColor
     // Formats are offered in the order they are set: the PNG first, so
     // that a program taking the first picture type it knows gets the alpha.
     data->setData(kPngMimeType, png);
-    data->setImageData(strip);
+    // Every other picture type (BMP, JPEG, ...) Qt derives from this image
+    // when a program asks for it, and those formats have no alpha: a
+    // transparent ground would come out black. They get the strip as saved,
+    // on its white ground.
+    data->setImageData(renderStrip(layout, StripGround::White, ink, devicePixelRatio));
     return data;
 }

@@ -2,14 +2,67 @@
 
 #include "export/export_errors.h"
 
+#include <QByteArray>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+std::atomic<TemporaryFileListener> temporaryFileListener{nullptr};
+
+// Tells the listener, if any, which name the temporary file behind `file`
+// has. QSaveFile keeps the name to itself; the descriptor's entry in /proc
+// names it. Where the system can, QSaveFile writes a file with no name at
+// all (O_TMPFILE), which a killed writer cannot leave behind and /proc shows
+// as "… (deleted)"; only a name that really is this file is told, so that
+// nobody removes another file on its word.
+void announceTemporaryFile(const QSaveFile &file)
+{
+    const TemporaryFileListener listener = temporaryFileListener.load();
+    if (listener == nullptr)
+        return;
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", file.handle());
+    char name[PATH_MAX];
+    const ssize_t length = readlink(link, name, sizeof name - 1);
+    if (length <= 0 || size_t(length) >= sizeof name - 1)
+        return;
+    name[length] = '\0';
+    struct stat named {};
+    struct stat opened {};
+    if (stat(name, &named) == 0 && fstat(file.handle(), &opened) == 0 && named.st_dev == opened.st_dev &&
+        named.st_ino == opened.st_ino)
+        listener(QByteArray(name, length));
+}
+
+// A replaced file is a new file, so it would get the creating process's
+// owner and default mode. It keeps the old one's instead: the owner and
+// group where the process may give them (root may give any; others their
+// own groups), then the permission bits, after the owner because a change
+// of owner clears the set-user-ID bit.
+void keepOwnerAndMode(QSaveFile &file, const QString &path)
+{
+    struct stat old {};
+    if (stat(QFile::encodeName(path).constData(), &old) != 0)
+        return;
+    struct stat fresh {};
+    if (fstat(file.handle(), &fresh) != 0)
+        return;
+    if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
+        fchown(file.handle(), old.st_uid, old.st_gid) != 0 &&
+        fchown(file.handle(), uid_t(-1), old.st_gid) != 0) {
+        // Neither is allowed: like any new file, it belongs to its writer.
+    }
+    const mode_t mode = old.st_mode & 07777;
+    if (fchmod(file.handle(), mode) != 0)
+        throw writeFailedError(path, qt_error_string(errno), true);
+}
 
 // Replacing works by renaming a temporary file over the target. Over a
 // folder that fails, but over a device node or a pipe the rename succeeds
@@ -93,8 +146,15 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
     // disk is reported at once. Buffered, the blocks smaller than Qt's buffer
     // would be written only inside commit(), which renames the temporary file
     // over the target even when that last write fails.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // QSaveFile refuses an existing file it may not write with a text of
+        // its own; the system's reason (a read-only file system, no
+        // permission) says more, in the user's language.
+        if (QFileInfo::exists(path) && access(QFile::encodeName(path).constData(), W_OK) != 0)
+            throw cannotCreateFileError(path, qt_error_string(errno));
         throw cannotCreateFileError(path, file.errorString());
+    }
+    announceTemporaryFile(file);
 
     // On an exception QSaveFile's destructor removes the temporary file.
     writeContent(file);
@@ -103,6 +163,8 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
     // The target could have been swapped for something else while we wrote.
     refuseIrregularTarget(path);
     const bool replacing = QFileInfo::exists(path);
+    if (replacing)
+        keepOwnerAndMode(file, path);
     if (!file.commit()) {
         // Everything is written by now, so only giving the new file its name
         // failed. Where there was no file that is a file that cannot be
@@ -112,4 +174,9 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
             throw cannotCreateFileError(path, file.errorString());
         throw writeFailedError(path, file.errorString(), true);
     }
+}
+
+void setTemporaryFileListener(TemporaryFileListener listener)
+{
+    temporaryFileListener.store(listener);
 }

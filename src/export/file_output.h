@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QByteArray;
 class QIODevice;
 class QString;
 
@@ -17,7 +18,10 @@ void writeExactly(QIODevice &device, const void *data, qint64 size);
 // against what was written; only then does it replace the target. So on any
 // failure, wherever it strikes, an existing file keeps every byte and its
 // inode, and no temporary file is left behind. A symbolic link to a file is
-// followed: the file is replaced and the link kept.
+// followed: the file is replaced and the link kept. The new file takes the
+// old one's permission bits, and its owner and group as far as the process
+// may give them; it is still a new file, so a hard link to the old one keeps
+// the old contents.
 //
 // Throws QuillowError:
 //  - "Cannot create file "<path>". <system text>" when the file cannot be
@@ -30,3 +34,13 @@ void writeExactly(QIODevice &device, const void *data, qint64 size);
 //    the old file is unchanged only when there is one;
 //  - whatever `writeContent` throws, after discarding the temporary file.
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent);
+
+// Told the local name of each named temporary file writeFileReplacing()
+// creates, the moment it exists and before any content is written (where the
+// system offers files without a name, there is none to tell until the
+// moment it replaces the target). A process that
+// writes on another's behalf passes the name on, so that the other can remove
+// the file should the writer be killed before it has. Called on the writing
+// thread; it must not throw. nullptr (the default) tells nobody.
+using TemporaryFileListener = void (*)(const QByteArray &localPath);
+void setTemporaryFileListener(TemporaryFileListener listener);

@@ -9,11 +9,28 @@ PictureFormat formatForTag(int tag)
     return tag == 0 ? PictureFormat::Bmp : PictureFormat::Png;
 }
 
+namespace {
+
+// The phrase as one file name: a "/" would make it a path into a folder that
+// does not exist, and a control character is no name a user could type or
+// read back. Each becomes "_"; everything else stays as typed.
+QString fileNameFor(const QString &rawPhrase)
+{
+    QString name = rawPhrase;
+    for (QChar &unit : name)
+        if (unit == u'/' || unit.category() == QChar::Other_Control)
+            unit = u'_';
+    return name;
+}
+
+} // namespace
+
 SaveDialogSetup dialogSetup(PictureFormat format, const QString &rawPhrase)
 {
+    const QString name = fileNameFor(rawPhrase);
     if (format == PictureFormat::Png)
-        return {QStringLiteral("png"), QStringLiteral("Png (*.png)"), rawPhrase + QStringLiteral(".png")};
-    return {QStringLiteral("bmp"), QStringLiteral("Bitmaps (*.bmp)"), rawPhrase + QStringLiteral(".bmp")};
+        return {QStringLiteral("png"), QStringLiteral("Png (*.png)"), name + QStringLiteral(".png")};
+    return {QStringLiteral("bmp"), QStringLiteral("Bitmaps (*.bmp)"), name + QStringLiteral(".bmp")};
 }
 
 namespace {

@@ -19,7 +19,8 @@ struct SaveDialogSetup {
     QString proposedFileName; // the raw, untrimmed phrase + ".png" / ".bmp"
 };
 
-// The dialog's set-up for saving in `format`, proposing `rawPhrase` as the name.
+// The dialog's set-up for saving in `format`, proposing `rawPhrase` as the
+// name, untrimmed, with each "/" and control character made "_".
 SaveDialogSetup dialogSetup(PictureFormat format, const QString &rawPhrase);
 
 // One run of the save command: holds the captured picture (reduced to the

@@ -2,10 +2,12 @@
 # End to end: starts the real program on a private X server, presses "预览"
 # and then Ctrl+Shift+C, and reads the clipboard the way a chat program
 # would: the first target offered is image/png, and that PNG is the strip
-# with alpha, transparent around the characters and opaque in them.
+# with alpha, transparent around the characters and opaque in them; every
+# other picture type offered is the strip on white.
 #
 # usage: e2e_clipboard.sh path/to/quillow
 set -euo pipefail
+[[ -n "${E2E_TRACE:-}" ]] && set -x
 
 program=$(readlink -f "$1")
 script=$(readlink -f "$0")
@@ -43,4 +45,37 @@ echo "copied ${width}x${height} $channels: corner alpha $corner, $opaque opaque,
 ((corner == 0)) || { echo "the ground is not transparent (alpha $corner)" >&2; exit 1; }
 ((opaque > 2000)) || { echo "only $opaque opaque pixels" >&2; exit 1; }
 ((partial > 200)) || { echo "only $partial partially transparent pixels: hard edges" >&2; exit 1; }
+
+# Every other picture type is a bitmap without alpha, and shows the strip as
+# saved: on white, of the PNG's size (icon types at most 256 wide, the
+# largest icon), within the loss of the type (lossy JPEG, one-bit PBM and
+# XBM) of the PNG flattened on white.
+convert "$work/copy.png" -background white -flatten "$work/flat.png"
+bitmaps=0
+while read -r target; do
+    [[ "$target" == image/* && "$target" != image/png ]] || continue
+    suffix=${target#image/}
+    xclip -selection clipboard -t "$target" -o >"$work/copy.$suffix"
+    read -r w h < <(identify -format '%w %h\n' "$work/copy.$suffix[0]")
+    expected_w=$width expected_h=$height tolerance=0.02 grey=()
+    case $suffix in
+    cur | ico) ((width <= 256)) || { expected_w=256 expected_h=$(((height * 256 + width / 2) / width)); } ;;&
+    cur | ico | pbm | xbm) tolerance=0.1 ;;&
+    pbm | pgm | xbm) grey=(-colorspace Gray) ;;
+    esac
+    corner=$(convert "$work/copy.$suffix[0]" -alpha off -format '%[fx:round(255*p{0,0}.intensity)]' info:)
+    convert "$work/flat.png" -resize "${w}x${h}!" "${grey[@]}" "$work/reference.png"
+    # Mean absolute error against the flattened PNG, 0..1 (compare exits 1
+    # when the pictures differ at all).
+    error=$({ compare -metric MAE "$work/copy.$suffix[0]" -alpha off "$work/reference.png" null: 2>&1 || true; } |
+        sed 's/.*(\(.*\))/\1/')
+    echo "$target: ${w}x${h}, corner $corner, mean difference $error"
+    # Scaled down, the height may round either way.
+    ((w == expected_w && (h - expected_h) * (h - expected_h) <= 1)) || { echo "$target is ${w}x${h}, expected ${expected_w}x${expected_h}" >&2; exit 1; }
+    ((corner >= 250)) || { echo "$target has a dark ground ($corner)" >&2; exit 1; }
+    awk -v e="$error" -v t="$tolerance" 'BEGIN { exit !(e < t) }' ||
+        { echo "$target differs from the strip on white ($error)" >&2; exit 1; }
+    ((++bitmaps))
+done <<<"$targets"
+((bitmaps >= 2)) || { echo "only $bitmaps other picture types offered" >&2; exit 1; }
 stop_program

@@ -20,6 +20,11 @@ cleanup() {
     if [[ -n "$app_pid" ]]; then
         kill "$app_pid" 2>/dev/null || true
         wait "$app_pid" 2>/dev/null || true
+        # The test failed on the way: what the program said may tell why.
+        if [[ -s "$work/stderr" ]]; then
+            echo "the program's standard error:" >&2
+            cat "$work/stderr" >&2 || true
+        fi
     fi
     if [[ -n "$mounted" ]]; then
         umount "$mounted" || echo "could not unmount $mounted" >&2
@@ -63,7 +68,8 @@ find_window() {
 }
 
 unset QT_QPA_PLATFORM
-"$program" &
+# An ordinary session writes nothing on standard error (stop_program checks).
+"$program" 2>"$work/stderr" &
 app_pid=$!
 
 poll_until 60 "the main window never appeared" find_window Quillow
@@ -81,6 +87,11 @@ stop_program() {
     kill "$app_pid"
     wait "$app_pid" 2>/dev/null || true
     app_pid=
+    if [[ -s "$work/stderr" ]]; then
+        echo "the program wrote on standard error:" >&2
+        cat "$work/stderr" >&2
+        exit 1
+    fi
 }
 
 # Waits for a file to appear and its size to stop changing: the program

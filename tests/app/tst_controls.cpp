@@ -7,6 +7,7 @@
 #include "app/group_look.h"
 #include "app/panel.h"
 #include "app/spin_edit.h"
+#include "app/startup.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_settings.h"
 
@@ -107,6 +108,10 @@ class TestControls : public QObject {
     Q_OBJECT
 
 private slots:
+    void onlyHarmlessQtWarningsAreDropped_data();
+    void onlyHarmlessQtWarningsAreDropped();
+    void swatchStaysInsideItsFrame_data();
+    void swatchStaysInsideItsFrame();
     void reportTextAppendsFullStopAboveCode46_data();
     void reportTextAppendsFullStopAboveCode46();
     void reportShowsInnermostMessage();
@@ -900,6 +905,90 @@ void TestControls::inputTransparencyCoversLaterChildren()
     }
     QCOMPARE(region.childAt(50, 50), nullptr);
     QVERIFY(region.isEnabled());
+}
+
+void TestControls::swatchStaysInsideItsFrame_data()
+{
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("scale 1") << 1.0;
+    QTest::newRow("scale 1.5") << 1.5;
+    QTest::newRow("scale 2") << 2.0;
+}
+
+// The colour shows only inside the swatch's grey frame, whatever the scale:
+// rounding the frame and the fill differently let the colour show one
+// device pixel past the frame on the right and bottom.
+void TestControls::swatchStaysInsideItsFrame()
+{
+    QFETCH(qreal, ratio);
+    QWidget owner;
+    ColourEdit edit(QStringLiteral("edit"), colourValue(0, 255, 0), &owner);
+    edit.setGeometry(0, 0, 92, 29); // as in the window: 97 wide, row margins of 5
+    QImage picture((QSizeF(edit.size()) * ratio).toSize(), QImage::Format_RGB32);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::white);
+    edit.render(&picture);
+
+    QRect ink;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if ((picture.pixel(x, y) & 0xFFFFFF) == 0x00FF00)
+                ink |= QRect(x, y, 1, 1);
+    QVERIFY(!ink.isEmpty());
+    // The colour fills one rectangle, and the grey frame runs all round it,
+    // right against it: no colour on the far side of the frame.
+    int notInk = 0, notFrame = 0;
+    const QRect ring = ink.adjusted(-1, -1, 1, 1);
+    for (int y = ring.top(); y <= ring.bottom(); ++y)
+        for (int x = ring.left(); x <= ring.right(); ++x) {
+            const QRgb pixel = picture.pixel(x, y) & 0xFFFFFF;
+            if (ink.contains(x, y))
+                notInk += pixel != 0x00FF00;
+            else
+                notFrame += pixel != 0x808080;
+        }
+    QCOMPARE(notInk, 0);
+    QCOMPARE(notFrame, 0);
+}
+
+void TestControls::onlyHarmlessQtWarningsAreDropped_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("dropped");
+    const QString runtimeFolder =
+        QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'");
+    QTest::newRow("runtime folder made by Qt") << int(QtWarningMsg) << runtimeFolder << true;
+    QTest::newRow("the same text as a critical message") << int(QtCriticalMsg) << runtimeFolder << false;
+    QTest::newRow("runtime folder not made")
+        << int(QtWarningMsg)
+        << QStringLiteral("QStandardPaths: error creating runtime directory '/tmp/runtime-root': 权限不够")
+        << false;
+    QTest::newRow("runtime folder text inside another message")
+        << int(QtWarningMsg) << (QStringLiteral("plugin: ") + runtimeFolder) << false;
+    QTest::newRow("any other warning")
+        << int(QtWarningMsg) << QStringLiteral("QPainter::begin: Paint device returned engine == 0") << false;
+}
+
+void TestControls::onlyHarmlessQtWarningsAreDropped()
+{
+    QFETCH(int, type);
+    QFETCH(QString, message);
+    QFETCH(bool, dropped);
+    QCOMPARE(isHarmlessQtWarning(QtMsgType(type), message), dropped);
+
+    // Through the installed handler: what is not dropped reaches the handler
+    // that was there before, unchanged.
+    static QStringList passedOn;
+    passedOn.clear();
+    const QtMessageHandler testHandler = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &text) { passedOn.append(text); });
+    silenceHarmlessQtWarnings();
+    silenceHarmlessQtWarnings(); // a second call changes nothing
+    const QMessageLogContext context;
+    qt_message_output(QtMsgType(type), context, message);
+    qInstallMessageHandler(testHandler);
+    QCOMPARE(passedOn, dropped ? QStringList() : QStringList{message});
 }
 
 QTEST_MAIN(TestControls)

@@ -1,15 +1,15 @@
 #include "app/MainUnt.h"
+#include "app/capture.h"
 #include "app/colour_edit.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
 #include "app/startup.h"
+#include "app/strip_widget.h"
 #include "composition/font_request.h"
 #include "composition/quillow_error.h"
-#include "composition/strip_widget.h"
 #include "composition/text_measurer.h"
-#include "export/capture.h"
 #include "export/save_command.h"
 #include "window_parts.h"
 
@@ -153,6 +153,7 @@ class TestMainWindow : public QObject {
 
 private slots:
     void windowIsTheDesignedOne();
+    void firstSizeFitsTheScreen();
     void iconFollowsFirstPaint();
     void componentsSitWhereDesigned_data();
     void componentsSitWhereDesigned();
@@ -189,7 +190,11 @@ private slots:
     void closingWithoutSavingWritesNothing();
     void failedSaveShowsTheReasonInTheErrorBox();
 
-    void enterInPhrasePreviews();
+    void enterInAnySettingPreviews_data();
+    void enterInAnySettingPreviews();
+    void enterOnSaveButtonOpensItsMenu();
+    void focusedButtonShowsAFrame_data();
+    void focusedButtonShowsAFrame();
     void keyboardStartsAtPhraseAndTabsInReadingOrder();
     void shrunkWindowKeepsSettingsUsable();
     void phraseNeverHoldsHalfACharacter_data();
@@ -226,6 +231,31 @@ void TestMainWindow::windowIsTheDesignedOne()
         QVERIFY(qAbs(frame.center().y() - screen.center().y()) <= 1);
     else
         QCOMPARE(frame.top(), screen.top());
+}
+
+// The first size is the design's where the screen holds it; on a screen
+// with fewer logical pixels (a large display scale) the whole window still
+// starts on the screen.
+void TestMainWindow::firstSizeFitsTheScreen()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    const QRect room = w.frm.screen()->availableGeometry();
+    const QRect frame = w.frm.frameGeometry();
+    QVERIFY2(room.contains(frame), qPrintable(QStringLiteral("%1x%2 at %3,%4 on a screen of %5x%6")
+                                                  .arg(frame.width())
+                                                  .arg(frame.height())
+                                                  .arg(frame.x())
+                                                  .arg(frame.y())
+                                                  .arg(room.width())
+                                                  .arg(room.height())));
+    const QSize decoration = frame.size() - w.frm.size();
+    if (room.width() >= TMainFrm::kDesignSize.width() + decoration.width() &&
+        room.height() >= TMainFrm::kDesignSize.height() + decoration.height())
+        QCOMPARE(w.frm.size(), TMainFrm::kDesignSize);
+    // The preview and the settings are there, in their designed order.
+    QVERIFY(w.ui.Panel2->geometry().bottom() == w.frm.height() - 1);
+    QVERIFY(w.ui.pnlsave->height() > 0);
 }
 
 // The window is shown without waiting for the application icon, which it
@@ -961,16 +991,117 @@ void TestMainWindow::failedSaveShowsTheReasonInTheErrorBox()
     QVERIFY(QDir(folder.path()).isEmpty());
 }
 
-void TestMainWindow::enterInPhrasePreviews()
+void TestMainWindow::enterInAnySettingPreviews_data()
 {
+    QTest::addColumn<QString>("control"); // object name of the focused control
+    QTest::addColumn<int>("key");
+    QTest::newRow("phrase, Return") << QStringLiteral("edtMain") << int(Qt::Key_Return);
+    QTest::newRow("phrase, keypad Enter") << QStringLiteral("edtMain") << int(Qt::Key_Enter);
+    QTest::newRow("bold") << QStringLiteral("chkbold") << int(Qt::Key_Return);
+    QTest::newRow("strike-out, keypad Enter") << QStringLiteral("chkso") << int(Qt::Key_Enter);
+    QTest::newRow("horizontal alignment item") << QStringLiteral("cxRadioGroup2") << int(Qt::Key_Return);
+    QTest::newRow("colour mode item") << QStringLiteral("cxRadioGroup3") << int(Qt::Key_Return);
+    QTest::newRow("spacing field") << QStringLiteral("cxSpinEdit1") << int(Qt::Key_Return);
+    QTest::newRow("closed font box") << QStringLiteral("cbbfont") << int(Qt::Key_Return);
+    QTest::newRow("start colour") << QStringLiteral("dxColorEdit1") << int(Qt::Key_Return);
+    QTest::newRow("the preview button itself") << QStringLiteral("btnPreview") << int(Qt::Key_Return);
+}
+
+// As in a dialog: Enter in any control that has no use of its own for it
+// presses the default button, once, and changes no setting.
+void TestMainWindow::enterInAnySettingPreviews()
+{
+    QFETCH(QString, control);
+    QFETCH(int, key);
     ShownWindow w;
     QVERIFY(w.ready);
     QVERIFY(w.ui.btnPreview->isDefault());
+    w.frm.activateWindow();
+    QTRY_COMPARE(QApplication::focusWidget(), w.ui.edtMain);
+    QWidget *target = w.frm.findChild<QWidget *>(control);
+    QVERIFY(target);
+    if (auto *group = qobject_cast<RadioGroup *>(target))
+        target = group->buttons().at(1);
+    target->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(target->hasFocus());
+    w.ui.cxSpinEdit1->setValue(7);
+    const StripSettings before = w.frm.readStripSettings();
+    QSignalSpy previews(w.ui.btnPreview, &QPushButton::clicked);
+
     QVERIFY(!strip(w.ui));
-    w.ui.edtMain->setFocus();
-    QTest::keyClick(w.ui.edtMain, Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key),
+                    key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+
+    QCOMPARE(previews.size(), 1);
     QVERIFY(strip(w.ui));
     QCOMPARE(strip(w.ui)->cells().size(), 9);
+    QCOMPARE(w.frm.readStripSettings(), before);
+    QVERIFY(target->hasFocus());
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestMainWindow::focusedButtonShowsAFrame_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("reason");
+    QTest::newRow("preview, by Tab") << QStringLiteral("btnPreview") << int(Qt::TabFocusReason);
+    QTest::newRow("save, by Tab") << QStringLiteral("btnsave") << int(Qt::TabFocusReason);
+    QTest::newRow("preview, by a click") << QStringLiteral("btnPreview") << int(Qt::MouseFocusReason);
+}
+
+// Where Enter and Space go is visible: a focused button shows a frame that
+// stands out from its face, however the focus came.
+void TestMainWindow::focusedButtonShowsAFrame()
+{
+    QFETCH(QString, button);
+    QFETCH(int, reason);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.activateWindow();
+    QTRY_COMPARE(QApplication::focusWidget(), w.ui.edtMain);
+    auto *target = w.frm.findChild<QPushButton *>(button);
+    QVERIFY(target);
+    const QImage plain = target->grab().toImage();
+    target->setFocus(Qt::FocusReason(reason));
+    QTRY_VERIFY(target->hasFocus());
+    const QImage focused = target->grab().toImage();
+    QCOMPARE(focused.size(), plain.size());
+
+    int standingOut = 0; // pixels the focus changed by at least 100 levels
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x) {
+            const QRgb a = plain.pixel(x, y), b = focused.pixel(x, y);
+            standingOut += std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                     std::abs(qBlue(a) - qBlue(b))}) >= 100;
+        }
+    // A dotted line around the caption marks at least a sixth of the
+    // button's perimeter, in physical pixels.
+    const int perimeter = 2 * (plain.width() + plain.height());
+    QVERIFY2(standingOut >= perimeter / 6, qPrintable(QString::number(standingOut)));
+
+    target->clearFocus();
+    QTRY_VERIFY(!target->hasFocus());
+    QCOMPARE(target->grab().toImage(), plain);
+}
+
+// Enter on the save button is that button's own press: it opens the format
+// menu and previews nothing.
+void TestMainWindow::enterOnSaveButtonOpensItsMenu()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.activateWindow();
+    QTRY_COMPARE(QApplication::focusWidget(), w.ui.edtMain);
+    w.ui.btnsave->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(w.ui.btnsave->hasFocus());
+    bool menuShown = false;
+    QTimer::singleShot(0, w.ui.pm1, [&] {
+        menuShown = w.ui.pm1->isVisible();
+        w.ui.pm1->close();
+    });
+    QTest::keyClick(w.ui.btnsave, Qt::Key_Return);
+    QVERIFY(menuShown);
+    QVERIFY(!strip(w.ui));
 }
 
 void TestMainWindow::keyboardStartsAtPhraseAndTabsInReadingOrder()

@@ -71,6 +71,8 @@ private slots:
     void seedRepeatsAndDiffers();
     void dpiScalesThePicture();
     void batchReportsEveryLineInOrder();
+    void batchLineQuotesNumbersAsTyped_data();
+    void batchLineQuotesNumbersAsTyped();
     void batchLinesMatchSingleRunsOnAnyThreadCount();
     void batchFromMissingFileIsBadInput();
     void helpIsChinese();
@@ -192,6 +194,13 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"-o", "a.jpg", "我"}
         << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png 或 .bmp，或用 --format 指定。";
     QTest::newRow("no suffix") << QStringList{"-o", "picture", "我"} << "无法从文件名 “picture” 判断格式";
+    // Said before the suffix, which a name this long would fail as well.
+    QTest::newRow("32768-character name")
+        << QStringList{"-o", QString(32768, QLatin1Char('x')), "我"} << "文件名太长";
+    QTest::newRow("a part over 255 bytes")
+        << QStringList{"-o", QStringLiteral("d/") + QString(86, QChar(0x558A)) + QStringLiteral("/a.png"),
+                       "我"}
+        << "文件名太长";
     QTest::newRow("seed too large")
         << QStringList{"--seed", "4294967296", "-o", "a.png", "我"}
         << "种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 “4294967296”。";
@@ -401,6 +410,32 @@ void TestRenderCommand::batchReportsEveryLineInOrder()
 
 // Every line rendered in a batch, on one thread or on several, is the file
 // the command writes for the same settings on its own.
+void TestRenderCommand::batchLineQuotesNumbersAsTyped_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("quoted");
+    QTest::newRow("seed 1e300") << QByteArray(R"({"phrase":"我","output":"a.png","seed":1e300})")
+                                << "“1e300”";
+    QTest::newRow("spacing 4e1") << QByteArray(R"({"spacing": 4e1 ,"phrase":"我","output":"a.png"})")
+                                 << "“4e1”";
+    QTest::newRow("dpi -0.5") << QByteArray(R"({"phrase":"我","output":"a.png","dpi":-0.50})") << "“-0.50”";
+    QTest::newRow("escaped key") << QByteArray(R"({"phrase":"我","output":"a.png","seed":12345678901})")
+                                 << "“12345678901”";
+}
+
+// A refusal quotes the number as the line wrote it, not as a double reads.
+void TestRenderCommand::batchLineQuotesNumbersAsTyped()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, quoted);
+    try {
+        jobFromJsonLine(line, JobDraft(), 1);
+        QFAIL("the line was taken");
+    } catch (const UsageError &error) {
+        QVERIFY2(error.message().contains(quoted), qPrintable(error.message()));
+    }
+}
+
 void TestRenderCommand::batchLinesMatchSingleRunsOnAnyThreadCount()
 {
     QTemporaryDir folder;

@@ -1,11 +1,11 @@
 #include "app/MainUnt.h"
+#include "app/capture.h"
 #include "app/colour_edit.h"
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
 #include "cli/render_job.h"
 #include "composition/colouring.h"
-#include "export/capture.h"
 #include "export/save_command.h"
 #include "window_parts.h"
 

@@ -1,4 +1,4 @@
-#include "composition/strip_widget.h"
+#include "app/strip_widget.h"
 #include "laid_out_strip.h"
 
 #include <QtTest>

@@ -3,7 +3,9 @@
 
 #include "composition/ink.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QPalette>
 #include <QtTest>
 
 #include <thread>

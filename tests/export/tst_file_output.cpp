@@ -82,6 +82,13 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+// Puts `bytes` in a file at `path`, standing for the user's old file.
+bool writeOldFile(const QString &path, const QByteArray &bytes)
+{
+    QFile old(path);
+    return old.open(QIODevice::WriteOnly) && old.write(bytes) == bytes.size();
+}
+
 QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -148,6 +155,9 @@ class TestFileOutput : public QObject {
 private slots:
     void replacesExistingFile_data();
     void replacesExistingFile();
+    void replacingKeepsModeAndOwner_data();
+    void replacingKeepsModeAndOwner();
+    void replacedFileIsNewFile();
     void cannotCreate_data();
     void cannotCreate();
     void systemReasonsReadInChinese_data();
@@ -183,6 +193,67 @@ void TestFileOutput::replacesExistingFile()
     QCOMPARE(save(format, picture, path), QString());
     QCOMPARE(contents(path), encoded(format, picture));
     QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+}
+
+void TestFileOutput::replacingKeepsModeAndOwner_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner"); // owned by another user and group: only root may write it
+    QTest::newRow("private, bmp") << QStringLiteral("bmp") << 0600 << false;
+    QTest::newRow("group-writable, png") << QStringLiteral("png") << 0664 << false;
+    QTest::newRow("set-group-ID, png with alpha") << QStringLiteral("png-alpha") << 02640 << false;
+    QTest::newRow("read-only, png") << QStringLiteral("png") << 0444 << true;
+    QTest::newRow("another owner's, bmp") << QStringLiteral("bmp") << 0644 << true;
+}
+
+// A replaced file is a new file, which would get the writer's owner and its
+// default mode: a read-only file would become writable, a shared one private
+// to root.
+void TestFileOutput::replacingKeepsModeAndOwner()
+{
+    QFETCH(QString, format);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    if (otherOwner && geteuid() != 0)
+        QSKIP("only root may write a file that is not its own or is read-only");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("old.") + format);
+    QVERIFY(writeOldFile(path, "old"));
+    const QByteArray local = QFile::encodeName(path);
+    if (otherOwner)
+        QCOMPARE(chown(local.constData(), 12345, 23456), 0);
+    QCOMPARE(chmod(local.constData(), mode_t(mode)), 0);
+    struct stat before {};
+    QCOMPARE(stat(local.constData(), &before), 0);
+
+    const Raster picture = noiseRaster(6, 5);
+    QCOMPARE(save(format, picture, path), QString());
+    QCOMPARE(contents(path), encoded(format, picture));
+    struct stat after {};
+    QCOMPARE(stat(local.constData(), &after), 0);
+    QCOMPARE(after.st_mode & 07777, before.st_mode & 07777);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+    QCOMPARE(entries(folder.path()), QStringList{QFileInfo(path).fileName()});
+}
+
+// As with any atomic save, the target's name gets a new file; a second name
+// for the old one still shows the old contents.
+void TestFileOutput::replacedFileIsNewFile()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("a.bmp"));
+    const QString second = folder.filePath(QStringLiteral("second-name"));
+    QVERIFY(writeOldFile(path, "old"));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(second).constData()), 0);
+
+    const Raster picture = noiseRaster(3, 3);
+    QCOMPARE(save(QStringLiteral("bmp"), picture, path), QString());
+    QCOMPARE(contents(path), encoded(QStringLiteral("bmp"), picture));
+    QCOMPARE(contents(second), QByteArray("old"));
 }
 
 void TestFileOutput::cannotCreate_data()
@@ -303,10 +374,7 @@ void TestFileOutput::savesThroughLinkKeepingIt()
     QVERIFY(folder.isValid());
     const QString real = folder.filePath(QStringLiteral("real.png"));
     const QString link = folder.filePath(QStringLiteral("link.png"));
-    QFile old(real);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("old picture");
-    old.close();
+    QVERIFY(writeOldFile(real, "old picture"));
     QVERIFY(QFile::link(QStringLiteral("real.png"), link));
 
     const Raster picture = noiseRaster(20, 10);

@@ -1,4 +1,4 @@
-#include "export/capture.h"
+#include "app/capture.h"
 #include "export/save_command.h"
 
 #include "composition/quillow_error.h"
@@ -64,8 +64,25 @@ void TestSaveCommand::dialogSetup_data()
         << QStringLiteral("  大声 .png");
     QTest::newRow("tag 0, spaces kept") << 0 << QStringLiteral(" 喊 ") << QStringLiteral("bmp")
                                         << QStringLiteral("Bitmaps (*.bmp)") << QStringLiteral(" 喊 .bmp");
-    QTest::newRow("slash passed through") << 1 << QStringLiteral("a/b") << QStringLiteral("png")
-                                          << QStringLiteral("Png (*.png)") << QStringLiteral("a/b.png");
+    // A "/" would name a file in a folder that does not exist; control
+    // characters are no part of a name anyone can read.
+    QTest::newRow("slash in the phrase") << 1 << QStringLiteral("对/错") << QStringLiteral("png")
+                                         << QStringLiteral("Png (*.png)") << QStringLiteral("对_错.png");
+    QTest::newRow("slashes at both ends and doubled")
+        << 0 << QStringLiteral("/a//b/") << QStringLiteral("bmp") << QStringLiteral("Bitmaps (*.bmp)")
+        << QStringLiteral("_a__b_.bmp");
+    QTest::newRow("control characters, C0, DEL and C1")
+        << 1 << (QStringLiteral("\t喊\n") + QChar(0) + QChar(0x7F) + QChar(0x85) + QChar(0x1B))
+        << QStringLiteral("png") << QStringLiteral("Png (*.png)") << QStringLiteral("_喊_____.png");
+    // Everything else is the user's own: a backslash, dots and the
+    // characters other systems refuse are valid here, and an emoji with its
+    // modifier or joiner keeps its surrogate pairs and format characters.
+    QTest::newRow("other punctuation kept")
+        << 1 << QStringLiteral("..\\a:b*?<>|\"") << QStringLiteral("png") << QStringLiteral("Png (*.png)")
+        << QStringLiteral("..\\a:b*?<>|\".png");
+    QTest::newRow("emoji and joiners kept")
+        << 0 << QStringLiteral("好👍🏽👨‍👩‍👧") << QStringLiteral("bmp")
+        << QStringLiteral("Bitmaps (*.bmp)") << QStringLiteral("好👍🏽👨‍👩‍👧.bmp");
 }
 
 void TestSaveCommand::dialogSetup()

@@ -1,4 +1,4 @@
-#include "export/capture.h"
+#include "app/capture.h"
 
 #include <QImage>
 #include <QPainter>
