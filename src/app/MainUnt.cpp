@@ -1,5 +1,6 @@
 #include "app/MainUnt.h"
 
+#include "app/cache_folder.h"
 #include "app/capture.h"
 #include "app/colour_edit.h"
 #include "app/focus_look.h"
@@ -8,6 +9,8 @@
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
+#include "app/sticker_dialog.h"
+#include "app/strip_gestures.h"
 #include "app/strip_widget.h"
 #include "app/whole_characters.h"
 #include "composition/colouring.h"
@@ -31,6 +34,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -97,6 +101,7 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     buildCommands();
     buildPreviewRegion();
     buildCopyCommand();
+    buildStripCommands();
 
     resize(kDesignSize);
     setMinimumSize(kMinimumSize);
@@ -236,7 +241,7 @@ void TMainFrm::buildCopyCommand()
 {
     btnsave->setToolTip(QStringLiteral("Ctrl+Shift+C 复制图片到剪贴板"));
 
-    actCopy = new QAction(this);
+    actCopy = new QAction(QStringLiteral("复制"), this);
     actCopy->setObjectName(QStringLiteral("actCopy"));
     actCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     actCopy->setShortcutContext(Qt::WindowShortcut);
@@ -254,6 +259,53 @@ void TMainFrm::buildCopyCommand()
     m_copyNoteTimer->setSingleShot(true);
     m_copyNoteTimer->setInterval(kCopyNoteMilliseconds);
     connect(m_copyNoteTimer, &QTimer::timeout, lblcopy, &QLabel::hide);
+}
+
+// Ctrl+E and the output area's context menu and drag.
+void TMainFrm::buildStripCommands()
+{
+    actExport = new QAction(QStringLiteral("导出贴纸…"), this);
+    actExport->setObjectName(QStringLiteral("actExport"));
+    actExport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    actExport->setShortcutContext(Qt::WindowShortcut);
+    addAction(actExport);
+    connect(actExport, &QAction::triggered, this, &TMainFrm::actExportExecute);
+
+    pmStrip = new QMenu(this);
+    pmStrip->setObjectName(QStringLiteral("pmStrip"));
+    pmStrip->setFont(font());
+    pmStrip->addAction(actCopy);
+    pmStrip->addAction(actExport);
+
+    // A drag offers the strip as the copy does, and as a PNG file for
+    // programs that take only files (file managers, some chats).
+    new StripGestures(this, pnlMain, pmStrip, [this] {
+        std::unique_ptr<QMimeData> data;
+        guarded([this, &data] {
+            const StripContainer *strip = shownStrip();
+            data =
+                strip ? stripMimeData(strip->layout(), strip->ink(), pnlMain->devicePixelRatioF()) : nullptr;
+            if (data) {
+                const QString file =
+                    writeCacheFile(edtMain->text(), QStringLiteral("png"), data->data(kPngMimeType));
+                data->setUrls({QUrl::fromLocalFile(file)});
+            }
+        });
+        return data;
+    });
+}
+
+const StripContainer *TMainFrm::shownStrip() const
+{
+    return pnlMain->findChild<StripContainer *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+const StripContainer *TMainFrm::previewedStrip()
+{
+    const StripContainer *strip = shownStrip();
+    if (!strip)
+        showCopyNote(QStringLiteral("请先预览"));
+    return strip;
 }
 
 StripSettings TMainFrm::readStripSettings() const
@@ -352,6 +404,8 @@ void TMainFrm::centreOnScreen()
     move(frame.topLeft());
 }
 
+// The list usually arrives after the first show; it starts at its last
+// entry whenever it arrives, so the first face never depends on the worker.
 void TMainFrm::FormShow()
 {
     guarded([this] { cbbfont->selectLast(); });
@@ -402,9 +456,11 @@ void TMainFrm::N1Click(QObject *sender)
 void TMainFrm::actCopyExecute()
 {
     guarded([this] {
-        const auto *strip = pnlMain->findChild<StripContainer *>(QString(), Qt::FindDirectChildrenOnly);
+        const StripContainer *strip = previewedStrip();
+        if (!strip)
+            return;
         std::unique_ptr<QMimeData> picture =
-            strip ? stripMimeData(strip->layout(), strip->ink(), pnlMain->devicePixelRatioF()) : nullptr;
+            stripMimeData(strip->layout(), strip->ink(), pnlMain->devicePixelRatioF());
         if (!picture) {
             showCopyNote(QStringLiteral("没有可复制的图片"));
             return;
@@ -412,6 +468,35 @@ void TMainFrm::actCopyExecute()
         QGuiApplication::clipboard()->setMimeData(picture.release());
         showCopyNote(QStringLiteral("已复制到剪贴板"));
     });
+}
+
+void TMainFrm::actExportExecute()
+{
+    guarded([this] {
+        const StripContainer *strip = previewedStrip();
+        if (!strip)
+            return;
+        if (strip->layout().cells.empty()) {
+            showCopyNote(QStringLiteral("没有可导出的图片"));
+            return;
+        }
+        if (!m_stickerDialog) {
+            // The preview's own coloured layout, so the sticker has the very
+            // colours on show, random ones included.
+            m_stickerDialog =
+                new StickerDialog(strip->layout(), strip->ink(), edtMain->text(), m_reportError, this);
+            m_stickerDialog->setAttribute(Qt::WA_DeleteOnClose);
+            m_stickerDialog->setFont(font());
+        }
+        m_stickerDialog->open();
+        m_stickerDialog->raise();
+        m_stickerDialog->activateWindow();
+    });
+}
+
+StickerDialog *TMainFrm::stickerDialog() const
+{
+    return m_stickerDialog;
 }
 
 void TMainFrm::showCopyNote(const QString &note)

@@ -86,8 +86,6 @@ void runGuarded(QWidget *owner, const ErrorReporter &report, const std::function
     try {
         handler();
         return;
-    } catch (const SilentAbort &) {
-        return;
     } catch (const std::exception &error) {
         text = errorReportText(innermostMessage(error));
     } catch (...) {

@@ -7,12 +7,6 @@
 
 class QWidget;
 
-// Thrown to end a handler without telling the user anything.
-class SilentAbort : public std::exception {
-public:
-    const char *what() const noexcept override { return "silent abort"; }
-};
-
 // The message the user reads: `message` with a full stop appended when its
 // last UTF-16 code unit lies above '.' (46), so a sentence that already ends
 // in punctuation such as '.', '-', ',' or '!' is left alone; nor is one
@@ -31,6 +25,6 @@ using ErrorReporter = std::function<void(QWidget *owner, const QString &text)>;
 void showErrorReport(QWidget *owner, const QString &text);
 
 // Runs `handler` and keeps every exception from unwinding into Qt's event
-// loop: a SilentAbort is dropped, any other exception is handed to `report`
-// with its innermost message made into the report text.
+// loop: every exception is handed to `report` with its innermost message
+// made into the report text.
 void runGuarded(QWidget *owner, const ErrorReporter &report, const std::function<void()> &handler) noexcept;

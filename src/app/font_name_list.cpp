@@ -79,6 +79,16 @@ bool drawsOwnName(const QFont &own, const QString &family)
                        [&](uint character) { return metrics.inFontUcs4(character); });
 }
 
+// The list font in `family`'s own face, when that face can draw the name.
+std::optional<QFont> ownFaceFor(const QString &family, const QFont &listFont)
+{
+    QFont own(listFont);
+    own.setFamilies({family});
+    if (!drawsOwnName(own, family))
+        return std::nullopt;
+    return own;
+}
+
 // Qt's fontconfig database lists the generic families under these names as
 // families of their own, each standing for whichever installed family the
 // configuration prefers. Telling them apart by what they resolve to would load
@@ -110,11 +120,9 @@ QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont)
 {
     const QFontMetrics listMetrics(listFont);
     for (FontFace &face : faces) {
-        QFont own(listFont);
-        own.setFamilies({face.family});
-        face.drawsOwnName = drawsOwnName(own, face.family);
-        face.nameWidth = face.drawsOwnName ? QFontMetrics(own).horizontalAdvance(face.family)
-                                           : listMetrics.horizontalAdvance(face.family);
+        const std::optional<QFont> own = ownFaceFor(face.family, listFont);
+        face.drawsOwnName = own.has_value();
+        face.nameWidth = QFontMetrics(own.value_or(listFont)).horizontalAdvance(face.family);
     }
     return faces;
 }
@@ -137,13 +145,135 @@ QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale)
     return unique;
 }
 
+FontListModel::FontListModel(QObject *parent) : QAbstractListModel(parent)
+{}
+
+void FontListModel::setFaces(const QList<FontFace> &faces)
+{
+    beginResetModel();
+    m_faces = faces;
+    m_position.clear();
+    for (qsizetype at = 0; at < m_faces.size(); ++at)
+        m_position.insert(m_faces[at].family, at);
+    m_recent.clear();
+    m_ownFaces.clear();
+    m_nameRoom = 0;
+    m_filled = true;
+    endResetModel();
+}
+
+FontFace FontListModel::faceAt(int row) const
+{
+    if (row < m_recent.size()) {
+        const QString &family = m_recent[row];
+        const auto at = m_position.constFind(family);
+        return at == m_position.cend() ? FontFace{family} : m_faces[*at];
+    }
+    return m_faces[row - fullListStart()];
+}
+
+// The recent faces occupy the first rows and a separator line follows them;
+// the full list comes after, unchanged.
+void FontListModel::remember(const QString &family)
+{
+    const int previous = int(m_recent.indexOf(family));
+    if (previous >= 0) {
+        beginRemoveRows({}, previous, previous);
+        m_recent.removeAt(previous);
+        endRemoveRows();
+    } else if (m_recent.size() == kRecentLimit) {
+        beginRemoveRows({}, kRecentLimit - 1, kRecentLimit - 1);
+        m_recent.removeLast();
+        endRemoveRows();
+    }
+    // The first recent face brings the separator with it.
+    beginInsertRows({}, 0, m_recent.isEmpty() ? 1 : 0);
+    m_recent.prepend(family);
+    endInsertRows();
+}
+
+void FontListModel::setNameLook(const QFont &listFont, int nameRoom)
+{
+    m_listFont = listFont;
+    m_nameRoom = nameRoom;
+    m_ownFaces.clear();
+}
+
+void FontListModel::resolveOwnFace(const QModelIndex &index)
+{
+    if (!index.isValid() || isSeparator(index.row()))
+        return;
+    const QString family = faceAt(index.row()).family;
+    if (m_ownFaces.contains(family))
+        return;
+    std::optional<QFont> own = ownFaceFor(family, m_listFont);
+    // A face wider than the room the open list makes would cut its name.
+    if (own && QFontMetrics(*own).horizontalAdvance(family) > m_nameRoom)
+        own.reset();
+    m_ownFaces.insert(family, own);
+}
+
+int FontListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_faces.size()) + fullListStart();
+}
+
+QVariant FontListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    if (isSeparator(index.row()))
+        // What QComboBox's own delegates draw as a line.
+        return role == Qt::AccessibleDescriptionRole ? QVariant(QStringLiteral("separator")) : QVariant();
+    const FontFace face = faceAt(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return face.family;
+    case Qt::DecorationRole:
+        return iconFor(face);
+    case Qt::ToolTipRole:
+        return face.writesChinese ? QVariant(QStringLiteral("可书写简体中文")) : QVariant();
+    case Qt::FontRole: {
+        const auto own = m_ownFaces.constFind(face.family);
+        return own != m_ownFaces.cend() && own->has_value() ? QVariant(**own) : QVariant();
+    }
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags FontListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid() || isSeparator(index.row()))
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
+FontNameDelegate::FontNameDelegate(FontListModel *model, QAbstractItemDelegate *inner, QObject *parent)
+    : QAbstractItemDelegate(parent), m_model(model), m_inner(inner)
+{}
+
+void FontNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+    m_model->resolveOwnFace(index);
+    m_inner->paint(painter, option, index);
+}
+
+QSize FontNameDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    return m_inner->sizeHint(option, index);
+}
+
 FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator, QWidget *parent)
-    : QComboBox(parent)
+    : QComboBox(parent), m_model(new FontListModel(this))
 {
     setObjectName(objectName);
     setEditable(false);
     setMaxVisibleItems(20);
     setMinimumContentsLength(8);
+    setModel(m_model);
 
     connect(&m_watcher, &QFutureWatcher<QList<FontFace>>::finished, this, &FontNameList::listReady);
     connect(this, &QComboBox::activated, this, &FontNameList::chosen);
@@ -162,15 +292,16 @@ FontNameList::~FontNameList() = default;
 
 QString FontNameList::currentFace() const
 {
-    if (!m_filled)
+    if (!isFilled())
         return m_pendingFace;
     return currentIndex() >= 0 ? currentText() : QString();
 }
 
 void FontNameList::setCurrentFace(const QString &name)
 {
-    if (!m_filled) {
+    if (!isFilled()) {
         m_pendingFace = name;
+        m_startAt = StartAt::NamedFace;
         showDefaultFace();
         return;
     }
@@ -179,7 +310,9 @@ void FontNameList::setCurrentFace(const QString &name)
 
 void FontNameList::selectLast()
 {
-    if (m_filled && count() > 0)
+    if (!isFilled())
+        m_startAt = StartAt::LastEntry;
+    else if (count() > 0)
         setCurrentIndex(count() - 1);
 }
 
@@ -189,17 +322,12 @@ void FontNameList::setDefaultFace(const QString &family)
     showDefaultFace();
 }
 
-int FontNameList::fullListStart() const
-{
-    return m_recent.isEmpty() ? 0 : int(m_recent.size()) + 1;
-}
-
 // The box shows its placeholder while no entry is selected: the name waiting
 // for the list, then the face used in place of a selection.
 void FontNameList::showDefaultFace()
 {
     QString text;
-    if (!m_filled)
+    if (!isFilled())
         text = m_pendingFace;
     else if (!m_defaultFace.isEmpty())
         text = QStringLiteral("默认：%1").arg(m_defaultFace);
@@ -224,90 +352,60 @@ int FontNameList::indexOfFace(const QString &name) const
     return findText(QFontInfo(QFont(name)).family(), Qt::MatchFixedString);
 }
 
-void FontNameList::addEntry(const FontFace &face, int at)
-{
-    insertItem(at, iconFor(face), face.family);
-    setOwnFace(face, at);
-    if (face.writesChinese)
-        setItemData(at, QStringLiteral("可书写简体中文"), Qt::ToolTipRole);
-}
-
-void FontNameList::setOwnFace(const FontFace &face, int at)
-{
-    if (!face.drawsOwnName)
-        return;
-    QFont own(font());
-    own.setFamilies({face.family});
-    setItemData(at, own, Qt::FontRole);
-}
-
 // Putting the list in draws the entries' icons and looks the pending name
 // up in the font configuration; on a quick machine the list is in before the
 // window first appears, and all that would delay it. Until then the box
 // shows the pending name, which is what readers of currentFace() see too.
 void FontNameList::listReady()
 {
-    if (isVisible() && !m_painted) {
-        m_fillOnPaint = true;
-        return;
-    }
-    fill(m_watcher.future().result());
+    if (isVisible() && !m_painted)
+        return; // paintEvent() fills it
+    fill();
 }
 
-void FontNameList::fill(const QList<FontFace> &faces)
+void FontNameList::fill()
 {
-    QSignalBlocker quiet(this);
+    // The worker's result can be taken at the first paint before its
+    // watcher reports it; it goes in once.
+    if (isFilled())
+        return;
     // Set with the first entries rather than when the control is made:
     // QComboBox builds its whole drop-down list to apply either, and the
     // empty box, all there is before the list arrives, needs neither.
     setIconSize(kIconSize);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    clear();
-    for (const FontFace &face : faces) {
-        m_faces.insert(face.family, face);
-        addEntry(face, count());
+    {
+        // A reset makes QComboBox select the first entry on its own; the
+        // list starts from nothing and selects only what was asked for.
+        const QSignalBlocker quiet(this);
+        m_model->setFaces(m_watcher.future().result());
+        setCurrentIndex(-1);
     }
-    m_filled = true;
-    setCurrentIndex(indexOfFace(m_pendingFace));
+    setCurrentIndex(m_startAt == StartAt::LastEntry ? count() - 1 : indexOfFace(m_pendingFace));
     m_pendingFace.clear();
     showDefaultFace();
-    quiet.unblock();
-    emit currentIndexChanged(currentIndex());
     emit listArrived();
 }
 
-// Drawing a name in its own face means loading that face, which for every
-// installed family costs more memory than the rest of the window; only
-// someone who opens the list sees the names, so they are measured then, once.
-void FontNameList::showNamesInOwnFaces()
+// The open list is at least as wide as its widest name in the list's font,
+// so that no name is cut short; a face that would draw its name wider than
+// that shows it in the list's font. Besides the name, an entry holds the
+// icon and the style's margins around both, which stay well within one line
+// height on either side. Measured in the list's font only, so no face is
+// loaded for it.
+void FontNameList::prepareOpenList()
 {
-    if (m_namesShown || !m_filled)
-        return;
-    m_namesShown = true;
-    const QList<FontFace> shown = withShownNames(m_faces.values(), font());
-    for (const FontFace &face : shown)
-        m_faces.insert(face.family, face);
-    for (int at = 0; at < count(); ++at) {
-        const auto face = m_faces.constFind(itemText(at));
-        if (face != m_faces.cend())
-            setOwnFace(*face, at);
-    }
-    fitPopupToNames(shown);
-}
-
-// The open list is at least as wide as its widest name, so that no name is
-// cut short; the entries' own size hints do not count the per-entry face.
-// Besides the name, an entry holds the icon and the style's margins around
-// both, which stay well within one line height on either side.
-void FontNameList::fitPopupToNames(const QList<FontFace> &faces)
-{
-    const auto widest =
-        std::max_element(faces.begin(), faces.end(),
-                         [](const FontFace &a, const FontFace &b) { return a.nameWidth < b.nameWidth; });
-    if (widest == faces.end())
-        return;
     QAbstractItemView *list = view();
-    const int entry = widest->nameWidth + iconSize().width() + 2 * fontMetrics().height();
+    if (!qobject_cast<FontNameDelegate *>(list->itemDelegate()))
+        list->setItemDelegate(new FontNameDelegate(m_model, list->itemDelegate(), this));
+    if (!isFilled() || m_model->nameRoom() > 0)
+        return;
+    const QFontMetrics metrics = fontMetrics();
+    int widest = 0;
+    for (int at = fullListStart(); at < count(); ++at)
+        widest = std::max(widest, metrics.horizontalAdvance(itemText(at)));
+    m_model->setNameLook(font(), widest + metrics.height());
+    const int entry = widest + iconSize().width() + 2 * metrics.height();
     const int scrollBar = count() > maxVisibleItems() ? list->verticalScrollBar()->sizeHint().width() : 0;
     list->setMinimumWidth(entry + scrollBar + 2 * list->frameWidth());
 }
@@ -368,8 +466,8 @@ void FontNameList::paintEvent(QPaintEvent *)
     if (!m_painted) {
         m_painted = true;
         // After the whole window's paint and its hand-over to the screen.
-        if (m_fillOnPaint)
-            QTimer::singleShot(0, this, [this] { fill(m_watcher.future().result()); });
+        if (m_watcher.isFinished() && !isFilled())
+            QTimer::singleShot(0, this, &FontNameList::fill);
     }
 }
 
@@ -391,12 +489,10 @@ void FontNameList::showPopup()
 {
     if (m_walked)
         remember(currentIndex());
-    showNamesInOwnFaces();
+    prepareOpenList();
     QComboBox::showPopup();
 }
 
-// The recent faces occupy the first m_recent.size() entries and a separator
-// line follows them; the full list comes after, unchanged.
 void FontNameList::remember(int index)
 {
     m_walked = false;
@@ -404,18 +500,6 @@ void FontNameList::remember(int index)
         return;
     const QString family = itemText(index);
     const QSignalBlocker quiet(this);
-    const bool firstRecent = m_recent.isEmpty();
-    const int previous = int(m_recent.indexOf(family));
-    if (previous >= 0) {
-        removeItem(previous);
-        m_recent.removeAt(previous);
-    } else if (m_recent.size() == kRecentLimit) {
-        removeItem(kRecentLimit - 1);
-        m_recent.removeLast();
-    }
-    if (firstRecent)
-        insertSeparator(0);
-    m_recent.prepend(family);
-    addEntry(m_faces.value(family, FontFace{family}), 0);
+    m_model->remember(family);
     setCurrentIndex(0);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QAbstractItemDelegate>
+#include <QAbstractListModel>
 #include <QComboBox>
 #include <QFont>
 #include <QFutureWatcher>
@@ -9,6 +11,7 @@
 #include <QStyleOptionComboBox>
 
 #include <functional>
+#include <optional>
 
 // One installed font family as the list shows it.
 struct FontFace {
@@ -40,6 +43,74 @@ QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont);
 // collation.
 QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale);
 
+// The rows of the font list: the recently picked faces, the latest first,
+// a separator line below them (only when there are any), then every face in
+// the order given. A row shows the family (DisplayRole), an icon for its kind
+// and the "中" mark (DecorationRole), and a tooltip for faces that write
+// Simplified Chinese. A row's own face (FontRole) is there only once
+// resolveOwnFace() has looked at it: loading a face costs memory, so only
+// the rows somebody sees are loaded.
+class FontListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    static constexpr int kRecentLimit = 10;
+
+    explicit FontListModel(QObject *parent);
+
+    // Replaces every row with `faces`, and forgets the recent faces.
+    void setFaces(const QList<FontFace> &faces);
+    bool isFilled() const { return m_filled; }
+
+    QStringList recentFaces() const { return m_recent; }
+    // The row where the full list starts.
+    int fullListStart() const { return m_recent.isEmpty() ? 0 : int(m_recent.size()) + 1; }
+    // Puts `family` at the top of the recent faces, at most kRecentLimit of
+    // them; the full list stays as it is.
+    void remember(const QString &family);
+
+    // Names are drawn in `listFont` where their own face cannot draw them or
+    // would be wider than `nameRoom` pixels. Forgets every face looked at.
+    void setNameLook(const QFont &listFont, int nameRoom);
+    // 0 until setNameLook() after the last setFaces().
+    int nameRoom() const { return m_nameRoom; }
+    // Decides, once per family, whether the row's name is drawn in its own
+    // face; loads that face.
+    void resolveOwnFace(const QModelIndex &index);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    bool isSeparator(int row) const { return !m_recent.isEmpty() && row == m_recent.size(); }
+    FontFace faceAt(int row) const;
+
+    QList<FontFace> m_faces;
+    QHash<QString, qsizetype> m_position; // family -> its place in m_faces
+    QStringList m_recent;
+    QFont m_listFont;
+    int m_nameRoom = 0;
+    QHash<QString, std::optional<QFont>> m_ownFaces; // families looked at; empty: the list font
+    bool m_filled = false;
+};
+
+// Paints a font-list row as `inner` does, after asking the model for the
+// row's own face: the faces of rows never painted are never loaded. `inner`
+// stays owned by its parent.
+class FontNameDelegate : public QAbstractItemDelegate {
+    Q_OBJECT
+public:
+    FontNameDelegate(FontListModel *model, QAbstractItemDelegate *inner, QObject *parent);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+private:
+    FontListModel *m_model;
+    QAbstractItemDelegate *m_inner;
+};
+
 // A drop-down list of font family names. The list is filled by a worker that
 // starts when the control is created; until it arrives the control keeps the
 // name it was given and shows it. Faces the user picks from the open list are
@@ -49,19 +120,19 @@ QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale);
 // is next opened. A list that arrives while the control is on screen but not
 // yet painted is put in just after its first paint: the window never waits
 // for it. Each entry shows its kind (TrueType or bitmap) and a "中"
-// mark when the face writes Simplified Chinese, and, from the first time the
-// list is opened, its name in its own face where that face can draw it.
+// mark when the face writes Simplified Chinese, and, where that face can draw
+// it, its name in its own face, loaded when the entry is first painted.
 // The list is sorted in the user's system locale.
 class FontNameList : public QComboBox {
     Q_OBJECT
 public:
-    static constexpr int kRecentLimit = 10;
+    static constexpr int kRecentLimit = FontListModel::kRecentLimit;
 
     FontNameList(const QString &objectName, FontEnumerator enumerator, QWidget *parent);
     ~FontNameList() override;
 
     // True once the worker's list has been put in.
-    bool isFilled() const { return m_filled; }
+    bool isFilled() const { return m_model->isFilled(); }
 
     // The selected entry's family; empty when nothing is selected. Before the
     // list arrives, the name last set with setCurrentFace().
@@ -70,10 +141,11 @@ public:
     // Selects the entry of the family `name` names, by its listed name or any
     // other name the font database knows for it (a localized one such as
     // "微软雅黑" for "Microsoft YaHei"); nothing when there is none. Before
-    // the list arrives the name is kept and matched when it does.
+    // the list arrives the name is kept, shown, and matched when it does.
     void setCurrentFace(const QString &name);
 
-    // Selects the last entry; ignored while the list is still being filled.
+    // Selects the last entry. Before the list arrives this is the selection
+    // the list will start with, whatever name was set.
     void selectLast();
 
     // The face the caller uses while nothing is selected; once the list is
@@ -81,11 +153,11 @@ public:
     void setDefaultFace(const QString &family);
 
     // The recently picked faces, the latest first.
-    QStringList recentFaces() const { return m_recent; }
+    QStringList recentFaces() const { return m_model->recentFaces(); }
 
     // The entry index where the full list starts, after the recent faces and
     // their separator line.
-    int fullListStart() const;
+    int fullListStart() const { return m_model->fullListStart(); }
 
     void showPopup() override;
 
@@ -100,28 +172,25 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // What the list selects when it arrives.
+    enum class StartAt { NamedFace, LastEntry };
+
     void listReady();
-    void fill(const QList<FontFace> &faces);
+    void fill();
     void chosen(int index);
     void remember(int index);
-    void addEntry(const FontFace &face, int at);
-    void setOwnFace(const FontFace &face, int at);
-    void showNamesInOwnFaces();
     int indexOfFace(const QString &name) const;
-    void fitPopupToNames(const QList<FontFace> &faces);
+    void prepareOpenList();
     void showDefaultFace();
     QStyleOptionComboBox labelOption() const;
     int labelWidth(const QStyleOptionComboBox &option) const;
 
+    FontListModel *m_model; // owned by the control
     QFutureWatcher<QList<FontFace>> m_watcher;
-    QHash<QString, FontFace> m_faces;
-    QStringList m_recent;
     QString m_pendingFace;
+    StartAt m_startAt = StartAt::NamedFace;
     QString m_defaultFace;
-    bool m_filled = false;
-    bool m_painted = false;     // painted at least once
-    bool m_fillOnPaint = false; // the list is in and waits for the first paint
-    bool m_namesShown = false;  // names measured and set in their own faces
-    bool m_walking = false;     // inside a wheel or key event on the closed box
-    bool m_walked = false;      // the selection moved by walking since the last pick
+    bool m_painted = false; // painted at least once; a list waiting for that is m_watcher's result
+    bool m_walking = false; // inside a wheel or key event on the closed box
+    bool m_walked = false;  // the selection moved by walking since the last pick
 };

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/app_icon.h"
+#include "app/cache_folder.h"
 #include "app/chinese_ui.h"
 
 #include <QApplication>
@@ -18,23 +19,29 @@ void dropHarmlessQtWarnings(QtMsgType type, const QMessageLogContext &context, c
         g_nextHandler(type, context, message);
 }
 
-// Gives the application its icon on the turn of the event loop after the
-// watched window's first paint, then goes.
-class IconAfterFirstPaint : public QObject {
+// Runs its work on the turn of the event loop after the watched window's
+// first paint, then goes.
+class AfterFirstPaint : public QObject {
 public:
-    explicit IconAfterFirstPaint(QWidget &window) : QObject(&window) { window.installEventFilter(this); }
+    AfterFirstPaint(QWidget &window, std::function<void()> work) : QObject(&window), m_work(std::move(work))
+    {
+        window.installEventFilter(this);
+    }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Paint) {
             watched->removeEventFilter(this);
             QTimer::singleShot(0, this, [this] {
-                QApplication::setWindowIcon(appIcon());
+                m_work();
                 deleteLater();
             });
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    std::function<void()> m_work;
 };
 
 } // namespace
@@ -64,8 +71,14 @@ void prepareApplication(QApplication &app)
     installChineseUi(app);
 }
 
+void runAfterFirstPaint(QWidget &window, std::function<void()> work)
+{
+    new AfterFirstPaint(window, std::move(work));
+}
+
 void showMainWindow(QWidget &window)
 {
-    new IconAfterFirstPaint(window);
+    runAfterFirstPaint(window, [] { QApplication::setWindowIcon(appIcon()); });
+    removeStaleCacheFilesAfterFirstPaint(window);
     window.show();
 }

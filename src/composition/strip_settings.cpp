@@ -41,8 +41,3 @@ std::int32_t wholeNumberFromField(const QString &fieldText, std::int32_t minimum
         return 0;
     return std::int32_t(std::clamp<qlonglong>(value, minimum, maximum));
 }
-
-std::int32_t spacingFromField(const QString &fieldText)
-{
-    return wholeNumberFromField(fieldText, kMinSpacing, kMaxSpacing);
-}

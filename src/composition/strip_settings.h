@@ -58,7 +58,3 @@ std::int32_t radioValue(const QString &valueString);
 // outside the bounds: an empty field stands for 0), otherwise clamped to
 // minimum..maximum.
 std::int32_t wholeNumberFromField(const QString &fieldText, std::int32_t minimum, std::int32_t maximum);
-
-// The spacing field's text as pixels: 0 when empty or unreadable, otherwise
-// clamped to 0..36.
-std::int32_t spacingFromField(const QString &fieldText);

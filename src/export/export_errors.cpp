@@ -84,3 +84,33 @@ QuillowError unsupportedDepthError(int depth)
 {
     return QuillowError(QStringLiteral("不支持 %1 位的像素深度，无法保存为 BMP。").arg(depth));
 }
+
+QuillowError noFramesError()
+{
+    return QuillowError(QStringLiteral("动画没有任何帧，无法保存。"));
+}
+
+QuillowError frameSizeMismatchError()
+{
+    return QuillowError(QStringLiteral("动画各帧的大小不一致，无法保存。"));
+}
+
+QuillowError frameDelayError(int delayMs)
+{
+    return QuillowError(QStringLiteral("帧的时长 %1 毫秒超出范围，无法保存。").arg(delayMs));
+}
+
+QuillowError paletteSizeError(int colours)
+{
+    return QuillowError(QStringLiteral("调色板颜色数 %1 超出范围（应为 2 到 256）。").arg(colours));
+}
+
+QuillowError qualityRangeError(int quality)
+{
+    return QuillowError(QStringLiteral("质量 %1 超出范围（应为 0 到 100）。").arg(quality));
+}
+
+QuillowError encoderFailedError(const QString &format, const QString &detail)
+{
+    return QuillowError(QStringLiteral("%1 编码失败（%2）。").arg(format, detail));
+}

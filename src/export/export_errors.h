@@ -36,3 +36,22 @@ QuillowError pictureTooLargeError(qint64 width, qint64 height);
 
 // A pixel depth the BMP writer does not produce.
 QuillowError unsupportedDepthError(int depth);
+
+// An animation to be written has no frames.
+QuillowError noFramesError();
+
+// The frames of an animation differ in size.
+QuillowError frameSizeMismatchError();
+
+// A frame lasts a negative time, or longer than the format can say.
+QuillowError frameDelayError(int delayMs);
+
+// A count of palette colours outside 2 .. 256.
+QuillowError paletteSizeError(int colours);
+
+// A quality outside 0 .. 100.
+QuillowError qualityRangeError(int quality);
+
+// A library call of an encoder failed; `format` names the file format
+// ("GIF"), `detail` the call and the library's reason.
+QuillowError encoderFailedError(const QString &format, const QString &detail);

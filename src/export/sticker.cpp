@@ -4,7 +4,7 @@
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
 #include "composition/strip_rendering.h"
-#include "export/alpha_png.h"
+#include "export/output_format.h"
 #include "export/sticker_fit.h"
 #include "export/sticker_preset.h"
 
@@ -35,35 +35,25 @@ void stopIfCancelled(const std::atomic<bool> *cancel)
 
 // --- What the effects and the encoders provide -----------------------------
 
-struct StickerFormat {
-    QString name;
-    QString displayName;
-    QString suffix;
-    QString mimeType;
-    bool animates = false;
-};
-
-const std::vector<StickerFormat> &stickerFormats()
+// The sticker formats, by the names of the output format table.
+const OutputFileFormat &stickerFormat(const QString &name)
 {
-    static const std::vector<StickerFormat> formats = {
-        {QStringLiteral("png-alpha"), QStringLiteral("PNG"), QStringLiteral("png"),
-         QStringLiteral("image/png"), false},
-        {QStringLiteral("apng"), QStringLiteral("APNG"), QStringLiteral("png"), QStringLiteral("image/apng"),
-         true},
-        {QStringLiteral("gif"), QStringLiteral("GIF"), QStringLiteral("gif"), QStringLiteral("image/gif"),
-         true},
-        {QStringLiteral("webp"), QStringLiteral("WebP"), QStringLiteral("webp"), QStringLiteral("image/webp"),
-         true},
-    };
-    return formats;
+    static const QStringList stickerNames = {QStringLiteral("png-alpha"), QStringLiteral("apng"),
+                                             QStringLiteral("gif"), QStringLiteral("webp")};
+    const OutputFileFormat *format = stickerNames.contains(name) ? outputFormatNamed(name) : nullptr;
+    if (!format)
+        throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(name));
+    return *format;
 }
 
-const StickerFormat &stickerFormat(const QString &name)
+// How a message names a format to the user.
+QString displayName(const QString &format)
 {
-    for (const StickerFormat &format : stickerFormats())
-        if (format.name == name)
-            return format;
-    throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(name));
+    if (format == QLatin1String("png-alpha"))
+        return QStringLiteral("PNG");
+    if (format == QLatin1String("webp"))
+        return QStringLiteral("WebP");
+    return format.toUpper();
 }
 
 StickerLook lookOf(const StickerOptions &options)
@@ -124,13 +114,13 @@ struct Encoded {
 
 Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 {
-    if (request.format != QLatin1String("png-alpha") || animation.frames.size() != 1)
-        throw QuillowError(
-            QStringLiteral("这个版本还不能保存 %1 贴纸").arg(stickerFormat(request.format).displayName));
+    const EncodedAnimation made =
+        stickerFormat(request.format)
+            .encode(animation, {request.maxColours, request.webpQuality, request.matte});
     Encoded encoded;
-    QBuffer buffer(&encoded.bytes);
-    buffer.open(QIODevice::WriteOnly);
-    writeAlphaPng(animation.frames.front().image, buffer);
+    encoded.bytes = made.bytes;
+    encoded.colours = made.quality < 0 ? 0 : request.maxColours;
+    encoded.quality = made.quality < 0 ? 100 : made.quality;
     return encoded;
 }
 
@@ -154,7 +144,7 @@ QString chosenFormat(const StickerPreset *preset, bool animated, const QString &
     if (!preset) {
         if (asked.isEmpty())
             return animated ? QStringLiteral("apng") : QStringLiteral("png-alpha");
-        if (animated && !stickerFormat(asked).animates)
+        if (animated && !stickerFormat(asked).animated)
             throw QuillowError(QStringLiteral("PNG 只能保存静态图片，动画请选 APNG、GIF 或 WebP"));
         return asked;
     }
@@ -166,7 +156,7 @@ QString chosenFormat(const StickerPreset *preset, bool animated, const QString &
     if (!taken.contains(asked)) {
         QStringList names;
         for (const QString &name : taken)
-            names << stickerFormat(name).displayName;
+            names << displayName(name);
         throw QuillowError(QStringLiteral("%1%2只接受 %3 格式")
                                .arg(preset->label, animated ? QStringLiteral("的动画") : QString(),
                                     names.join(QStringLiteral("、"))));
@@ -380,7 +370,7 @@ Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerO
         throw QuillowError(capMessage(preset, *cap));
 
     Sticker sticker;
-    const StickerFormat &written = stickerFormat(made->attempt.request.format);
+    const OutputFileFormat &written = stickerFormat(made->attempt.request.format);
     sticker.bytes = std::move(made->encoded.bytes);
     sticker.formatName = written.name;
     sticker.suffix = written.suffix;

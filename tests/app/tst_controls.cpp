@@ -39,6 +39,14 @@
 
 namespace {
 
+using Thrower = std::function<void()>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Thrower)
+
+namespace {
+
 QList<FontFace> faces(const QStringList &names)
 {
     QList<FontFace> result;
@@ -131,11 +139,12 @@ private slots:
     void fontFacesSortCaseInsensitivelyOnce();
     void fontListKeepsNameUntilListArrives_data();
     void fontListKeepsNameUntilListArrives();
-    void selectLastIsIgnoredWhileFilling();
+    void selectLastWhileFillingStartsAtLastEntry();
     void fontListWaitsForFirstPaint();
     void recentFacesRepeatAtTopLatestFirst();
     void faceIconsTellKindAndChinese();
     void namesDrawnInTheirOwnFaceWhereItCan();
+    void onlyPaintedEntriesLoadTheirFace();
     void openListIsWideEnoughForLongestName();
     void emptyBoxShowsDefaultFaceInGrey();
     void cutTextShowsInFullOnHover_data();
@@ -217,39 +226,33 @@ void TestControls::reportShowsInnermostMessage()
 
 void TestControls::guardedHandlersNeverThrow_data()
 {
-    QTest::addColumn<int>("kind");
+    QTest::addColumn<Thrower>("handler");
+    QTest::addColumn<bool>("reporterFails");
     QTest::addColumn<bool>("reported");
     QTest::addColumn<QString>("text");
-    QTest::newRow("no error reports nothing") << 0 << false << "";
-    QTest::newRow("core error is reported") << 1 << true << "Cannot create file \"/x\". Permission denied.";
-    QTest::newRow("silent abort reports nothing") << 2 << false << "";
-    QTest::newRow("foreign exception is still reported") << 3 << true << "未知错误.";
-    QTest::newRow("failing reporter is contained") << 4 << true << "boom.";
+    QTest::newRow("no error reports nothing") << Thrower([] {}) << false << false << "";
+    QTest::newRow("core error is reported")
+        << Thrower([] { throw QuillowError(QStringLiteral("Cannot create file \"/x\". Permission denied")); })
+        << false << true << "Cannot create file \"/x\". Permission denied.";
+    QTest::newRow("foreign exception is still reported")
+        << Thrower([] { throw 42; }) << false << true << "未知错误.";
+    QTest::newRow("failing reporter is contained")
+        << Thrower([] { throw QuillowError(QStringLiteral("boom")); }) << true << true << "boom.";
 }
 
 void TestControls::guardedHandlersNeverThrow()
 {
-    QFETCH(int, kind);
+    QFETCH(Thrower, handler);
+    QFETCH(bool, reporterFails);
     QFETCH(bool, reported);
     QFETCH(QString, text);
     QStringList seen;
     const ErrorReporter reporter = [&](QWidget *, const QString &t) {
         seen.append(t);
-        if (kind == 4)
+        if (reporterFails)
             throw std::runtime_error("reporter failed too");
     };
-    runGuarded(nullptr, reporter, [kind] {
-        switch (kind) {
-        case 1:
-            throw QuillowError(QStringLiteral("Cannot create file \"/x\". Permission denied"));
-        case 2:
-            throw SilentAbort();
-        case 3:
-            throw 42;
-        case 4:
-            throw QuillowError(QStringLiteral("boom"));
-        }
-    });
+    runGuarded(nullptr, reporter, handler);
     QCOMPARE(seen.size(), reported ? 1 : 0);
     if (reported)
         QCOMPARE(seen.first(), text);
@@ -505,16 +508,20 @@ void TestControls::fontListWaitsForFirstPaint()
     QCOMPARE(list.count(), 2);
 }
 
-void TestControls::selectLastIsIgnoredWhileFilling()
+// The request to select the last entry made while the list is being filled
+// is what the list starts with, over the name it was given.
+void TestControls::selectLastWhileFillingStartsAtLastEntry()
 {
     Gate gate;
     FontNameList list(QStringLiteral("cbbfont"), gate.enumerator({"b", "A", "c"}), nullptr);
     list.setCurrentFace(QStringLiteral("A"));
     list.selectLast();
+    QCOMPARE(list.currentFace(), QStringLiteral("A"));
     QSignalSpy arrived(&list, &FontNameList::listArrived);
     gate.release();
     QVERIFY(arrived.wait());
-    QCOMPARE(list.currentFace(), QStringLiteral("A"));
+    QCOMPARE(list.currentFace(), QStringLiteral("c"));
+    list.setCurrentFace(QStringLiteral("A"));
     list.selectLast();
     QCOMPARE(list.currentFace(), QStringLiteral("c"));
 }
@@ -583,13 +590,45 @@ void TestControls::namesDrawnInTheirOwnFaceWhereItCan()
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     list.showPopup();
     QTRY_VERIFY(list.view()->isVisible());
+    // A face is loaded when its entry is painted.
+    QTRY_VERIFY(list.itemData(1, Qt::FontRole).isValid());
     list.hidePopup();
     const QVariant own = list.itemData(1, Qt::FontRole);
-    QVERIFY(own.isValid());
     QCOMPARE(own.value<QFont>().families(), QStringList{"WenQuanYi Micro Hei"});
     QCOMPARE(own.value<QFont>().pixelSize(), list.font().pixelSize());
     // A name no installed face carries is drawn in the list's own font.
     QVERIFY(!list.itemData(0, Qt::FontRole).isValid());
+}
+
+// A face that cannot draw the letters of its own name (a colour emoji face
+// has none) stays listed, its name in the list's font; and an entry never
+// scrolled into view never loads its face.
+void TestControls::onlyPaintedEntriesLoadTheirFace()
+{
+    QStringList names{"DejaVu Sans"};
+    for (int i = 0; i < 60; ++i)
+        names.append(QStringLiteral("Missing Face %1").arg(i, 2, 10, QLatin1Char('0')));
+    names += QStringList{"Noto Color Emoji", "WenQuanYi Micro Hei"};
+    const bool emojiInstalled = QFontDatabase::hasFamily(QStringLiteral("Noto Color Emoji"));
+    FontNameList list(QStringLiteral("cbbfont"), instant(names), nullptr);
+    QSignalSpy arrived(&list, &FontNameList::listArrived);
+    QVERIFY(arrived.wait());
+    QCOMPARE(list.count(), names.size());
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.setCurrentIndex(0);
+    list.showPopup();
+    QTRY_VERIFY(list.view()->isVisible());
+    QTRY_VERIFY(list.itemData(0, Qt::FontRole).isValid());
+    const int last = list.count() - 1;
+    QVERIFY(!list.itemData(last, Qt::FontRole).isValid());
+
+    list.view()->scrollToBottom();
+    QTRY_VERIFY(list.itemData(last, Qt::FontRole).isValid());
+    QCOMPARE(list.itemText(last - 1), QStringLiteral("Noto Color Emoji"));
+    if (emojiInstalled)
+        QVERIFY(!list.itemData(last - 1, Qt::FontRole).isValid());
+    list.hidePopup();
 }
 
 void TestControls::openListIsWideEnoughForLongestName()

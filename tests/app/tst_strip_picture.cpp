@@ -5,6 +5,7 @@
 #include "app/panel.h"
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
+#include "app/sticker_dialog.h"
 #include "app/strip_widget.h"
 #include "window_parts.h"
 
@@ -13,6 +14,7 @@
 #include <QBackingStore>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -134,6 +136,10 @@ private slots:
     void nothingToCopy_data();
     void nothingToCopy();
     void copyCommandIsNoMenuEntry();
+    void stripCommandsNeedPreviewFirst_data();
+    void stripCommandsNeedPreviewFirst();
+    void ctrlEOpensStickerDialogOnPreview();
+    void stripMenuHoldsCopyAndExport();
 };
 
 // After any sequence of previews the visible part of the output area on
@@ -255,13 +261,15 @@ void TestStripPicture::copyOffersPngWithAlphaThenImage()
 void TestStripPicture::nothingToCopy_data()
 {
     QTest::addColumn<QString>("phrase"); // empty: no preview at all
-    QTest::newRow("before any preview") << QString();
-    QTest::newRow("a strip of spaces") << QStringLiteral("   ");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("before any preview") << QString() << QStringLiteral("请先预览");
+    QTest::newRow("a strip of spaces") << QStringLiteral("   ") << QStringLiteral("没有可复制的图片");
 }
 
 void TestStripPicture::nothingToCopy()
 {
     QFETCH(QString, phrase);
+    QFETCH(QString, note);
     ShownWindow w;
     QVERIFY(w.ready);
     if (!phrase.isEmpty())
@@ -273,7 +281,7 @@ void TestStripPicture::nothingToCopy()
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("用户自己的文字"));
     QVERIFY(!QGuiApplication::clipboard()->mimeData()->hasImage());
     QVERIFY(w.ui.lblcopy->isVisible());
-    QCOMPARE(w.ui.lblcopy->text(), QStringLiteral("没有可复制的图片"));
+    QCOMPARE(w.ui.lblcopy->text(), note);
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -286,6 +294,74 @@ void TestStripPicture::copyCommandIsNoMenuEntry()
     for (const QAction *entry : w.ui.pm1->actions())
         entries.append(entry->text());
     QCOMPARE(entries, (QStringList{QStringLiteral("BMP格式"), QStringLiteral("PNG格式")}));
+}
+
+void TestStripPicture::stripCommandsNeedPreviewFirst_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("copy") << "actCopy";
+    QTest::newRow("export") << "actExport";
+}
+
+void TestStripPicture::stripCommandsNeedPreviewFirst()
+{
+    QFETCH(QString, entry);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    auto *action = w.frm.findChild<QAction *>(entry);
+    QVERIFY(action);
+    action->trigger();
+    QVERIFY(w.ui.lblcopy->isVisible());
+    QCOMPARE(w.ui.lblcopy->text(), QStringLiteral("请先预览"));
+    QVERIFY(!w.frm.stickerDialog());
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestStripPicture::ctrlEOpensStickerDialogOnPreview()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.preview(QStringLiteral("加油"), 1, 1, 0, 2); // gradient
+    w.ui.edtMain->setFocus();
+    QTest::keyClick(w.ui.edtMain, Qt::Key_E, Qt::ControlModifier);
+    StickerDialog *dialog = w.frm.stickerDialog();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("导出贴纸"));
+    QSignalSpy updated(dialog, &StickerDialog::stickerUpdated);
+    QVERIFY(dialog->sticker() || updated.wait());
+    // The sticker is the preview's own strip.
+    const auto *shown = w.ui.pnlMain->findChild<StripContainer *>();
+    QVERIFY(shown);
+    const Sticker expected = makeSticker(shown->layout(), shown->ink(), dialog->choices().options());
+    QCOMPARE(dialog->sticker()->bytes, expected.bytes);
+    QVERIFY(w.reports.isEmpty());
+    dialog->close();
+    QTRY_VERIFY(!w.frm.stickerDialog());
+}
+
+void TestStripPicture::stripMenuHoldsCopyAndExport()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    auto *menu = w.frm.findChild<QMenu *>(QStringLiteral("pmStrip"));
+    QVERIFY(menu);
+    QStringList entries;
+    for (const QAction *entry : menu->actions())
+        entries << entry->text() + QLatin1Char(' ') + entry->shortcut().toString();
+    QCOMPARE(entries, (QStringList{QStringLiteral("复制 Ctrl+Shift+C"), QStringLiteral("导出贴纸… Ctrl+E")}));
+    QCOMPARE(w.ui.pm1->actions().size(), 2);
+
+    // A right click on the output area opens it there; elsewhere it does not.
+    const QPoint onStrip = w.ui.pnlMain->mapTo(&w.frm, w.ui.pnlMain->rect().center());
+    const QPoint offStrip(5, w.frm.height() - 5);
+    QContextMenuEvent outside(QContextMenuEvent::Mouse, offStrip, w.frm.mapToGlobal(offStrip));
+    QApplication::sendEvent(&w.frm, &outside);
+    QVERIFY(!menu->isVisible());
+    QContextMenuEvent inside(QContextMenuEvent::Mouse, onStrip, w.frm.mapToGlobal(onStrip));
+    QApplication::sendEvent(&w.frm, &inside);
+    QTRY_VERIFY(menu->isVisible());
+    menu->close();
 }
 
 QTEST_MAIN(TestStripPicture)

@@ -10,8 +10,6 @@ private slots:
     void trimmedPhrase();
     void radioValue_data();
     void radioValue();
-    void spacingFromField_data();
-    void spacingFromField();
     void colourValueLayout();
 };
 
@@ -82,26 +80,6 @@ void TestStripSettings::radioValue()
     QFETCH(QString, valueString);
     QFETCH(int, value);
     QCOMPARE(::radioValue(valueString), value);
-}
-
-void TestStripSettings::spacingFromField_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<int>("spacing");
-    QTest::newRow("empty field is 0") << "" << 0;
-    QTest::newRow("unreadable is 0") << "abc" << 0;
-    QTest::newRow("in range") << "20" << 20;
-    QTest::newRow("maximum") << "36" << 36;
-    QTest::newRow("above maximum clamps") << "37" << 36;
-    QTest::newRow("huge clamps") << "99999999999" << 36;
-    QTest::newRow("negative clamps to 0") << "-5" << 0;
-}
-
-void TestStripSettings::spacingFromField()
-{
-    QFETCH(QString, field);
-    QFETCH(int, spacing);
-    QCOMPARE(::spacingFromField(field), spacing);
 }
 
 void TestStripSettings::colourValueLayout()

@@ -1,0 +1,208 @@
+// The animated outputs: how close our files come to what the best
+// optimisers make of them, what a reveal costs beyond its still, and how
+// long encoding takes against the PNG with alpha of the same strip.
+
+#include "animation_checks.h"
+#include "bench_ratios.h"
+
+#include "export/alpha_png.h"
+#include "export/apng_writer.h"
+#include "export/gif_writer.h"
+#include "export/palette_quantiser.h"
+#include "export/webp_writer.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <optional>
+
+namespace {
+
+// Nine characters in random colours appearing one by one: the default
+// phrase's reveal.
+const Animation &reveal()
+{
+    static const Animation animation = revealOf(phraseSettings(kInitialPhrase));
+    return animation;
+}
+
+// The finished strip alone, as a one-frame animation.
+const Animation &still()
+{
+    static const Animation animation{{{reveal().frames.back().image, 0}}, 0};
+    return animation;
+}
+
+QByteArray alphaPng(const QImage &image)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    writeAlphaPng(image, buffer);
+    return buffer.data();
+}
+
+// The size of what `program` makes of `input`, written to a scratch file
+// named `inputName`, with `arguments` (where "IN" and "OUT" stand for the
+// two files); nothing when the program is absent or fails.
+std::optional<qint64> optimisedSize(const QString &program, const QStringList &arguments,
+                                    const QByteArray &input, const QString &inputName,
+                                    const QString &outputName)
+{
+    const QString executable = QStandardPaths::findExecutable(program);
+    QTemporaryDir folder;
+    if (executable.isEmpty() || !folder.isValid())
+        return std::nullopt;
+    // Names relative to the folder: apngopt takes a leading "/" for an
+    // option.
+    QFile in(folder.filePath(inputName));
+    if (!in.open(QIODevice::WriteOnly) || in.write(input) != input.size())
+        return std::nullopt;
+    in.close();
+    QStringList actual;
+    for (const QString &argument : arguments)
+        actual << (argument == QLatin1String("IN")    ? inputName
+                   : argument == QLatin1String("OUT") ? outputName
+                                                      : argument);
+    QProcess process;
+    process.setWorkingDirectory(folder.path());
+    process.start(executable, actual);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    const QFileInfo out(folder.filePath(outputName));
+    return out.exists() ? std::optional<qint64>(out.size()) : std::nullopt;
+}
+
+// Our file against an optimiser's version of it, once: bytes of each.
+void compareWithOptimiser(benchmark::State &state, const QByteArray &ours, const QString &program,
+                          const QStringList &arguments, const QString &inputName, const QString &outputName)
+{
+    std::optional<qint64> optimised;
+    for (auto _ : state)
+        optimised = optimisedSize(program, arguments, ours, inputName, outputName);
+    if (!optimised) {
+        state.SkipWithError(qPrintable(program + QStringLiteral(" is not installed or failed; row skipped")));
+        return;
+    }
+    state.counters["ours"] = double(ours.size());
+    state.counters["optimised"] = double(*optimised);
+}
+
+void BM_ApngReveal(benchmark::State &state)
+{
+    qint64 bytes = 0;
+    for (auto _ : state)
+        bytes = encodeApng(reveal()).bytes.size();
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_ApngReveal)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The shared palette alone: libimagequant's histogram of every frame, the
+// palette, and each pixel mapped.
+void BM_QuantiseReveal(benchmark::State &state)
+{
+    const std::vector<QImage> frames = straightFrames(reveal());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(quantiseFrames(frames).quality);
+}
+BENCHMARK(BM_QuantiseReveal)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ApngStill(benchmark::State &state)
+{
+    qint64 bytes = 0;
+    for (auto _ : state)
+        bytes = encodeApng(still()).bytes.size();
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_ApngStill)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AlphaPngStill(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(alphaPng(still().frames.front().image).size());
+}
+BENCHMARK(BM_AlphaPngStill)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ApngOptimiser(benchmark::State &state)
+{
+    compareWithOptimiser(state, encodeApng(reveal()).bytes, QStringLiteral("apngopt"), {"IN", "OUT"},
+                         QStringLiteral("ours.png"), QStringLiteral("optimised.png"));
+}
+BENCHMARK(BM_ApngOptimiser)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_GifReveal(benchmark::State &state)
+{
+    qint64 bytes = 0;
+    for (auto _ : state)
+        bytes = encodeGif(reveal()).bytes.size();
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_GifReveal)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_WebpReveal(benchmark::State &state)
+{
+    qint64 bytes = 0;
+    for (auto _ : state)
+        bytes = encodeWebp(reveal()).bytes.size();
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_WebpReveal)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_GifOptimiser(benchmark::State &state)
+{
+    compareWithOptimiser(state, encodeGif(reveal()).bytes, QStringLiteral("gifsicle"),
+                         {"-O3", "IN", "-o", "OUT"}, QStringLiteral("ours.gif"),
+                         QStringLiteral("optimised.gif"));
+}
+BENCHMARK(BM_GifOptimiser)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// pngquant at its most thorough on the png-alpha still, against our still
+// APNG: both indexed with alpha at comparable quality.
+void BM_PngquantStill(benchmark::State &state)
+{
+    std::optional<qint64> quantised;
+    for (auto _ : state)
+        quantised = optimisedSize(QStringLiteral("pngquant"), {"--speed", "1", "--output", "OUT", "IN"},
+                                  alphaPng(still().frames.front().image), QStringLiteral("still.png"),
+                                  QStringLiteral("quantised.png"));
+    if (!quantised) {
+        state.SkipWithError("pngquant is not installed or failed; row skipped");
+        return;
+    }
+    state.counters["ours"] = double(encodeApng(still()).bytes.size());
+    state.counters["pngquant"] = double(*quantised);
+}
+BENCHMARK(BM_PngquantStill)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+std::vector<BenchRatio> benchRatios()
+{
+    return {
+        {"APNG reveal-9: ours / apngopt",
+         {"BM_ApngOptimiser/iterations:1", "ours"},
+         {"BM_ApngOptimiser/iterations:1", "optimised"},
+         "<= 1.03"},
+        {"GIF reveal-9: ours / gifsicle -O3",
+         {"BM_GifOptimiser/iterations:1", "ours"},
+         {"BM_GifOptimiser/iterations:1", "optimised"},
+         "<= 1.03"},
+        {"reveal-9 APNG / one-frame APNG, bytes",
+         {"BM_ApngReveal/real_time", "bytes"},
+         {"BM_ApngStill/real_time", "bytes"},
+         "<= 1.1"},
+        {"still APNG / pngquant --speed 1 of png-alpha, bytes",
+         {"BM_PngquantStill/iterations:1", "ours"},
+         {"BM_PngquantStill/iterations:1", "pngquant"},
+         "<= 1.05"},
+        {"reveal-9 APNG encode / png-alpha still encode, time",
+         {"BM_ApngReveal/real_time"},
+         {"BM_AlphaPngStill/real_time"},
+         "<= 3"},
+    };
+}

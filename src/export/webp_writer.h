@@ -1,0 +1,17 @@
+#pragma once
+
+#include "export/animation_frames.h"
+
+struct WebpOptions {
+    // -1: lossless (every pixel exact); 0 .. 100: lossy at that quality.
+    int quality = -1;
+};
+
+// Encodes `animation` as an animated WebP through libwebp's animation
+// encoder, with its loop count (0 forever) and each frame's delay in
+// milliseconds. The encoder merges a frame equal to the one before into it
+// (one frame, the delays added), so the result's `frames` counts the frames
+// in the file. Throws QuillowError before encoding for an animation
+// checkAnimation() refuses (delays up to 2^24 - 1 ms) or a quality out of
+// range, and when libwebp fails.
+EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &options = {});

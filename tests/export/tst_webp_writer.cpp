@@ -1,0 +1,135 @@
+#include "export/webp_writer.h"
+
+#include "animation_checks.h"
+
+#include "composition/quillow_error.h"
+
+#include <QtTest>
+
+#include <webp/demux.h>
+
+#include <memory>
+
+namespace {
+
+const Patch kRedBlock{QRect(2, 2, 8, 10), qRgba(220, 20, 40, 255)};
+const Patch kSoftBlue{QRect(12, 4, 9, 12), qRgba(20, 40, 230, 128)};
+const Patch kGreenBlock{QRect(24, 1, 12, 20), qRgba(10, 160, 60, 255)};
+
+struct DecodedWebp {
+    std::vector<QImage> frames; // Format_ARGB32, straight alpha
+    std::vector<int> delaysMs;
+    int loopCount = -1;
+};
+
+struct DecoderRelease {
+    void operator()(WebPAnimDecoder *decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+// libwebp's own animation decoder, frame by frame.
+DecodedWebp decodeWithLibwebp(const QByteArray &bytes)
+{
+    WebPData data{reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size())};
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options))
+        qFatal("WebPAnimDecoderOptionsInit");
+    options.color_mode = MODE_BGRA; // straight alpha, the byte order of QImage::Format_ARGB32
+    const std::unique_ptr<WebPAnimDecoder, DecoderRelease> decoder(WebPAnimDecoderNew(&data, &options));
+    DecodedWebp decoded;
+    if (!decoder)
+        return decoded;
+    WebPAnimInfo info;
+    if (!WebPAnimDecoderGetInfo(decoder.get(), &info))
+        return decoded;
+    decoded.loopCount = int(info.loop_count);
+    int previous = 0;
+    while (WebPAnimDecoderHasMoreFrames(decoder.get())) {
+        std::uint8_t *pixels = nullptr;
+        int timestamp = 0;
+        if (!WebPAnimDecoderGetNext(decoder.get(), &pixels, &timestamp))
+            break;
+        const QImage frame(pixels, int(info.canvas_width), int(info.canvas_height), QImage::Format_ARGB32);
+        decoded.frames.push_back(frame.copy());
+        decoded.delaysMs.push_back(timestamp - previous);
+        previous = timestamp;
+    }
+    return decoded;
+}
+
+} // namespace
+
+class TestWebpWriter : public QObject {
+    Q_OBJECT
+private slots:
+    void losslessShowsExactlyTheFramesGiven_data();
+    void losslessShowsExactlyTheFramesGiven();
+    void lossyStaysClose();
+    void refusesAQualityOutOfRange();
+};
+
+using Frames = std::vector<AnimationFrame>;
+
+void TestWebpWriter::losslessShowsExactlyTheFramesGiven_data()
+{
+    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<int>("loopCount");
+    QTest::addColumn<Frames>("expected"); // what the file holds
+
+    const Frames reveal = revealOf(phraseSettings(QStringLiteral("友谊的小船说翻就翻"))).frames;
+    QTest::newRow("a real reveal, soft edges and all") << reveal << 0 << reveal;
+    const Frames shake = {patches({moved(kRedBlock, 1, 0), kSoftBlue}, 60),
+                          patches({kRedBlock, kSoftBlue}, 60),
+                          patches({kRedBlock, moved(kSoftBlue, 2, -2), kGreenBlock}, 70)};
+    QTest::newRow("shake played three times") << shake << 3 << shake;
+    // libwebp merges a frame equal to the one before into it.
+    QTest::newRow("a repeated frame becomes one longer frame")
+        << Frames{patches({kRedBlock}, 100), patches({kRedBlock}, 150), patches({kGreenBlock}, 100)} << 0
+        << Frames{patches({kRedBlock}, 250), patches({kGreenBlock}, 100)};
+}
+
+void TestWebpWriter::losslessShowsExactlyTheFramesGiven()
+{
+    QFETCH(Frames, frames);
+    QFETCH(int, loopCount);
+    QFETCH(Frames, expected);
+    const EncodedAnimation encoded = encodeWebp(Animation{frames, loopCount});
+    QCOMPARE(encoded.frames, int(expected.size()));
+    const DecodedWebp decoded = decodeWithLibwebp(encoded.bytes);
+    QCOMPARE(decoded.loopCount, loopCount);
+    QCOMPARE(decoded.frames.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const QString difference = firstDifference(decoded.frames[i], expected[i].image);
+        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("frame %1: %2").arg(i).arg(difference)));
+        QCOMPARE(decoded.delaysMs[i], expected[i].delayMs);
+    }
+}
+
+// Lossy WebP keeps the frames and their timing and looks like the strip
+// (colour is stored at half resolution, so edges are only near).
+void TestWebpWriter::lossyStaysClose()
+{
+    const Animation reveal = revealOf(phraseSettings(QStringLiteral("友谊的小船说翻就翻")));
+    WebpOptions lossy;
+    lossy.quality = 90;
+    const EncodedAnimation encoded = encodeWebp(reveal, lossy);
+    const DecodedWebp decoded = decodeWithLibwebp(encoded.bytes);
+    QCOMPARE(decoded.frames.size(), reveal.frames.size());
+    QCOMPARE(decoded.delaysMs.back(), reveal.frames.back().delayMs);
+    const double share = shareWithin(decoded.frames.back(), reveal.frames.back().image, Qt::white, 24);
+    QVERIFY2(share >= 0.95, qPrintable(QString::number(share)));
+}
+
+void TestWebpWriter::refusesAQualityOutOfRange()
+{
+    WebpOptions options;
+    options.quality = 101;
+    try {
+        encodeWebp(Animation{{patches({kRedBlock}, 100)}, 0}, options);
+        QFAIL("no error");
+    } catch (const QuillowError &error) {
+        QCOMPARE(error.message(), QStringLiteral("质量 101 超出范围（应为 0 到 100）。"));
+    }
+}
+
+QTEST_MAIN(TestWebpWriter)
+#include "tst_webp_writer.moc"
