@@ -12,6 +12,7 @@ Q_DECLARE_METATYPE(StickerOptions)
 
 namespace {
 
+constexpr int kFullPaletteForTests = 256;
 const QString kTen = QStringLiteral("我们一起大声喊出来吧");
 
 StripLayout strip(const QString &phrase, int spacing = 0)
@@ -62,6 +63,11 @@ class TestSticker : public QObject {
 private slots:
     void presetGivesItsSizeFormatAndCap_data();
     void presetGivesItsSizeFormatAndCap();
+    void animatedPresetGivesItsFormat_data();
+    void animatedPresetGivesItsFormat();
+    void capBelowTheFileForcesTheSearch_data();
+    void capBelowTheFileForcesTheSearch();
+    void capThatCannotBeMetNamesIt();
     void fitFillsTheSideItMay_data();
     void fitFillsTheSideItMay();
     void naturalSizeIsKeptWithoutPreset();
@@ -145,6 +151,102 @@ void TestSticker::presetGivesItsSizeFormatAndCap()
         QVERIFY(std::min(decoded.width(), decoded.height()) <= 512);
     } else {
         QCOMPARE(decoded.size(), size);
+    }
+}
+
+void TestSticker::animatedPresetGivesItsFormat_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::addColumn<int>("side");
+
+    const QByteArray gif("GIF89a");
+    const QByteArray png("\x89PNG\r\n\x1a\n");
+    QTest::newRow("wechat reveal is a GIF")
+        << QStringLiteral("wechat") << QStringLiteral("reveal") << gif << 0;
+    QTest::newRow("qq shake is a GIF") << QStringLiteral("qq") << QStringLiteral("shake") << gif << 0;
+    QTest::newRow("discord-emoji reveal is a 128 GIF")
+        << QStringLiteral("discord-emoji") << QStringLiteral("reveal") << gif << 128;
+    QTest::newRow("discord-sticker reveal-shake is a 320 APNG")
+        << QStringLiteral("discord-sticker") << QStringLiteral("reveal-shake") << png << 320;
+    QTest::newRow("slack reveal-shake is a 128 GIF of at most 50 frames")
+        << QStringLiteral("slack") << QStringLiteral("reveal-shake") << gif << 128;
+}
+
+void TestSticker::animatedPresetGivesItsFormat()
+{
+    QFETCH(QString, preset);
+    QFETCH(QString, effect);
+    QFETCH(QByteArray, magic);
+    QFETCH(int, side);
+
+    StickerOptions options = withPreset(preset);
+    options.effect = effect;
+    options.outlinePx = 3;
+    const Sticker sticker = stickerOf(kTen, options);
+    const StickerPreset &rules = findStickerPreset(preset);
+    QVERIFY(sticker.bytes.startsWith(magic));
+    QVERIFY(sticker.bytes.size() <= rules.capBytes);
+    QVERIFY(sticker.frames > 1);
+    QVERIFY(sticker.frames <= rules.maxFrames.value_or(sticker.frames));
+    if (magic.startsWith("\x89PNG"))
+        QVERIFY2(sticker.bytes.indexOf("acTL") > 0, "an animated PNG");
+    // Qt reads the GIF's frames and the APNG's default image.
+    QImage decoded;
+    QVERIFY(decoded.loadFromData(sticker.bytes));
+    if (side)
+        QCOMPARE(decoded.size(), QSize(side, side));
+    else
+        QVERIFY(std::max(decoded.width(), decoded.height()) <= 1000);
+}
+
+void TestSticker::capBelowTheFileForcesTheSearch_data()
+{
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<double>("share"); // of the file made without a cap
+
+    QTest::newRow("a still RGBA PNG one byte too large") << QStringLiteral("still") << 0.0;
+    QTest::newRow("a still at half its size") << QStringLiteral("still") << 0.5;
+    QTest::newRow("a reveal one byte too large") << QStringLiteral("reveal") << 0.0;
+    QTest::newRow("a reveal at half its size") << QStringLiteral("reveal") << 0.5;
+}
+
+void TestSticker::capBelowTheFileForcesTheSearch()
+{
+    QFETCH(QString, effect);
+    QFETCH(double, share);
+
+    StickerOptions options = withPreset(QStringLiteral("discord-sticker"));
+    options.effect = effect;
+    const Sticker uncapped = stickerOf(kTen, options);
+    const qint64 cap = share > 0 ? qint64(uncapped.bytes.size() * share) : uncapped.bytes.size() - 1;
+    options.maxBytes = cap;
+    const Sticker capped = stickerOf(kTen, options);
+
+    QCOMPARE(capped.cap, std::optional(cap));
+    QVERIFY2(capped.bytes.size() <= cap, qPrintable(QString::number(capped.bytes.size())));
+    QVERIFY(capped.encodes > 1);
+    QVERIFY2(capped.colours < kFullPaletteForTests || capped.frames < uncapped.frames ||
+                 capped.formatName != uncapped.formatName,
+             "something was given up");
+    QCOMPARE(capped.size, QSize(320, 320));
+    QCOMPARE(totalDelay(capped.shown), totalDelay(uncapped.shown));
+    QImage decoded;
+    QVERIFY(decoded.loadFromData(capped.bytes));
+    QCOMPARE(decoded.size(), QSize(320, 320));
+}
+
+void TestSticker::capThatCannotBeMetNamesIt()
+{
+    StickerOptions options;
+    options.effect = QStringLiteral("reveal");
+    options.maxBytes = 100;
+    try {
+        stickerOf(kTen, options);
+        QFAIL("no error");
+    } catch (const QuillowError &error) {
+        QCOMPARE(error.message(), QStringLiteral("贴纸无法压缩到 100 字节以内，请减少字数或去掉效果"));
     }
 }
 
