@@ -45,18 +45,32 @@ struct Sticker {
     QString mimeType;
     QSize size; // pixels
     int frames = 1;
-    int colours = 0;   // palette entries; 0 for true colour
-    int quality = 100; // the palette's quality, 0 .. 100
-    std::optional<qint64> cap;
-    Animation shown;      // the frames as composed, before colour reduction
-    QStringList warnings; // in Chinese, e.g. a first character too small to read
+    int colours = 0;           // palette entries; 0 for true colour
+    int quality = 100;         // the palette's quality, 0 .. 100
+    std::optional<qint64> cap; // the byte cap that held: the preset's or the caller's, the smaller
+    Animation shown;           // the frames as encoded (after any thinning), before colour reduction
+    QStringList warnings;      // in Chinese, e.g. a first character too small to read
+    int encodes = 1;           // files made to meet the cap; 1 when the first one fitted
+    qint64 capSearchNs = 0;    // time spent on the encodes after the first, for measuring
 };
 
 // Makes the sticker of the coloured strip `layout` (laid out at 96 dpi, its
-// cells' colours given; cells without one take `ink`). Throws QuillowError
-// with the user's message for options that do not go together or a cap that
-// cannot be met. When `cancel` becomes true the work stops early by throwing
-// StickerCancelled. The same layout, ink and options give the same bytes.
+// cells' colours given; cells without one take `ink`).
+//
+// A preset redraws the strip at the dpi its size needs (glyphs drawn sharp,
+// never resampled) and pads it to the exact size its rule names; without one
+// the strip keeps its natural size. The outline, shadow and effect margins
+// are part of that canvas. A file over the cap (the preset's, or
+// `options.maxBytes`, whichever is smaller) is made again with fewer colours,
+// then fewer reveal frames (first and last kept, the duration kept), then for
+// WebP with lossy quality, and the best file that fits is returned.
+//
+// Throws QuillowError with the user's message for an unknown preset, effect
+// or format, options that do not go together (an effect the preset refuses, a
+// format it does not take), a canvas that cannot hold the margins, or a cap
+// that cannot be met (the message names the cap). When `cancel` becomes true
+// the work stops between frames or encodes by throwing StickerCancelled. The
+// same layout, ink and options give the same bytes.
 Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
                     const std::atomic<bool> *cancel = nullptr);
 

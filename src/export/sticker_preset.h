@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// How a preset sizes the canvas. The longest side never exceeds `side`.
+enum class StickerSizeRule {
+    NaturalAtMost,  // the strip as laid out, shrunk only when its longest side is over `side`
+    LongestExactly, // the longest side exactly `side`, the other at most `side`
+    Square,         // exactly side x side, the picture centred
+};
+
+// What one chat app accepts as a sticker or custom emoji.
+struct StickerPreset {
+    QString name;  // as the command line takes it, e.g. "discord-emoji"
+    QString label; // for the window, in Chinese
+    StickerSizeRule sizeRule = StickerSizeRule::NaturalAtMost;
+    int side = 0;             // pixels
+    QStringList stillFormats; // the first is the one used unless asked otherwise
+    QString animatedFormat;   // empty: the app takes no animated sticker we can make
+    QString animatedRefusal;  // the user's message when an effect is asked for and none is offered
+    qint64 capBytes = 0;      // the largest file the app takes
+    QString capText;          // the cap as the app publishes it, e.g. "256 KiB"
+    std::optional<int> maxFrames;
+};
+
+// Every preset, in the order the window lists them (after "自定义", which is
+// no preset at all).
+const std::vector<StickerPreset> &stickerPresets();
+
+// The preset called `name`. Throws QuillowError naming it when there is none.
+const StickerPreset &findStickerPreset(const QString &name);
+
+// The label the window shows for choosing no preset.
+QString customPresetLabel();
