@@ -3,22 +3,26 @@
 #include "composition/font_request.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCollator>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QHelpEvent>
+#include <QListView>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSet>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -127,6 +131,26 @@ QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont)
     return faces;
 }
 
+QImage ownNameMask(const QString &family, const QFont &listFont, int nameRoom, qreal scale)
+{
+    const std::optional<QFont> own = ownFaceFor(family, listFont);
+    if (!own)
+        return {};
+    const QFontMetrics metrics(*own);
+    const int width = metrics.horizontalAdvance(family);
+    if (width > nameRoom)
+        return {};
+    QImage drawn(QSize(width, metrics.height()) * scale, QImage::Format_ARGB32_Premultiplied);
+    drawn.setDevicePixelRatio(scale);
+    drawn.fill(Qt::transparent);
+    QPainter painter(&drawn);
+    painter.setFont(*own);
+    painter.drawText(QPointF(0, metrics.ascent()), family);
+    painter.end();
+    // A quarter of the memory; the colour is the row's, chosen when painting.
+    return drawn.convertToFormat(QImage::Format_Alpha8);
+}
+
 QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale)
 {
     QCollator collator(locale);
@@ -148,6 +172,16 @@ QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale)
 FontListModel::FontListModel(QObject *parent) : QAbstractListModel(parent)
 {}
 
+// The worker holds only its own copies; its few milliseconds are waited for
+// so that no thread outlives the list.
+FontListModel::~FontListModel()
+{
+    if (m_looking) {
+        m_looking->wait();
+        delete m_looking;
+    }
+}
+
 void FontListModel::setFaces(const QList<FontFace> &faces)
 {
     beginResetModel();
@@ -156,7 +190,7 @@ void FontListModel::setFaces(const QList<FontFace> &faces)
     for (qsizetype at = 0; at < m_faces.size(); ++at)
         m_position.insert(m_faces[at].family, at);
     m_recent.clear();
-    m_ownFaces.clear();
+    forgetFaces();
     m_nameRoom = 0;
     m_filled = true;
     endResetModel();
@@ -196,21 +230,64 @@ void FontListModel::setNameLook(const QFont &listFont, int nameRoom)
 {
     m_listFont = listFont;
     m_nameRoom = nameRoom;
-    m_ownFaces.clear();
+    forgetFaces();
 }
 
-void FontListModel::resolveOwnFace(const QModelIndex &index)
+void FontListModel::forgetFaces()
+{
+    m_ownNames.clear();
+    m_waiting.clear();
+    ++m_look; // the answer on its way, if any, is for the old look
+}
+
+void FontListModel::requestOwnFace(const QModelIndex &index, qreal scale)
 {
     if (!index.isValid() || isSeparator(index.row()))
         return;
     const QString family = faceAt(index.row()).family;
-    if (m_ownFaces.contains(family))
+    if (m_ownNames.contains(family))
         return;
-    std::optional<QFont> own = ownFaceFor(family, m_listFont);
-    // A face wider than the room the open list makes would cut its name.
-    if (own && QFontMetrics(*own).horizontalAdvance(family) > m_nameRoom)
-        own.reset();
-    m_ownFaces.insert(family, own);
+    m_scale = scale;
+    m_waiting.removeOne(family);
+    m_waiting.append(family);
+    // Not while the row is being painted: the open list's first picture
+    // goes to the screen before any face is loaded.
+    if (!m_looking && m_waiting.size() == 1)
+        QMetaObject::invokeMethod(this, &FontListModel::lookAtNextFace, Qt::QueuedConnection);
+}
+
+// Qt keeps every face it loads in caches of the thread that loaded it, and
+// frees them with that thread; a thread per face keeps at most one face in
+// memory beyond what the window itself uses.
+void FontListModel::lookAtNextFace()
+{
+    if (m_looking || m_waiting.isEmpty())
+        return;
+    const QString family = m_waiting.takeLast();
+    auto answer = std::make_shared<QImage>();
+    m_looking = QThread::create([answer, family, font = m_listFont, room = m_nameRoom, scale = m_scale] {
+        *answer = ownNameMask(family, font, room, scale);
+    });
+    connect(m_looking, &QThread::finished, this, [this, answer, family, look = m_look] {
+        m_looking->wait();
+        delete m_looking;
+        m_looking = nullptr;
+        if (look == m_look) {
+            m_ownNames.insert(family, *answer);
+            for (int row = 0; row < rowCount(); ++row)
+                if (!isSeparator(row) && faceAt(row).family == family)
+                    emit dataChanged(index(row), index(row), {Qt::FontRole});
+        }
+        lookAtNextFace();
+    });
+    m_looking->start(QThread::LowPriority);
+}
+
+QImage FontListModel::ownName(const QModelIndex &index) const
+{
+    if (!index.isValid() || index.row() >= rowCount() || isSeparator(index.row()))
+        return {};
+    return m_ownNames.value(faceAt(index.row()).family);
 }
 
 int FontListModel::rowCount(const QModelIndex &parent) const
@@ -235,8 +312,13 @@ QVariant FontListModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         return face.writesChinese ? QVariant(QStringLiteral("可书写简体中文")) : QVariant();
     case Qt::FontRole: {
-        const auto own = m_ownFaces.constFind(face.family);
-        return own != m_ownFaces.cend() && own->has_value() ? QVariant(**own) : QVariant();
+        if (m_ownNames.value(face.family).isNull())
+            return {};
+        // Built afresh, never measured here: a font that has been measured
+        // keeps its face loaded for as long as it lives.
+        QFont own(m_listFont);
+        own.setFamilies({face.family});
+        return own;
     }
     default:
         return {};
@@ -254,16 +336,74 @@ FontNameDelegate::FontNameDelegate(FontListModel *model, QAbstractItemDelegate *
     : QAbstractItemDelegate(parent), m_model(model), m_inner(inner)
 {}
 
+// The row as an item view shows it, in the list's font whatever the row's
+// own face: measuring that face would load it.
+QStyleOptionViewItem FontNameDelegate::rowOption(const QStyleOptionViewItem &option,
+                                                 const QModelIndex &index) const
+{
+    QStyleOptionViewItem row(option);
+    row.index = index;
+    row.font = m_model->listFont();
+    row.fontMetrics = QFontMetrics(row.font);
+    row.text = index.data(Qt::DisplayRole).toString();
+    row.icon = qvariant_cast<QIcon>(index.data(Qt::DecorationRole));
+    row.decorationSize = kIconSize;
+    row.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    row.textElideMode = Qt::ElideRight;
+    row.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    return row;
+}
+
 void FontNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                              const QModelIndex &index) const
 {
-    m_model->resolveOwnFace(index);
-    m_inner->paint(painter, option, index);
+    if (index.data(Qt::AccessibleDescriptionRole).toString() == QLatin1String("separator")) {
+        m_inner->paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem row = rowOption(option, index);
+    QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+    const QImage ownName = m_model->ownName(index);
+    if (ownName.isNull()) {
+        m_model->requestOwnFace(index, painter->device()->devicePixelRatioF());
+        style->drawControl(QStyle::CE_ItemViewItem, &row, painter, option.widget);
+        return;
+    }
+    // The style places the text; the name in its own face goes where the
+    // list's font would have put it, in the colour the style gives text.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option.widget) + 1;
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &row, option.widget)
+                               .adjusted(margin, 0, -margin, 0);
+    row.text.clear();
+    style->drawControl(QStyle::CE_ItemViewItem, &row, painter, option.widget);
+
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : option.state & QStyle::State_Active   ? QPalette::Active
+                                                                               : QPalette::Inactive;
+    const QPalette::ColorRole role =
+        option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
+    QImage tinted(ownName.size(), QImage::Format_ARGB32_Premultiplied);
+    tinted.setDevicePixelRatio(ownName.devicePixelRatio());
+    tinted.fill(option.palette.color(group, role));
+    QPainter tint(&tinted);
+    tint.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    tint.drawImage(0, 0, ownName);
+    tint.end();
+    const QSizeF size = ownName.deviceIndependentSize();
+    const QPointF at(textRect.left(), textRect.top() + (textRect.height() - size.height()) / 2);
+    painter->save();
+    painter->setClipRect(textRect, Qt::IntersectClip);
+    painter->drawImage(at, tinted);
+    painter->restore();
 }
 
 QSize FontNameDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    return m_inner->sizeHint(option, index);
+    if (index.data(Qt::AccessibleDescriptionRole).toString() == QLatin1String("separator"))
+        return m_inner->sizeHint(option, index);
+    const QStyleOptionViewItem row = rowOption(option, index);
+    QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+    return style->sizeFromContents(QStyle::CT_ItemViewItem, &row, QSize(), option.widget);
 }
 
 FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator, QWidget *parent)
@@ -396,8 +536,13 @@ void FontNameList::fill()
 void FontNameList::prepareOpenList()
 {
     QAbstractItemView *list = view();
-    if (!qobject_cast<FontNameDelegate *>(list->itemDelegate()))
+    if (!qobject_cast<FontNameDelegate *>(list->itemDelegate())) {
         list->setItemDelegate(new FontNameDelegate(m_model, list->itemDelegate(), this));
+        // Every row is one line of the list's font: the view asks one row
+        // for its size instead of every row each time the list opens.
+        if (auto *rows = qobject_cast<QListView *>(list))
+            rows->setUniformItemSizes(true);
+    }
     if (!isFilled() || m_model->nameRoom() > 0)
         return;
     const QFontMetrics metrics = fontMetrics();

@@ -6,9 +6,12 @@
 #include <QFont>
 #include <QFutureWatcher>
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStyleOptionComboBox>
+
+class QThread;
 
 #include <functional>
 #include <optional>
@@ -43,19 +46,28 @@ QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont);
 // collation.
 QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale);
 
+// The name of `family` drawn in its own face at the size of `listFont`, as
+// an alpha mask of `scale` device pixels per pixel; null when the list's
+// font draws it instead (the face is missing, cannot draw its name, or draws
+// it wider than `nameRoom` pixels). Loads the face; safe on a worker thread.
+QImage ownNameMask(const QString &family, const QFont &listFont, int nameRoom, qreal scale);
+
 // The rows of the font list: the recently picked faces, the latest first,
 // a separator line below them (only when there are any), then every face in
 // the order given. A row shows the family (DisplayRole), an icon for its kind
 // and the "中" mark (DecorationRole), and a tooltip for faces that write
-// Simplified Chinese. A row's own face (FontRole) is there only once
-// resolveOwnFace() has looked at it: loading a face costs memory, so only
-// the rows somebody sees are loaded.
+// Simplified Chinese. A row's own face (FontRole) and its name drawn in it
+// (ownName()) are there only once requestOwnFace() has asked for them and a
+// worker has looked at the face: loading faces costs memory and time, so only
+// the rows somebody sees are loaded, one face at a time, each in a thread of
+// its own whose end releases everything the face took.
 class FontListModel : public QAbstractListModel {
     Q_OBJECT
 public:
     static constexpr int kRecentLimit = 10;
 
     explicit FontListModel(QObject *parent);
+    ~FontListModel() override;
 
     // Replaces every row with `faces`, and forgets the recent faces.
     void setFaces(const QList<FontFace> &faces);
@@ -71,11 +83,17 @@ public:
     // Names are drawn in `listFont` where their own face cannot draw them or
     // would be wider than `nameRoom` pixels. Forgets every face looked at.
     void setNameLook(const QFont &listFont, int nameRoom);
+    QFont listFont() const { return m_listFont; }
     // 0 until setNameLook() after the last setFaces().
     int nameRoom() const { return m_nameRoom; }
-    // Decides, once per family, whether the row's name is drawn in its own
-    // face; loads that face.
-    void resolveOwnFace(const QModelIndex &index);
+    // Asks, once per family, for the row's name drawn in its own face at
+    // `scale` device pixels per pixel. The answer comes later, from the event
+    // loop, as dataChanged() for the family's rows; requests are answered
+    // latest first, so that the rows in view after a jump fill first.
+    void requestOwnFace(const QModelIndex &index, qreal scale);
+    // The row's name drawn in its own face as an alpha mask; null while
+    // unanswered and where the list's font draws the name.
+    QImage ownName(const QModelIndex &index) const;
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -84,18 +102,26 @@ public:
 private:
     bool isSeparator(int row) const { return !m_recent.isEmpty() && row == m_recent.size(); }
     FontFace faceAt(int row) const;
+    void lookAtNextFace();
+    void forgetFaces();
 
     QList<FontFace> m_faces;
     QHash<QString, qsizetype> m_position; // family -> its place in m_faces
     QStringList m_recent;
     QFont m_listFont;
     int m_nameRoom = 0;
-    QHash<QString, std::optional<QFont>> m_ownFaces; // families looked at; empty: the list font
+    QHash<QString, QImage> m_ownNames; // families looked at; null: the list font
+    QStringList m_waiting;             // families asked for, the latest last
+    qreal m_scale = 1;                 // of the latest request
+    QThread *m_looking = nullptr;      // the worker looking at a face, if any
+    int m_look = 0;                    // changes whenever earlier answers go stale
     bool m_filled = false;
 };
 
-// Paints a font-list row as `inner` does, after asking the model for the
-// row's own face: the faces of rows never painted are never loaded. `inner`
+// Paints a font-list row as an item view does, in the list's font, with the
+// name in the row's own face once the model has it; asking for it is all a
+// paint does, so the first picture of the open list loads no face. Sizes come
+// from the list's font alone. The separator is painted by `inner`, which
 // stays owned by its parent.
 class FontNameDelegate : public QAbstractItemDelegate {
     Q_OBJECT
@@ -107,6 +133,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
+    QStyleOptionViewItem rowOption(const QStyleOptionViewItem &option, const QModelIndex &index) const;
+
     FontListModel *m_model;
     QAbstractItemDelegate *m_inner;
 };
@@ -121,7 +149,7 @@ private:
 // yet painted is put in just after its first paint: the window never waits
 // for it. Each entry shows its kind (TrueType or bitmap) and a "中"
 // mark when the face writes Simplified Chinese, and, where that face can draw
-// it, its name in its own face, loaded when the entry is first painted.
+// it, its name in its own face, loaded just after the entry is first painted.
 // The list is sorted in the user's system locale.
 class FontNameList : public QComboBox {
     Q_OBJECT
