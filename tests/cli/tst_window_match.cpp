@@ -29,7 +29,8 @@ QByteArray contents(const QString &path)
 
 // The command writes the very file the window saves for the same settings
 // and the same colours: both are given one generator seed, the window through
-// its colour source, the command through --seed.
+// its colour source, the command through --seed; on a scaled screen, the
+// command is given the screen's ratio through --scale.
 class TestWindowMatch : public QObject {
     Q_OBJECT
 
@@ -115,6 +116,9 @@ void TestWindowMatch::sameBytesAsTheWindow()
     job.settings.startColour = start;
     job.settings.endColour = end;
     job.seed = seed;
+    // On a scaled screen the window saves device pixels; --scale stands for
+    // that ratio (the second run of this test has Qt scale by two).
+    job.scale = frm.devicePixelRatioF();
 
     QTemporaryDir folder;
     for (const PictureFormat format : {PictureFormat::Png, PictureFormat::Bmp}) {
