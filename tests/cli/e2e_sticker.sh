@@ -26,21 +26,7 @@ trap 'cleanup; rm -rf "$home"' EXIT
 face="WenQuanYi Micro Hei"
 phrase="友谊的小船说翻就翻"
 
-# As in e2e_window_match.sh: pick the face through the font list.
-face_list_open() {
-    local popup HEIGHT=0
-    xdotool mousemove $((X + 100)) $((Y + 359)) click 1
-    sleep 0.3
-    popup=$(xdotool search --onlyvisible --classname quillow 2>/dev/null | grep -vx "$window" | head -n 1 || true)
-    [[ -n "$popup" ]] || return 1
-    eval "$(xdotool getwindowgeometry --shell "$popup" | grep '^HEIGHT=')"
-    ((HEIGHT > 60)) && return 0
-    xdotool key Escape
-    return 1
-}
-poll_until 60 "the font list never filled" face_list_open
-xdotool type --delay 30 "$face"
-xdotool key Return
+choose_face
 # "渐变" in the colour group.
 xdotool mousemove $((X + 505)) $((Y + 380)) click 1
 click_preview

@@ -16,28 +16,6 @@ source "$(dirname "$script")/../app/e2e_common.sh"
 
 face="WenQuanYi Micro Hei"
 
-# The face the window starts with depends on whether its font list arrived
-# before it was first shown, so pick one: open the list (the face column is
-# the first 200 pixels of the settings group) and type the name, which
-# selects the first entry it begins. The list fills in the background: while
-# its drop-down is too short to hold a few names, close it and try again.
-face_list_open() {
-    local popup HEIGHT=0
-    xdotool mousemove $((X + 100)) $((Y + 359)) click 1
-    sleep 0.3
-    popup=$(xdotool search --onlyvisible --classname quillow 2>/dev/null | grep -vx "$window" | head -n 1 || true)
-    [[ -n "$popup" ]] || return 1
-    eval "$(xdotool getwindowgeometry --shell "$popup" | grep '^HEIGHT=')"
-    ((HEIGHT > 60)) && return 0
-    xdotool key Escape
-    return 1
-}
-choose_face() {
-    poll_until 60 "the font list never filled" face_list_open
-    xdotool type --delay 30 "$face"
-    xdotool key Return
-}
-
 # The colour radio group, items "随机", "渐变", "默认" from the left. Right
 # after the save dialog closes the window can miss a first click; a second
 # one on the same item changes nothing else.
