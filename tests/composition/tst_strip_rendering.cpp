@@ -85,6 +85,8 @@ private slots:
     void imageSizeFormatAndRatio();
     void emptyStripGivesNullImage();
     void samePixelsWhateverWasDrawnBefore();
+    void sameStripAfterAnother_data();
+    void sameStripAfterAnother();
     void paintsAtThePaintersOrigin();
     void workerThreadsGiveTheSamePixels();
     void transparentGroundKeepsSoftEdges_data();
@@ -168,6 +170,56 @@ void TestStripRendering::samePixelsWhateverWasDrawnBefore()
     QCOMPARE(renderStrip(layout, StripGround::White, Qt::black), first);
     QCOMPARE(renderStrip(layout, StripGround::White, Qt::black, 2.0),
              renderStrip(layout, StripGround::White, Qt::black, 2.0));
+}
+
+// Glyphs up to 64 pixels come from Qt's glyph cache, rasterised at the
+// fraction of a pixel they start at; larger ones are filled as outlines. The
+// outline of a large glyph must not depend on where the last small glyph
+// happened to start, nor on whether its own measurements were already known.
+void TestStripRendering::sameStripAfterAnother_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<bool>("italic");
+    QTest::addColumn<int>("horzAlign");
+    QTest::addColumn<int>("spacing");
+    // 'j' at 40 pt starts off the pixel grid; 我 at 50 pt, just too large
+    // for the cache, follows it.
+    QTest::newRow("the strip itself, centred")
+        << QStringLiteral("j我一二三四五六") << QStringLiteral("j我一二三四五六") << false << false << 2 << 0;
+    QTest::newRow("every style, right, spacing 36")
+        << QStringLiteral("jW我") << QStringLiteral("fjWg我们Ag&1") << true << true << 3 << 36;
+    QTest::newRow("a short strip, then ten characters")
+        << QStringLiteral("fj") << QStringLiteral("一二三四五六七八九十") << true << false << 2 << 20;
+}
+
+void TestStripRendering::sameStripAfterAnother()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, phrase);
+    QFETCH(bool, bold);
+    QFETCH(bool, italic);
+    QFETCH(int, horzAlign);
+    QFETCH(int, spacing);
+    StripSettings settings;
+    settings.text = phrase;
+    settings.bold = bold;
+    settings.italic = italic;
+    settings.horzAlign = HorzAlign(horzAlign);
+    settings.vertAlign = VertAlign::Bottom;
+    settings.spacing = spacing;
+    settings.colourMode = ColourMode::Default;
+    const StripLayout layout = laidOutStrip(settings);
+    StripSettings other = settings;
+    other.text = before;
+    const StripLayout earlier = laidOutStrip(other);
+
+    const QImage first = renderStrip(layout, StripGround::White, Qt::black);
+    renderStrip(earlier, StripGround::White, Qt::black);
+    QCOMPARE(renderStrip(layout, StripGround::White, Qt::black), first);
+    renderStrip(earlier, StripGround::Transparent, Qt::black, 1.0, 72.0);
+    QCOMPARE(renderStrip(layout, StripGround::White, Qt::black), first);
 }
 
 void TestStripRendering::paintsAtThePaintersOrigin()
