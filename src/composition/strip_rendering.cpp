@@ -79,23 +79,30 @@ QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &
     // The physical rounding can leave a last row or column that the logical
     // ground does not reach; start from the ground everywhere.
     image.fill(white ? Qt::white : Qt::transparent);
+    withFreshTextState([&] {
+        QPainter painter(&image);
+        paintStrip(painter, layout, ground, ink, dpi);
+    });
+    return image;
+}
+
+void withFreshTextState(const std::function<void()> &work)
+{
     // FreeType faces and Qt's font engines are kept per thread, and a face
     // remembers the sub-pixel offset of the last glyph rasterised into the
     // glyph cache; Qt then applies that offset to the outlines of glyphs too
-    // large for the cache. So a strip drawn on a thread that drew text before
+    // large for the cache. So text drawn on a thread that drew text before
     // can come out a fraction of a pixel apart. A thread of its own starts
-    // every strip from the same state.
+    // from the same state every time.
     std::exception_ptr failure;
-    std::thread painting([&] {
+    std::thread worker([&] {
         try {
-            QPainter painter(&image);
-            paintStrip(painter, layout, ground, ink, dpi);
+            work();
         } catch (...) {
             failure = std::current_exception();
         }
     });
-    painting.join();
+    worker.join();
     if (failure)
         std::rethrow_exception(failure);
-    return image;
 }

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QImage>
 
+#include <functional>
 #include <type_traits>
 
 class QPainter;
@@ -34,6 +35,12 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
 // whatever was drawn before.
 QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &ink,
                    qreal devicePixelRatio = 1.0, double dpi = kDesignDpi);
+
+// Runs `work` on a thread of its own and waits for it, passing on whatever
+// it throws. Text measured and drawn there starts from Qt's fresh font state,
+// so the pixels depend only on what `work` does, never on what this process
+// drew before; renderStrip() and makeSticker() go through it.
+void withFreshTextState(const std::function<void()> &work);
 
 // QColor takes a number as an RGB value, so a ratio or a dpi passed where the
 // ink goes would compile and paint in near-black; these make it an error.

@@ -320,10 +320,8 @@ QString legibilityWarning(const StickerFit &fit)
     return QStringLiteral("第一个字只有 %1 像素高，可能看不清；建议减少字数").arg(firstPixels);
 }
 
-} // namespace
-
-Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
-                    const std::atomic<bool> *cancel)
+Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                        const std::atomic<bool> *cancel)
 {
     stopIfCancelled(cancel);
     checkOptions(options);
@@ -385,5 +383,18 @@ Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerO
         sticker.warnings << warning;
     sticker.encodes = search.encodes();
     sticker.capSearchNs = search.searchNs();
+    return sticker;
+}
+
+} // namespace
+
+Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                    const std::atomic<bool> *cancel)
+{
+    // The window makes stickers on a worker that has drawn other text
+    // before; the command line in a fresh process. Both must give the same
+    // bytes.
+    Sticker sticker;
+    withFreshTextState([&] { sticker = makeStickerHere(layout, ink, options, cancel); });
     return sticker;
 }

@@ -1,11 +1,13 @@
 #include "export/sticker.h"
 
 #include "composition/quillow_error.h"
+#include "composition/strip_rendering.h"
 #include "export/sticker_fit.h"
 #include "export/sticker_preset.h"
 #include "laid_out_strip.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(StickerOptions)
@@ -82,6 +84,7 @@ private slots:
     void sameInputSameBytes_data();
     void sameInputSameBytes();
     void cancelStopsTheWork();
+    void sameBytesWhateverWasDrawnBefore();
 };
 
 void TestSticker::presetGivesItsSizeFormatAndCap_data()
@@ -461,6 +464,29 @@ void TestSticker::cancelStopsTheWork()
     QVERIFY_THROWS_EXCEPTION(
         StickerCancelled,
         makeSticker(strip(kTen), Qt::black, withPreset(QStringLiteral("discord-sticker")), &cancel));
+}
+
+// The window makes stickers on a worker thread that has drawn other text;
+// the command line makes them in a fresh process. Text drawn earlier on the
+// calling thread must not move a single pixel of the sticker.
+void TestSticker::sameBytesWhateverWasDrawnBefore()
+{
+    StripSettings settings;
+    settings.text = QStringLiteral("j我一二三四五六");
+    settings.horzAlign = HorzAlign::Centre;
+    const StripLayout layout = laidOutStrip(settings);
+    StickerOptions options;
+    options.effect = QStringLiteral("reveal");
+    options.format = QStringLiteral("apng");
+    const Sticker before = makeSticker(layout, Qt::black, options);
+
+    QImage scratch(layout.width, layout.height, QImage::Format_ARGB32_Premultiplied);
+    scratch.fill(Qt::transparent);
+    QPainter painter(&scratch);
+    paintStrip(painter, layout, StripGround::Transparent, Qt::black);
+    painter.end();
+
+    QCOMPARE(makeSticker(layout, Qt::black, options).bytes, before.bytes);
 }
 
 QTEST_MAIN(TestSticker)
