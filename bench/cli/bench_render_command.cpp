@@ -3,8 +3,10 @@
 // exported in-process without the batch around them, and one process per
 // strip. Every benchmark reports the time per strip (manual time), so the
 // ratios compare like with like; strips_per_s says the same the other way up.
+// Then its memory: the peak of a long batch against a short one.
 
 #include "bench_ratios.h"
+#include "process_memory.h"
 
 #include "cli/batch.h"
 #include "cli/job_options.h"
@@ -21,6 +23,18 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <csignal>
+#include <optional>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -172,6 +186,152 @@ void BM_ProcessPerStrip(benchmark::State &state)
     }
 }
 
+// The batch reads its lines as they arrive and keeps only a few in flight,
+// so its memory must not grow with the input. The goal compares 100,000
+// lines with 1,000, but a line costs about 5 ms of a 2-core machine (a
+// process is forked for each), so the long batch has 20,000 lines: about
+// two minutes.
+constexpr int kShortBatchLines = 1000;
+constexpr int kLongBatchLines = 20000;
+
+// What one batch process used at its peak.
+struct BatchPeak {
+    double batchMiB = 0;   // the batch process itself (VmHWM)
+    double largestMiB = 0; // the largest of it and the children it forked (ru_maxrss)
+};
+
+// Runs `quillow-render --batch -` on `lines` lines of one character each,
+// written over four BMP files in a folder of its own, feeding standard input
+// through a pipe while the results are read. Once every line has its result
+// the input is still open, so the process is alive and its peak can be read
+// whole from /proc; then the input closes and wait4 gives the peak of the
+// largest process, children included. Nothing when a line fails or the
+// process ends early.
+std::optional<BatchPeak> runBatchForPeak(int lines)
+{
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return std::nullopt;
+    QByteArray input;
+    for (int i = 0; i < lines; ++i) {
+        const QJsonObject line{
+            {QStringLiteral("phrase"), QStringLiteral("喊")},
+            {QStringLiteral("output"), QDir(folder.path()).filePath(QStringLiteral("%1.bmp").arg(i % 4))}};
+        input += QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    }
+
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0)
+        return std::nullopt;
+    if (pipe2(fromChild, O_CLOEXEC) != 0) {
+        ::close(toChild[0]);
+        ::close(toChild[1]);
+        return std::nullopt;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    char program[] = QUILLOW_RENDER_PATH;
+    char batch[] = "--batch";
+    char standardInput[] = "-";
+    char *arguments[] = {program, batch, standardInput, nullptr};
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, program, &actions, nullptr, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    if (spawned != 0) {
+        ::close(toChild[1]);
+        ::close(fromChild[0]);
+        return std::nullopt;
+    }
+    // A batch that dies early must not take the benchmark with it.
+    signal(SIGPIPE, SIG_IGN);
+    fcntl(toChild[1], F_SETFL, O_NONBLOCK);
+
+    int writeEnd = toChild[1];
+    qsizetype written = 0;
+    int results = 0;
+    int failed = 0;
+    QByteArray partial;
+    BatchPeak peak;
+    bool ended = false;
+    while (!ended) {
+        pollfd watched[2] = {{fromChild[0], POLLIN, 0}, {writeEnd, POLLOUT, 0}};
+        const bool feeding = writeEnd >= 0 && written < input.size();
+        if (poll(watched, feeding ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (feeding && watched[1].revents != 0) {
+            const ssize_t sent =
+                ::write(writeEnd, input.constData() + written, size_t(input.size() - written));
+            if (sent > 0)
+                written += sent;
+            else if (errno != EAGAIN && errno != EINTR)
+                break;
+        }
+        if (watched[0].revents == 0)
+            continue;
+        char block[65536];
+        const ssize_t got = ::read(fromChild[0], block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ended = true;
+            continue;
+        }
+        partial.append(block, got);
+        qsizetype end;
+        while ((end = partial.indexOf('\n')) >= 0) {
+            ++results;
+            if (!partial.left(end).contains("\"ok\":true"))
+                ++failed;
+            partial.remove(0, end + 1);
+        }
+        if (results == lines && writeEnd >= 0) {
+            peak.batchMiB =
+                double(processMemoryKiB("VmHWM:", "/proc/" + std::to_string(child) + "/status")) / 1024;
+            ::close(writeEnd);
+            writeEnd = -1;
+        }
+    }
+    if (writeEnd >= 0)
+        ::close(writeEnd);
+    ::close(fromChild[0]);
+    int status = 0;
+    rusage usage{};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    if (!ended || results != lines || failed != 0 || peak.batchMiB <= 0 || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    // On Linux ru_maxrss is in KiB.
+    peak.largestMiB = double(usage.ru_maxrss) / 1024;
+    return peak;
+}
+
+void BM_BatchPeakMemory(benchmark::State &state)
+{
+    const int lines = int(state.range(0));
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        const std::optional<BatchPeak> peak = runBatchForPeak(lines);
+        finish(state, timer.nsecsElapsed() / 1e9, lines);
+        if (!peak) {
+            state.SkipWithError("the batch failed or ended early");
+            return;
+        }
+        state.counters["batch_MiB"] = peak->batchMiB;
+        state.counters["largest_MiB"] = peak->largestMiB;
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_BatchAllCores)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -180,9 +340,24 @@ BENCHMARK(BM_RenderAndExportInProcess)->Iterations(1)->UseManualTime()->Unit(ben
 BENCHMARK(BM_ProcessPerStrip)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OneStrip)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StripFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+// A peak is the same from run to run, and the long batch takes minutes: one
+// repetition, whatever the command line asks for.
+BENCHMARK(BM_BatchPeakMemory)
+    ->ArgName("lines")
+    ->Arg(kShortBatchLines)
+    ->Arg(kLongBatchLines)
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 std::vector<BenchRatio> benchRatios()
 {
+    const auto peakRun = [](int lines) {
+        return "BM_BatchPeakMemory/lines:" + std::to_string(lines) + "/iterations:1/repeats:1/manual_time";
+    };
+    const std::string lineCounts =
+        std::to_string(kLongBatchLines) + " lines / " + std::to_string(kShortBatchLines);
     return {
         {"batch, one thread / all cores (speed-up)", "BM_BatchOneThread/iterations:1/manual_time",
          "BM_BatchAllCores/iterations:1/manual_time", ">= 1.7 on 2 cores"},
@@ -194,5 +369,13 @@ std::vector<BenchRatio> benchRatios()
         {"one process per strip / batch on all cores, per strip",
          "BM_ProcessPerStrip/iterations:1/manual_time", "BM_BatchAllCores/iterations:1/manual_time",
          "(for information)"},
+        {"peak memory of the batch process, " + lineCounts,
+         {peakRun(kLongBatchLines), "batch_MiB"},
+         {peakRun(kShortBatchLines), "batch_MiB"},
+         "<= 1.2"},
+        {"peak memory, largest process of the batch, " + lineCounts,
+         {peakRun(kLongBatchLines), "largest_MiB"},
+         {peakRun(kShortBatchLines), "largest_MiB"},
+         "<= 1.2"},
     };
 }

@@ -5,8 +5,6 @@
 #include <QPainter>
 #include <QPalette>
 
-#include <algorithm>
-
 void setWhiteGround(QWidget &area)
 {
     QPalette palette = area.palette();
@@ -14,16 +12,6 @@ void setWhiteGround(QWidget &area)
         palette.setColor(group, QPalette::Window, Qt::white);
     area.setPalette(palette);
     area.setAutoFillBackground(true);
-}
-
-StripCell::StripCell(const Cell &cell, const StripSettings &settings, QWidget *parent)
-    : QWidget(parent), m_cell(cell), m_font(cellFont(settings, cell))
-{
-    setObjectName(QStringLiteral("cell%1").arg(cell.index));
-    setGeometry(cell.x, 0, cell.width, cell.height);
-    setFixedSize(cell.width, cell.height);
-    setFocusPolicy(Qt::NoFocus);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 StripContainer::StripContainer(const StripLayout &layout, const QColor &ink, QWidget *parent)
@@ -35,18 +23,6 @@ StripContainer::StripContainer(const StripLayout &layout, const QColor &ink, QWi
     // A picture, never a control: clicks and focus go past it.
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    // Cells are made in the walk order, last character first, as the random
-    // colours were drawn; each takes its place from the layout.
-    for (auto cell = layout.cells.rbegin(); cell != layout.cells.rend(); ++cell)
-        new StripCell(*cell, layout.settings, this);
-}
-
-QList<StripCell *> StripContainer::cells() const
-{
-    QList<StripCell *> cells = findChildren<StripCell *>(Qt::FindDirectChildrenOnly);
-    std::sort(cells.begin(), cells.end(),
-              [](const StripCell *a, const StripCell *b) { return a->cell().index < b->cell().index; });
-    return cells;
 }
 
 void StripContainer::paintEvent(QPaintEvent *)
