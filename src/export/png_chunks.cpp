@@ -47,7 +47,8 @@ void writePngChunk(QIODevice &device, std::string_view type, const std::uint8_t 
 
     std::array<std::uint8_t, 8> head{};
     qToBigEndian(std::uint32_t(size), head.data());
-    std::copy(type.begin(), type.end(), head.begin() + 4);
+    // Four bytes whatever `type` holds, so that no build can write past the head.
+    std::copy_n(type.begin(), 4, head.begin() + 4);
 
     // The PNG CRC covers the type and the data, not the length.
     uLong crc = crc32(0, head.data() + 4, 4);
