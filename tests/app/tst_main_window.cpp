@@ -11,6 +11,7 @@
 #include "composition/quillow_error.h"
 #include "composition/text_measurer.h"
 #include "export/save_command.h"
+#include "file_dialog_typing.h"
 #include "window_parts.h"
 
 #include <QAction>
@@ -737,12 +738,7 @@ void answerSaveDialog(QFileDialog *dialog, DialogVisit &visit, const QString &fo
             return;
         }
         dialog->setDirectory(folder);
-        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        QVERIFY(nameEdit);
-        nameEdit->setFocus();
-        nameEdit->selectAll();
-        QTest::keyClicks(nameEdit, fileName);
-        QTest::keyClick(nameEdit, Qt::Key_Return);
+        QVERIFY(typeFileNameAndAccept(dialog, fileName));
     });
 }
 

@@ -4,6 +4,7 @@
 #include "app/save_dialog.h"
 #include "app/sticker_dialog.h"
 #include "composition/quillow_error.h"
+#include "file_dialog_typing.h"
 #include "laid_out_strip.h"
 
 #include <QCheckBox>
@@ -142,12 +143,7 @@ void answerSaveDialog(SaveDialog *dialog, const QString &folder, const QString &
         proposed = selected.isEmpty() ? QString() : QFileInfo(selected.first()).fileName();
         suffix = dialog->defaultSuffix();
         dialog->setDirectory(folder);
-        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        QVERIFY(nameEdit);
-        nameEdit->setFocus();
-        nameEdit->selectAll();
-        QTest::keyClicks(nameEdit, fileName);
-        QTest::keyClick(nameEdit, Qt::Key_Return);
+        QVERIFY(typeFileNameAndAccept(dialog, fileName));
     });
     watch->start();
 }

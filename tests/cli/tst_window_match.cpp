@@ -6,6 +6,7 @@
 #include "app/spin_edit.h"
 #include "cli/render_job.h"
 #include "composition/colouring.h"
+#include "file_dialog_typing.h"
 #include "window_parts.h"
 
 #include <QCheckBox>
@@ -30,12 +31,7 @@ void saveThrough(QAction *entry, QFileDialog *dialog, const QString &path)
 {
     QTimer::singleShot(0, dialog, [dialog, path] {
         dialog->setDirectory(QFileInfo(path).absolutePath());
-        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        QVERIFY(nameEdit);
-        nameEdit->setFocus();
-        nameEdit->selectAll();
-        QTest::keyClicks(nameEdit, QFileInfo(path).fileName());
-        QTest::keyClick(nameEdit, Qt::Key_Return);
+        QVERIFY(typeFileNameAndAccept(dialog, QFileInfo(path).fileName()));
     });
     entry->trigger();
 }
