@@ -61,6 +61,10 @@ while read -r target; do
     case $suffix in
     cur | ico) ((width <= 256)) || { expected_w=256 expected_h=$(((height * 256 + width / 2) / width)); } ;;&
     cur | ico | pbm | xbm) tolerance=0.1 ;;&
+    # Qt and ImageMagick weigh red, green and blue differently when they
+    # make grey, so a saturated random colour gives a few grey levels more
+    # or less.
+    pgm) tolerance=0.04 ;;&
     pbm | pgm | xbm) grey=(-colorspace Gray) ;;&
     # One bit a pixel: a light colour comes out as a dither of black and
     # white dots, which only match the grey it stands for when both are
@@ -77,7 +81,8 @@ while read -r target; do
     echo "$target: ${w}x${h}, corner $corner, mean difference $error"
     # Scaled down, the height may round either way.
     ((w == expected_w && (h - expected_h) * (h - expected_h) <= 1)) || { echo "$target is ${w}x${h}, expected ${expected_w}x${expected_h}" >&2; exit 1; }
-    ((corner >= 250)) || { echo "$target has a dark ground ($corner)" >&2; exit 1; }
+    # A lossy type rings a few levels below white near a character.
+    ((corner >= 235)) || { echo "$target has a dark ground ($corner)" >&2; exit 1; }
     awk -v e="$error" -v t="$tolerance" 'BEGIN { exit !(e < t) }' ||
         { echo "$target differs from the strip on white ($error)" >&2; exit 1; }
     ((++bitmaps))
