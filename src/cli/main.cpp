@@ -4,9 +4,13 @@
 #include <QFile>
 #include <QGuiApplication>
 
+#include <fontconfig/fontconfig.h>
+
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <thread>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -100,7 +104,13 @@ int main(int argc, char *argv[])
         (qgetenv("QT_QPA_PLATFORM").startsWith("xcb") && qEnvironmentVariableIsEmpty("DISPLAY")) ||
         (qgetenv("QT_QPA_PLATFORM").startsWith("wayland") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Reading fontconfig's configuration and caches is the largest part of
+    // the first font lookup, and the first lookup waits for it; here it
+    // runs beside the start of the GUI application. Fontconfig makes the
+    // configuration once, for every thread.
+    std::thread fontConfiguration([] { FcInit(); });
     QGuiApplication app(argc, argv);
+    fontConfiguration.join();
     QGuiApplication::setApplicationName(QStringLiteral("quillow-render"));
 
     // Descriptors, not stdio streams: each result reaches the reader whole
@@ -112,5 +122,10 @@ int main(int argc, char *argv[])
         input.open(STDIN_FILENO, QIODevice::ReadOnly | QIODevice::Unbuffered);
     output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     errors.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    return runRenderCommand(QCoreApplication::arguments(), input, output, errors, stopSignal, wakePipe[0]);
+    const int status =
+        runRenderCommand(QCoreApplication::arguments(), input, output, errors, stopSignal, wakePipe[0]);
+    // Every file is complete and renamed and every message written (the
+    // devices are unbuffered): taking the application, its fonts and its
+    // plugins apart again would only make the caller wait.
+    _exit(status);
 }
