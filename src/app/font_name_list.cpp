@@ -1,5 +1,7 @@
 #include "app/font_name_list.h"
 
+#include "app/own_name_mask.h"
+
 #include "composition/font_request.h"
 
 #include <QAbstractItemView>
@@ -131,26 +133,6 @@ QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont)
     return faces;
 }
 
-QImage ownNameMask(const QString &family, const QFont &listFont, int nameRoom, qreal scale)
-{
-    const std::optional<QFont> own = ownFaceFor(family, listFont);
-    if (!own)
-        return {};
-    const QFontMetrics metrics(*own);
-    const int width = metrics.horizontalAdvance(family);
-    if (width > nameRoom)
-        return {};
-    QImage drawn(QSize(width, metrics.height()) * scale, QImage::Format_ARGB32_Premultiplied);
-    drawn.setDevicePixelRatio(scale);
-    drawn.fill(Qt::transparent);
-    QPainter painter(&drawn);
-    painter.setFont(*own);
-    painter.drawText(QPointF(0, metrics.ascent()), family);
-    painter.end();
-    // A quarter of the memory; the colour is the row's, chosen when painting.
-    return drawn.convertToFormat(QImage::Format_Alpha8);
-}
-
 QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale)
 {
     QCollator collator(locale);
@@ -229,6 +211,7 @@ void FontListModel::remember(const QString &family)
 void FontListModel::setNameLook(const QFont &listFont, int nameRoom)
 {
     m_listFont = listFont;
+    m_namePixels = QFontInfo(listFont).pixelSize();
     m_nameRoom = nameRoom;
     forgetFaces();
 }
@@ -265,8 +248,8 @@ void FontListModel::lookAtNextFace()
         return;
     const QString family = m_waiting.takeLast();
     auto answer = std::make_shared<QImage>();
-    m_looking = QThread::create([answer, family, font = m_listFont, room = m_nameRoom, scale = m_scale] {
-        *answer = ownNameMask(family, font, room, scale);
+    m_looking = QThread::create([answer, family, pixels = m_namePixels, room = m_nameRoom, scale = m_scale] {
+        *answer = ownNameMask(family, pixels, room, scale);
     });
     connect(m_looking, &QThread::finished, this, [this, answer, family, look = m_look] {
         m_looking->wait();
