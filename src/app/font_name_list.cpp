@@ -13,6 +13,8 @@
 #include <QHelpEvent>
 #include <QListView>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSet>
@@ -22,6 +24,8 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <memory>
@@ -93,6 +97,34 @@ std::optional<QFont> ownFaceFor(const QString &family, const QFont &listFont)
     if (!drawsOwnName(own, family))
         return std::nullopt;
     return own;
+}
+
+// Some styles (Fusion among them) open a combo box's list over the box and
+// as tall as the screen, whatever maxVisibleItems() asks: a screen of names,
+// each then loaded to be drawn in its own face. This one opens it below the
+// box with maxVisibleItems() rows; everything else is the application's
+// style.
+class ListBelowStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        return hint == SH_ComboBox_Popup ? 0 : QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QStyle *listBelowStyle()
+{
+    // One for the application, owned by it: a style must outlive every
+    // widget that uses it.
+    static QPointer<ListBelowStyle> shared;
+    if (!shared) {
+        shared = new ListBelowStyle;
+        shared->setParent(QCoreApplication::instance());
+    }
+    return shared;
 }
 
 // Qt's fontconfig database lists the generic families under these names as
@@ -255,6 +287,9 @@ void FontListModel::lookAtNextFace()
         m_looking->wait();
         delete m_looking;
         m_looking = nullptr;
+        // The C library keeps what the thread freed (the font file's tables
+        // FreeType read) for later threads; none may come.
+        malloc_trim(0);
         if (look == m_look) {
             m_ownNames.insert(family, *answer);
             for (int row = 0; row < rowCount(); ++row)
@@ -394,6 +429,7 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
 {
     setObjectName(objectName);
     setEditable(false);
+    setStyle(listBelowStyle());
     setMaxVisibleItems(20);
     setMinimumContentsLength(8);
     setModel(m_model);
