@@ -1,5 +1,7 @@
 #include "app/font_name_list.h"
 
+#include "app/own_name_mask.h"
+
 #include "composition/font_request.h"
 
 #include <QAbstractItemView>
@@ -11,6 +13,8 @@
 #include <QHelpEvent>
 #include <QListView>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSet>
@@ -20,6 +24,8 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <memory>
@@ -93,6 +99,34 @@ std::optional<QFont> ownFaceFor(const QString &family, const QFont &listFont)
     return own;
 }
 
+// Some styles (Fusion among them) open a combo box's list over the box and
+// as tall as the screen, whatever maxVisibleItems() asks: a screen of names,
+// each then loaded to be drawn in its own face. This one opens it below the
+// box with maxVisibleItems() rows; everything else is the application's
+// style.
+class ListBelowStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        return hint == SH_ComboBox_Popup ? 0 : QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QStyle *listBelowStyle()
+{
+    // One for the application, owned by it: a style must outlive every
+    // widget that uses it.
+    static QPointer<ListBelowStyle> shared;
+    if (!shared) {
+        shared = new ListBelowStyle;
+        shared->setParent(QCoreApplication::instance());
+    }
+    return shared;
+}
+
 // Qt's fontconfig database lists the generic families under these names as
 // families of their own, each standing for whichever installed family the
 // configuration prefers. Telling them apart by what they resolve to would load
@@ -129,26 +163,6 @@ QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont)
         face.nameWidth = QFontMetrics(own.value_or(listFont)).horizontalAdvance(face.family);
     }
     return faces;
-}
-
-QImage ownNameMask(const QString &family, const QFont &listFont, int nameRoom, qreal scale)
-{
-    const std::optional<QFont> own = ownFaceFor(family, listFont);
-    if (!own)
-        return {};
-    const QFontMetrics metrics(*own);
-    const int width = metrics.horizontalAdvance(family);
-    if (width > nameRoom)
-        return {};
-    QImage drawn(QSize(width, metrics.height()) * scale, QImage::Format_ARGB32_Premultiplied);
-    drawn.setDevicePixelRatio(scale);
-    drawn.fill(Qt::transparent);
-    QPainter painter(&drawn);
-    painter.setFont(*own);
-    painter.drawText(QPointF(0, metrics.ascent()), family);
-    painter.end();
-    // A quarter of the memory; the colour is the row's, chosen when painting.
-    return drawn.convertToFormat(QImage::Format_Alpha8);
 }
 
 QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale)
@@ -229,6 +243,7 @@ void FontListModel::remember(const QString &family)
 void FontListModel::setNameLook(const QFont &listFont, int nameRoom)
 {
     m_listFont = listFont;
+    m_namePixels = QFontInfo(listFont).pixelSize();
     m_nameRoom = nameRoom;
     forgetFaces();
 }
@@ -265,13 +280,16 @@ void FontListModel::lookAtNextFace()
         return;
     const QString family = m_waiting.takeLast();
     auto answer = std::make_shared<QImage>();
-    m_looking = QThread::create([answer, family, font = m_listFont, room = m_nameRoom, scale = m_scale] {
-        *answer = ownNameMask(family, font, room, scale);
+    m_looking = QThread::create([answer, family, pixels = m_namePixels, room = m_nameRoom, scale = m_scale] {
+        *answer = ownNameMask(family, pixels, room, scale);
     });
     connect(m_looking, &QThread::finished, this, [this, answer, family, look = m_look] {
         m_looking->wait();
         delete m_looking;
         m_looking = nullptr;
+        // The C library keeps what the thread freed (the font file's tables
+        // FreeType read) for later threads; none may come.
+        malloc_trim(0);
         if (look == m_look) {
             m_ownNames.insert(family, *answer);
             for (int row = 0; row < rowCount(); ++row)
@@ -411,6 +429,7 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
 {
     setObjectName(objectName);
     setEditable(false);
+    setStyle(listBelowStyle());
     setMaxVisibleItems(20);
     setMinimumContentsLength(8);
     setModel(m_model);

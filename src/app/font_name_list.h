@@ -46,12 +46,6 @@ QList<FontFace> withShownNames(QList<FontFace> faces, const QFont &listFont);
 // collation.
 QList<FontFace> sortedFaces(QList<FontFace> faces, const QLocale &locale);
 
-// The name of `family` drawn in its own face at the size of `listFont`, as
-// an alpha mask of `scale` device pixels per pixel; null when the list's
-// font draws it instead (the face is missing, cannot draw its name, or draws
-// it wider than `nameRoom` pixels). Loads the face; safe on a worker thread.
-QImage ownNameMask(const QString &family, const QFont &listFont, int nameRoom, qreal scale);
-
 // The rows of the font list: the recently picked faces, the latest first,
 // a separator line below them (only when there are any), then every face in
 // the order given. A row shows the family (DisplayRole), an icon for its kind
@@ -109,6 +103,7 @@ private:
     QHash<QString, qsizetype> m_position; // family -> its place in m_faces
     QStringList m_recent;
     QFont m_listFont;
+    int m_namePixels = 0; // the list font's height, which names in their own face share
     int m_nameRoom = 0;
     QHash<QString, QImage> m_ownNames; // families looked at; null: the list font
     QStringList m_waiting;             // families asked for, the latest last
