@@ -5,6 +5,7 @@
 #include "app/error_report.h"
 #include "app/font_name_list.h"
 #include "app/group_look.h"
+#include "app/own_name_mask.h"
 #include "app/panel.h"
 #include "app/spin_edit.h"
 #include "app/startup.h"
@@ -116,6 +117,8 @@ class TestControls : public QObject {
     Q_OBJECT
 
 private slots:
+    void ownNameMaskOnlyForTheFaceItself_data();
+    void ownNameMaskOnlyForTheFaceItself();
     void onlyHarmlessQtWarningsAreDropped_data();
     void onlyHarmlessQtWarningsAreDropped();
     void swatchStaysInsideItsFrame_data();
@@ -598,6 +601,47 @@ void TestControls::namesDrawnInTheirOwnFaceWhereItCan()
     QCOMPARE(own.value<QFont>().pixelSize(), list.font().pixelSize());
     // A name no installed face carries is drawn in the list's own font.
     QVERIFY(!list.itemData(0, Qt::FontRole).isValid());
+}
+
+void TestControls::ownNameMaskOnlyForTheFaceItself_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("room");
+    QTest::addColumn<bool>("drawn");
+    QTest::newRow("a Latin face") << QStringLiteral("DejaVu Sans") << 400 << true;
+    QTest::newRow("a Chinese face, its Latin name") << QStringLiteral("WenQuanYi Micro Hei") << 400 << true;
+    QTest::newRow("wider than its room") << QStringLiteral("DejaVu Sans") << 20 << false;
+    // Installed or not, a colour face draws pictures, not its name.
+    QTest::newRow("a colour face") << QStringLiteral("Noto Color Emoji") << 400 << false;
+    QTest::newRow("not installed") << QStringLiteral("No Such Face") << 400 << false;
+    // Fontconfig answers every name with some face; a stand-in is not the
+    // face the name promises.
+    QTest::newRow("a name fontconfig stands in for") << QStringLiteral("Arial") << 400 << false;
+}
+
+void TestControls::ownNameMaskOnlyForTheFaceItself()
+{
+    QFETCH(QString, family);
+    QFETCH(int, room);
+    QFETCH(bool, drawn);
+    const QImage mask = ownNameMask(family, 16, room, 1.0);
+    QCOMPARE(!mask.isNull(), drawn);
+    if (!drawn)
+        return;
+    QVERIFY(mask.width() <= room);
+    QVERIFY(mask.height() >= 16 && mask.height() <= 32);
+    int inked = 0;
+    for (int y = 0; y < mask.height(); ++y)
+        for (int x = 0; x < mask.width(); ++x)
+            inked += qAlpha(mask.pixel(x, y)) > 128;
+    QVERIFY2(inked > mask.width(), "the name leaves hardly any ink");
+
+    // On a screen of twice the density the name has twice the pixels, and
+    // takes the same room.
+    const QImage sharp = ownNameMask(family, 16, room, 2.0);
+    QCOMPARE(sharp.devicePixelRatio(), 2.0);
+    QVERIFY(qAbs(sharp.width() - 2 * mask.width()) <= 4);
+    QVERIFY(qAbs(sharp.height() - 2 * mask.height()) <= 4);
 }
 
 // A face that cannot draw the letters of its own name (a colour emoji face
