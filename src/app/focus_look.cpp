@@ -1,8 +1,8 @@
 #include "app/focus_look.h"
 
-#include <QCoreApplication>
+#include "app/shared_style.h"
+
 #include <QPainter>
-#include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QStyleOption>
@@ -38,12 +38,5 @@ private:
 
 void showFocusFrame(QPushButton *button)
 {
-    // One for the application, owned by it: a style must outlive every
-    // widget that uses it.
-    static QPointer<FocusFrameStyle> shared;
-    if (!shared) {
-        shared = new FocusFrameStyle;
-        shared->setParent(QCoreApplication::instance());
-    }
-    button->setStyle(shared);
+    button->setStyle(sharedStyle<FocusFrameStyle>());
 }

@@ -1,6 +1,7 @@
 #include "app/font_name_list.h"
 
 #include "app/own_name_mask.h"
+#include "app/shared_style.h"
 
 #include "composition/font_request.h"
 
@@ -13,7 +14,6 @@
 #include <QHelpEvent>
 #include <QListView>
 #include <QPainter>
-#include <QPointer>
 #include <QProxyStyle>
 #include <QScopedValueRollback>
 #include <QScrollBar>
@@ -114,18 +114,6 @@ public:
         return hint == SH_ComboBox_Popup ? 0 : QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
-
-QStyle *listBelowStyle()
-{
-    // One for the application, owned by it: a style must outlive every
-    // widget that uses it.
-    static QPointer<ListBelowStyle> shared;
-    if (!shared) {
-        shared = new ListBelowStyle;
-        shared->setParent(QCoreApplication::instance());
-    }
-    return shared;
-}
 
 // Qt's fontconfig database lists the generic families under these names as
 // families of their own, each standing for whichever installed family the
@@ -429,7 +417,7 @@ FontNameList::FontNameList(const QString &objectName, FontEnumerator enumerator,
 {
     setObjectName(objectName);
     setEditable(false);
-    setStyle(listBelowStyle());
+    setStyle(sharedStyle<ListBelowStyle>());
     setMaxVisibleItems(20);
     setMinimumContentsLength(8);
     setModel(m_model);

@@ -1,9 +1,9 @@
 #include "app/group_look.h"
 
-#include <QCoreApplication>
+#include "app/shared_style.h"
+
 #include <QGroupBox>
 #include <QPainter>
-#include <QPointer>
 #include <QProxyStyle>
 #include <QStyleOptionGroupBox>
 
@@ -128,13 +128,7 @@ private:
 
 void setCaptionsIntoFrames(QGroupBox *group)
 {
-    // One for the application, owned by it: a style must outlive every
-    // widget that uses it, and a group's children go before the group.
-    static QPointer<FramedCaptionStyle> shared;
-    if (!shared) {
-        shared = new FramedCaptionStyle;
-        shared->setParent(QCoreApplication::instance());
-    }
+    QStyle *const shared = sharedStyle<FramedCaptionStyle>();
     group->setStyle(shared);
     const auto inner = group->findChildren<QGroupBox *>();
     for (QGroupBox *child : inner)
