@@ -3,6 +3,7 @@
 #include "composition/effect_frames.h"
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
+#include "export/sticker_preset.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -32,27 +33,36 @@ QString quoted(const QString &value)
     return QStringLiteral("“%1”").arg(value);
 }
 
-// The command's formats by the names the table of output formats gives them.
-struct FormatName {
-    const char *name;
-    OutputFormat format;
-};
-
-const FormatName kFormatNames[] = {
-    {"png", OutputFormat::Png},   {"bmp", OutputFormat::Bmp}, {"png-alpha", OutputFormat::PngAlpha},
-    {"apng", OutputFormat::Apng}, {"gif", OutputFormat::Gif}, {"webp", OutputFormat::Webp},
-};
-
-OutputFormat commandFormat(const OutputFileFormat &format)
+QStringList presetNames()
 {
-    for (const FormatName &entry : kFormatNames) {
-        if (format.name == QLatin1String(entry.name))
-            return entry.format;
-    }
-    throw UsageError(QStringLiteral("quillow-render 不能写 %1 格式。").arg(QString(format.name)));
+    QStringList names;
+    for (const StickerPreset &preset : stickerPresets())
+        names << preset.name;
+    return names;
 }
 
-const char *const kPresetNames[] = {"wechat", "qq", "telegram", "discord-emoji", "discord-sticker", "slack"};
+QStringList formatNames()
+{
+    QStringList names;
+    for (const OutputFileFormat &format : outputFileFormats())
+        names << QString(format.name);
+    return names;
+}
+
+// The value name of an option whose values are the names of one of the
+// program's tables, so that a new row shows in the help without a word here.
+const char kTableValues[] = "";
+
+QString tableValues(const QString &option)
+{
+    if (option == QLatin1String("format"))
+        return formatNames().join(u'|');
+    if (option == QLatin1String("effect"))
+        return effectNames().join(u'|');
+    if (option == QLatin1String("preset"))
+        return presetNames().join(u'|');
+    return QString();
+}
 
 // The one of `names` that `value` is (case and surrounding spaces ignored).
 QString choice(const QString &option, const QString &what, const QString &value, const QStringList &names)
@@ -155,15 +165,12 @@ const OptionRow kOptions[] = {
     {"output", "o", "FILE",
      "输出文件；格式由后缀决定：.png、.bmp、.apng（动画 PNG）、.gif、.webp",
      [](JobDraft &draft, const QString &, const QString &value) { draft.job.output = value; }, nullptr},
-    {"format", nullptr, "png|bmp|png-alpha|apng|gif|webp",
+    {"format", nullptr, kTableValues,
      "输出格式：png 为窗口保存的索引 PNG（白色透明），bmp 为位图，png-alpha 为透明背景、边缘柔和的 RGBA PNG，"
      "apng、gif、webp 为动图（也可做静态贴纸）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         QStringList names;
-         for (const OutputFileFormat &format : outputFileFormats())
-             names << QString(format.name);
-         const QString name = choice(option, QStringLiteral("格式"), value, names);
-         draft.format = commandFormat(*outputFormatNamed(name));
+         const QString name = choice(option, QStringLiteral("格式"), value, formatNames());
+         draft.format = outputFormatNamed(name);
      }, nullptr},
     {"face", nullptr, "NAME", "字体名称（默认“微软雅黑”；未安装或不能写简体中文时按同一规则换用中文字体）",
      [](JobDraft &draft, const QString &, const QString &value) { draft.job.settings.faceName = value; },
@@ -215,7 +222,7 @@ const OptionRow kOptions[] = {
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.scale = boundedNumber(option, QStringLiteral("设备像素比"), value, kMinScale, kMaxScale);
      }, nullptr},
-    {"effect", nullptr, "still|reveal|shake|reveal-shake",
+    {"effect", nullptr, kTableValues,
      "动画效果（默认 still）：reveal 逐字出现，shake 整体抖动，reveal-shake 先逐字出现再抖动；"
      "动画写成 APNG、GIF 或 WebP",
      [](JobDraft &draft, const QString &, const QString &value) {
@@ -269,13 +276,10 @@ const OptionRow kOptions[] = {
          draft.job.sticker.shadowBlur =
              int(boundedInteger(option, QStringLiteral("阴影模糊半径"), value, 0, kMaxShadowBlur));
      }, nullptr},
-    {"preset", nullptr, "wechat|qq|telegram|discord-emoji|discord-sticker|slack",
+    {"preset", nullptr, kTableValues,
      "按聊天软件的要求做贴纸：尺寸、格式和文件大小上限（微信、QQ、Telegram、Discord 表情或贴纸、Slack）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         QStringList names;
-         for (const char *name : kPresetNames)
-             names << QLatin1String(name);
-         draft.job.sticker.preset = choice(option, QStringLiteral("预设"), value, names);
+         draft.job.sticker.preset = choice(option, QStringLiteral("预设"), value, presetNames());
      }, nullptr},
     {"max-bytes", nullptr, "N", "文件大小的上限，字节；超出时减少颜色、帧数或降低质量，仍做不到则不写文件",
      [](JobDraft &draft, const QString &option, const QString &value) {
@@ -292,6 +296,14 @@ const OptionRow kOptions[] = {
     {"batch", nullptr, "FILE|-", "批处理：JSON Lines 文件（- 为标准输入），每行一个图片", nullptr, nullptr},
 };
 // clang-format on
+
+// What the help shows for the option's value; empty for a flag.
+QString valueNameOf(const OptionRow &row)
+{
+    if (row.valueName == kTableValues)
+        return tableValues(QLatin1String(row.name));
+    return QString::fromUtf8(row.valueName);
+}
 
 const OptionRow *findOption(const QString &name)
 {
@@ -350,39 +362,25 @@ bool nameTooLong(const QString &path)
 
 namespace {
 
-bool isStill(OutputFormat format)
-{
-    return format == OutputFormat::Png || format == OutputFormat::Bmp || format == OutputFormat::PngAlpha;
-}
-
-QString formatName(OutputFormat format)
-{
-    for (const FormatName &name : kFormatNames) {
-        if (name.format == format)
-            return QLatin1String(name.name);
-    }
-    return QString();
-}
-
 // The format of `job`, given or chosen by the output's suffix and, for
 // ".png", by the other options: an animated effect makes an APNG, a look,
 // preset or cap an RGBA sticker, and otherwise it is the window's PNG.
-OutputFormat chooseFormat(const JobDraft &draft)
+const OutputFileFormat *chooseFormat(const JobDraft &draft)
 {
     if (draft.format)
-        return *draft.format;
+        return draft.format;
     const RenderJob &job = draft.job;
     const OutputFileFormat *bySuffix = outputFormatForPath(job.output);
     if (bySuffix && bySuffix->name == QLatin1String("png")) {
         const StickerOptions &sticker = job.sticker;
         if (sticker.effect != QLatin1String("still"))
-            return OutputFormat::Apng;
+            return outputFormatNamed(u"apng");
         if (!sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes)
-            return OutputFormat::PngAlpha;
-        return OutputFormat::Png;
+            return outputFormatNamed(u"png-alpha");
+        return bySuffix;
     }
     if (bySuffix)
-        return commandFormat(*bySuffix);
+        return bySuffix;
     throw UsageError(QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png、.apng、.gif、.webp 或 .bmp，"
                                     "或用 --format 指定。")
                          .arg(quoted(job.output)));
@@ -393,19 +391,19 @@ OutputFormat chooseFormat(const JobDraft &draft)
 void checkFormatTakesOptions(const RenderJob &job)
 {
     const StickerOptions &sticker = job.sticker;
-    const QString format = formatName(job.format);
-    if (isStill(job.format) && sticker.effect != QLatin1String("still"))
+    const QString format = job.format->name;
+    if (!job.format->animated && sticker.effect != QLatin1String("still"))
         throw UsageError(QStringLiteral("格式 %1 是静态图，不能做动画效果 %2：请用 apng、gif 或 webp。")
                              .arg(format, sticker.effect));
-    const bool whiteGround = job.format == OutputFormat::Png || job.format == OutputFormat::Bmp;
+    const bool whiteGround = job.format->ground == StripGround::White;
     if (whiteGround &&
         (sticker.outlinePx > 0 || sticker.shadow || !sticker.preset.isEmpty() || sticker.maxBytes))
         throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 "
                                         "png-alpha、apng、gif 和 webp。")
                              .arg(format));
-    if (sticker.matte && job.format != OutputFormat::Gif)
+    if (sticker.matte && format != QLatin1String("gif"))
         throw UsageError(QStringLiteral("底色（--matte）只用于 GIF，而输出格式是 %1。").arg(format));
-    if (sticker.webpQuality >= 0 && job.format != OutputFormat::Webp)
+    if (sticker.webpQuality >= 0 && format != QLatin1String("webp"))
         throw UsageError(QStringLiteral("质量（--quality）只用于 WebP，而输出格式是 %1。").arg(format));
     // A sticker is drawn at the size its preset or the strip gives; the
     // window's density and screen scale belong to the window's pictures.
@@ -455,8 +453,9 @@ QString usageText()
     for (const OptionRow &row : kOptions) {
         const QString shortName =
             row.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(row.shortName)) : QString();
-        const QString valueName =
-            row.valueName ? QStringLiteral(" ") + QLatin1String(row.valueName) : QString();
+        const QString values = row.valueName == kTableValues ? tableValues(QLatin1String(row.name))
+                                                             : QString::fromUtf8(row.valueName);
+        const QString valueName = row.valueName ? QStringLiteral(" ") + values : QString();
         text += QStringLiteral("  %1--%2%3\n      %4\n")
                     .arg(shortName, QLatin1String(row.name), valueName, QString::fromUtf8(row.help));
     }
@@ -482,8 +481,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringList names{QLatin1String(row.name)};
         if (row.shortName)
             names.prepend(QLatin1String(row.shortName));
-        parser.addOption(QCommandLineOption(names, QString::fromUtf8(row.help),
-                                            row.valueName ? QLatin1String(row.valueName) : QString()));
+        parser.addOption(QCommandLineOption(names, QString::fromUtf8(row.help), valueNameOf(row)));
     }
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QString()));
     parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")}, QString()));

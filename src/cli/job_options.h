@@ -13,7 +13,7 @@
 // fills one; in a batch it is the default every line starts from.
 struct JobDraft {
     RenderJob job;
-    std::optional<OutputFormat> format; // --format; otherwise the output's suffix decides
+    const OutputFileFormat *format = nullptr; // --format; null: the output's suffix decides
 };
 
 // Sets the option `name` (its long name without dashes, e.g. "spacing") from

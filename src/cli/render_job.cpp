@@ -5,39 +5,17 @@
 #include "composition/strip_layout.h"
 #include "composition/strip_rendering.h"
 #include "composition/text_measurer.h"
-#include "export/alpha_png.h"
-#include "export/bmp_writer.h"
 #include "export/file_output.h"
-#include "export/halftone_palette.h"
-#include "export/png_writer.h"
-#include "export/raster.h"
 
 #include <cerrno>
 #include <new>
 
 namespace {
 
-QString stickerFormatName(OutputFormat format)
-{
-    switch (format) {
-    case OutputFormat::Apng:
-        return QStringLiteral("apng");
-    case OutputFormat::Gif:
-        return QStringLiteral("gif");
-    case OutputFormat::Webp:
-        return QStringLiteral("webp");
-    case OutputFormat::PngAlpha:
-    case OutputFormat::Png:
-    case OutputFormat::Bmp:
-        break;
-    }
-    return QStringLiteral("png-alpha");
-}
-
 void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed, JobReport *report)
 {
     StickerOptions options = job.sticker;
-    options.format = stickerFormatName(job.format);
+    options.format = QString(job.format->name);
     options.seed = seed;
     Sticker sticker;
     try {
@@ -63,20 +41,12 @@ void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t
 
 bool isStickerJob(const RenderJob &job)
 {
-    switch (job.format) {
-    case OutputFormat::Png:
-    case OutputFormat::Bmp:
+    if (job.format->ground == StripGround::White)
         return false;
-    case OutputFormat::PngAlpha: {
-        const StickerOptions &sticker = job.sticker;
-        return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes;
-    }
-    case OutputFormat::Apng:
-    case OutputFormat::Gif:
-    case OutputFormat::Webp:
+    if (job.format->animated)
         return true;
-    }
-    return false;
+    const StickerOptions &sticker = job.sticker;
+    return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes;
 }
 
 void runRenderJob(const RenderJob &job, JobReport *report)
@@ -98,25 +68,9 @@ void runRenderJob(const RenderJob &job, JobReport *report)
     // The window saves device pixels at its screen's ratio; `scale` stands
     // for that ratio.
     const qreal ratio = job.scale;
-    switch (job.format) {
-    case OutputFormat::Png:
-        writePngFile(
-            reduce(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, ratio, job.dpi))),
-            job.output);
-        break;
-    case OutputFormat::Bmp:
-        writeBmpFile(rasterFromImage(renderStrip(layout, StripGround::White, Qt::black, ratio, job.dpi)),
-                     job.output);
-        break;
-    case OutputFormat::PngAlpha:
-        writeAlphaPngFile(renderStrip(layout, StripGround::Transparent, Qt::black, ratio, job.dpi),
-                          job.output);
-        break;
-    case OutputFormat::Apng:
-    case OutputFormat::Gif:
-    case OutputFormat::Webp:
-        Q_UNREACHABLE();
-    }
+    Animation still;
+    still.frames.push_back({renderStrip(layout, job.format->ground, Qt::black, ratio, job.dpi), 0});
+    writeOutputFile(*job.format, still, EncodeOptions(), job.output);
 }
 
 QString outOfMemoryMessage()

@@ -3,6 +3,7 @@
 #include "composition/font_request.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_settings.h"
+#include "export/output_format.h"
 #include "export/sticker.h"
 
 #include <QString>
@@ -20,20 +21,14 @@ public:
     using QuillowError::QuillowError;
 };
 
-enum class OutputFormat {
-    Png,      // indexed to the halftone palette, white transparent: the window's PNG
-    Bmp,      // the window's BMP
-    PngAlpha, // RGBA on a transparent ground, soft edges: the clipboard's picture
-    Apng,     // the stickers: made by makeSticker()
-    Gif,
-    Webp,
-};
-
 // One strip to render and the file to write it to.
 struct RenderJob {
     StripSettings settings; // `text` is the phrase
     QString output;
-    OutputFormat format = OutputFormat::Png;
+    // A row of outputFileFormats(): "png" is the window's PNG, indexed to the
+    // halftone palette with white transparent; "png-alpha" the clipboard's
+    // RGBA picture; the animated ones are made by makeSticker().
+    const OutputFileFormat *format = outputFormatNamed(u"png");
     std::optional<std::uint32_t> seed; // random colours and the shake; empty: seeded from the clock
     double dpi = kDesignDpi;
     // Device pixels per logical pixel, as a window on a scaled screen saves:

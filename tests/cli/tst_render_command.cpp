@@ -13,7 +13,10 @@
 #include <QtTest>
 
 #include "apng_reader.h"
+#include "composition/effect_frames.h"
 #include "composition/sticker_look.h"
+#include "export/output_format.h"
+#include "export/sticker_preset.h"
 
 namespace {
 
@@ -133,6 +136,8 @@ private slots:
     void batchLinesMatchSingleRunsOnAnyThreadCount();
     void batchFromMissingFileIsBadInput();
     void helpIsChinese();
+    void helpListsEveryRowOfTheTables_data();
+    void helpListsEveryRowOfTheTables();
     void stickerOptions_data();
     void stickerOptions();
     void formatChoice_data();
@@ -155,11 +160,11 @@ void TestRenderCommand::parsesSettings_data()
     QTest::addColumn<int>("colourMode");
     QTest::addColumn<uint>("startColour");
     QTest::addColumn<uint>("endColour");
-    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("format");
     QTest::addColumn<qint64>("seed"); // -1: none
     QTest::addColumn<double>("dpi");
 
-    const int png = int(OutputFormat::Png), bmp = int(OutputFormat::Bmp), alpha = int(OutputFormat::PngAlpha);
+    const QString png = "png", bmp = "bmp", alpha = "png-alpha";
     // Laid out by hand: the arguments, then the record they give.
     // clang-format off
     QTest::newRow("window defaults") << QStringList{"-o", "a.png", "友谊的小船说翻就翻"} << "友谊的小船说翻就翻"
@@ -205,7 +210,7 @@ void TestRenderCommand::parsesSettings()
     QTEST(int(settings.colourMode), "colourMode");
     QTEST(uint(settings.startColour), "startColour");
     QTEST(uint(settings.endColour), "endColour");
-    QTEST(int(job.format), "format");
+    QTEST(QString(job.format->name), "format");
     QTEST(job.seed ? qint64(*job.seed) : qint64(-1), "seed");
     QTEST(job.dpi, "dpi");
 }
@@ -643,6 +648,39 @@ void TestRenderCommand::helpIsChinese()
         QVERIFY2(result.output.contains(QLatin1String(option)), option);
 }
 
+void TestRenderCommand::helpListsEveryRowOfTheTables_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("name");
+    for (const StickerPreset &preset : stickerPresets())
+        QTest::addRow("preset %s", qPrintable(preset.name)) << "preset" << preset.name;
+    for (const QString &effect : effectNames())
+        QTest::addRow("effect %s", qPrintable(effect)) << "effect" << effect;
+    for (const OutputFileFormat &format : outputFileFormats())
+        QTest::addRow("format %s", qPrintable(QString(format.name))) << "format" << QString(format.name);
+}
+
+// A row added to one of the tables is offered by --help and taken by the
+// option, with no second list to keep in step.
+void TestRenderCommand::helpListsEveryRowOfTheTables()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, name);
+    QTemporaryDir folder;
+    const Run result = run(QDir(folder.path()), {"--help"});
+    QCOMPARE(result.status, kExitOk);
+    const QString heading = QStringLiteral("  --%1 ").arg(option);
+    const qsizetype at = result.output.indexOf(heading);
+    QVERIFY2(at >= 0, qPrintable(heading));
+    const qsizetype start = at + heading.size();
+    const QStringList values =
+        result.output.mid(start, result.output.indexOf(u'\n', start) - start).split(u'|');
+    QVERIFY2(values.contains(name), qPrintable(values.join(u'|')));
+
+    JobDraft draft;
+    applyOption(draft, option, name);
+}
+
 namespace {
 
 // Whether makeSticker() encodes animations yet; the tests of the files it
@@ -663,7 +701,7 @@ bool stickerEncodersPresent()
 void TestRenderCommand::stickerOptions_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("effect");
     QTest::addColumn<int>("frameMs");
     QTest::addColumn<int>("holdMs");
@@ -678,8 +716,7 @@ void TestRenderCommand::stickerOptions_data()
     QTest::addColumn<QString>("preset");
     QTest::addColumn<qint64>("maxBytes"); // -1: none
 
-    const int gif = int(OutputFormat::Gif), webp = int(OutputFormat::Webp), apng = int(OutputFormat::Apng),
-              alpha = int(OutputFormat::PngAlpha);
+    const QString gif = "gif", webp = "webp", apng = "apng", alpha = "png-alpha";
     // clang-format off
     QTest::newRow("defaults") << QStringList{"-o", "a.gif", "加油"} << gif << "still" << 120 << 1500 << 0
                               << "#FFFFFF" << false << "#00000080" << QPoint(2, 2) << 3 << "" << -1 << ""
@@ -717,7 +754,7 @@ void TestRenderCommand::stickerOptions()
     const RenderJob fromLine = jobFromJsonLine(asBatchLine(arguments), JobDraft(), 1);
     for (const RenderJob &job : {fromCommand, fromLine}) {
         const StickerOptions &sticker = job.sticker;
-        QTEST(int(job.format), "format");
+        QTEST(QString(job.format->name), "format");
         QTEST(sticker.effect, "effect");
         QTEST(sticker.frameMs, "frameMs");
         QTEST(sticker.holdMs, "holdMs");
@@ -740,11 +777,10 @@ void TestRenderCommand::stickerOptions()
 void TestRenderCommand::formatChoice_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("format");
     QTest::addColumn<bool>("sticker");
 
-    const int png = int(OutputFormat::Png), bmp = int(OutputFormat::Bmp), alpha = int(OutputFormat::PngAlpha),
-              apng = int(OutputFormat::Apng), gif = int(OutputFormat::Gif), webp = int(OutputFormat::Webp);
+    const QString png = "png", bmp = "bmp", alpha = "png-alpha", apng = "apng", gif = "gif", webp = "webp";
     QTest::newRow(".png") << QStringList{"-o", "a.png"} << png << false;
     QTest::newRow(".PNG with a still effect and timing")
         << QStringList{"--effect", "still", "--frame-ms", "50", "--hold-ms", "0", "-o", "a.PNG"} << png
@@ -774,7 +810,7 @@ void TestRenderCommand::formatChoice()
     QFETCH(QStringList, arguments);
     const RenderJob job =
         parseCommandLine(QStringList{"quillow-render"} + arguments + QStringList{"我"}).draft.job;
-    QTEST(int(job.format), "format");
+    QTEST(QString(job.format->name), "format");
     QTEST(isStickerJob(job), "sticker");
 }
 

@@ -139,7 +139,7 @@ void TestWindowMatch::sameBytesAsTheWindow()
             folder.filePath(png ? QStringLiteral("window.png") : QStringLiteral("window.bmp"));
         saveThrough(png ? ui.PNG1 : ui.N1, frm.SaveDialog1(), saved);
         job.output = folder.filePath(png ? QStringLiteral("command.png") : QStringLiteral("command.bmp"));
-        job.format = png ? OutputFormat::Png : OutputFormat::Bmp;
+        job.format = outputFormatNamed(png ? u"png" : u"bmp");
         runRenderJob(job);
         QCOMPARE(reports, QStringList());
         const QByteArray expected = contents(saved);
