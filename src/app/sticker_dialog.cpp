@@ -1,4 +1,5 @@
 #include "app/sticker_dialog.h"
+#include "export/sticker_preset.h"
 
 #include "app/cache_folder.h"
 #include "app/colour_edit.h"
@@ -111,11 +112,14 @@ void allowEntry(QComboBox *box, int index, bool allowed, const QString &whyNot)
     item->setToolTip(allowed ? QString() : whyNot);
 }
 
-// Whole kilobytes (1024 bytes), rounded up, so a file just over a cap never
-// reads as equal to it.
-QString kilobytes(qint64 bytes)
+// `bytes` in the unit a cap is published in: a "KB" is 1000 bytes, while a
+// cap stated in "KiB" or "MiB" counts in 1024. Whole units, rounded up, so a
+// file just over a cap never reads as equal to it.
+QString sizeInUnitOf(qint64 bytes, const QString &capText)
 {
-    return QStringLiteral("%1 KB").arg((bytes + 1023) / 1024);
+    const bool binary = capText.endsWith(QLatin1String("iB"));
+    const qint64 unit = binary ? 1024 : 1000;
+    return QStringLiteral("%1 %2").arg((bytes + unit - 1) / unit).arg(binary ? u"KiB" : u"KB");
 }
 
 QString fileFilter(const Sticker &sticker)
@@ -440,9 +444,17 @@ void StickerDialog::showMeter()
             pixels += QStringLiteral("，%1 帧").arg(sticker.frames);
         m_pixels->setText(pixels);
         const bool over = sticker.cap && sticker.bytes.size() > *sticker.cap;
-        m_bytes->setText(sticker.cap ? kilobytes(sticker.bytes.size()) + QStringLiteral(" / ") +
-                                           kilobytes(*sticker.cap)
-                                     : kilobytes(sticker.bytes.size()));
+        // Sizes are read against the chosen app's cap, as that app states it.
+        const QString presetName = selected(m_preset);
+        const StickerPreset *preset = presetName.isEmpty() ? nullptr : &findStickerPreset(presetName);
+        const QString capText = preset ? preset->capText : QString();
+        const QString size = sizeInUnitOf(sticker.bytes.size(), capText);
+        if (!sticker.cap)
+            m_bytes->setText(size);
+        else
+            m_bytes->setText(
+                size + QStringLiteral(" / ") +
+                (preset && *sticker.cap == preset->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
         m_bytes->setToolTip(sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
                                         : QStringLiteral("文件大小"));
         showInColour(m_bytes, over ? std::optional(warningColour(palette())) : std::nullopt);

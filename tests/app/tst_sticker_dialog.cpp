@@ -339,20 +339,34 @@ void TestStickerDialog::presetForbidsAnimation()
 
 void TestStickerDialog::sizeMeter_data()
 {
+    QTest::addColumn<QString>("preset"); // empty: no preset
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<std::optional<qint64>>("cap");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("over");
-    const std::optional<qint64> discord = 256 * 1024;
-    QTest::newRow("well under") << qint64(38 * 1024) << discord << "38 KB / 256 KB" << false;
-    QTest::newRow("exactly the cap") << qint64(256 * 1024) << discord << "256 KB / 256 KB" << false;
-    QTest::newRow("one byte over") << qint64(256 * 1024 + 1) << discord << "257 KB / 256 KB" << true;
-    QTest::newRow("far over") << qint64(300 * 1024) << discord << "300 KB / 256 KB" << true;
-    QTest::newRow("no cap") << qint64(1500) << std::optional<qint64>() << "2 KB" << false;
+    // Each app's cap reads as the app states it, and the file's size in the
+    // same unit: Slack's KB are 1000 bytes, Discord's KiB 1024.
+    const std::optional<qint64> discord = 256 * 1024, slack = 128 * 1000, wechat = 1024 * 1024;
+    QTest::newRow("well under") << "discord-emoji" << qint64(38 * 1024) << discord << "38 KiB / 256 KiB"
+                                << false;
+    QTest::newRow("exactly the cap") << "discord-emoji" << qint64(256 * 1024) << discord
+                                     << "256 KiB / 256 KiB" << false;
+    QTest::newRow("one byte over") << "discord-emoji" << qint64(256 * 1024 + 1) << discord
+                                   << "257 KiB / 256 KiB" << true;
+    QTest::newRow("far over") << "discord-emoji" << qint64(300 * 1024) << discord << "300 KiB / 256 KiB"
+                              << true;
+    QTest::newRow("slack at its cap") << "slack" << qint64(128 * 1000) << slack << "128 KB / 128 KB" << false;
+    QTest::newRow("slack one byte over")
+        << "slack" << qint64(128 * 1000 + 1) << slack << "129 KB / 128 KB" << true;
+    QTest::newRow("wechat in MiB") << "wechat" << qint64(38 * 1024) << wechat << "38 KiB / 1 MiB" << false;
+    QTest::newRow("no cap") << "" << qint64(1500) << std::optional<qint64>() << "2 KB" << false;
+    QTest::newRow("no preset, KB of 1000")
+        << "" << qint64(38 * 1024) << std::optional<qint64>() << "39 KB" << false;
 }
 
 void TestStickerDialog::sizeMeter()
 {
+    QFETCH(QString, preset);
     QFETCH(qint64, bytes);
     QFETCH(std::optional<qint64>, cap);
     QFETCH(QString, shown);
@@ -361,6 +375,7 @@ void TestStickerDialog::sizeMeter()
     fake.shared->bytes = bytes;
     fake.shared->cap = cap;
     Dialog d(fake.maker());
+    choose(d.preset(), preset);
     QVERIFY(d.settled());
     QCOMPARE(d.bytes()->text(), shown);
     QCOMPARE(d.part<QLabel>("lblPixels")->text(), QStringLiteral("40 × 20 像素"));
