@@ -26,6 +26,8 @@ QString stickerFormatName(OutputFormat format)
         return QStringLiteral("gif");
     case OutputFormat::Webp:
         return QStringLiteral("webp");
+    case OutputFormat::Webm:
+        return QStringLiteral("webm");
     case OutputFormat::PngAlpha:
     case OutputFormat::Png:
     case OutputFormat::Bmp:
@@ -74,6 +76,7 @@ bool isStickerJob(const RenderJob &job)
     case OutputFormat::Apng:
     case OutputFormat::Gif:
     case OutputFormat::Webp:
+    case OutputFormat::Webm:
         return true;
     }
     return false;
@@ -115,6 +118,7 @@ void runRenderJob(const RenderJob &job, JobReport *report)
     case OutputFormat::Apng:
     case OutputFormat::Gif:
     case OutputFormat::Webp:
+    case OutputFormat::Webm:
         Q_UNREACHABLE();
     }
 }

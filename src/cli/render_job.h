@@ -27,6 +27,7 @@ enum class OutputFormat {
     Apng,     // the stickers: made by makeSticker()
     Gif,
     Webp,
+    Webm,
 };
 
 // One strip to render and the file to write it to.

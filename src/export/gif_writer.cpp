@@ -279,5 +279,5 @@ EncodedAnimation encodeGif(const Animation &animation, const GifOptions &options
             output.check("EGifPutLine", EGifPutLine(gif, line.data(), int(line.size())));
         }
     }
-    return {output.close(), int(plan.size()), quantised.quality};
+    return {output.close(), int(plan.size()), quantised.quality, {}};
 }
