@@ -273,6 +273,9 @@ public:
         if (!stream)
             throw ffmpegError("avformat_new_stream", AVERROR(ENOMEM));
         stream->time_base = m_codec->time_base;
+        // Recorded as the track's default duration: players and checkers
+        // read the rate from it instead of guessing from millisecond stamps.
+        stream->avg_frame_rate = m_codec->framerate;
         check("avcodec_parameters_from_context",
               avcodec_parameters_from_context(stream->codecpar, m_codec.get()));
         m_stream = stream;
