@@ -86,11 +86,11 @@ public:
                 continue;
             }
             emit(prefix);
-            if (m_next < kTableSize) {
-                child(prefix, symbol) = std::uint16_t(m_next++);
-            } else if (policy == ClearPolicy::WhenFull) {
+            if (policy == ClearPolicy::WhenFull && m_next >= kTableSize - 1) {
                 emit(m_clear);
                 restart();
+            } else if (m_next < kTableSize) {
+                child(prefix, symbol) = std::uint16_t(m_next++);
             }
             prefix = symbol;
         }
