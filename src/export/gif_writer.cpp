@@ -289,9 +289,16 @@ EncodedAnimation encodeGif(const Animation &animation, const GifOptions &options
 
     std::vector<QImage> frames = straightFrames(animation);
     makeBinaryAlpha(frames, options.matte);
-    // One entry stays free for the transparent one.
-    const QuantisedFrames quantised = quantiseFrames(frames, std::min(options.maxColours, 255));
-    assert(quantised.transparentIndex >= 0);
+    // Unchanged pixels are left transparent, so the palette needs a
+    // transparent entry even when no frame has a transparent pixel. The
+    // quantiser adds one only where its palette has room: frames that are
+    // opaque and fill it are quantised again with one colour fewer.
+    const int opaqueColours = std::min(options.maxColours, 255);
+    QuantisedFrames quantised = quantiseFrames(frames, opaqueColours);
+    if (quantised.transparentIndex < 0 && opaqueColours > 2)
+        quantised = quantiseFrames(frames, opaqueColours - 1);
+    if (quantised.transparentIndex < 0)
+        throw QuillowError(QStringLiteral("GIF 动画需要一个透明色：不透明的画面至少要用 3 种颜色。"));
     const std::vector<GifFrame> plan = planFrames(quantised);
     const std::vector<int> delays = centiseconds(animation);
 
