@@ -163,11 +163,11 @@ struct OptionRow {
 // clang-format off
 const OptionRow kOptions[] = {
     {"output", "o", "FILE",
-     "输出文件；格式由后缀决定：.png、.bmp、.apng（动画 PNG）、.gif、.webp",
+     "输出文件；格式由后缀决定：.png、.bmp、.apng（动画 PNG）、.gif、.webp、.webm（视频）",
      [](JobDraft &draft, const QString &, const QString &value) { draft.job.output = value; }, nullptr},
     {"format", nullptr, kTableValues,
      "输出格式：png 为窗口保存的索引 PNG（白色透明），bmp 为位图，png-alpha 为透明背景、边缘柔和的 RGBA PNG，"
-     "apng、gif、webp 为动图（也可做静态贴纸）",
+     "apng、gif、webp 为动图（也可做静态贴纸），webm 为带透明的 VP9 视频（30 帧/秒，最长 3 秒）",
      [](JobDraft &draft, const QString &option, const QString &value) {
          const QString name = choice(option, QStringLiteral("格式"), value, formatNames());
          draft.format = outputFormatNamed(name);
@@ -381,9 +381,10 @@ const OutputFileFormat *chooseFormat(const JobDraft &draft)
     }
     if (bySuffix)
         return bySuffix;
-    throw UsageError(QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png、.apng、.gif、.webp 或 .bmp，"
-                                    "或用 --format 指定。")
-                         .arg(quoted(job.output)));
+    throw UsageError(
+        QStringLiteral("无法从文件名 %1 判断格式：后缀应为 .png、.apng、.gif、.webp、.webm 或 .bmp，"
+                       "或用 --format 指定。")
+            .arg(quoted(job.output)));
 }
 
 // Refuses sticker options the chosen format cannot carry, before anything

@@ -4,16 +4,19 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QStringList>
 
 #include <vector>
 
 // What an encoder made of an animation: the whole file, how many frames it
 // holds, and the quality (libimagequant's 0 .. 100) of the palette it used,
-// or -1 when it used none.
+// or -1 when it used none; and what the user should know about how it was
+// made (a video shortened to its format's longest), in Chinese.
 struct EncodedAnimation {
     QByteArray bytes;
     int frames = 0;
     int quality = -1;
+    QStringList warnings;
 };
 
 // Checks what every animated writer needs before it writes a byte: at least

@@ -364,5 +364,5 @@ EncodedAnimation encodeApng(const Animation &animation, const ApngOptions &optio
             defaultIsFrame && i == 0);
     }
     writePngChunk(device, "IEND", nullptr, 0);
-    return {bytes, int(count), pixels.indexed ? pixels.quality : -1};
+    return {bytes, int(count), pixels.indexed ? pixels.quality : -1, {}};
 }

@@ -2,6 +2,7 @@
 
 #include "export/export_errors.h"
 #include "export/frame_difference.h"
+#include "export/gif_lzw.h"
 #include "export/palette_quantiser.h"
 
 #include <gif_lib.h>
@@ -189,6 +190,13 @@ public:
             throw gifError(function, m_gif->Error);
     }
 
+    // Bytes giflib has no call for, between two of its blocks: giflib hands
+    // each block to appendToBuffer() whole, so nothing of its own waits.
+    void append(const std::vector<std::uint8_t> &bytes)
+    {
+        m_bytes.append(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+    }
+
     QByteArray close()
     {
         int error = 0;
@@ -202,6 +210,73 @@ private:
     std::unique_ptr<GifFileType, GifClose> m_gif;
 };
 
+// The pixels of each frame's rectangle as the LZW coder may write them. An
+// unchanged pixel may be left to what is there, or, where it continues a run
+// of its own colour, drawn again (longer runs make shorter LZW codes); the
+// coder may take either.
+std::vector<std::vector<LzwPixel>> framePixels(const QuantisedFrames &quantised,
+                                               const std::vector<GifFrame> &plan)
+{
+    const auto transparent = std::uint8_t(quantised.transparentIndex);
+    std::vector<std::vector<LzwPixel>> frames;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const GifFrame &frame = plan[i];
+        const std::vector<std::uint8_t> &shown = quantised.indices[i];
+        std::vector<LzwPixel> pixels;
+        pixels.reserve(std::size_t(frame.rect.width()) * std::size_t(frame.rect.height()));
+        for (int y = frame.rect.top(); y <= frame.rect.bottom(); ++y) {
+            std::uint8_t left = transparent;
+            for (int x = frame.rect.left(); x <= frame.rect.right(); ++x) {
+                const std::size_t at = std::size_t(y) * std::size_t(quantised.width) + std::size_t(x);
+                const std::uint8_t pixel = shown[at];
+                if (frame.before[at] != pixel) {
+                    left = pixel;
+                    pixels.push_back({pixel, pixel});
+                    continue;
+                }
+                left = pixel == left ? pixel : transparent;
+                pixels.push_back({left, left == pixel ? transparent : pixel});
+            }
+        }
+        frames.push_back(std::move(pixels));
+    }
+    return frames;
+}
+
+// Renumbers the palette by first use, the transparent entry first: the early
+// frames, drawn with few colours, then need only the low indices, and LZW
+// codes start narrower. Returns the new palette; `frames` are renumbered in
+// place.
+std::vector<QRgb> paletteByFirstUse(const QuantisedFrames &quantised,
+                                    std::vector<std::vector<LzwPixel>> &frames)
+{
+    constexpr int kUnused = -1;
+    std::array<int, 256> renumbered;
+    renumbered.fill(kUnused);
+    int next = 0;
+    const auto number = [&](std::uint8_t &index) {
+        if (renumbered[index] == kUnused)
+            renumbered[index] = next++;
+        index = std::uint8_t(renumbered[index]);
+    };
+    std::uint8_t transparent = std::uint8_t(quantised.transparentIndex);
+    number(transparent);
+    for (std::vector<LzwPixel> &pixels : frames) {
+        for (LzwPixel &pixel : pixels) {
+            number(pixel.shown);
+            number(pixel.alternative);
+        }
+    }
+    for (std::size_t old = 0; old < quantised.palette.size(); ++old) {
+        if (renumbered[old] == kUnused)
+            renumbered[old] = next++;
+    }
+    std::vector<QRgb> palette(quantised.palette.size());
+    for (std::size_t old = 0; old < quantised.palette.size(); ++old)
+        palette[std::size_t(renumbered[old])] = quantised.palette[old];
+    return palette;
+}
+
 } // namespace
 
 EncodedAnimation encodeGif(const Animation &animation, const GifOptions &options)
@@ -214,19 +289,30 @@ EncodedAnimation encodeGif(const Animation &animation, const GifOptions &options
 
     std::vector<QImage> frames = straightFrames(animation);
     makeBinaryAlpha(frames, options.matte);
-    // One entry stays free for the transparent one.
-    const QuantisedFrames quantised = quantiseFrames(frames, std::min(options.maxColours, 255));
-    assert(quantised.transparentIndex >= 0);
+    // Unchanged pixels are left transparent, so the palette needs a
+    // transparent entry even when no frame has a transparent pixel. The
+    // quantiser adds one only where its palette has room: frames that are
+    // opaque and fill it are quantised again with one colour fewer.
+    const int opaqueColours = std::min(options.maxColours, 255);
+    QuantisedFrames quantised = quantiseFrames(frames, opaqueColours);
+    if (quantised.transparentIndex < 0 && opaqueColours > 2)
+        quantised = quantiseFrames(frames, opaqueColours - 1);
+    if (quantised.transparentIndex < 0)
+        throw QuillowError(QStringLiteral("GIF 动画需要一个透明色：不透明的画面至少要用 3 种颜色。"));
     const std::vector<GifFrame> plan = planFrames(quantised);
     const std::vector<int> delays = centiseconds(animation);
 
+    std::vector<std::vector<LzwPixel>> pixels = framePixels(quantised, plan);
+    const std::vector<QRgb> palette = paletteByFirstUse(quantised, pixels);
+    const int transparent = 0;
+
     int mapSize = 2;
-    while (mapSize < int(quantised.palette.size()))
+    while (mapSize < int(palette.size()))
         mapSize *= 2;
     std::vector<GifColorType> colours(std::size_t(mapSize), GifColorType{0, 0, 0});
-    for (std::size_t i = 0; i < quantised.palette.size(); ++i)
-        colours[i] = {GifByteType(qRed(quantised.palette[i])), GifByteType(qGreen(quantised.palette[i])),
-                      GifByteType(qBlue(quantised.palette[i]))};
+    for (std::size_t i = 0; i < palette.size(); ++i)
+        colours[i] = {GifByteType(qRed(palette[i])), GifByteType(qGreen(palette[i])),
+                      GifByteType(qBlue(palette[i]))};
     const std::unique_ptr<ColorMapObject, ColourMapRelease> map(GifMakeMapObject(mapSize, colours.data()));
     if (!map)
         throw gifError("GifMakeMapObject", E_GIF_ERR_NOT_ENOUGH_MEM);
@@ -234,8 +320,8 @@ EncodedAnimation encodeGif(const Animation &animation, const GifOptions &options
     GifOutput output;
     GifFileType *gif = output.get();
     EGifSetGifVersion(gif, true);
-    output.check("EGifPutScreenDesc", EGifPutScreenDesc(gif, quantised.width, quantised.height, 8,
-                                                        quantised.transparentIndex, map.get()));
+    output.check("EGifPutScreenDesc",
+                 EGifPutScreenDesc(gif, quantised.width, quantised.height, 8, transparent, map.get()));
     // Played once, a GIF needs no loop extension; otherwise it counts the
     // repeats after the first play.
     if (animation.loopCount != 1) {
@@ -247,37 +333,28 @@ EncodedAnimation encodeGif(const Animation &animation, const GifOptions &options
         output.check("EGifPutExtensionTrailer", EGifPutExtensionTrailer(gif));
     }
 
-    std::vector<GifPixelType> line;
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const GifFrame &frame = plan[i];
         GraphicsControlBlock control{};
         control.DisposalMode = frame.disposal;
         control.UserInputFlag = false;
         control.DelayTime = delays[i];
-        control.TransparentColor = quantised.transparentIndex;
+        control.TransparentColor = transparent;
         std::array<GifByteType, 4> controlBytes{};
         EGifGCBToExtension(&control, controlBytes.data());
         output.check("EGifPutExtension", EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE,
                                                           int(controlBytes.size()), controlBytes.data()));
-        output.check("EGifPutImageDesc",
-                     EGifPutImageDesc(gif, frame.rect.x(), frame.rect.y(), frame.rect.width(),
-                                      frame.rect.height(), false, nullptr));
-        const std::vector<std::uint8_t> &shown = quantised.indices[i];
-        line.resize(std::size_t(frame.rect.width()));
-        for (int y = frame.rect.top(); y <= frame.rect.bottom(); ++y) {
-            const auto transparent = GifPixelType(quantised.transparentIndex);
-            GifPixelType left = transparent;
-            for (int x = frame.rect.left(); x <= frame.rect.right(); ++x) {
-                const std::size_t at = std::size_t(y) * std::size_t(quantised.width) + std::size_t(x);
-                // An unchanged pixel is left to what is there, or, when it
-                // continues a run of its own colour, drawn again: longer
-                // runs make shorter LZW codes.
-                const GifPixelType pixel = shown[at];
-                left = frame.before[at] != pixel || pixel == left ? pixel : transparent;
-                line[std::size_t(x - frame.rect.left())] = left;
-            }
-            output.check("EGifPutLine", EGifPutLine(gif, line.data(), int(line.size())));
+        // The image descriptor, no local colour table, not interlaced, then
+        // our own LZW codes: giflib's coder starts every frame at the
+        // palette's full width and clears its table as soon as it fills.
+        std::vector<std::uint8_t> descriptor = {0x2c};
+        for (int value : {frame.rect.x(), frame.rect.y(), frame.rect.width(), frame.rect.height()}) {
+            descriptor.push_back(std::uint8_t(value & 0xff)); // little-endian
+            descriptor.push_back(std::uint8_t(value >> 8));
         }
+        descriptor.push_back(0);
+        output.append(descriptor);
+        output.append(lzwImageData(pixels[i], lzwMinimumCodeSize(pixels[i])));
     }
-    return {output.close(), int(plan.size()), quantised.quality};
+    return {output.close(), int(plan.size()), quantised.quality, {}};
 }

@@ -28,7 +28,7 @@ template <typename Write> EncodedAnimation encodeStill(const Animation &animatio
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     write(animation.frames.back().image, buffer);
-    return {bytes, 1, -1};
+    return {bytes, 1, -1, {}};
 }
 
 EncodedAnimation encodeIndexedPng(const Animation &animation, const EncodeOptions &)
@@ -75,13 +75,21 @@ EncodedAnimation encodeWebpFile(const Animation &animation, const EncodeOptions 
     return encodeWebp(animation, webp);
 }
 
-const std::array<OutputFileFormat, 6> kFormats = {{
+EncodedAnimation encodeWebmFile(const Animation &animation, const EncodeOptions &options)
+{
+    WebmOptions webm;
+    webm.crf = options.webmCrf;
+    return encodeWebm(animation, webm);
+}
+
+const std::array<OutputFileFormat, 7> kFormats = {{
     {"png"_L1, "png"_L1, "image/png"_L1, false, StripGround::White, encodeIndexedPng},
     {"bmp"_L1, "bmp"_L1, "image/bmp"_L1, false, StripGround::White, encodeBmp},
     {"png-alpha"_L1, "png"_L1, "image/png"_L1, false, StripGround::Transparent, encodeAlphaPng},
     {"apng"_L1, "png"_L1, "image/apng"_L1, true, StripGround::Transparent, encodeApngFile},
     {"gif"_L1, "gif"_L1, "image/gif"_L1, true, StripGround::Transparent, encodeGifFile},
     {"webp"_L1, "webp"_L1, "image/webp"_L1, true, StripGround::Transparent, encodeWebpFile},
+    {"webm"_L1, "webm"_L1, "video/webm"_L1, true, StripGround::Transparent, encodeWebmFile},
 }};
 
 // The suffixes that choose a format by themselves. "png" belongs to the
@@ -91,7 +99,7 @@ const struct {
     QLatin1StringView format;
 } kSuffixes[] = {
     {"png"_L1, "png"_L1},   {"bmp"_L1, "bmp"_L1},   {"gif"_L1, "gif"_L1},
-    {"webp"_L1, "webp"_L1}, {"apng"_L1, "apng"_L1},
+    {"webp"_L1, "webp"_L1}, {"apng"_L1, "apng"_L1}, {"webm"_L1, "webm"_L1},
 };
 
 template <typename Name> const OutputFileFormat *formatCalled(Name name)

@@ -3,6 +3,7 @@
 #include "composition/animation.h"
 #include "composition/strip_rendering.h"
 #include "export/animation_frames.h"
+#include "export/webm_writer.h"
 
 #include <QColor>
 #include <QLatin1StringView>
@@ -14,9 +15,10 @@
 // What a caller may tune in an encoder; each format reads what concerns it
 // and ignores the rest.
 struct EncodeOptions {
-    int maxColours = 256;        // APNG, GIF: 2 .. 256 palette entries
-    int quality = -1;            // WebP: -1 lossless, 0 .. 100 lossy
-    std::optional<QColor> matte; // GIF: blend soft edges onto this first
+    int maxColours = 256;          // APNG, GIF: 2 .. 256 palette entries
+    int quality = -1;              // WebP: -1 lossless, 0 .. 100 lossy
+    std::optional<QColor> matte;   // GIF: blend soft edges onto this first
+    int webmCrf = kDefaultWebmCrf; // WEBM: VP9's constant quality, 0 .. 63, higher smaller
 };
 
 // One kind of file the program writes. Every caller (the window, the
@@ -37,14 +39,14 @@ struct OutputFileFormat {
 
 // Every format: "png" (the still, indexed on the halftone palette with white
 // transparent), "bmp", "png-alpha" (RGBA with soft edges), "apng", "gif",
-// "webp".
+// "webp", "webm" (VP9 video with alpha, 30 fps, at most 3 s).
 std::span<const OutputFileFormat> outputFileFormats();
 
 // The format called `name` (exactly, as listed above), or null.
 const OutputFileFormat *outputFormatNamed(QStringView name);
 
 // The format a file name's suffix chooses, ignoring case: ".png" the still
-// PNG, ".bmp", ".gif", ".webp", and ".apng" the animated PNG; null for any
+// PNG, ".bmp", ".gif", ".webp", ".webm", and ".apng" the animated PNG; null for any
 // other suffix (and for none). A ".png" file is animated only when the APNG
 // format is asked for by name.
 const OutputFileFormat *outputFormatForPath(QStringView path);

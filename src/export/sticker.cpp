@@ -26,6 +26,9 @@ constexpr int kFullPalette = 256;
 const std::vector<int> kColourLadder = {256, 192, 128, 96, 64, 48, 32};
 const std::vector<int> kFewColourLadder = {24, 16, 12, 8, 6, 4, 2};
 const std::vector<int> kWebpQualityLadder = {90, 80, 70, 60, 50, 40, 30, 20, 10, 0};
+// VP9's constant quality, from the default down: above about 50 glyph edges
+// blur, but a file that fits beats none.
+const std::vector<int> kWebmCrfLadder = {36, 40, 44, 48, 52, 56, 60, kMaxWebmCrf};
 
 void stopIfCancelled(const std::atomic<bool> *cancel)
 {
@@ -39,7 +42,8 @@ void stopIfCancelled(const std::atomic<bool> *cancel)
 const OutputFileFormat &stickerFormat(const QString &name)
 {
     static const QStringList stickerNames = {QStringLiteral("png-alpha"), QStringLiteral("apng"),
-                                             QStringLiteral("gif"), QStringLiteral("webp")};
+                                             QStringLiteral("gif"), QStringLiteral("webp"),
+                                             QStringLiteral("webm")};
     const OutputFileFormat *format = stickerNames.contains(name) ? outputFormatNamed(name) : nullptr;
     if (!format)
         throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(name));
@@ -53,6 +57,8 @@ QString displayName(const QString &format)
         return QStringLiteral("PNG");
     if (format == QLatin1String("webp"))
         return QStringLiteral("WebP");
+    if (format == QLatin1String("webm"))
+        return QStringLiteral("WEBM");
     return format.toUpper();
 }
 
@@ -104,21 +110,24 @@ struct EncodeRequest {
     int maxColours = kFullPalette;
     int webpQuality = -1; // -1: lossless
     std::optional<QColor> matte;
+    int webmCrf = kDefaultWebmCrf;
 };
 
 struct Encoded {
     QByteArray bytes;
     int colours = 0;
     int quality = 100;
+    QStringList warnings;
 };
 
 Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 {
     const EncodedAnimation made =
         stickerFormat(request.format)
-            .encode(animation, {request.maxColours, request.webpQuality, request.matte});
+            .encode(animation, {request.maxColours, request.webpQuality, request.matte, request.webmCrf});
     Encoded encoded;
     encoded.bytes = made.bytes;
+    encoded.warnings = made.warnings;
     encoded.colours = made.quality < 0 ? 0 : request.maxColours;
     encoded.quality = made.quality < 0 ? 100 : made.quality;
     return encoded;
@@ -257,6 +266,16 @@ std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &com
     if (search.fits(encoded))
         return Made{std::move(first), std::move(encoded)};
 
+    // A video has no palette, and its frames are resampled to a constant
+    // rate whatever the reveal holds: only its quality can give.
+    if (request.format == QLatin1String("webm")) {
+        return search.bestOf(int(kWebmCrfLadder.size()), [&](int rung) {
+            Attempt attempt{composed.animation, request};
+            attempt.request.webmCrf = kWebmCrfLadder[std::size_t(rung)];
+            return attempt;
+        });
+    }
+
     // An RGBA PNG has no palette to shrink; the same picture as an indexed
     // PNG with partial transparency has. Otherwise the full palette was the
     // first attempt.
@@ -381,6 +400,7 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     sticker.shown = std::move(made->attempt.animation);
     if (const QString warning = legibilityWarning(fit); !warning.isEmpty())
         sticker.warnings << warning;
+    sticker.warnings << made->encoded.warnings;
     sticker.encodes = search.encodes();
     sticker.capSearchNs = search.searchNs();
     return sticker;

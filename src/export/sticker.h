@@ -22,7 +22,7 @@ struct StickerOptions {
                                               // "discord-sticker", "slack"
     QString effect = QStringLiteral("still"); // "still", "reveal", "shake", "reveal-shake"
     QString format;                           // "" (the preset's, or png-alpha / apng by effect),
-                                              // "png-alpha", "apng", "gif", "webp"
+                                              // "png-alpha", "apng", "gif", "webp", "webm"
     int frameMs = 120;
     int holdMs = 1500;
     int outlinePx = 0; // 0 .. 12
@@ -40,8 +40,8 @@ struct StickerOptions {
 // One encoded sticker and what it is made of.
 struct Sticker {
     QByteArray bytes;
-    QString formatName; // "png-alpha", "apng", "gif", "webp"
-    QString suffix;     // "png", "gif", "webp"
+    QString formatName; // "png-alpha", "apng", "gif", "webp", "webm"
+    QString suffix;     // "png", "gif", "webp", "webm"
     QString mimeType;
     QSize size; // pixels
     int frames = 1;

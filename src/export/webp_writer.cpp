@@ -107,5 +107,5 @@ EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &optio
     if (!demuxer)
         throw webpError(QStringLiteral("WebPDemux：无法读回刚编码的文件"));
     const int frameCount = int(WebPDemuxGetI(demuxer.get(), WEBP_FF_FRAME_COUNT));
-    return {QByteArray(reinterpret_cast<const char *>(data.bytes), qsizetype(data.size)), frameCount, -1};
+    return {QByteArray(reinterpret_cast<const char *>(data.bytes), qsizetype(data.size)), frameCount, -1, {}};
 }

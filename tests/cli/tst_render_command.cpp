@@ -144,6 +144,7 @@ private slots:
     void formatChoice();
     void stickerFilesHoldTheirFrames_data();
     void stickerFilesHoldTheirFrames();
+    void writesAWebmVideo();
     void batchReportsStickerFacts();
     void capThatCannotBeMetWritesNothing();
 };
@@ -260,9 +261,9 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"-o", "a.png", QStringLiteral("一二三四五六七八九\U0001F600")}
         << "有 11 个 UTF-16 码元";
     QTest::newRow("only spaces") << QStringList{"-o", "a.png", "   "} << "短语为空";
-    QTest::newRow("suffix of no format")
-        << QStringList{"-o", "a.jpg", "我"}
-        << "无法从文件名 “a.jpg” 判断格式：后缀应为 .png、.apng、.gif、.webp 或 .bmp，或用 --format 指定。";
+    QTest::newRow("suffix of no format") << QStringList{"-o", "a.jpg", "我"}
+                                         << "无法从文件名 “a.jpg” 判断格式：后缀应为 "
+                                            ".png、.apng、.gif、.webp、.webm 或 .bmp，或用 --format 指定。";
     QTest::newRow("no suffix") << QStringList{"-o", "picture", "我"} << "无法从文件名 “picture” 判断格式";
     // Said before the suffix, which a name this long would fail as well.
     QTest::newRow("32768-character name")
@@ -780,7 +781,8 @@ void TestRenderCommand::formatChoice_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<bool>("sticker");
 
-    const QString png = "png", bmp = "bmp", alpha = "png-alpha", apng = "apng", gif = "gif", webp = "webp";
+    const QString png = "png", bmp = "bmp", alpha = "png-alpha", apng = "apng", gif = "gif", webp = "webp",
+                  webm = "webm";
     QTest::newRow(".png") << QStringList{"-o", "a.png"} << png << false;
     QTest::newRow(".PNG with a still effect and timing")
         << QStringList{"--effect", "still", "--frame-ms", "50", "--hold-ms", "0", "-o", "a.PNG"} << png
@@ -800,6 +802,8 @@ void TestRenderCommand::formatChoice_data()
     QTest::newRow(".apng still") << QStringList{"-o", "a.apng"} << apng << true;
     QTest::newRow(".gif") << QStringList{"-o", "a.Gif"} << gif << true;
     QTest::newRow(".webp") << QStringList{"-o", "a.webp"} << webp << true;
+    QTest::newRow(".webm") << QStringList{"-o", "a.webm"} << webm << true;
+    QTest::newRow("format webm") << QStringList{"--format", "webm", "-o", "a.webm"} << webm << true;
     QTest::newRow("format apng on a .png") << QStringList{"--format", "apng", "-o", "a.png"} << apng << true;
     QTest::newRow("format gif over a .webp") << QStringList{"--format", "GIF", "-o", "a.webp"} << gif << true;
     QTest::newRow("format bmp over a .gif") << QStringList{"--format", "bmp", "-o", "a.gif"} << bmp << false;
@@ -841,6 +845,19 @@ void TestRenderCommand::stickerFilesHoldTheirFrames_data()
     QTest::newRow("png-alpha with outline and shadow")
         << QStringList{"--outline", "3", "--shadow", "-o", "a.png"} << png << 1;
     QTest::newRow("reveal in a .png") << QStringList{"--effect", "reveal", "-o", "a.png"} << png << 2;
+}
+
+void TestRenderCommand::writesAWebmVideo()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const Run result = run(dir, {"--format", "webm", "--effect", "reveal", "-o", "x.webm", "--face", kFace,
+                                 "--seed", "5", "喊喊"});
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors));
+    QCOMPARE(filesIn(dir), QStringList{QStringLiteral("x.webm")});
+    const QByteArray bytes = contents(dir.filePath(QStringLiteral("x.webm")));
+    QVERIFY(bytes.startsWith(QByteArray::fromHex("1a45dfa3"))); // EBML
+    QVERIFY(bytes.left(64).contains("webm"));                   // its DocType
 }
 
 void TestRenderCommand::stickerFilesHoldTheirFrames()

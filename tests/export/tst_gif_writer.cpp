@@ -5,7 +5,10 @@
 #include "composition/quillow_error.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QImageReader>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -51,6 +54,82 @@ ReadGif readWithQt(const QByteArray &bytes)
     return read;
 }
 
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
+        process.exitCode() == 0)
+        return true;
+    qWarning("%s: %s %s", qPrintable(program), process.readAllStandardError().constData(),
+             qPrintable(process.errorString()));
+    return false;
+}
+
+// The pictures a reader wrote into `folder`, in the order of their names.
+std::vector<QImage> picturesIn(const QString &folder, const QString &pattern)
+{
+    std::vector<QImage> pictures;
+    for (const QString &name : QDir(folder).entryList({pattern}, QDir::Files, QDir::Name))
+        pictures.push_back(QImage(QDir(folder).filePath(name)).convertToFormat(QImage::Format_ARGB32));
+    return pictures;
+}
+
+// `bytes` as a file in `folder`; its path, or empty when it cannot be written.
+QString savedGif(const QTemporaryDir &folder, const QByteArray &bytes)
+{
+    QFile file(folder.filePath(QStringLiteral("in.gif")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return file.fileName();
+}
+
+// Pillow's reading: each frame as it shows, composed over the ones before.
+std::vector<QImage> readWithPillow(const QByteArray &bytes)
+{
+    QTemporaryDir folder;
+    const QString file = savedGif(folder, bytes);
+    if (file.isEmpty())
+        return {};
+    const QString script =
+        QStringLiteral("import sys\n"
+                       "from PIL import Image, ImageSequence\n"
+                       "for i, frame in enumerate(ImageSequence.Iterator(Image.open(sys.argv[1]))):\n"
+                       "    frame.convert('RGBA').save('%s/pillow%03d.png' % (sys.argv[2], i))\n");
+    if (!run(QStringLiteral(QUILLOW_PIL_PYTHON), {"-c", script, file, folder.path()}))
+        return {};
+    return picturesIn(folder.path(), QStringLiteral("pillow*.png"));
+}
+
+// gifsicle's reading: each frame composed whole (--unoptimize) into a file
+// of its own, read back by Qt.
+std::vector<QImage> readWithGifsicle(const QByteArray &bytes)
+{
+    QTemporaryDir folder;
+    const QString file = savedGif(folder, bytes);
+    if (file.isEmpty())
+        return {};
+    if (!run(QStringLiteral("gifsicle"),
+             {"--unoptimize", "--explode", file, "-o", folder.filePath(QStringLiteral("frame"))}))
+        return {};
+    return picturesIn(folder.path(), QStringLiteral("frame.*"));
+}
+
+// 255 colours of noise over a 120 x 100 frame: the LZW table fills many
+// times over.
+AnimationFrame noisyFrame(std::uint32_t seed, int delayMs)
+{
+    QImage image(120, 100, QImage::Format_ARGB32);
+    std::uint32_t state = seed;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            state = state * 1103515245u + 12345u;
+            const int colour = int((state >> 16) % 255);
+            image.setPixel(x, y, qRgb(colour, 255 - colour, (colour * 7) % 256));
+        }
+    return {image.convertToFormat(QImage::Format_ARGB32_Premultiplied), delayMs};
+}
+
 } // namespace
 
 class TestGifWriter : public QObject {
@@ -60,6 +139,8 @@ private slots:
     void showsExactlyTheFramesGiven();
     void realRevealKeepsItsLook_data();
     void realRevealKeepsItsLook();
+    void threeReadersSeeTheSameFrames_data();
+    void threeReadersSeeTheSameFrames();
     void refusesWhatItCannotWrite_data();
     void refusesWhatItCannotWrite();
 };
@@ -150,6 +231,48 @@ void TestGifWriter::realRevealKeepsItsLook()
                 if (qAlpha(given.pixel(x, y)) == 0)
                     QCOMPARE(qAlpha(read.frames[i].pixel(x, y)), 0);
     }
+}
+
+void TestGifWriter::threeReadersSeeTheSameFrames_data()
+{
+    QTest::addColumn<Frames>("frames");
+    QTest::newRow("a real reveal") << revealOf(phraseSettings(QStringLiteral("友谊的小船说翻就翻"))).frames;
+    QTest::newRow("pixels vanish") << Frames{patches({kGreenBlock, kRedBlock}, 100),
+                                             patches({kHalfBlue}, 100),
+                                             patches({moved(kGreenBlock, -3, 0)}, 100), patches({}, 100)};
+    // Opaque and 255 colours: the palette has no room left for the
+    // transparent entry that unchanged pixels are coded with.
+    QTest::newRow("opaque noise fills the palette and the code table")
+        << Frames{noisyFrame(7, 100), noisyFrame(8, 100)};
+}
+
+// The LZW codes and the renumbered palette are ours; Qt's reader, Pillow and
+// gifsicle must all see the same pixels in every frame.
+void TestGifWriter::threeReadersSeeTheSameFrames()
+{
+    QFETCH(Frames, frames);
+    const QByteArray bytes = encodeGif(Animation{frames, 0}).bytes;
+    const ReadGif qt = readWithQt(bytes);
+    QCOMPARE(qt.frames.size(), frames.size());
+    const std::vector<QImage> pillow = readWithPillow(bytes);
+    const std::vector<QImage> gifsicle = readWithGifsicle(bytes);
+    QCOMPARE(pillow.size(), frames.size());
+    QCOMPARE(gifsicle.size(), frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        QVERIFY2(
+            firstDifference(pillow[i], qt.frames[i]).isEmpty(),
+            qPrintable(
+                QStringLiteral("Pillow, frame %1: %2").arg(i).arg(firstDifference(pillow[i], qt.frames[i]))));
+        QVERIFY2(firstDifference(gifsicle[i], qt.frames[i]).isEmpty(),
+                 qPrintable(QStringLiteral("gifsicle, frame %1: %2")
+                                .arg(i)
+                                .arg(firstDifference(gifsicle[i], qt.frames[i]))));
+    }
+    // Every pixel is drawn in the colour the palette gave it, or in the
+    // colour of its neighbour there, never in one outside the palette.
+    const QImage &given = frames.back().image;
+    const double share = shareWithin(qt.frames.back(), binaryAlpha(given), Qt::white, 24);
+    QVERIFY2(share >= 0.99, qPrintable(QString::number(share)));
 }
 
 void TestGifWriter::refusesWhatItCannotWrite_data()

@@ -69,6 +69,9 @@ void TestOutputFormat::findsFormatsByName_data()
     QTest::newRow("webp") << "webp"
                           << "webp"
                           << "image/webp" << true << false;
+    QTest::newRow("webm") << "webm"
+                          << "webm"
+                          << "video/webm" << true << false;
 }
 
 void TestOutputFormat::findsFormatsByName()
@@ -86,7 +89,7 @@ void TestOutputFormat::findsFormatsByName()
     QCOMPARE(format->animated, animated);
     QCOMPARE(format->ground == StripGround::White, whiteGround);
     QVERIFY(!outputFormatNamed(name.toUpper()));
-    QCOMPARE(outputFileFormats().size(), std::size_t(6));
+    QCOMPARE(outputFileFormats().size(), std::size_t(7));
 }
 
 void TestOutputFormat::suffixesChooseTheirFormat_data()
@@ -101,6 +104,8 @@ void TestOutputFormat::suffixesChooseTheirFormat_data()
                                       << "gif";
     QTest::newRow(".webp") << "a.b/shout.webp"
                            << "webp";
+    QTest::newRow(".webm") << "shout.webm"
+                           << "webm";
     QTest::newRow(".bmp") << "shout.bmp"
                           << "bmp";
     QTest::newRow("an unknown suffix") << "shout.jpg"
@@ -147,6 +152,8 @@ void TestOutputFormat::writesEachKindOfFile_data()
     QTest::newRow("apng") << "apng" << png << 3 << true;
     QTest::newRow("gif") << "gif" << QByteArray("GIF89a") << 3 << true;
     QTest::newRow("webp") << "webp" << QByteArray("RIFF") << 3 << false;
+    // EBML's magic; 300 ms at 30 fps.
+    QTest::newRow("webm") << "webm" << QByteArray::fromHex("1a45dfa3") << 9 << false;
 }
 
 void TestOutputFormat::writesEachKindOfFile()

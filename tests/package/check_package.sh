@@ -20,7 +20,8 @@ done
 
 depends=$(dpkg-deb -f "$deb" Depends)
 # From dpkg-shlibdeps (the libraries both programs link) and the plugins.
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6 qt6-qpa-plugins libqt6svg6; do
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6 qt6-qpa-plugins libqt6svg6 \
+  "libavcodec[0-9][0-9]*" "libavformat[0-9][0-9]*"; do
   grep -q "\b$needed\b" <<<"$depends" || { echo "not among the dependencies: $needed ($depends)" >&2; exit 1; }
 done
 [[ $(dpkg-deb -f "$deb" Package) == quillow ]]
