@@ -141,7 +141,7 @@ public:
         {
             std::unique_lock lock(m_mutex);
             m_changed.wait_until(lock, Clock::now() + m_options.drainDeadline,
-                                 [this] { return m_admitted == 0 || m_serviceGone; });
+                                 [this] { return m_exchanges == 0; });
             m_abandoned = true;
         }
         m_changed.notify_all();
@@ -162,6 +162,10 @@ private:
             if (length && std::strtoull(length, nullptr, 10) > kMaxBody)
                 exchange->tooLarge = true;
             *state = exchange.release();
+            {
+                std::lock_guard lock(front->m_mutex);
+                ++front->m_exchanges;
+            }
             if (static_cast<Exchange *>(*state)->tooLarge)
                 return front->send(connection, jsonError(413, "请求体超过 64 KiB。"));
             return MHD_YES;
@@ -178,10 +182,17 @@ private:
         return front->send(connection, front->route(connection, url, method, *exchange));
     }
 
-    static void completed(void *, MHD_Connection *, void **state, MHD_RequestTerminationCode)
+    // Called once the response has been sent, or the connection lost.
+    static void completed(void *self, MHD_Connection *, void **state, MHD_RequestTerminationCode)
     {
         std::unique_ptr<Exchange> exchange(static_cast<Exchange *>(*state));
         *state = nullptr;
+        if (!exchange)
+            return;
+        auto *front = static_cast<Front *>(self);
+        std::lock_guard lock(front->m_mutex);
+        --front->m_exchanges;
+        front->m_changed.notify_all();
     }
 
     MHD_Result send(MHD_Connection *connection, const Reply &reply)
@@ -388,6 +399,9 @@ private:
     std::map<std::uint64_t, std::optional<WireReply>> m_pending;
     std::uint64_t m_nextId = 1;
     int m_admitted = 0;
+    // Requests read and not yet answered to their last byte: stopping the
+    // daemon while one is being sent would cut it.
+    int m_exchanges = 0;
     bool m_draining = false;
     bool m_abandoned = false;
     bool m_serviceGone = false;

@@ -219,11 +219,15 @@ private:
             renderJob.seed.has_value() || (renderJob.settings.colourMode != ColourMode::Random &&
                                            renderJob.sticker.effect == QLatin1String("still"));
         if (fixed) {
-            object.remove(QStringLiteral("output"));
             QCryptographicHash hash(QCryptographicHash::Sha256);
             hash.addData(QByteArrayLiteral(QUILLOW_VERSION "\n"));
             hash.addData(QByteArray(job.format->name.data(), job.format->name.size()) + '\n');
-            hash.addData(QJsonDocument(object).toJson(QJsonDocument::Compact));
+            // Each value as the command line would read it: "seed": 7 by
+            // POST and seed=7 by GET are the same bytes, so the same tag.
+            QJsonObject normalised;
+            for (auto field = object.begin(); field != object.end(); ++field)
+                normalised.insert(field.key(), field.value().toVariant().toString());
+            hash.addData(QJsonDocument(normalised).toJson(QJsonDocument::Compact));
             job.etag = '"' + hash.result().toHex().left(32) + '"';
             if (matches(request.ifNoneMatch, job.etag)) {
                 WireReply reply;
