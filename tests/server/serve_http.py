@@ -381,7 +381,8 @@ def test_fuzz(server):
 
 
 def test_drain():
-    server = Server("--workers", "2", name="drain")
+    # A deadline far beyond the renders, however slow the build.
+    server = Server("--workers", "2", "--drain-deadline", "300", name="drain")
     kept = server.connection()
     kept.request("GET", "/healthz")
     kept.getresponse().read()
@@ -421,7 +422,23 @@ def drain_when_busy(server, kept):
     return response.status
 
 
+def test_command_line():
+    done = subprocess.run([SERVE, "--help"], capture_output=True, timeout=60)
+    check(done.returncode == 0 and b"--listen" in done.stdout and b"--token-file" in done.stdout, "--help")
+    for arguments, message in [
+            (["--workers", "0"], "--workers 必须是 1 到 1024 之间的整数，而不是 “0”。"),
+            (["--listen", "127.0.0.1"], "--listen 必须写成 IPv4地址:端口（如 127.0.0.1:8080），而不是 “127.0.0.1”。"),
+            (["--listen", "127.0.0.1:65536"],
+             "--listen 必须写成 IPv4地址:端口（如 127.0.0.1:8080），而不是 “127.0.0.1:65536”。"),
+            (["--token-file", os.path.join(WORK, "missing")], "无法读取令牌文件 “%s”。" % os.path.join(WORK, "missing")),
+            (["--time-limit", "0"], "--time-limit 必须是 0 到 86400 之间的正秒数，而不是 “0”。")]:
+        done = subprocess.run([SERVE, *arguments], capture_output=True, timeout=60)
+        check(done.returncode == 2 and done.stderr.decode() == "quillow-serve: " + message + "\n",
+              "%r: %d %r" % (arguments, done.returncode, done.stderr.decode()))
+
+
 def main():
+    test_command_line()
     server = Server("--workers", "2")
     try:
         status, _, data = server.request("GET", "/healthz")
