@@ -259,7 +259,7 @@ def test_token():
 def test_overload_and_limits():
     # One worker and one place in the queue: a burst of six long renders
     # admits two and turns the rest away at once.
-    server = Server("--workers", "1", "--queue", "1", name="burst")
+    server = Server("--workers", "1", "--queue", "1", "--time-limit", "300", name="burst")
     try:
         results = run_parallel([lambda: server.render(HEAVY) for _ in range(6)])
         statuses = [r[0] if isinstance(r, tuple) else repr(r) for r in results]
@@ -381,8 +381,8 @@ def test_fuzz(server):
 
 
 def test_drain():
-    # A deadline far beyond the renders, however slow the build.
-    server = Server("--workers", "2", "--drain-deadline", "300", name="drain")
+    # Limits far beyond the renders, however slow the build (sanitizers).
+    server = Server("--workers", "2", "--drain-deadline", "300", "--time-limit", "300", name="drain")
     kept = server.connection()
     kept.request("GET", "/healthz")
     kept.getresponse().read()
