@@ -99,9 +99,7 @@ constexpr std::array<double, 11> kBuckets = {0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 
 class Front {
 public:
     Front(const ServerOptions &options, int service)
-        : m_options(options), m_service(service),
-          m_workers(options.workers > 0 ? options.workers
-                                        : std::max(1u, std::thread::hardware_concurrency())),
+        : m_options(options), m_service(service), m_workers(options.workers),
           m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers))
     {}
 
@@ -494,6 +492,10 @@ ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, 
             return ParseOutcome::Error;
         }
     }
+    // Resolved here, before the render service is forked: it and the HTTP
+    // side must agree on how many renders run at once.
+    if (options.workers == 0)
+        options.workers = int(std::max(1u, std::thread::hardware_concurrency()));
     if (optind < argc) {
         message = std::string("多余的参数：") + argv[optind] + "。请看 --help。";
         return ParseOutcome::Error;

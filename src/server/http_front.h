@@ -11,7 +11,7 @@
 struct ServerOptions {
     std::string address = "127.0.0.1";
     int port = 8080;
-    int workers = 0;   // 0: one per core
+    int workers = 0;   // 0: one per core (parseServerOptions() resolves it)
     int queue = -1;    // requests waiting for a worker; -1: twice the workers
     std::string token; // empty: no token asked for
     std::chrono::milliseconds timeLimit{10'000};

@@ -241,7 +241,8 @@ def test_token():
     token_file = os.path.join(WORK, "token")
     with open(token_file, "w") as file:
         file.write("s3cret-token\n")
-    server = Server("--workers", "1", "--token-file", token_file, name="token")
+    # Without --workers: one per core.
+    server = Server("--token-file", token_file, name="token")
     try:
         options = {"phrase": "令牌", "seed": 1}
         for headers in [{}, {"Authorization": "Bearer wrong-token!"}, {"Authorization": "Bearer s3cret-toke"},
