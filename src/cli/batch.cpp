@@ -33,6 +33,10 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults)
         result.error = report.error;
         result.sticker = report.sticker;
         result.warnings = report.warnings;
+        result.badInput = report.badInput;
+    } catch (const UsageError &error) {
+        result.error = error.message();
+        result.badInput = true;
     } catch (const QuillowError &error) {
         result.error = error.message();
     } catch (const std::bad_alloc &) {
@@ -213,28 +217,34 @@ struct Pending {
     BatchResult result;
 };
 
+} // namespace
+
 // The child's reply: a line per temporary file it created ("temp" and the
-// name in hex), a line per warning ("warn" and its UTF-8 in hex), then its
-// result as one JSON line.
-BatchResult resultFromChild(Pending &pending, int status)
+// name in hex), a line per warning ("warn" and its UTF-8 in hex), "bad" when
+// the options were refused, then its result as one JSON line.
+BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status)
 {
     QJsonObject object;
     std::vector<QByteArray> temporaries;
     QStringList warnings;
-    for (const QByteArray &line : pending.replied.split('\n')) {
-        if (line.startsWith("temp "))
-            temporaries.push_back(QByteArray::fromHex(line.mid(5)));
-        else if (line.startsWith("warn "))
-            warnings << QString::fromUtf8(QByteArray::fromHex(line.mid(5)));
-        else if (line.startsWith('{'))
-            object = QJsonDocument::fromJson(line).object();
+    bool badInput = false;
+    for (const QByteArray &part : replied.split('\n')) {
+        if (part.startsWith("temp "))
+            temporaries.push_back(QByteArray::fromHex(part.mid(5)));
+        else if (part.startsWith("warn "))
+            warnings << QString::fromUtf8(QByteArray::fromHex(part.mid(5)));
+        else if (part == "bad")
+            badInput = true;
+        else if (part.startsWith('{'))
+            object = QJsonDocument::fromJson(part).object();
     }
     BatchResult result;
-    result.line = pending.line.number;
+    result.line = line.number;
     if (!object.isEmpty()) {
         result.output = object.value(QStringLiteral("output")).toString();
         result.error = object.value(QStringLiteral("error")).toString();
         result.warnings = warnings;
+        result.badInput = badInput;
         if (object.contains(QStringLiteral("bytes"))) {
             StickerFacts facts;
             facts.bytes = qint64(object.value(QStringLiteral("bytes")).toDouble());
@@ -253,13 +263,48 @@ BatchResult resultFromChild(Pending &pending, int status)
     // has no name of its own any more, so nothing else can be removed.
     for (const QByteArray &temporary : temporaries)
         ::unlink(temporary.constData());
-    result.output =
-        QJsonDocument::fromJson(pending.line.text).object().value(QStringLiteral("output")).toString();
+    result.output = QJsonDocument::fromJson(line.text).object().value(QStringLiteral("output")).toString();
     result.error = WIFSIGNALED(status)
                        ? QStringLiteral("渲染这一行的进程意外结束（信号 %1）。").arg(WTERMSIG(status))
                        : QStringLiteral("渲染这一行的进程意外结束（退出状态 %1）。").arg(WEXITSTATUS(status));
     return result;
 }
+
+BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults)
+{
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        // An interrupted batch lets the lines it started finish, so that no
+        // file is left half-written; the parent decides when to stop.
+        signal(SIGINT, SIG_IGN);
+        signal(SIGTERM, SIG_IGN);
+        replyFd = pipeEnds[1];
+        setTemporaryFileListener(reportTemporaryFile);
+        const BatchResult result = runBatchLine(line, defaults);
+        for (const QString &warning : result.warnings)
+            writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
+        if (result.badInput)
+            writeAll(replyFd, "bad\n");
+        writeAll(replyFd, resultLine(result));
+        // No destructors, no exit handlers, no flushing of stdio buffers:
+        // they are the parent's, and would run twice.
+        _exit(0);
+    }
+    ::close(pipeEnds[1]);
+    if (child < 0) {
+        const int error = errno;
+        ::close(pipeEnds[0]);
+        errno = error;
+        return {};
+    }
+    return {child, pipeEnds[0]};
+}
+
+namespace {
 
 // The line fails for the reason errno gives.
 void failToStart(Pending &pending)
@@ -273,36 +318,13 @@ void failToStart(Pending &pending)
 // line. A line whose child cannot be started fails on its own.
 void startChild(Pending &pending, const JobDraft &defaults)
 {
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    const BatchChild child = forkBatchLine(pending.line, defaults);
+    if (child.pid < 0) {
         failToStart(pending);
         return;
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        // An interrupted batch lets the lines it started finish, so that no
-        // file is left half-written; the parent decides when to stop.
-        signal(SIGINT, SIG_IGN);
-        signal(SIGTERM, SIG_IGN);
-        replyFd = pipeEnds[1];
-        setTemporaryFileListener(reportTemporaryFile);
-        const BatchResult result = runBatchLine(pending.line, defaults);
-        for (const QString &warning : result.warnings)
-            writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
-        writeAll(replyFd, resultLine(result));
-        // No destructors, no exit handlers, no flushing of stdio buffers:
-        // they are the parent's, and would run twice.
-        _exit(0);
-    }
-    ::close(pipeEnds[1]);
-    if (child < 0) {
-        ::close(pipeEnds[0]);
-        failToStart(pending);
-        return;
-    }
-    pending.child = child;
-    pending.reply = pipeEnds[0];
+    pending.child = child.pid;
+    pending.reply = child.reply;
 }
 
 void readReply(Pending &pending)
@@ -321,7 +343,7 @@ void readReply(Pending &pending)
     int status = 0;
     while (waitpid(pending.child, &status, 0) < 0 && errno == EINTR) {
     }
-    pending.result = resultFromChild(pending, status);
+    pending.result = batchChildResult(pending.line, pending.replied, status);
     pending.done = true;
 }
 

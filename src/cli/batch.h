@@ -8,6 +8,8 @@
 #include <atomic>
 #include <optional>
 
+#include <sys/types.h>
+
 class QIODevice;
 
 // One non-blank line of a batch, numbered from 1 as an editor shows it.
@@ -27,6 +29,7 @@ struct BatchResult {
     QString error;                       // empty when the file was written
     std::optional<StickerFacts> sticker; // what a sticker line made
     QStringList warnings;                // the file was written, but the user should know
+    bool badInput = false;               // the options were refused: nothing was written
 
     bool ok() const { return error.isEmpty(); }
 };
@@ -34,6 +37,24 @@ struct BatchResult {
 // Renders one line's strip in the calling process. Never throws: a failure,
 // out of memory included, is the result's error.
 BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults);
+
+// A child process rendering one line, as forkBatchLine() started it.
+struct BatchChild {
+    pid_t pid = -1;
+    int reply = -1; // the parent's end of the child's reply, close-on-exec
+};
+
+// Forks a child that renders `line` as runBatchLine() does and writes its
+// reply to `reply`. The caller reads the reply to its end, reaps the child
+// and hands both to batchChildResult(). Returns a pid of -1, errno set, when
+// no child could be started. Fork only from a process that has started no
+// thread: the child uses Qt and the allocator.
+BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults);
+
+// The result a child's reply and exit status tell; a child that ended
+// without a word (killed, crashed) fails the line, and the temporary files
+// it named are removed.
+BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status);
 
 // The result as one line of JSON, newline included:
 // {"line":5,"output":"a.png","ok":true} or with "ok":false and "error". A

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <cassert>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -342,6 +343,19 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
     if (!row || !row->setValue)
         rejectUnknown(name);
     row->setValue(draft, name, value);
+}
+
+const OutputFileFormat &fileFormatOf(OutputFormat format)
+{
+    for (const FormatName &entry : kFormatNames) {
+        if (entry.format == format) {
+            const OutputFileFormat *row = outputFormatNamed(QString::fromLatin1(entry.name));
+            assert(row);
+            return *row;
+        }
+    }
+    assert(false);
+    return outputFileFormats().front();
 }
 
 // Whether the system would refuse `path` for its length: a folder or file

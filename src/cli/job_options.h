@@ -2,6 +2,7 @@
 
 #include "cli/render_job.h"
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +21,9 @@ struct JobDraft {
 // its text. Throws UsageError naming the option for a value it does not
 // take, or for a name that is not an option with a value.
 void applyOption(JobDraft &draft, const QString &name, const QString &value);
+
+// The row of the table of output formats that `format` writes.
+const OutputFileFormat &fileFormatOf(OutputFormat format);
 
 // Sets or clears a style flag: "bold", "italic", "underline", "strike-out".
 // Throws UsageError for any other name.

@@ -1,0 +1,31 @@
+#pragma once
+
+// The HTTP side of quillow-serve: plain C++ and libmicrohttpd, no Qt, so
+// that its threads never touch what the render service forks from.
+
+#include <chrono>
+#include <string>
+
+#include <csignal>
+
+struct ServerOptions {
+    std::string address = "127.0.0.1";
+    int port = 8080;
+    int workers = 0;   // 0: one per core (parseServerOptions() resolves it)
+    int queue = -1;    // requests waiting for a worker; -1: twice the workers
+    std::string token; // empty: no token asked for
+    std::chrono::milliseconds timeLimit{10'000};
+    std::chrono::milliseconds drainDeadline{20'000};
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+// Reads the program's arguments. Help: `message` is the help text; Error:
+// `message` says what is wrong (reading the token file included).
+ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, std::string &message);
+
+// Serves HTTP until a signal of `stopping` arrives (they must be blocked in
+// the calling thread), passing renders to the service at the other end of
+// `service`; then drains: no new connection, what was accepted is answered
+// within the drain deadline. Returns the exit status.
+int runHttpFront(const ServerOptions &options, int service, const sigset_t &stopping);
