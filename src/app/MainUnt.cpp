@@ -21,6 +21,7 @@
 #include "export/clipboard_picture.h"
 #include "export/save_command.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -102,6 +103,13 @@ TMainFrm::TMainFrm(FontEnumerator fontEnumerator, QWidget *parent)
     buildPreviewRegion();
     buildCopyCommand();
     buildStripCommands();
+
+    // A text box claims some Ctrl keys for its own editing (Ctrl+E is "end
+    // of line" on X11), which would swallow the window's shortcuts exactly
+    // where the cursor sits after typing a phrase.
+    for (QWidget *editor : findChildren<QWidget *>())
+        if (qobject_cast<QLineEdit *>(editor) || qobject_cast<QAbstractSpinBox *>(editor))
+            editor->installEventFilter(this);
 
     resize(kDesignSize);
     setMinimumSize(kMinimumSize);
@@ -357,6 +365,20 @@ void TMainFrm::showEvent(QShowEvent *event)
 // boxes, radio items, the spacing field and the closed font box all pass it
 // on. A focused push button takes it as its own press (the save button opens
 // its menu, as Space does); anywhere else it presses the default button.
+bool TMainFrm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const QKeySequence pressed(static_cast<QKeyEvent *>(event)->keyCombination());
+        for (const QAction *action : actions())
+            if (action->isEnabled() && action->shortcut() == pressed) {
+                // Left unaccepted, the key goes to the window's shortcut.
+                event->ignore();
+                return true;
+            }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TMainFrm::keyPressEvent(QKeyEvent *event)
 {
     const bool enter = (event->key() == Qt::Key_Return && event->modifiers() == Qt::NoModifier) ||

@@ -20,7 +20,8 @@ enum class StripGround { White, Transparent };
 // layout.height; Transparent paints none) and each cell's text clipped to its
 // cell, in cellFont() turned into a QFont by fontFor(request, dpi), with its
 // colour, or `ink` for a cell without one (see inkFromWindowText()), and the
-// settings' alignments, inside kCellFrame. A colour emoji keeps its own
+// settings' alignments, inside kCellFrame. Bold thickens every size, also
+// in a face without a bold style of its own. A colour emoji keeps its own
 // colours. Leaves the painter's state as it found it. Reads no application
 // state and touches no widget and no pixmap, so it may run on any thread with
 // its own painter.

@@ -6,6 +6,7 @@
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
 #include "app/startup.h"
+#include "app/sticker_dialog.h"
 #include "app/strip_widget.h"
 #include "composition/font_request.h"
 #include "composition/quillow_error.h"
@@ -166,6 +167,8 @@ private slots:
     void formShowPicksLastFace();
 
     void noStripBeforeFirstPreview();
+    void ctrlEOpensStickerDialogFromAnyControl_data();
+    void ctrlEOpensStickerDialogFromAnyControl();
     void previewCentresStripInPreviewRegion_data();
     void previewCentresStripInPreviewRegion();
     void repeatedPreviewKeepsGeometryButDrawsNewRandomColours();
@@ -499,6 +502,37 @@ void TestMainWindow::previewCentresStripInPreviewRegion_data()
         << QStringLiteral("友谊的小船说翻就翻") << QList<int>{30, 40, 50, 60, 70, 80, 90, 100, 110};
     QTest::newRow("spaces around one character") << QStringLiteral("  我 ") << QList<int>{110};
     QTest::newRow("all spaces show nothing") << QStringLiteral("     ") << QList<int>{};
+}
+
+void TestMainWindow::ctrlEOpensStickerDialogFromAnyControl_data()
+{
+    QTest::addColumn<QString>("control");
+    // The phrase box is where the cursor sits after typing and Return, and
+    // a line edit takes Ctrl+E for itself as "end of line".
+    QTest::newRow("phrase box") << QStringLiteral("edtMain");
+    QTest::newRow("size box") << QStringLiteral("cxSpinEdit1");
+    QTest::newRow("preview button") << QStringLiteral("btnPreview");
+}
+
+void TestMainWindow::ctrlEOpensStickerDialogFromAnyControl()
+{
+    QFETCH(QString, control);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.frm.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.frm));
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    QVERIFY(strip(w.ui));
+    auto *focused = w.frm.findChild<QWidget *>(control);
+    QVERIFY(focused);
+    focused->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), focused);
+    w.ui.edtMain->setCursorPosition(0);
+
+    QTest::keyClick(focused, Qt::Key_E, Qt::ControlModifier);
+    QTRY_VERIFY(w.frm.stickerDialog() && w.frm.stickerDialog()->isVisible());
+    // The edit did not take the keys as "end of line" as well.
+    QCOMPARE(w.ui.edtMain->cursorPosition(), 0);
 }
 
 void TestMainWindow::previewCentresStripInPreviewRegion()

@@ -95,6 +95,8 @@ private slots:
     void emojiKeepsItsOwnColours();
     void characterNoFaceDrawsShowsABoxQuietly();
     void inkIsTheCallersChoice();
+    void boldThickensEveryCell_data();
+    void boldThickensEveryCell();
 };
 
 void TestStripRendering::initTestCase()
@@ -372,6 +374,63 @@ void TestStripRendering::inkIsTheCallersChoice()
             for (int x = 0; x < image.width(); ++x)
                 exact += image.pixel(x, y) == ink.rgb();
         QVERIFY2(exact > 500, qPrintable(ink.name()));
+    }
+}
+
+namespace {
+
+// How much ink `cell` of a white-ground strip holds: the darkness summed
+// over its columns, in physical pixels.
+qint64 inkInCell(const QImage &image, const Cell &cell)
+{
+    const qreal ratio = image.devicePixelRatio();
+    const int left = int(std::lround(cell.x * ratio));
+    const int right = std::min(image.width(), int(std::lround((cell.x + cell.width) * ratio)));
+    qint64 ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = left; x < right; ++x)
+            ink += 255 - qGray(image.pixel(x, y));
+    return ink;
+}
+
+} // namespace
+
+void TestStripRendering::boldThickensEveryCell_data()
+{
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<bool>("italic");
+    // Nine characters run from 30 to 110 points, well past the sizes Qt
+    // emboldens in its glyph cache.
+    QTest::newRow("scale 1") << qreal(1) << false;
+    QTest::newRow("scale 2") << qreal(2) << false;
+    QTest::newRow("italic at scale 1") << qreal(1) << true;
+}
+
+void TestStripRendering::boldThickensEveryCell()
+{
+    QFETCH(qreal, ratio);
+    QFETCH(bool, italic);
+    StripSettings settings;
+    settings.text = QStringLiteral("友谊的小船说翻就翻");
+    settings.italic = italic;
+    const StripLayout regular = laidOutStrip(settings);
+    settings.bold = true;
+    const StripLayout bold = laidOutStrip(settings);
+    QCOMPARE(bold.cells.size(), regular.cells.size());
+
+    const QImage regularImage = renderStrip(regular, StripGround::White, Qt::black, ratio);
+    const QImage boldImage = renderStrip(bold, StripGround::White, Qt::black, ratio);
+    for (std::size_t i = 0; i < bold.cells.size(); ++i) {
+        // Bold is drawn, never measured: the cells stay where they were.
+        QCOMPARE(bold.cells[i].width, regular.cells[i].width);
+        const qint64 regularInk = inkInCell(regularImage, regular.cells[i]);
+        const qint64 boldInk = inkInCell(boldImage, bold.cells[i]);
+        QVERIFY2(boldInk > regularInk * 11 / 10,
+                 qPrintable(QStringLiteral("cell %1 (%2 pt): %3 ink bold, %4 regular")
+                                .arg(i)
+                                .arg(bold.cells[i].pointSize)
+                                .arg(boldInk)
+                                .arg(regularInk)));
     }
 }
 
