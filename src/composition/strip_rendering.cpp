@@ -50,7 +50,7 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
     const int flags =
         int(alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign)) | Qt::TextSingleLine;
     for (const Cell &cell : layout.cells) {
-        const QRect bounds(cell.x, 0, cell.width, cell.height);
+        const QRect bounds(cell.x, cell.y, cell.width, cell.height);
         painter.save();
         // A glyph that overhangs its cell (an italic slant, an oversize
         // glyph) is cut at the cell's edge rather than bleeding into its
