@@ -14,6 +14,7 @@
 struct JobDraft {
     RenderJob job;
     std::optional<OutputFormat> format; // --format; otherwise the output's suffix decides
+    bool rowsGiven = false;             // --rows, which only a sticker takes
 };
 
 // Sets the option `name` (its long name without dashes, e.g. "spacing") from

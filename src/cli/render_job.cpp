@@ -69,7 +69,8 @@ bool isStickerJob(const RenderJob &job)
         return false;
     case OutputFormat::PngAlpha: {
         const StickerOptions &sticker = job.sticker;
-        return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes;
+        return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
+               sticker.rows > 1;
     }
     case OutputFormat::Apng:
     case OutputFormat::Gif:

@@ -13,10 +13,12 @@
 
 // What a caller may tune in an encoder; each format reads what concerns it
 // and ignores the rest.
+constexpr int kFullPaletteColours = 256;
+
 struct EncodeOptions {
-    int maxColours = 256;        // APNG, GIF: 2 .. 256 palette entries
-    int quality = -1;            // WebP: -1 lossless, 0 .. 100 lossy
-    std::optional<QColor> matte; // GIF: blend soft edges onto this first
+    int maxColours = kFullPaletteColours; // APNG, GIF: 2 .. 256 palette entries
+    int quality = -1;                     // WebP: -1 lossless, 0 .. 100 lossy
+    std::optional<QColor> matte;          // GIF: blend soft edges onto this first
 };
 
 // One kind of file the program writes. Every caller (the window, the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "composition/row_layout.h"
 #include "export/sticker_fit.h"
 
 constexpr int kAutomaticRows = 0;
