@@ -4,6 +4,7 @@
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
 #include "export/sticker_preset.h"
+#include "export/sticker_rows.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -286,6 +287,14 @@ const OptionRow kOptions[] = {
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.maxBytes = boundedInteger(option, QStringLiteral("大小上限"), value, 1, kMaxCapBytes);
      }, nullptr},
+    {"rows", nullptr, "1..4|auto",
+     "贴纸的字排成几行（按阅读顺序，字仍逐个变大）；auto 取让最小的字最大的行数，是正方形预设的默认，其余默认 1 行",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.rowsGiven = true;
+         draft.job.sticker.rows = value.trimmed() == QLatin1String("auto")
+                                      ? kAutomaticRows
+                                      : int(boundedInteger(option, QStringLiteral("行数"), value, 1, kMaxRows));
+     }, nullptr},
     {"bold", nullptr, nullptr, "加粗", nullptr, [](JobDraft &draft, bool on) { draft.job.settings.bold = on; }},
     {"italic", nullptr, nullptr, "斜体", nullptr,
      [](JobDraft &draft, bool on) { draft.job.settings.italic = on; }},
@@ -389,7 +398,8 @@ const OutputFileFormat *chooseFormat(const JobDraft &draft)
         const StickerOptions &sticker = job.sticker;
         if (sticker.effect != QLatin1String("still"))
             return outputFormatNamed(u"apng");
-        if (!sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes)
+        if (!sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
+            draft.rowsGiven)
             return outputFormatNamed(u"png-alpha");
         return bySuffix;
     }
@@ -453,6 +463,11 @@ RenderJob finishJob(const JobDraft &draft)
     job.settings.text = phrase;
     job.format = chooseFormat(draft);
     checkFormatTakesOptions(job);
+    // The window's own pictures are one row; rows are for stickers.
+    if (draft.rowsGiven && job.format->ground == StripGround::White)
+        throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片，只有一行：行数（--rows）只用于 "
+                                        "png-alpha、apng、gif 和 webp。")
+                             .arg(formatName(job.format)));
     return job;
 }
 

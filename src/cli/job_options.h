@@ -15,6 +15,7 @@
 struct JobDraft {
     RenderJob job;
     const OutputFileFormat *format = nullptr; // --format; null: the output's suffix decides
+    bool rowsGiven = false;                   // --rows, which only a sticker takes
 };
 
 // Sets the option `name` (its long name without dashes, e.g. "spacing") from

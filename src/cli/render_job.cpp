@@ -46,7 +46,8 @@ bool isStickerJob(const RenderJob &job)
     if (job.format->animated)
         return true;
     const StickerOptions &sticker = job.sticker;
-    return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes;
+    return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
+           sticker.rows > 1;
 }
 
 void runRenderJob(const RenderJob &job, JobReport *report)

@@ -24,8 +24,9 @@ struct Cell {
     std::int32_t pointSize = 0;        // 110 - 10 * (n - 1 - index)
     std::int32_t x = 0;                // left edge inside the strip
     std::int32_t width = 0;            // reference width at pointSize + spacing
-    std::int32_t height = 0;           // the strip height
+    std::int32_t height = 0;           // the strip height, or its row's in a layout of rows
     std::optional<ColourValue> colour; // empty: the caller's ink
+    std::int32_t y = 0;                // top edge inside the strip; 0 in one row
 };
 
 // The geometry of the strip and where the output area sits in the preview
@@ -37,6 +38,7 @@ struct StripLayout {
     std::int32_t left = 0;   // output area position in the preview region
     std::int32_t top = 0;
     StripSettings settings;
+    std::int32_t rows = 1; // lines the cells are laid out in (see inRows())
 };
 
 // Lays the trimmed phrase out, one cell per grapheme cluster: walks it from

@@ -116,7 +116,7 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
     const Qt::Alignment alignment = alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign);
     const int flags = int(alignment) | Qt::TextSingleLine;
     for (const Cell &cell : layout.cells) {
-        const QRect bounds(cell.x, 0, cell.width, cell.height);
+        const QRect bounds(cell.x, cell.y, cell.width, cell.height);
         painter.save();
         // A glyph that overhangs its cell (an italic slant, an oversize
         // glyph) is cut at the cell's edge rather than bleeding into its

@@ -57,6 +57,11 @@ EncodedAnimation encodeApngFile(const Animation &animation, const EncodeOptions 
 {
     ApngOptions apng;
     apng.maxColours = options.maxColours;
+    // Fewer colours than a full palette are asked for to make the file
+    // smaller; falling back to RGBA when the palette is poor would make it
+    // larger instead, and no cap could ever be met by giving up colours.
+    if (options.maxColours < kFullPaletteColours)
+        apng.minPaletteQuality = 0;
     return encodeApng(animation, apng);
 }
 

@@ -12,13 +12,15 @@
 #include <optional>
 #include <span>
 
+constexpr int kFullPaletteColours = 256;
+
 // What a caller may tune in an encoder; each format reads what concerns it
 // and ignores the rest.
 struct EncodeOptions {
-    int maxColours = 256;          // APNG, GIF: 2 .. 256 palette entries
-    int quality = -1;              // WebP: -1 lossless, 0 .. 100 lossy
-    std::optional<QColor> matte;   // GIF: blend soft edges onto this first
-    int webmCrf = kDefaultWebmCrf; // WEBM: VP9's constant quality, 0 .. 63, higher smaller
+    int maxColours = kFullPaletteColours; // APNG, GIF: 2 .. 256 palette entries
+    int quality = -1;                     // WebP: -1 lossless, 0 .. 100 lossy
+    std::optional<QColor> matte;          // GIF: blend soft edges onto this first
+    int webmCrf = kDefaultWebmCrf;        // WEBM: VP9's constant quality, 0 .. 63, higher smaller
 };
 
 // One kind of file the program writes. Every caller (the window, the

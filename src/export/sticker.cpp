@@ -7,6 +7,7 @@
 #include "export/output_format.h"
 #include "export/sticker_fit.h"
 #include "export/sticker_preset.h"
+#include "export/sticker_rows.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -352,7 +353,7 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     const StickerSizeRule rule = preset ? preset->sizeRule : StickerSizeRule::NaturalAtMost;
     const int side = preset ? preset->side : INT_MAX;
     QMargins margins = expectedMargins(options);
-    StickerFit fit = fitStrip(layout, rule, side, margins, cancel);
+    StickerFit fit = fitStripInRows(layout, options.rows, rule, side, margins, cancel);
     ComposedFrames composed = composeFrames(fit.layout, ink, fit.dpi, options, cancel);
     QSize drawn = composed.animation.frames.front().image.size();
     if (drawn.width() > fit.canvas.width() || drawn.height() > fit.canvas.height()) {
@@ -361,7 +362,7 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
         const QSize extra = drawn - QSize(fit.layout.width, fit.layout.height);
         margins = QMargins(extra.width() / 2, extra.height() / 2, extra.width() - extra.width() / 2,
                            extra.height() - extra.height() / 2);
-        fit = fitStrip(layout, rule, side, margins, cancel);
+        fit = fitStripInRows(layout, fit.layout.rows, rule, side, margins, cancel);
         composed = composeFrames(fit.layout, ink, fit.dpi, options, cancel);
         drawn = composed.animation.frames.front().image.size();
         Q_ASSERT(drawn.width() <= fit.canvas.width() && drawn.height() <= fit.canvas.height());

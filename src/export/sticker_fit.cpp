@@ -1,6 +1,7 @@
 #include "export/sticker_fit.h"
 
 #include "composition/quillow_error.h"
+#include "composition/row_layout.h"
 #include "export/sticker.h"
 
 #include <QPainter>
@@ -52,7 +53,7 @@ StripLayout layoutAtDpi(const StripLayout &layout, double dpi)
     StripSettings settings = layout.settings;
     settings.spacing = int(std::lround(settings.spacing * dpi / kDesignDpi));
     FontTextMeasurer measurer(dpi);
-    StripLayout scaled = computeStripLayout(settings, measurer, QSize());
+    StripLayout scaled = inRows(computeStripLayout(settings, measurer, QSize()), layout.rows, measurer);
     scaled.left = 0;
     scaled.top = 0;
     for (std::size_t i = 0; i < scaled.cells.size() && i < layout.cells.size(); ++i)

@@ -12,7 +12,7 @@
 
 // The strip of `layout` laid out afresh with glyphs measured at `dpi`, the
 // spacing scaled with it, so that painting at `dpi` draws every glyph sharp at
-// its new size. Cell i keeps the colour of `layout`'s cell i, or its lack of
+// its new size, in as many rows as `layout`. Cell i keeps the colour of `layout`'s cell i, or its lack of
 // one. Never throws.
 StripLayout layoutAtDpi(const StripLayout &layout, double dpi);
 

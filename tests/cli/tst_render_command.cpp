@@ -317,6 +317,11 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::newRow("cap of 0 bytes")
         << QStringList{"--max-bytes", "0", "-o", "a.gif", "我"}
         << "大小上限（--max-bytes）必须是 1 到 1073741824 之间的整数，而不是 “0”。";
+    QTest::newRow("five rows") << QStringList{"--rows", "5", "-o", "a.gif", "我"}
+                               << "行数（--rows）必须是 1 到 4 之间的整数，而不是 “5”。";
+    QTest::newRow("rows in the window's PNG")
+        << QStringList{"--rows", "2", "--format", "png", "-o", "a.png", "我"}
+        << "格式 png 是窗口保存的白底图片，只有一行：行数（--rows）只用于 png-alpha、apng、gif 和 webp。";
     QTest::newRow("animated effect in the window's PNG")
         << QStringList{"--effect", "reveal", "--format", "png", "-o", "a.png", "我"}
         << "格式 png 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。";
@@ -798,6 +803,9 @@ void TestRenderCommand::formatChoice_data()
     QTest::newRow(".png with a shadow") << QStringList{"--shadow", "-o", "a.png"} << alpha << true;
     QTest::newRow(".png with a cap") << QStringList{"--max-bytes", "9000", "-o", "a.png"} << alpha << true;
     QTest::newRow(".png with a preset") << QStringList{"--preset", "wechat", "-o", "a.png"} << alpha << true;
+    QTest::newRow(".png in two rows") << QStringList{"--rows", "2", "-o", "a.png"} << alpha << true;
+    QTest::newRow("png-alpha in one row")
+        << QStringList{"--rows", "1", "--format", "png-alpha", "-o", "a.png"} << alpha << false;
     QTest::newRow(".png revealing") << QStringList{"--effect", "reveal", "-o", "a.png"} << apng << true;
     QTest::newRow(".apng still") << QStringList{"-o", "a.apng"} << apng << true;
     QTest::newRow(".gif") << QStringList{"-o", "a.Gif"} << gif << true;
