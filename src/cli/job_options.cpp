@@ -354,19 +354,6 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
     row->setValue(draft, name, value);
 }
 
-const OutputFileFormat &fileFormatOf(OutputFormat format)
-{
-    for (const FormatName &entry : kFormatNames) {
-        if (entry.format == format) {
-            const OutputFileFormat *row = outputFormatNamed(QString::fromLatin1(entry.name));
-            assert(row);
-            return *row;
-        }
-    }
-    assert(false);
-    return outputFileFormats().front();
-}
-
 // Whether the system would refuse `path` for its length: a folder or file
 // name longer than NAME_MAX bytes, or a whole path of PATH_MAX bytes or more.
 // Said first, since any other complaint about such a name (its suffix) would
@@ -424,7 +411,7 @@ void checkFormatTakesOptions(const RenderJob &job)
     if (whiteGround &&
         (sticker.outlinePx > 0 || sticker.shadow || !sticker.preset.isEmpty() || sticker.maxBytes))
         throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 "
-                                        "png-alpha、apng、gif 和 webp。")
+                                        "png-alpha、apng、gif、webp 和 webm。")
                              .arg(format));
     if (sticker.matte && format != QLatin1String("gif"))
         throw UsageError(QStringLiteral("底色（--matte）只用于 GIF，而输出格式是 %1。").arg(format));
@@ -466,8 +453,8 @@ RenderJob finishJob(const JobDraft &draft)
     // The window's own pictures are one row; rows are for stickers.
     if (draft.rowsGiven && job.format->ground == StripGround::White)
         throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片，只有一行：行数（--rows）只用于 "
-                                        "png-alpha、apng、gif 和 webp。")
-                             .arg(formatName(job.format)));
+                                        "png-alpha、apng、gif、webp 和 webm。")
+                             .arg(QString(job.format->name)));
     return job;
 }
 

@@ -23,9 +23,6 @@ struct JobDraft {
 // take, or for a name that is not an option with a value.
 void applyOption(JobDraft &draft, const QString &name, const QString &value);
 
-// The row of the table of output formats that `format` writes.
-const OutputFileFormat &fileFormatOf(OutputFormat format);
-
 // Sets or clears a style flag: "bold", "italic", "underline", "strike-out".
 // Throws UsageError for any other name.
 void applyFlag(JobDraft &draft, const QString &name, bool on);

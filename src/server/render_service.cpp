@@ -214,7 +214,7 @@ private:
         const RenderJob renderJob = jobFromJsonLine(line, JobDraft(), 1);
         job.line = {1, line, false};
         job.phrase = renderJob.settings.text;
-        job.format = &fileFormatOf(renderJob.format);
+        job.format = renderJob.format;
         const bool fixed =
             renderJob.seed.has_value() || (renderJob.settings.colourMode != ColourMode::Random &&
                                            renderJob.sticker.effect == QLatin1String("still"));
