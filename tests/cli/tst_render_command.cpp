@@ -321,7 +321,8 @@ void TestRenderCommand::refusesBadInput_data()
                                << "行数（--rows）必须是 1 到 4 之间的整数，而不是 “5”。";
     QTest::newRow("rows in the window's PNG")
         << QStringList{"--rows", "2", "--format", "png", "-o", "a.png", "我"}
-        << "格式 png 是窗口保存的白底图片，只有一行：行数（--rows）只用于 png-alpha、apng、gif、webp 和 webm。";
+        << "格式 png 是窗口保存的白底图片，只有一行：行数（--rows）只用于 png-alpha、apng、gif、webp 和 "
+           "webm。";
     QTest::newRow("animated effect in the window's PNG")
         << QStringList{"--effect", "reveal", "--format", "png", "-o", "a.png", "我"}
         << "格式 png 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。";
@@ -332,7 +333,8 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"--effect", "reveal", "-o", "a.bmp", "我"} << "格式 bmp 是静态图";
     QTest::newRow("outline on the window's BMP")
         << QStringList{"--outline", "2", "-o", "a.bmp", "我"}
-        << "格式 bmp 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 png-alpha、apng、gif、webp 和 webm。";
+        << "格式 bmp 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 png-alpha、apng、gif、webp 和 "
+           "webm。";
     QTest::newRow("preset on the window's PNG by name")
         << QStringList{"--preset", "qq", "--format", "png", "-o", "a.png", "我"}
         << "格式 png 是窗口保存的白底图片";
