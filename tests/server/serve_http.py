@@ -279,7 +279,12 @@ def test_overload_and_limits():
     try:
         status, _, data = server.render(HEAVY)
         check(status == 504 and json_error(data), "504 past the time limit: %d %r" % (status, data))
-        status, _, data = server.render({"phrase": "快", "seed": 1, "dpi": 12})
+        # A sanitized build on a busy machine can pass even a tiny render's
+        # 0.3 s now and then: a few tries, one of which must be whole.
+        for _ in range(5):
+            status, _, data = server.render({"phrase": "快", "seed": 1, "dpi": 12})
+            if status == 200:
+                break
         check(status == 200, "the service goes on after a render is stopped: %d %r" % (status, data))
         check(server.workers() == [], "the stopped render process is reaped")
     finally:
