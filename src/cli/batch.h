@@ -44,6 +44,16 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults);
 QByteArray warningLine(int line, const QString &warning);
 QByteArray resultLine(const BatchResult &result);
 
+// How long a line may take before the batch gives up on it, in seconds. A
+// heavy sticker line (ten characters, every effect, a tight cap) takes
+// well under a minute on one busy core; a line far past that has stopped
+// answering, and would hold back every result after it.
+constexpr int kDefaultLineTimeLimitSeconds = 300;
+
+// The time limit of a line: QUILLOW_LINE_TIMEOUT when it is a whole number
+// of seconds from 1 up, otherwise kDefaultLineTimeLimitSeconds.
+int lineTimeLimitSeconds();
+
 // How a batch ended.
 struct BatchOutcome {
     int lines = 0;      // lines that got a result
@@ -57,12 +67,14 @@ struct BatchOutcome {
 // own, so that nothing one line leaves in the font engines or glyph caches
 // can reach another: a file depends only on its own line. At most
 // `workers` lines render at once and at most 2 x `workers` wait for their
-// result to be written, so memory does not grow with the input. Each result
+// result to be written, so memory does not grow with the input. Lines that
+// name one file run one after another, in input order, so the last of them
+// wins and each result is true of the file its line wrote. A line whose
+// child runs past lineTimeLimitSeconds() is killed and fails. Each result
 // is written to `results` whole, as soon as it and all before it are done.
 // Stops reading when `stop` becomes non-zero (a signal number) and lets the
-// lines already started finish. `wake`, when not -1, is a descriptor that
-// becomes readable when `stop` is set, so a blocked read can be left.
-// A line's warnings go to `messages` (when given) as warningLine() writes
-// them, just before its result.
+// lines already started finish; lines read but not started get no result. `wake`, when not -1, is a
+// descriptor that becomes readable when `stop` is set, so a blocked read can be left. A line's warnings go to
+// `messages` (when given) as warningLine() writes them, just before its result.
 BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &results, int workers,
                       const std::atomic<int> &stop, int wake = -1, QIODevice *messages = nullptr);

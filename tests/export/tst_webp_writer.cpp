@@ -1,6 +1,7 @@
 #include "export/webp_writer.h"
 
 #include "animation_checks.h"
+#include "webp_chunks.h"
 
 #include "composition/quillow_error.h"
 
@@ -55,19 +56,6 @@ DecodedWebp decodeWithLibwebp(const QByteArray &bytes)
         previous = timestamp;
     }
     return decoded;
-}
-
-// The RIFF chunks of a WebP file, in order.
-QList<QByteArray> chunksOf(const QByteArray &bytes)
-{
-    QList<QByteArray> chunks;
-    for (qsizetype at = 12; at + 8 <= bytes.size();) {
-        const auto *size = reinterpret_cast<const uchar *>(bytes.constData() + at + 4);
-        const qint64 length = size[0] | size[1] << 8 | size[2] << 16 | qint64(size[3]) << 24;
-        chunks << bytes.mid(at, 4);
-        at += 8 + length + (length & 1);
-    }
-    return chunks;
 }
 
 // libwebp's decoder of still files (what dwebp uses), which refuses an
@@ -173,7 +161,7 @@ void TestWebpWriter::onePictureIsAStill()
     options.quality = quality;
     const EncodedAnimation encoded = encodeWebp(Animation{frames, 0}, options);
     QCOMPARE(encoded.frames, 1);
-    const QList<QByteArray> chunks = chunksOf(encoded.bytes);
+    const QList<QByteArray> chunks = webpChunks(encoded.bytes);
     QVERIFY2(!chunks.contains("ANIM") && !chunks.contains("ANMF"), qPrintable(chunks.join(' ')));
 
     const QImage still = decodeStill(encoded.bytes);
