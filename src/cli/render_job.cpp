@@ -119,11 +119,6 @@ void runRenderJob(const RenderJob &job, JobReport *report)
     }
 }
 
-QString outOfMemoryMessage()
-{
-    return QStringLiteral("内存不足，无法画出这张图片。");
-}
-
 JobReport renderJob(const RenderJob &job) noexcept
 {
     JobReport report;

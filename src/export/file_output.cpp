@@ -36,10 +36,11 @@ struct SignalledScratch {
     char name[32] = {};
 } signalledScratch;
 
-// Short, so that the temporary name fits wherever the target's name does
-// (a name may have 255 bytes; "<target>.XXXXXX" would need more).
+// Names taken by others before a fresh one is given up on.
 constexpr int kScratchNameTries = 100;
 
+// A temporary file's name: short, so that it fits wherever the target's
+// name does (a name may have 255 bytes; "<target>.XXXXXX" would need more).
 QByteArray freshScratchName()
 {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
