@@ -1,5 +1,7 @@
 #include "app/error_report.h"
 
+#include "composition/quillow_error.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -67,6 +70,8 @@ QString innermostMessage(const std::exception &error)
         return innermostMessage(inner);
     } catch (...) {
     }
+    if (dynamic_cast<const std::bad_alloc *>(&error))
+        return outOfMemoryMessage();
     return QString::fromUtf8(error.what());
 }
 

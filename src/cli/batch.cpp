@@ -3,15 +3,20 @@
 #include "export/file_output.h"
 
 #include <QFileDevice>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <deque>
 #include <fcntl.h>
+#include <limits>
 #include <new>
 #include <poll.h>
 #include <sys/wait.h>
@@ -49,6 +54,16 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults)
         result.output = output.toString();
     }
     return result;
+}
+
+int lineTimeLimitSeconds()
+{
+    static const int seconds = [] {
+        bool ok = false;
+        const int given = qEnvironmentVariableIntValue("QUILLOW_LINE_TIMEOUT", &ok);
+        return ok && given > 0 ? given : kDefaultLineTimeLimitSeconds;
+    }();
+    return seconds;
 }
 
 namespace {
@@ -207,22 +222,62 @@ void reportTemporaryFile(const QByteArray &localPath)
     writeAll(replyFd, "temp " + localPath.toHex() + '\n');
 }
 
+using Clock = std::chrono::steady_clock;
+
 // One line from the moment it is read until its result is written.
 struct Pending {
     BatchLine line;
+    QString file; // fileKey() of its output; empty when it names none
+    bool started = false;
     pid_t child = -1;
     int reply = -1; // the child's end of the result pipe, until it closes
+    Clock::time_point deadline;
+    bool killed = false; // for taking longer than the time limit
     QByteArray replied;
     bool done = false;
     BatchResult result;
 };
+
+// The file a line's "output" names, the same text for every name of it
+// (relative or absolute, through links to folders or to the file itself),
+// so that lines writing one file can be told apart from the others. Empty
+// when the line names no output.
+QString fileKey(const BatchLine &line)
+{
+    if (line.tooLong)
+        return {};
+    const QJsonValue output = QJsonDocument::fromJson(line.text).object().value(QStringLiteral("output"));
+    if (!output.isString() || output.toString().isEmpty())
+        return {};
+    const QFileInfo file(output.toString());
+    if (const QString existing = file.canonicalFilePath(); !existing.isEmpty())
+        return existing;
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? file.absolutePath() : folder) + QLatin1Char('/') + file.fileName();
+}
+
+// Whether a line before `line` in `pending` writes the same file and has
+// not finished: `line` must wait for it, so that the files are what
+// running the lines one after another gives.
+bool waitsForEarlierLine(const std::deque<Pending> &pending, const Pending &line)
+{
+    if (line.file.isEmpty())
+        return false;
+    for (const Pending &earlier : pending) {
+        if (&earlier == &line)
+            return false;
+        if (!earlier.done && earlier.file == line.file)
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
 // The child's reply: a line per temporary file it created ("temp" and the
 // name in hex), a line per warning ("warn" and its UTF-8 in hex), "bad" when
 // the options were refused, then its result as one JSON line.
-BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status)
+BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status, bool overTimeLimit)
 {
     QJsonObject object;
     std::vector<QByteArray> temporaries;
@@ -264,9 +319,13 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     for (const QByteArray &temporary : temporaries)
         ::unlink(temporary.constData());
     result.output = QJsonDocument::fromJson(line.text).object().value(QStringLiteral("output")).toString();
-    result.error = WIFSIGNALED(status)
-                       ? QStringLiteral("渲染这一行的进程意外结束（信号 %1）。").arg(WTERMSIG(status))
-                       : QStringLiteral("渲染这一行的进程意外结束（退出状态 %1）。").arg(WEXITSTATUS(status));
+    if (overTimeLimit)
+        result.error = QStringLiteral("渲染这一行的进程 %1 秒内没有完成，已被终止；没有写出文件。")
+                           .arg(lineTimeLimitSeconds());
+    else if (WIFSIGNALED(status))
+        result.error = QStringLiteral("渲染这一行的进程意外结束（信号 %1）。").arg(WTERMSIG(status));
+    else
+        result.error = QStringLiteral("渲染这一行的进程意外结束（退出状态 %1）。").arg(WEXITSTATUS(status));
     return result;
 }
 
@@ -325,6 +384,31 @@ void startChild(Pending &pending, const JobDraft &defaults)
     }
     pending.child = child.pid;
     pending.reply = child.reply;
+    pending.deadline = Clock::now() + std::chrono::seconds(lineTimeLimitSeconds());
+}
+
+// Kills the children that have run past their time limit; their replies
+// then end, and readReply() reports them. Returns how long poll() may wait
+// for the next deadline, in milliseconds (-1: no child runs).
+int enforceTimeLimits(std::deque<Pending> &pending)
+{
+    const Clock::time_point now = Clock::now();
+    int wait = -1;
+    for (Pending &line : pending) {
+        if (line.reply < 0 || line.killed)
+            continue;
+        if (line.deadline <= now) {
+            // SIGKILL: a child that stopped answering may be stopped, or
+            // blocked in a way that no other signal ends.
+            ::kill(line.child, SIGKILL);
+            line.killed = true;
+            continue;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(line.deadline - now).count();
+        const int leftMs = int(std::min<std::int64_t>(left, std::numeric_limits<int>::max()));
+        wait = wait < 0 ? leftMs : std::min(wait, leftMs);
+    }
+    return wait;
 }
 
 void readReply(Pending &pending)
@@ -343,7 +427,7 @@ void readReply(Pending &pending)
     int status = 0;
     while (waitpid(pending.child, &status, 0) < 0 && errno == EINTR) {
     }
-    pending.result = batchChildResult(pending.line, pending.replied, status);
+    pending.result = batchChildResult(pending.line, pending.replied, status, pending.killed);
     pending.done = true;
 }
 
@@ -375,19 +459,33 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
             pending.pop_front();
         }
 
-        const bool reading = !reader.finished() && stop.load() == 0 && outcome.writeError.isEmpty();
-        const bool room = reading && running < workers && int(pending.size()) < 2 * workers;
+        const bool accepting = stop.load() == 0 && outcome.writeError.isEmpty();
+        if (!accepting) {
+            // Lines read but not begun are left as if never read; those
+            // begun finish.
+            std::erase_if(pending, [](const Pending &line) { return !line.started && !line.done; });
+        }
+        for (Pending &line : pending) {
+            if (!accepting || running >= workers)
+                break;
+            if (line.started || line.done || waitsForEarlierLine(pending, line))
+                continue;
+            line.started = true;
+            startChild(line, defaults);
+            if (!line.done)
+                ++running;
+        }
+
+        const bool reading = accepting && !reader.finished();
+        const bool room = reading && int(pending.size()) < 2 * workers;
         if (room && reader.hasLine()) {
             pending.emplace_back();
-            pending.back().line = reader.take();
             Pending &line = pending.back();
+            line.line = reader.take();
+            line.file = fileKey(line.line);
             if (line.line.tooLong) {
                 line.result = runBatchLine(line.line, defaults);
                 line.done = true;
-            } else {
-                startChild(line, defaults);
-                if (!line.done)
-                    ++running;
             }
             continue;
         }
@@ -411,7 +509,7 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
             watched.push_back({reader.fd(), POLLIN, 0});
         if (wake >= 0 && reading)
             watched.push_back({wake, POLLIN, 0});
-        if (poll(watched.data(), nfds_t(watched.size()), -1) < 0) {
+        if (poll(watched.data(), nfds_t(watched.size()), enforceTimeLimits(pending)) < 0) {
             if (errno == EINTR)
                 continue;
             outcome.readError = QString::fromLocal8Bit(strerror(errno));

@@ -53,8 +53,10 @@ BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults);
 
 // The result a child's reply and exit status tell; a child that ended
 // without a word (killed, crashed) fails the line, and the temporary files
-// it named are removed.
-BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status);
+// it named are removed. `overTimeLimit`: the caller killed it for taking too
+// long, and the line says so.
+BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status,
+                             bool overTimeLimit = false);
 
 // The result as one line of JSON, newline included:
 // {"line":5,"output":"a.png","ok":true} or with "ok":false and "error". A
@@ -64,6 +66,16 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
 // "quillow-render: 第 5 行：…".
 QByteArray warningLine(int line, const QString &warning);
 QByteArray resultLine(const BatchResult &result);
+
+// How long a line may take before the batch gives up on it, in seconds. A
+// heavy sticker line (ten characters, every effect, a tight cap) takes
+// well under a minute on one busy core; a line far past that has stopped
+// answering, and would hold back every result after it.
+constexpr int kDefaultLineTimeLimitSeconds = 300;
+
+// The time limit of a line: QUILLOW_LINE_TIMEOUT when it is a whole number
+// of seconds from 1 up, otherwise kDefaultLineTimeLimitSeconds.
+int lineTimeLimitSeconds();
 
 // How a batch ended.
 struct BatchOutcome {
@@ -78,12 +90,14 @@ struct BatchOutcome {
 // own, so that nothing one line leaves in the font engines or glyph caches
 // can reach another: a file depends only on its own line. At most
 // `workers` lines render at once and at most 2 x `workers` wait for their
-// result to be written, so memory does not grow with the input. Each result
+// result to be written, so memory does not grow with the input. Lines that
+// name one file run one after another, in input order, so the last of them
+// wins and each result is true of the file its line wrote. A line whose
+// child runs past lineTimeLimitSeconds() is killed and fails. Each result
 // is written to `results` whole, as soon as it and all before it are done.
 // Stops reading when `stop` becomes non-zero (a signal number) and lets the
-// lines already started finish. `wake`, when not -1, is a descriptor that
-// becomes readable when `stop` is set, so a blocked read can be left.
-// A line's warnings go to `messages` (when given) as warningLine() writes
-// them, just before its result.
+// lines already started finish; lines read but not started get no result. `wake`, when not -1, is a
+// descriptor that becomes readable when `stop` is set, so a blocked read can be left. A line's warnings go to
+// `messages` (when given) as warningLine() writes them, just before its result.
 BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &results, int workers,
                       const std::atomic<int> &stop, int wake = -1, QIODevice *messages = nullptr);

@@ -1,6 +1,7 @@
 #include "cli/job_options.h"
 
 #include "composition/effect_frames.h"
+#include "composition/grapheme_clusters.h"
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
 #include "export/sticker_preset.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cassert>
 #include <climits>
 #include <cmath>
@@ -110,6 +112,16 @@ double boundedNumber(const QString &option, const QString &what, const QString &
     return number;
 }
 
+UsageError notIntegerInRange(const QString &option, const QString &what, const QString &value, qint64 low,
+                             qint64 high)
+{
+    return UsageError(QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的整数，而不是 %5。")
+                          .arg(what, option)
+                          .arg(low)
+                          .arg(high)
+                          .arg(quoted(value)));
+}
+
 // A whole number from `low` to `high`.
 qint64 boundedInteger(const QString &option, const QString &what, const QString &value, qint64 low,
                       qint64 high)
@@ -117,12 +129,20 @@ qint64 boundedInteger(const QString &option, const QString &what, const QString 
     bool ok = false;
     const qint64 number = value.trimmed().toLongLong(&ok);
     if (!ok || number < low || number > high)
-        throw UsageError(QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的整数，而不是 %5。")
-                             .arg(what, option)
-                             .arg(low)
-                             .arg(high)
-                             .arg(quoted(value)));
+        throw notIntegerInRange(option, what, value, low, high);
     return number;
+}
+
+// A byte count exactly as typed, digits only: a cap is a promise about the
+// file, so " 5000" or "+5000" is refused rather than guessed at.
+qint64 byteCount(const QString &option, const QString &what, const QString &value, qint64 high)
+{
+    const bool digitsOnly = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+    if (!digitsOnly)
+        throw notIntegerInRange(option, what, value, 1, high);
+    return boundedInteger(option, what, value, 1, high);
 }
 
 // The sticker look's own readers, their refusals as the command's.
@@ -285,7 +305,7 @@ const OptionRow kOptions[] = {
      }, nullptr},
     {"max-bytes", nullptr, "N", "文件大小的上限，字节；超出时减少颜色、帧数或降低质量，仍做不到则不写文件",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.maxBytes = boundedInteger(option, QStringLiteral("大小上限"), value, 1, kMaxCapBytes);
+         draft.job.sticker.maxBytes = byteCount(option, QStringLiteral("大小上限"), value, kMaxCapBytes);
      }, nullptr},
     {"rows", nullptr, "1..4|auto",
      "贴纸的字排成几行（按阅读顺序，字仍逐个变大）；auto 取让最小的字最大的行数，是正方形预设的默认，其余默认 1 行",
@@ -443,6 +463,9 @@ RenderJob finishJob(const JobDraft &draft)
     const QString phrase = trimmedCodeUnits(job.settings.text);
     if (phrase.isEmpty())
         throw UsageError(QStringLiteral("短语为空（去掉首尾空白后没有字），没有可画的内容。"));
+    if (!hasVisibleCharacter(phrase))
+        throw UsageError(
+            QStringLiteral("短语为空（只有零宽空格、单独的组合符号这类看不见的字符），没有可画的内容。"));
     if (phrase.size() > kMaxPhraseLength)
         throw UsageError(QStringLiteral("短语太长：去掉首尾空白后有 %1 个 UTF-16 码元，最多 %2 个。")
                              .arg(phrase.size())

@@ -1,5 +1,6 @@
 #include "cli/job_options.h"
 #include "cli/render_command.h"
+#include "composition/image_memory.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -7,8 +8,10 @@
 #include <fontconfig/fontconfig.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -16,15 +19,23 @@
 
 namespace {
 
+// What reading fontconfig's configuration and starting the application
+// take with the usual fonts, and some more; a phrase cannot be drawn in
+// less anyway.
+constexpr std::size_t kStartupHeadroomBytes = std::size_t(40) << 20;
+
 std::atomic<int> stopSignal{0};
 int wakeWrite = -1;
 
 void onStopSignal(int signal)
 {
+    const int interruptedErrno = errno;
     int expected = 0;
     stopSignal.compare_exchange_strong(expected, signal);
     const char byte = 1;
     [[maybe_unused]] const auto ignored = ::write(wakeWrite, &byte, 1);
+    stopSingleRun(signal);
+    errno = interruptedErrno;
 }
 
 // The command's own messages go to standard error through its own device;
@@ -104,13 +115,26 @@ int main(int argc, char *argv[])
         (qgetenv("QT_QPA_PLATFORM").startsWith("xcb") && qEnvironmentVariableIsEmpty("DISPLAY")) ||
         (qgetenv("QT_QPA_PLATFORM").startsWith("wayland") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Fontconfig crashes when an allocation fails while it reads its
+    // configuration, which the first font lookup does. Starting with room
+    // for that and for the application is the only way to fail cleanly.
+    if (!memoryAvailable(kStartupHeadroomBytes)) {
+        writeRaw("quillow-render: 内存不足，无法启动。\n");
+        return kExitFailed;
+    }
     // Reading fontconfig's configuration and caches is the largest part of
     // the first font lookup, and the first lookup waits for it; here it
     // runs beside the start of the GUI application. Fontconfig makes the
     // configuration once, for every thread.
-    std::thread fontConfiguration([] { FcInit(); });
+    std::thread fontConfiguration;
+    try {
+        fontConfiguration = std::thread([] { FcInit(); });
+    } catch (const std::system_error &) {
+        // No room for another thread: the lookup reads it when it needs it.
+    }
     QGuiApplication app(argc, argv);
-    fontConfiguration.join();
+    if (fontConfiguration.joinable())
+        fontConfiguration.join();
     QGuiApplication::setApplicationName(QStringLiteral("quillow-render"));
 
     // Descriptors, not stdio streams: each result reaches the reader whole

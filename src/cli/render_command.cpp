@@ -2,11 +2,15 @@
 
 #include "cli/batch.h"
 #include "cli/job_options.h"
+#include "export/file_output.h"
 
 #include <QFile>
 #include <QThread>
 
 #include <csignal>
+#include <string_view>
+
+#include <unistd.h>
 
 namespace {
 
@@ -26,10 +30,29 @@ int tell(QIODevice &output, QIODevice &errors, const QString &text)
     return kExitFailed;
 }
 
+// Set while a single picture is being made, for stopSingleRun().
+std::atomic<bool> singleRunActive{false};
+
+QString signalName(int signal)
+{
+    return signal == SIGINT ? QStringLiteral("中断信号（SIGINT）") : QStringLiteral("终止信号（SIGTERM）");
+}
+
+// Written from a signal handler, so made before there is one to handle.
+constexpr std::string_view kStoppedBySigint =
+    "quillow-render: 收到中断信号（SIGINT），已停止：没有写出文件，已有的同名文件保持不变。\n";
+constexpr std::string_view kStoppedBySigterm =
+    "quillow-render: 收到终止信号（SIGTERM），已停止：没有写出文件，已有的同名文件保持不变。\n";
+
+std::string_view stoppedMessage(int signal)
+{
+    return signal == SIGINT ? kStoppedBySigint : kStoppedBySigterm;
+}
+
 QString interruptedBy(int signal)
 {
     return QStringLiteral("quillow-render: 收到%1，已停止读入；已开始的行都已画完并报告。\n")
-        .arg(signal == SIGINT ? QStringLiteral("中断信号（SIGINT）") : QStringLiteral("终止信号（SIGTERM）"));
+        .arg(signalName(signal));
 }
 
 int runBatchFrom(const CommandLine &command, QIODevice &input, QIODevice &output, QIODevice &errors,
@@ -97,16 +120,37 @@ int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &
         break;
     }
 
+    // A signal that came before the picture was begun stops it here; one
+    // that comes later, in stopSingleRun(). The flag is set before `stop`
+    // is read, and the handler sets `stop` before it reads the flag, so
+    // one of the two sees the other.
+    singleRunActive.store(true);
+    if (const int signal = stop.load(); signal != 0) {
+        const std::string_view message = stoppedMessage(signal);
+        errors.write(message.data(), qint64(message.size()));
+        return 128 + signal;
+    }
     const JobReport report = renderJob(command.draft.job);
+    singleRunActive.store(false);
     if (!report.ok()) {
         say(errors, QStringLiteral("quillow-render: %1\n").arg(report.error));
         return report.badInput ? kExitBadInput : kExitFailed;
     }
     for (const QString &warning : report.warnings)
         say(errors, QStringLiteral("quillow-render: %1\n").arg(warning));
-    if (stop.load() != 0) {
-        say(errors, interruptedBy(stop.load()));
-        return 128 + stop.load();
+    if (const int signal = stop.load(); signal != 0) {
+        // The signal came as the complete file was taking its name.
+        say(errors, QStringLiteral("quillow-render: 收到%1时文件已经写完。\n").arg(signalName(signal)));
+        return 128 + signal;
     }
     return kExitOk;
+}
+
+void stopSingleRun(int signal) noexcept
+{
+    if (!singleRunActive.load() || !abandonFileWriting())
+        return;
+    const std::string_view message = stoppedMessage(signal);
+    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, message.data(), message.size());
+    _exit(128 + signal);
 }

@@ -15,7 +15,16 @@ constexpr int kExitBadInput = 2; // nothing was written
 // one strip or runs a batch read from `input` or the named file, writes help,
 // version and batch results to `output` and messages to `errors`. Returns
 // the exit status: 128 + the signal's number when `stop` (set by a SIGINT
-// or SIGTERM handler, which also makes `wake` readable) ended a batch early.
+// or SIGTERM handler, which also makes `wake` readable) ended a batch early,
+// or came while a single picture's file was being put in place.
 // Needs a QGuiApplication.
 int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &output, QIODevice &errors,
                      const std::atomic<int> &stop = std::atomic<int>(0), int wake = -1);
+
+// For the process's SIGINT and SIGTERM handler, after it has set `stop`:
+// while runRenderCommand() makes a single picture, abandons it (no file is
+// replaced; see abandonFileWriting()), says so on standard error and ends
+// the process at once with 128 + `signal`. Returns, doing nothing, in a
+// batch, before or after the picture, and while its complete file is
+// taking its name. Async-signal-safe.
+void stopSingleRun(int signal) noexcept;

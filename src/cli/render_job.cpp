@@ -74,11 +74,6 @@ void runRenderJob(const RenderJob &job, JobReport *report)
     writeOutputFile(*job.format, still, EncodeOptions(), job.output);
 }
 
-QString outOfMemoryMessage()
-{
-    return QStringLiteral("内存不足，无法画出这张图片。");
-}
-
 JobReport renderJob(const RenderJob &job) noexcept
 {
     JobReport report;

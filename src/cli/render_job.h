@@ -80,6 +80,3 @@ void runRenderJob(const RenderJob &job, JobReport *report = nullptr);
 // Runs the job as runRenderJob() does and reports how it went. Never throws:
 // single runs and batch lines report their failures through this one path.
 JobReport renderJob(const RenderJob &job) noexcept;
-
-// The message for a job that ran out of memory.
-QString outOfMemoryMessage();

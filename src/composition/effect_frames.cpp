@@ -1,5 +1,6 @@
 #include "composition/effect_frames.h"
 
+#include "composition/image_memory.h"
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
 #include "composition/strip_rendering.h"
@@ -170,9 +171,10 @@ QImage renderPosedStrip(const StripLayout &layout, const QColor &ink, const std:
     if (physical.isEmpty())
         return {};
 
-    QImage image(physical, QImage::Format_ARGB32_Premultiplied);
+    QImage image = newImage(physical, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);
+    requireTextHeadroom();
     QPainter painter(&image);
     painter.translate(margin, margin);
 

@@ -68,3 +68,21 @@ qsizetype wholeClustersWithin(const QString &text, qsizetype limit)
     }
     return length;
 }
+
+bool hasVisibleCharacter(QStringView text)
+{
+    for (const char32_t codePoint : text.toUcs4()) {
+        switch (QChar::category(codePoint)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Space:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+        case QChar::Mark_NonSpacing:
+            break;
+        default:
+            return true;
+        }
+    }
+    return false;
+}

@@ -18,3 +18,9 @@ QStringList graphemeClusters(const QString &text);
 // `limit` >= text.size()), otherwise the start of the cluster that `limit`
 // falls inside. 0 for a negative limit.
 qsizetype wholeClustersWithin(const QString &text, qsizetype limit);
+
+// Whether `text` has a character that can leave ink: one that is not a
+// control or format character (zero-width space and joiner, byte order
+// mark), a space or separator, or a non-spacing mark (which shows only on
+// a base). A phrase without one draws a fully transparent strip.
+bool hasVisibleCharacter(QStringView text);

@@ -13,3 +13,10 @@ public:
 
     QString message() const { return QString::fromUtf8(what()); }
 };
+
+// What the user reads when memory ran out (std::bad_alloc, thrown by the
+// core and by Qt alike), in every front end.
+inline QString outOfMemoryMessage()
+{
+    return QStringLiteral("内存不足，无法画出这张图片。");
+}

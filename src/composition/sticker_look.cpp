@@ -1,5 +1,6 @@
 #include "composition/sticker_look.h"
 
+#include "composition/image_memory.h"
 #include "composition/quillow_error.h"
 
 #include <QRect>
@@ -277,13 +278,13 @@ QImage applyStickerLook(const QImage &picture, const StickerLook &look)
 {
     if (picture.isNull())
         return {};
-    const QImage source = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage source = convertedHere(picture, QImage::Format_ARGB32_Premultiplied);
     const qreal ratio = source.devicePixelRatio();
     const QMargins margins = stickerMargins(look, ratio);
     if (look.outlineWidth == 0 && !look.shadow)
         return source;
 
-    QImage result(source.size().grownBy(margins), QImage::Format_ARGB32_Premultiplied);
+    QImage result = newImage(source.size().grownBy(margins), QImage::Format_ARGB32_Premultiplied);
     result.setDevicePixelRatio(ratio);
     result.fill(Qt::transparent);
     const QRect covered = coveredRect(source);

@@ -1,5 +1,6 @@
 #include "composition/strip_rendering.h"
 
+#include "composition/image_memory.h"
 #include "composition/text_measurer.h"
 
 #include <QFontDatabase>
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <new>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -145,11 +148,12 @@ QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &
         return {};
 
     const bool white = ground == StripGround::White;
-    QImage image(physical, white ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    QImage image = newImage(physical, white ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     // The physical rounding can leave a last row or column that the logical
     // ground does not reach; start from the ground everywhere.
     image.fill(white ? Qt::white : Qt::transparent);
+    requireTextHeadroom();
     withFreshTextState([&] {
         QPainter painter(&image);
         paintStrip(painter, layout, ground, ink, dpi);
@@ -166,13 +170,20 @@ void withFreshTextState(const std::function<void()> &work)
     // can come out a fraction of a pixel apart. A thread of its own starts
     // from the same state every time.
     std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error &) {
+        // The system has no room for another thread's stack: the process is
+        // out of memory, whatever the error code says.
+        throw std::bad_alloc();
+    }
     worker.join();
     if (failure)
         std::rethrow_exception(failure);

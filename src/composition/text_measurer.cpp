@@ -1,5 +1,7 @@
 #include "composition/text_measurer.h"
 
+#include "composition/image_memory.h"
+
 #include <QFontMetrics>
 
 QSize FontTextMeasurer::measure(const QString &text, const FontRequest &font)
@@ -9,6 +11,7 @@ QSize FontTextMeasurer::measure(const QString &text, const FontRequest &font)
     if (hit != m_cache.constEnd())
         return *hit;
 
+    requireTextHeadroom();
     const QFontMetrics metrics(fontFor(font, m_dpi));
     const QSize box(metrics.horizontalAdvance(text) + 2 * kCellFrame, metrics.height() + 2 * kCellFrame);
     m_cache.insert(key, box);

@@ -1,6 +1,7 @@
 #include "export/alpha_png.h"
 
 #include "composition/font_request.h"
+#include "composition/image_memory.h"
 #include "export/export_errors.h"
 #include "export/file_output.h"
 
@@ -25,7 +26,7 @@ QByteArray encodeAlphaPng(const QImage &image)
     checkImage(image);
     // Straight alpha, because that is what PNG stores; ARGB32 always has an
     // alpha channel, so the encoder writes RGBA even for an opaque picture.
-    QImage straight = image.convertToFormat(QImage::Format_ARGB32);
+    QImage straight = convertedHere(image, QImage::Format_ARGB32);
     // A fresh QImage takes the screen's density, which would make the bytes
     // depend on the machine; record the strip's own.
     const int dotsPerMetre = int(std::lround(kDesignDpi * image.devicePixelRatio() * kInchesPerMetre));

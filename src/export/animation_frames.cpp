@@ -1,5 +1,6 @@
 #include "export/animation_frames.h"
 
+#include "composition/image_memory.h"
 #include "export/export_errors.h"
 
 void checkAnimation(const Animation &animation, int maxDelayMs)
@@ -24,6 +25,6 @@ std::vector<QImage> straightFrames(const Animation &animation)
     std::vector<QImage> frames;
     frames.reserve(animation.frames.size());
     for (const AnimationFrame &frame : animation.frames)
-        frames.push_back(frame.image.convertToFormat(QImage::Format_RGBA8888));
+        frames.push_back(convertedHere(frame.image, QImage::Format_RGBA8888));
     return frames;
 }

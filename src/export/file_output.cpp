@@ -3,12 +3,17 @@
 #include "export/export_errors.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,37 +21,204 @@ namespace {
 
 std::atomic<TemporaryFileListener> temporaryFileListener{nullptr};
 
-// Tells the listener, if any, which name the temporary file behind `file`
-// has. QSaveFile keeps the name to itself; the descriptor's entry in /proc
-// names it. Where the system can, QSaveFile writes a file with no name at
-// all (O_TMPFILE), which a killed writer cannot leave behind and /proc shows
-// as "… (deleted)"; only a name that really is this file is told, so that
-// nobody removes another file on its word.
-void announceTemporaryFile(const QSaveFile &file)
+// Set by abandonFileWriting(): no temporary file replaces its target any more.
+std::atomic<bool> writingAbandoned{false};
+// How many temporary files are being given their target's name right now.
+std::atomic<int> replacingNow{0};
+
+// The one named temporary file that abandonFileWriting() removes, kept in
+// a form a signal handler can use. The first writer to take the slot has it
+// until its file is renamed or removed.
+struct SignalledScratch {
+    std::atomic_flag taken = ATOMIC_FLAG_INIT;
+    std::atomic<bool> published{false};
+    int folder = -1;
+    char name[32] = {};
+} signalledScratch;
+
+// Names taken by others before a fresh one is given up on.
+constexpr int kScratchNameTries = 100;
+
+// A temporary file's name: short, so that it fits wherever the target's
+// name does (a name may have 255 bytes; "<target>.XXXXXX" would need more).
+QByteArray freshScratchName()
 {
-    const TemporaryFileListener listener = temporaryFileListener.load();
-    if (listener == nullptr)
-        return;
-    char link[64];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", file.handle());
-    char name[PATH_MAX];
-    const ssize_t length = readlink(link, name, sizeof name - 1);
-    if (length <= 0 || size_t(length) >= sizeof name - 1)
-        return;
-    name[length] = '\0';
-    struct stat named {};
-    struct stat opened {};
-    if (stat(name, &named) == 0 && fstat(file.handle(), &opened) == 0 && named.st_dev == opened.st_dev &&
-        named.st_ino == opened.st_ino)
-        listener(QByteArray(name, length));
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name("quillow-");
+    for (int i = 0; i < 8; ++i)
+        name += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)];
+    return name + ".tmp";
 }
+
+// The temporary file beside the target, written before it takes the
+// target's name. Where the file system can, it has no name at all until
+// then (O_TMPFILE), so a writer that is killed leaves nothing behind;
+// elsewhere it has a short name of its own. The destructor removes it
+// unless it has replaced the target.
+class ScratchFile {
+public:
+    // Opens the file in `folder`; throws cannotCreateFileError() naming
+    // `shownPath` when the folder refuses.
+    ScratchFile(const QByteArray &folder, const QString &shownPath) : m_shownPath(shownPath)
+    {
+        m_folder = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (m_folder < 0)
+            throw cannotCreateFileError(shownPath, qt_error_string(errno));
+        m_fd = openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+            // Too old a kernel, or a file system without unnamed files.
+            m_fd = openNamed(O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC);
+            if (m_fd >= 0) {
+                announce();
+                publishForSignals();
+            }
+        }
+        if (m_fd < 0) {
+            const int error = errno;
+            ::close(m_folder);
+            throw cannotCreateFileError(shownPath, qt_error_string(error));
+        }
+    }
+
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+
+    ~ScratchFile()
+    {
+        ::close(m_fd);
+        removeName();
+        ::close(m_folder);
+    }
+
+    int handle() const { return m_fd; }
+
+    // Gives the complete file the name `targetName` in its folder, replacing
+    // the file there. Throws QuillowError naming the shown path; `replacing`
+    // says whether there is an old file the message can call unchanged.
+    void replace(const QByteArray &targetName, bool replacing)
+    {
+        const auto failed = [&](int error) {
+            // Only the name failed: where there was no file, that is a
+            // file that cannot be created (a name the system refuses).
+            return replacing ? writeFailedError(m_shownPath, qt_error_string(error), true)
+                             : cannotCreateFileError(m_shownPath, qt_error_string(error));
+        };
+        ++replacingNow;
+        const struct Done {
+            ~Done() { --replacingNow; }
+        } done;
+        if (writingAbandoned.load())
+            throw writeFailedError(m_shownPath, QStringLiteral("已停止"), replacing);
+        if (m_name.isEmpty()) {
+            // The descriptor's entry in /proc is how an unnamed file gets a
+            // name without privileges.
+            char link[64];
+            snprintf(link, sizeof link, "/proc/self/fd/%d", m_fd);
+            for (int i = 0; i < kScratchNameTries && m_name.isEmpty(); ++i) {
+                const QByteArray name = freshScratchName();
+                if (linkat(AT_FDCWD, link, m_folder, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+                    m_name = name;
+                else if (errno != EEXIST)
+                    throw failed(errno);
+            }
+            if (m_name.isEmpty())
+                throw failed(EEXIST);
+            announce();
+        }
+        if (renameat(m_folder, m_name.constData(), m_folder, targetName.constData()) != 0)
+            throw failed(errno);
+        withdraw();
+        m_name.clear();
+    }
+
+private:
+    int openNamed(int flags)
+    {
+        for (int i = 0; i < kScratchNameTries; ++i) {
+            const QByteArray name = freshScratchName();
+            const int fd = openat(m_folder, name.constData(), flags, 0666);
+            if (fd >= 0) {
+                m_name = name;
+                return fd;
+            }
+            if (errno != EEXIST)
+                return -1;
+        }
+        return -1;
+    }
+
+    // Tells the listener, if any, the file's name the moment it has one.
+    void announce() const
+    {
+        const TemporaryFileListener listener = temporaryFileListener.load();
+        if (listener == nullptr)
+            return;
+        char folder[64];
+        snprintf(folder, sizeof folder, "/proc/self/fd/%d", m_folder);
+        char path[PATH_MAX];
+        const ssize_t length = readlink(folder, path, sizeof path - 1);
+        if (length <= 0)
+            return;
+        listener(QByteArray(path, length) + '/' + m_name);
+    }
+
+    void publishForSignals()
+    {
+        if (signalledScratch.taken.test_and_set())
+            return;
+        m_holdsSignalSlot = true;
+        static_assert(sizeof signalledScratch.name > sizeof "quillow-12345678.tmp");
+        memcpy(signalledScratch.name, m_name.constData(), size_t(m_name.size()) + 1);
+        signalledScratch.folder = m_folder;
+        signalledScratch.published.store(true);
+    }
+
+    void withdraw()
+    {
+        if (!m_holdsSignalSlot)
+            return;
+        signalledScratch.published.store(false);
+        signalledScratch.taken.clear();
+        m_holdsSignalSlot = false;
+    }
+
+    void removeName()
+    {
+        withdraw();
+        if (!m_name.isEmpty())
+            unlinkat(m_folder, m_name.constData(), 0);
+    }
+
+    QString m_shownPath;
+    int m_folder = -1;
+    int m_fd = -1;
+    QByteArray m_name; // empty while the file has none
+    bool m_holdsSignalSlot = false;
+};
+
+// The temporary file as the device the content is written to, unbuffered,
+// so that each block reaches the file inside write(), where a full disk is
+// reported at once. Its messages name the target, not the temporary file.
+class ScratchDevice : public QFile {
+public:
+    ScratchDevice(int fd, const QString &shownPath) : m_shownPath(shownPath)
+    {
+        if (!open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+            throw writeFailedError(shownPath, errorString(), QFileInfo::exists(shownPath));
+    }
+
+    QString fileName() const override { return m_shownPath; }
+
+private:
+    QString m_shownPath;
+};
 
 // A replaced file is a new file, so it would get the creating process's
 // owner and default mode. It keeps the old one's instead: the owner and
 // group where the process may give them (root may give any; others their
 // own groups), then the permission bits, after the owner because a change
 // of owner clears the set-user-ID bit.
-void keepOwnerAndMode(QSaveFile &file, const QString &path)
+void keepOwnerAndMode(QFileDevice &file, const QString &path)
 {
     struct stat old {};
     if (stat(QFile::encodeName(path).constData(), &old) != 0)
@@ -70,9 +242,9 @@ void keepOwnerAndMode(QSaveFile &file, const QString &path)
 // picture). Only absent targets and regular files are acceptable.
 //
 // A symbolic link to a file is followed: the file it points to is replaced
-// and the link stays. A link that leads nowhere is refused: QSaveFile would
-// create its missing target wherever that is, or, for a loop, put a plain
-// file in the link's place.
+// and the link stays. A link that leads nowhere is refused: following it
+// would create its missing target wherever that is, and for a loop there is
+// no file to replace.
 void refuseIrregularTarget(const QString &path)
 {
     const QFileInfo target(path);
@@ -85,10 +257,9 @@ void refuseIrregularTarget(const QString &path)
 }
 
 // Makes sure that every byte handed to `file` is on the disk before the
-// temporary file may replace the target. QSaveFile::commit() syncs too, but
-// ignores the result and renames anyway, so a late failure would put a short
-// file in the target's place.
-void requireComplete(QSaveFile &file, const QString &path)
+// temporary file may replace the target, so that a late failure never puts
+// a short file in the target's place.
+void requireComplete(QFileDevice &file, const QString &path)
 {
     const auto failed = [&path](const QString &systemText) {
         return writeFailedError(path, systemText, QFileInfo::exists(path));
@@ -137,43 +308,40 @@ void writeExactly(QIODevice &device, const void *data, qint64 size)
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent)
 {
     refuseIrregularTarget(path);
+    // A link to a file is followed: the file it leads to is replaced, in its
+    // own folder, and the link stays.
+    const QFileInfo given(path);
+    const QFileInfo target(given.isSymbolicLink() ? given.canonicalFilePath() : path);
+    const QByteArray targetName = QFile::encodeName(target.fileName());
+    // A file the user may not write is not replaced, though the folder
+    // would allow it.
+    if (target.exists() && access(QFile::encodeName(target.filePath()).constData(), W_OK) != 0)
+        throw cannotCreateFileError(path, qt_error_string(errno));
 
-    QSaveFile file(path);
-    // Falling back to writing the target in place would truncate it first,
-    // exactly what the temporary file is there to avoid.
-    file.setDirectWriteFallback(false);
-    // Unbuffered, each block reaches the file inside write(), where a full
-    // disk is reported at once. Buffered, the blocks smaller than Qt's buffer
-    // would be written only inside commit(), which renames the temporary file
-    // over the target even when that last write fails.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        // QSaveFile refuses an existing file it may not write with a text of
-        // its own; the system's reason (a read-only file system, no
-        // permission) says more, in the user's language.
-        if (QFileInfo::exists(path) && access(QFile::encodeName(path).constData(), W_OK) != 0)
-            throw cannotCreateFileError(path, qt_error_string(errno));
-        throw cannotCreateFileError(path, file.errorString());
-    }
-    announceTemporaryFile(file);
-
-    // On an exception QSaveFile's destructor removes the temporary file.
+    ScratchFile scratch(QFile::encodeName(target.path()), path);
+    ScratchDevice file(scratch.handle(), path);
     writeContent(file);
     requireComplete(file, path);
 
     // The target could have been swapped for something else while we wrote.
     refuseIrregularTarget(path);
-    const bool replacing = QFileInfo::exists(path);
+    const bool replacing = target.exists();
     if (replacing)
         keepOwnerAndMode(file, path);
-    if (!file.commit()) {
-        // Everything is written by now, so only giving the new file its name
-        // failed. Where there was no file that is a file that cannot be
-        // created: the system may refuse a name (too long, say) only here,
-        // since the temporary file has no name of its own until then.
-        if (!replacing)
-            throw cannotCreateFileError(path, file.errorString());
-        throw writeFailedError(path, file.errorString(), true);
-    }
+    scratch.replace(targetName, replacing);
+}
+
+bool abandonFileWriting() noexcept
+{
+    // Sequentially consistent, against ScratchFile::replace(): either that
+    // sees the flag and does not rename, or this sees the count and leaves
+    // the file to be completed.
+    writingAbandoned.store(true);
+    if (replacingNow.load() != 0)
+        return false;
+    if (signalledScratch.published.load())
+        unlinkat(signalledScratch.folder, signalledScratch.name, 0);
+    return true;
 }
 
 void setTemporaryFileListener(TemporaryFileListener listener)

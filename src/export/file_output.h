@@ -17,7 +17,10 @@ void writeExactly(QIODevice &device, const void *data, qint64 size);
 // beside the target, written unbuffered and synced, whose size is checked
 // against what was written; only then does it replace the target. So on any
 // failure, wherever it strikes, an existing file keeps every byte and its
-// inode, and no temporary file is left behind. A symbolic link to a file is
+// inode, and no temporary file is left behind. The temporary file has no
+// name while it is written where the file system allows, and otherwise a
+// short one of its own ("quillow-XXXXXXXX.tmp"), so any name the target
+// may have can be replaced. A symbolic link to a file is
 // followed: the file is replaced and the link kept. The new file takes the
 // old one's permission bits, and its owner and group as far as the process
 // may give them; it is still a new file, so a hard link to the old one keeps
@@ -25,8 +28,9 @@ void writeExactly(QIODevice &device, const void *data, qint64 size);
 //
 // Throws QuillowError:
 //  - "Cannot create file "<path>". <system text>" when the file cannot be
-//    created (missing folder, a path through a file, no permission, a name
-//    the system refuses, which it may do only once everything is written);
+//    created (missing folder, a path through a file, no permission, an
+//    existing file the user may not write, a name the system refuses,
+//    which it may do only once everything is written);
 //  - a message naming the file when `path` exists but is not a regular file
 //    (a folder, a device, a pipe), or is a symbolic link that leads to no
 //    file (missing target, loop), before anything is written;
@@ -38,9 +42,17 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
 // Told the local name of each named temporary file writeFileReplacing()
 // creates, the moment it exists and before any content is written (where the
 // system offers files without a name, there is none to tell until the
-// moment it replaces the target). A process that
+// moment just before it replaces the target). A process that
 // writes on another's behalf passes the name on, so that the other can remove
 // the file should the writer be killed before it has. Called on the writing
 // thread; it must not throw. nullptr (the default) tells nobody.
 using TemporaryFileListener = void (*)(const QByteArray &localPath);
 void setTemporaryFileListener(TemporaryFileListener listener);
+
+// For a handler of SIGINT or SIGTERM that ends the process at once: from
+// now on no writeFileReplacing() of this process replaces its target, and
+// the named temporary file of the one being written, if any, is removed
+// (an unnamed one goes with the process). Returns false when a complete
+// file is taking its target's name at this very moment: the handler should
+// then let it finish. Async-signal-safe.
+bool abandonFileWriting() noexcept;

@@ -12,13 +12,18 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <new>
 
 namespace {
 
 constexpr int kMaxCentiseconds = std::numeric_limits<std::uint16_t>::max();
 
+// Running out of memory is the process's failure, not the encoder's: it is
+// thrown as such, whichever call meets it.
 QuillowError gifError(const char *function, int code)
 {
+    if (code == E_GIF_ERR_NOT_ENOUGH_MEM)
+        throw std::bad_alloc();
     const char *reason = GifErrorString(code);
     return encoderFailedError(
         QStringLiteral("GIF"),

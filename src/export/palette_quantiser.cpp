@@ -10,9 +10,28 @@
 #include <climits>
 #include <limits>
 #include <memory>
+#include <new>
 #include <unordered_map>
 
+#include <dlfcn.h>
+
 namespace {
+
+// libimagequant shares its work out to OpenMP threads, and libgomp ends the
+// whole process (after printing "Thread creation failed") when it cannot
+// start one, as under a memory limit. The team size is the calling
+// thread's own setting, so it is set on every call; and one thread makes
+// the same palette on any number of cores. libgomp comes in with
+// libimagequant and is looked up rather than linked, so that a build whose
+// libimagequant is serial needs nothing more.
+void quantiseOnCallingThreadOnly()
+{
+    using SetThreadCount = void (*)(int);
+    static const auto setThreadCount =
+        reinterpret_cast<SetThreadCount>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"));
+    if (setThreadCount)
+        setThreadCount(1);
+}
 
 struct LiqRelease {
     void operator()(liq_attr *attr) const { liq_attr_destroy(attr); }
@@ -55,16 +74,18 @@ QuillowError liqError(const char *function, const QString &reason)
 
 void liqCall(const char *function, liq_error status)
 {
+    if (status == LIQ_OUT_OF_MEMORY)
+        throw std::bad_alloc();
     if (status != LIQ_OK)
         throw liqError(function, liqReason(status));
 }
 
-template <typename T> LiqPointer<T> liqCreated(const char *function, T *created)
+template <typename T> LiqPointer<T> liqCreated(T *created)
 {
-    // The creating calls return no code; a null pointer means the
-    // allocation or the arguments failed.
+    // The creating calls return no code; with the arguments given here
+    // only the allocation can fail.
     if (!created)
-        throw liqError(function, QStringLiteral("创建失败"));
+        throw std::bad_alloc();
     return LiqPointer<T>(created);
 }
 
@@ -202,10 +223,10 @@ QuantisedFrames quantiseFrames(const std::vector<QImage> &frames, int maxColours
     result.width = frames.front().width();
     result.height = frames.front().height();
 
-    LiqPointer<liq_attr> attr = liqCreated("liq_attr_create", liq_attr_create());
+    quantiseOnCallingThreadOnly();
+    LiqPointer<liq_attr> attr = liqCreated(liq_attr_create());
     liqCall("liq_set_max_colors", liq_set_max_colors(attr.get(), maxColours));
-    LiqPointer<liq_histogram> histogram =
-        liqCreated("liq_histogram_create", liq_histogram_create(attr.get()));
+    LiqPointer<liq_histogram> histogram = liqCreated(liq_histogram_create(attr.get()));
     const std::vector<liq_histogram_entry> counts = colourCounts(frames);
     liqCall("liq_histogram_add_colors",
             liq_histogram_add_colors(histogram.get(), attr.get(), counts.data(), int(counts.size()), 0.0));

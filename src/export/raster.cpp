@@ -1,5 +1,7 @@
 #include "export/raster.h"
 
+#include "composition/image_memory.h"
+
 #include <QImage>
 
 #include <algorithm>
@@ -12,7 +14,7 @@ Raster rasterFromImage(const QImage &image)
 
     // The conversion is free for the usual RGB32 capture; anything else is
     // brought to opaque 0xFFRRGGBB pixels first.
-    const QImage opaque = image.convertToFormat(QImage::Format_RGB32);
+    const QImage opaque = convertedHere(image, QImage::Format_RGB32);
     picture.width = opaque.width();
     picture.height = opaque.height();
     // True colour, as on every display the program runs on.

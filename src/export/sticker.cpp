@@ -116,6 +116,7 @@ struct EncodeRequest {
 
 struct Encoded {
     QByteArray bytes;
+    int frames = 1; // in the file: an encoder may merge equal neighbours
     int colours = 0;
     int quality = 100;
     QStringList warnings;
@@ -129,6 +130,7 @@ Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
     Encoded encoded;
     encoded.bytes = made.bytes;
     encoded.warnings = made.warnings;
+    encoded.frames = made.frames;
     encoded.colours = made.quality < 0 ? 0 : request.maxColours;
     encoded.quality = made.quality < 0 ? 100 : made.quality;
     return encoded;
@@ -340,6 +342,14 @@ QString legibilityWarning(const StickerFit &fit)
     return QStringLiteral("第一个字只有 %1 像素高，可能看不清；建议减少字数").arg(firstPixels);
 }
 
+// Characters that appear one by one need more than one character.
+QString revealWarning(const StickerFit &fit, const StickerOptions &options)
+{
+    if (effectFromName(options.effect) != Effect::Reveal || fit.layout.cells.size() != 1)
+        return {};
+    return QStringLiteral("只有一个字，逐字出现只有一帧：贴纸是一张静止的图片，不会播放");
+}
+
 Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
                         const std::atomic<bool> *cancel)
 {
@@ -394,7 +404,7 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     sticker.suffix = written.suffix;
     sticker.mimeType = written.mimeType;
     sticker.size = fit.canvas;
-    sticker.frames = int(made->attempt.animation.frames.size());
+    sticker.frames = made->encoded.frames;
     sticker.colours = made->encoded.colours;
     sticker.quality = made->encoded.quality;
     sticker.cap = cap;
@@ -402,6 +412,10 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     if (const QString warning = legibilityWarning(fit); !warning.isEmpty())
         sticker.warnings << warning;
     sticker.warnings << made->encoded.warnings;
+    for (const QString &warning : {legibilityWarning(fit), revealWarning(fit, options)}) {
+        if (!warning.isEmpty())
+            sticker.warnings << warning;
+    }
     sticker.encodes = search.encodes();
     sticker.capSearchNs = search.searchNs();
     return sticker;

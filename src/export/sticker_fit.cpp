@@ -1,5 +1,6 @@
 #include "export/sticker_fit.h"
 
+#include "composition/image_memory.h"
 #include "composition/quillow_error.h"
 #include "composition/row_layout.h"
 #include "export/sticker.h"
@@ -129,7 +130,7 @@ Animation centredOnCanvas(const Animation &animation, QSize canvas)
             centred.frames.push_back(frame);
             continue;
         }
-        QImage image(canvas, QImage::Format_ARGB32_Premultiplied);
+        QImage image = newImage(canvas, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
         painter.setCompositionMode(QPainter::CompositionMode_Source);

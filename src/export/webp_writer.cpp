@@ -7,6 +7,7 @@
 #include <webp/mux.h>
 
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -44,6 +45,90 @@ QString encoderReason(WebPAnimEncoder *encoder)
     return reason && *reason ? QString::fromLatin1(reason) : QStringLiteral("未知错误");
 }
 
+bool outOfMemory(WebPEncodingError error)
+{
+    return error == VP8_ENC_ERROR_OUT_OF_MEMORY || error == VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY;
+}
+
+// `frame` (straight RGBA) as a picture the encoder takes. Importing only
+// copies, so only the allocation can fail.
+void importFrame(WebPPicture &picture, const QImage &frame)
+{
+    if (!WebPPictureInit(&picture))
+        throw webpError(QStringLiteral("WebPPictureInit：版本不符"));
+    picture.use_argb = 1;
+    picture.width = frame.width();
+    picture.height = frame.height();
+    if (!WebPPictureImportRGBA(&picture, frame.constBits(), int(frame.bytesPerLine())))
+        throw std::bad_alloc();
+}
+
+// One picture as a still WebP: the simple format, or the extended one with
+// an alpha chunk, never an animation.
+QByteArray encodeStill(const QImage &frame, const WebPConfig &config)
+{
+    WebPPicture picture;
+    importFrame(picture, frame);
+    const std::unique_ptr<WebPPicture, PictureRelease> owned(&picture);
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    const std::unique_ptr<WebPMemoryWriter, decltype(&WebPMemoryWriterClear)> ownedWriter(
+        &writer, WebPMemoryWriterClear);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    if (!WebPEncode(&config, &picture)) {
+        if (outOfMemory(picture.error_code))
+            throw std::bad_alloc();
+        throw webpError(QStringLiteral("WebPEncode：错误 %1").arg(int(picture.error_code)));
+    }
+    return QByteArray(reinterpret_cast<const char *>(writer.mem), qsizetype(writer.size));
+}
+
+// The frames through libwebp's animation encoder. Its options and the
+// frames are checked before, so beyond the errors a frame reports only
+// the allocations can fail.
+EncodedAnimation encodeAnimated(const Animation &animation, const std::vector<QImage> &frames,
+                                const WebPConfig &config)
+{
+    WebPAnimEncoderOptions encoderOptions;
+    if (!WebPAnimEncoderOptionsInit(&encoderOptions))
+        throw webpError(QStringLiteral("WebPAnimEncoderOptionsInit：版本不符"));
+    encoderOptions.anim_params.loop_count = animation.loopCount;
+    encoderOptions.anim_params.bgcolor = 0; // a hint only: transparent
+    const QSize size = frames.front().size();
+    const std::unique_ptr<WebPAnimEncoder, AnimEncoderRelease> encoder(
+        WebPAnimEncoderNew(size.width(), size.height(), &encoderOptions));
+    if (!encoder)
+        throw std::bad_alloc();
+
+    int timestamp = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        WebPPicture picture;
+        importFrame(picture, frames[i]);
+        const std::unique_ptr<WebPPicture, PictureRelease> owned(&picture);
+        if (!WebPAnimEncoderAdd(encoder.get(), &picture, timestamp, &config)) {
+            if (outOfMemory(picture.error_code))
+                throw std::bad_alloc();
+            throw webpError(QStringLiteral("WebPAnimEncoderAdd：%1").arg(encoderReason(encoder.get())));
+        }
+        timestamp += animation.frames[i].delayMs;
+    }
+    // The end time of the last frame gives its duration.
+    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr))
+        throw std::bad_alloc();
+
+    WebPData data;
+    WebPDataInit(&data);
+    const std::unique_ptr<WebPData, DataRelease> ownedData(&data);
+    if (!WebPAnimEncoderAssemble(encoder.get(), &data))
+        throw std::bad_alloc();
+    const std::unique_ptr<WebPDemuxer, DemuxRelease> demuxer(WebPDemux(&data));
+    if (!demuxer)
+        throw std::bad_alloc();
+    const int frameCount = int(WebPDemuxGetI(demuxer.get(), WEBP_FF_FRAME_COUNT));
+    return {QByteArray(reinterpret_cast<const char *>(data.bytes), qsizetype(data.size)), frameCount, -1, {}};
+}
+
 } // namespace
 
 EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &options)
@@ -53,6 +138,9 @@ EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &optio
         throw qualityRangeError(options.quality);
     if (animation.loopCount > 65535)
         throw QuillowError(QStringLiteral("循环次数 %1 超出 WebP 的上限。").arg(animation.loopCount));
+    const QSize size = animation.frames.front().image.size();
+    if (size.width() > WEBP_MAX_DIMENSION || size.height() > WEBP_MAX_DIMENSION)
+        throw pictureTooLargeError(size.width(), size.height());
 
     WebPConfig config;
     if (!WebPConfigInit(&config))
@@ -66,46 +154,14 @@ EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &optio
     if (!WebPValidateConfig(&config))
         throw webpError(QStringLiteral("WebPValidateConfig：参数无效"));
 
-    WebPAnimEncoderOptions encoderOptions;
-    if (!WebPAnimEncoderOptionsInit(&encoderOptions))
-        throw webpError(QStringLiteral("WebPAnimEncoderOptionsInit：版本不符"));
-    encoderOptions.anim_params.loop_count = animation.loopCount;
-    encoderOptions.anim_params.bgcolor = 0; // a hint only: transparent
-    const QSize size = animation.frames.front().image.size();
-    const std::unique_ptr<WebPAnimEncoder, AnimEncoderRelease> encoder(
-        WebPAnimEncoderNew(size.width(), size.height(), &encoderOptions));
-    if (!encoder)
-        throw webpError(QStringLiteral("WebPAnimEncoderNew：创建失败"));
-
     const std::vector<QImage> frames = straightFrames(animation);
-    int timestamp = 0;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        WebPPicture picture;
-        if (!WebPPictureInit(&picture))
-            throw webpError(QStringLiteral("WebPPictureInit：版本不符"));
-        picture.use_argb = 1;
-        picture.width = size.width();
-        picture.height = size.height();
-        const std::unique_ptr<WebPPicture, PictureRelease> owned(&picture);
-        if (!WebPPictureImportRGBA(&picture, frames[i].constBits(), int(frames[i].bytesPerLine())))
-            throw webpError(QStringLiteral("WebPPictureImportRGBA：内存不足"));
-        if (!WebPAnimEncoderAdd(encoder.get(), &picture, timestamp, &config))
-            throw webpError(QStringLiteral("WebPAnimEncoderAdd：%1").arg(encoderReason(encoder.get())));
-        timestamp += animation.frames[i].delayMs;
+    if (frames.size() > 1) {
+        EncodedAnimation animated = encodeAnimated(animation, frames, config);
+        if (animated.frames > 1)
+            return animated;
     }
-    // The end time of the last frame gives its duration.
-    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr))
-        throw webpError(QStringLiteral("WebPAnimEncoderAdd：%1").arg(encoderReason(encoder.get())));
-
-    WebPData data;
-    WebPDataInit(&data);
-    const std::unique_ptr<WebPData, DataRelease> ownedData(&data);
-    if (!WebPAnimEncoderAssemble(encoder.get(), &data))
-        throw webpError(QStringLiteral("WebPAnimEncoderAssemble：%1").arg(encoderReason(encoder.get())));
-
-    const std::unique_ptr<WebPDemuxer, DemuxRelease> demuxer(WebPDemux(&data));
-    if (!demuxer)
-        throw webpError(QStringLiteral("WebPDemux：无法读回刚编码的文件"));
-    const int frameCount = int(WebPDemuxGetI(demuxer.get(), WEBP_FF_FRAME_COUNT));
-    return {QByteArray(reinterpret_cast<const char *>(data.bytes), qsizetype(data.size)), frameCount, -1, {}};
+    // The animation encoder writes a single frame as a one-frame animation
+    // whenever that comes out smaller than a still, and decoders such as
+    // dwebp and FFmpeg refuse those. A still says the same without the doubt.
+    return {encodeStill(frames.front(), config), 1, -1, {}};
 }

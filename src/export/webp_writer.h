@@ -11,7 +11,10 @@ struct WebpOptions {
 // encoder, with its loop count (0 forever) and each frame's delay in
 // milliseconds. The encoder merges a frame equal to the one before into it
 // (one frame, the delays added), so the result's `frames` counts the frames
-// in the file. Throws QuillowError before encoding for an animation
-// checkAnimation() refuses (delays up to 2^24 - 1 ms) or a quality out of
-// range, and when libwebp fails.
+// in the file. A single frame, or frames that all merge into one, make a
+// still WebP (no ANIM or ANMF chunk), which every decoder reads. Throws
+// QuillowError before encoding for an animation checkAnimation() refuses
+// (delays up to 2^24 - 1 ms), a picture wider or higher than WebP allows or
+// a quality out of range, and when libwebp fails; std::bad_alloc when it
+// runs out of memory.
 EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &options = {});

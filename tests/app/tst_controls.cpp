@@ -36,6 +36,8 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <new>
+
 #include <memory>
 
 namespace {
@@ -237,6 +239,8 @@ void TestControls::guardedHandlersNeverThrow_data()
     QTest::newRow("core error is reported")
         << Thrower([] { throw QuillowError(QStringLiteral("Cannot create file \"/x\". Permission denied")); })
         << false << true << "Cannot create file \"/x\". Permission denied.";
+    QTest::newRow("running out of memory is said in Chinese")
+        << Thrower([] { throw std::bad_alloc(); }) << false << true << "内存不足，无法画出这张图片。";
     QTest::newRow("foreign exception is still reported")
         << Thrower([] { throw 42; }) << false << true << "未知错误.";
     QTest::newRow("failing reporter is contained")

@@ -7,7 +7,7 @@
 # (no temporary file) is left. Then SIGTERM and SIGINT in the middle of a
 # batch that replaces files: whole JSON result lines, no temporary files, the
 # Chinese line on standard error, exit 143 and 130; the parent never runs a
-# second thread, which forking it would not survive.
+# second thread, which forking it would not survive. Sticker lines in between.
 #
 # usage: batch_fuzz.sh path/to/quillow-render
 set -euo pipefail
@@ -112,6 +112,88 @@ if oks < 1000 or oks == len(results):
     sys.exit("the fuzz should mix good and bad lines: %d of %d ok" % (oks, len(results)))
 PY
 grep -q "行失败" errors.txt || fail "fuzz batch: no summary on standard error"
+
+# Sticker lines: presets, effects, outlines, shadows, caps, and outputs named
+# by several lines (under other names too). Each file is what its last
+# successful line reported: its bytes, its frames as a decoder counts them,
+# within its cap; a still WebP is no animation (dwebp reads it).
+mkdir s
+"$py" - >stickers.jsonl <<'PY'
+import json, random
+rng = random.Random(20261211)
+chars = "你好加油喊叫我们AbX!"
+names = []
+for i in range(80):
+    if names and rng.random() < 0.2:
+        name = rng.choice(names)
+        if rng.random() < 0.5:
+            name = "s/../" + name  # the same file by another name
+    else:
+        name = "s/%03d.%s" % (i, rng.choice(["gif", "webp", "apng", "png"]))
+        names.append(name)
+    line = {"phrase": "".join(rng.choice(chars) for _ in range(rng.randint(1, 5))),
+            "output": name, "seed": rng.randint(0, 1000),
+            "effect": rng.choice(["still", "still", "reveal", "shake", "reveal-shake"])}
+    if rng.random() < 0.5:
+        line["preset"] = rng.choice(["wechat", "qq", "telegram", "discord-emoji", "discord-sticker", "slack"])
+    if rng.random() < 0.5:
+        line["outline"] = rng.randint(1, 12)
+    if rng.random() < 0.3:
+        line["shadow"] = True
+    if rng.random() < 0.3:
+        line["max-bytes"] = rng.choice([300, 5000, 20000, 100000])
+    if name.endswith(".png") and rng.random() < 0.7:
+        line["format"] = rng.choice(["png-alpha", "apng"])
+    print(json.dumps(line, ensure_ascii=False))
+PY
+status=0
+"$render" --batch stickers.jsonl >results.jsonl 2>errors.txt || status=$?
+[ "$status" = 1 ] || fail "sticker batch: exit status $status, expected 1"
+"$py" - <<'PY' || fail "sticker batch: results or files wrong"
+import json, os, subprocess, sys
+from PIL import Image
+lines = [json.loads(text) for text in open("stickers.jsonl", encoding="utf-8")]
+results = [json.loads(r) for r in open("results.jsonl", "rb").read().decode().splitlines()]
+if [r["line"] for r in results] != list(range(1, len(lines) + 1)):
+    sys.exit("not one result per line, in order")
+last = {}
+for r in results:
+    key = os.path.normpath(lines[r["line"] - 1]["output"])
+    if r["ok"]:
+        last[key] = r
+    if r["ok"] and "bytes" in r and "cap" in r and r["bytes"] > r["cap"]:
+        sys.exit("line %d: %d bytes over its cap %d" % (r["line"], r["bytes"], r["cap"]))
+oks = sum(r["ok"] for r in results)
+if oks < 30 or oks == len(results):
+    sys.exit("the stickers should mix good and bad lines: %d of %d ok" % (oks, len(results)))
+for key, r in last.items():
+    data = open(key, "rb").read()
+    if "bytes" not in r:
+        continue  # the window's own PNG
+    if len(data) != r["bytes"]:
+        sys.exit("%s: %d bytes, line %d reported %d" % (key, len(data), r["line"], r["bytes"]))
+    with Image.open(key) as picture:
+        frames = getattr(picture, "n_frames", 1)
+        for index in range(frames):
+            picture.seek(index)
+            picture.load()
+    if frames != r["frames"]:
+        sys.exit("%s: %d frames, line %d reported %d" % (key, frames, r["line"], r["frames"]))
+    if data[:4] == b"RIFF":
+        tool = ["dwebp", key, "-o", "/dev/null"] if frames == 1 else ["webpinfo", "-quiet", key]
+        chunks, at = [], 12
+        while at + 8 <= len(data):
+            size = int.from_bytes(data[at + 4:at + 8], "little")
+            chunks.append(data[at:at + 4])
+            at += 8 + size + (size & 1)
+        if frames == 1 and (b"ANIM" in chunks or b"ANMF" in chunks):
+            sys.exit("%s: a still WebP written as an animation" % key)
+        if subprocess.run(tool, capture_output=True).returncode != 0:
+            sys.exit("%s: %s refuses it" % (key, tool[0]))
+left = {os.path.join("s", name) for name in os.listdir("s")}
+if left != set(last):
+    sys.exit("files without a successful line, or temporaries: %s" % sorted(left ^ set(last))[:5])
+PY
 
 # Interrupted in the middle of a batch that replaces existing files.
 interrupt() {

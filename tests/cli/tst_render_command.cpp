@@ -17,6 +17,7 @@
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
 #include "export/sticker_preset.h"
+#include "webp_chunks.h"
 
 namespace {
 
@@ -87,17 +88,8 @@ int webpFrames(const QByteArray &bytes)
 {
     if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WEBP")
         return -1;
-    bool animated = false;
-    int frames = 0;
-    for (qsizetype at = 12; at + 8 <= bytes.size();) {
-        const QByteArray type = bytes.mid(at, 4);
-        const auto *size = reinterpret_cast<const uchar *>(bytes.constData() + at + 4);
-        const qint64 length = size[0] | size[1] << 8 | size[2] << 16 | qint64(size[3]) << 24;
-        animated = animated || type == "ANIM";
-        frames += type == "ANMF";
-        at += 8 + length + (length & 1);
-    }
-    return animated ? frames : 1;
+    const QList<QByteArray> chunks = webpChunks(bytes);
+    return chunks.contains("ANIM") ? int(chunks.count("ANMF")) : 1;
 }
 
 // The frames a file holds, read by decoders that are not ours: Qt's for
@@ -147,6 +139,12 @@ private slots:
     void writesAWebmVideo();
     void batchReportsStickerFacts();
     void capThatCannotBeMetWritesNothing();
+    void invisibleMarksWithALetterAreDrawn();
+    void revealOfOneCharacterWarns();
+    void stillWebpIsNoAnimation_data();
+    void stillWebpIsNoAnimation();
+    void batchFramesAreTheFilesFrames();
+    void batchLinesOfOneFileRunInOrder();
 };
 
 void TestRenderCommand::parsesSettings_data()
@@ -314,6 +312,21 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"--preset", "whatsapp", "-o", "a.gif", "我"}
         << "预设（--preset）只能是 wechat、qq、telegram、discord-emoji、discord-sticker、slack，而不是 "
            "“whatsapp”。";
+    // A cap is read as typed, digits only.
+    QTest::newRow("cap after a space")
+        << QStringList{"--max-bytes", " 5000", "-o", "a.gif", "我"}
+        << "大小上限（--max-bytes）必须是 1 到 1073741824 之间的整数，而不是 “ 5000”。";
+    QTest::newRow("cap before a space")
+        << QStringList{"--max-bytes", "5000 ", "-o", "a.gif", "我"} << "而不是 “5000 ”。";
+    QTest::newRow("cap with a plus sign")
+        << QStringList{"--max-bytes=+5000", "-o", "a.gif", "我"} << "而不是 “+5000”。";
+    // Refused like a phrase of spaces: each draws a fully transparent strip.
+    QTest::newRow("only a zero-width space")
+        << QStringList{"-o", "a.gif", QStringLiteral("\u200B")} << "短语为空";
+    QTest::newRow("only zero-width joiners")
+        << QStringList{"-o", "a.png", QStringLiteral("\u200D\u200D")} << "短语为空";
+    QTest::newRow("a lone combining mark")
+        << QStringList{"-o", "a.webp", QStringLiteral("\u0301")} << "短语为空";
     QTest::newRow("cap of 0 bytes")
         << QStringList{"--max-bytes", "0", "-o", "a.gif", "我"}
         << "大小上限（--max-bytes）必须是 1 到 1073741824 之间的整数，而不是 “0”。";
@@ -963,6 +976,117 @@ void TestRenderCommand::capThatCannotBeMetWritesNothing()
     QCOMPARE(line.value(QStringLiteral("ok")).toBool(true), false);
     QVERIFY(line.value(QStringLiteral("error")).toString().contains(QStringLiteral("20")));
     QCOMPARE(filesIn(dir), QStringList());
+}
+
+// Only a phrase with nothing to draw is refused: the marks and joiners
+// beside a letter are part of it.
+void TestRenderCommand::invisibleMarksWithALetterAreDrawn()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const Run result = run(dir, {"--face", kFace, "-o", "a.png", QStringLiteral("\u200Be\u0301")});
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors));
+    QVERIFY(!QImage(dir.filePath(QStringLiteral("a.png"))).isNull());
+}
+
+void TestRenderCommand::revealOfOneCharacterWarns()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const Run one = run(dir, {"--face", kFace, "--effect", "reveal", "-o", "a.gif", "喊"});
+    QCOMPARE(one.status, kExitOk);
+    QCOMPARE(
+        one.errors,
+        QStringLiteral("quillow-render: 只有一个字，逐字出现只有一帧：贴纸是一张静止的图片，不会播放\n"));
+    QCOMPARE(framesIn(dir.filePath(QStringLiteral("a.gif")), contents(dir.filePath(QStringLiteral("a.gif")))),
+             1);
+
+    // Shaking still moves one character; two characters appear in turn.
+    for (const QStringList &arguments : {QStringList{"--effect", "reveal-shake", "-o", "b.gif", "喊"},
+                                         QStringList{"--effect", "reveal", "-o", "c.gif", "喊叫"}}) {
+        const Run quiet = run(dir, QStringList{"--face", kFace} + arguments);
+        QCOMPARE(quiet.status, kExitOk);
+        QCOMPARE(quiet.errors, QString());
+    }
+}
+
+void TestRenderCommand::stillWebpIsNoAnimation_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    for (const char *seed : {"1", "2", "3", "4"})
+        QTest::addRow("Telegram, seed %s", seed) << QStringList{"--preset", "telegram", "--seed", seed, "喊"};
+    QTest::newRow("lossy with an outline") << QStringList{"--quality", "60", "--outline", "4", "加油"};
+    QTest::newRow("a reveal of one character") << QStringList{"--effect", "reveal", "喊"};
+}
+
+// dwebp and FFmpeg refuse a WebP of one ANMF frame; a still has none.
+void TestRenderCommand::stillWebpIsNoAnimation()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const Run result = run(dir, QStringList{"--face", kFace, "-o", "a.webp"} + arguments);
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors));
+    const QList<QByteArray> chunks = webpChunks(contents(dir.filePath(QStringLiteral("a.webp"))));
+    QVERIFY2(!chunks.isEmpty() && !chunks.contains("ANIM") && !chunks.contains("ANMF"),
+             qPrintable(chunks.join(' ')));
+}
+
+// A space between two characters adds a reveal frame equal to the one
+// before, which the WebP encoder merges into it.
+void TestRenderCommand::batchFramesAreTheFilesFrames()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const QByteArray lines = R"({"phrase":"加 油 啊","output":"a.webp","effect":"reveal"}
+{"phrase":"加 油 啊","output":"b.gif","effect":"reveal"}
+{"phrase":"加 油 啊","output":"c.apng","effect":"reveal","outline":2}
+)";
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, lines);
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors + result.output));
+    const QStringList results = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(results.size(), 3);
+    for (const QString &line : results) {
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+        const QString path = dir.filePath(object.value(QStringLiteral("output")).toString());
+        QCOMPARE(object.value(QStringLiteral("frames")).toInt(), framesIn(path, contents(path)));
+    }
+    QVERIFY2(QJsonDocument::fromJson(results[0].toUtf8()).object().value(QStringLiteral("frames")).toInt() <
+                 5,
+             qPrintable(results[0]));
+}
+
+// Lines that write one file give what running them one after another
+// gives, whatever their speed: the last wins, and each report is true of
+// the file its line wrote. The slow first line would otherwise finish last.
+void TestRenderCommand::batchLinesOfOneFileRunInOrder()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    QVERIFY(dir.mkdir(QStringLiteral("sub")));
+    const QByteArray lines =
+        R"({"phrase":"友谊的小船说翻就翻啊","output":"x.gif","effect":"reveal-shake","outline":12,"shadow":true,"seed":1}
+{"phrase":"喊","output":"sub/../x.gif","seed":2}
+{"phrase":"友谊的小船说翻就翻啊","output":"y.webp","effect":"reveal-shake","outline":12,"seed":3}
+{"phrase":"加油","output":"./y.webp","seed":4,"max-bytes":10}
+)";
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, lines);
+    QCOMPARE(result.status, kExitFailed);
+    const QStringList results = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(results.size(), 4);
+
+    const Run alone = run(dir, {"--face", kFace, "--seed", "2", "-o", "alone.gif", "喊"});
+    QCOMPARE(alone.status, kExitOk);
+    const QByteArray x = contents(dir.filePath(QStringLiteral("x.gif")));
+    QCOMPARE(x, contents(dir.filePath(QStringLiteral("alone.gif"))));
+    QCOMPARE(QJsonDocument::fromJson(results[1].toUtf8()).object().value(QStringLiteral("bytes")).toInteger(),
+             x.size());
+
+    // A later line that fails leaves the earlier line's file as reported.
+    QVERIFY2(results[3].contains(QStringLiteral(R"("ok":false)")), qPrintable(results[3]));
+    const QByteArray y = contents(dir.filePath(QStringLiteral("y.webp")));
+    QCOMPARE(QJsonDocument::fromJson(results[2].toUtf8()).object().value(QStringLiteral("bytes")).toInteger(),
+             y.size());
 }
 
 QTEST_MAIN(TestRenderCommand)

@@ -158,6 +158,8 @@ private slots:
     void replacingKeepsModeAndOwner_data();
     void replacingKeepsModeAndOwner();
     void replacedFileIsNewFile();
+    void replacesFileOfLongestName_data();
+    void replacesFileOfLongestName();
     void cannotCreate_data();
     void cannotCreate();
     void systemReasonsReadInChinese_data();
@@ -254,6 +256,37 @@ void TestFileOutput::replacedFileIsNewFile()
     QCOMPARE(save(QStringLiteral("bmp"), picture, path), QString());
     QCOMPARE(contents(path), encoded(QStringLiteral("bmp"), picture));
     QCOMPARE(contents(second), QByteArray("old"));
+}
+
+void TestFileOutput::replacesFileOfLongestName_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("name");
+    // NAME_MAX is 255 bytes; the temporary file's name must not grow with
+    // the target's.
+    const auto ascii = [](int bytes, const char *suffix) {
+        return QString(bytes - int(strlen(suffix)), QLatin1Char('x')) + QLatin1String(suffix);
+    };
+    QTest::newRow("249 bytes, bmp") << QStringLiteral("bmp") << ascii(249, ".bmp");
+    QTest::newRow("255 bytes, png") << QStringLiteral("png") << ascii(255, ".png");
+    QTest::newRow("255 bytes, png with alpha") << QStringLiteral("png-alpha") << ascii(255, ".png");
+    QTest::newRow("253 bytes of Chinese, bmp")
+        << QStringLiteral("bmp") << QString(83, QChar(0x558A)) + QStringLiteral(".bmp");
+}
+
+void TestFileOutput::replacesFileOfLongestName()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, name);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(name);
+    QVERIFY(writeOldFile(path, "old"));
+
+    const Raster picture = noiseRaster(7, 3);
+    QCOMPARE(save(format, picture, path), QString());
+    QCOMPARE(contents(path), encoded(format, picture));
+    QCOMPARE(entries(folder.path()), QStringList{name});
 }
 
 void TestFileOutput::cannotCreate_data()

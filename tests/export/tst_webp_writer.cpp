@@ -1,11 +1,13 @@
 #include "export/webp_writer.h"
 
 #include "animation_checks.h"
+#include "webp_chunks.h"
 
 #include "composition/quillow_error.h"
 
 #include <QtTest>
 
+#include <webp/decode.h>
 #include <webp/demux.h>
 
 #include <memory>
@@ -56,6 +58,21 @@ DecodedWebp decodeWithLibwebp(const QByteArray &bytes)
     return decoded;
 }
 
+// libwebp's decoder of still files (what dwebp uses), which refuses an
+// animation; a null image when it does.
+QImage decodeStill(const QByteArray &bytes)
+{
+    int width = 0;
+    int height = 0;
+    std::uint8_t *pixels = WebPDecodeBGRA(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                          std::size_t(bytes.size()), &width, &height);
+    if (!pixels)
+        return {};
+    const QImage image = QImage(pixels, width, height, QImage::Format_ARGB32).copy();
+    WebPFree(pixels);
+    return image;
+}
+
 } // namespace
 
 class TestWebpWriter : public QObject {
@@ -64,6 +81,8 @@ private slots:
     void losslessShowsExactlyTheFramesGiven_data();
     void losslessShowsExactlyTheFramesGiven();
     void lossyStaysClose();
+    void onePictureIsAStill_data();
+    void onePictureIsAStill();
     void refusesAQualityOutOfRange();
 };
 
@@ -117,6 +136,41 @@ void TestWebpWriter::lossyStaysClose()
     QCOMPARE(decoded.delaysMs.back(), reveal.frames.back().delayMs);
     const double share = shareWithin(decoded.frames.back(), reveal.frames.back().image, Qt::white, 24);
     QVERIFY2(share >= 0.95, qPrintable(QString::number(share)));
+}
+
+void TestWebpWriter::onePictureIsAStill_data()
+{
+    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<int>("quality");
+    // A small patch on a transparent canvas is smaller as an animation frame
+    // of its own size than as a whole still picture: the animation encoder
+    // keeps such a picture as a one-frame animation.
+    QTest::newRow("one patch, lossless") << Frames{patches({kSoftBlue}, 100)} << -1;
+    QTest::newRow("one patch, lossy") << Frames{patches({kRedBlock}, 100)} << 75;
+    QTest::newRow("equal frames merged into one")
+        << Frames{patches({kRedBlock, kSoftBlue}, 100), patches({kRedBlock, kSoftBlue}, 300)} << -1;
+}
+
+// A one-frame animation is refused by dwebp and FFmpeg; a still is read by
+// every decoder, those that play animations included.
+void TestWebpWriter::onePictureIsAStill()
+{
+    QFETCH(Frames, frames);
+    QFETCH(int, quality);
+    WebpOptions options;
+    options.quality = quality;
+    const EncodedAnimation encoded = encodeWebp(Animation{frames, 0}, options);
+    QCOMPARE(encoded.frames, 1);
+    const QList<QByteArray> chunks = webpChunks(encoded.bytes);
+    QVERIFY2(!chunks.contains("ANIM") && !chunks.contains("ANMF"), qPrintable(chunks.join(' ')));
+
+    const QImage still = decodeStill(encoded.bytes);
+    QVERIFY2(!still.isNull(), "libwebp's still decoder refuses the file");
+    const DecodedWebp played = decodeWithLibwebp(encoded.bytes);
+    QCOMPARE(played.frames.size(), std::size_t(1));
+    QCOMPARE(firstDifference(played.frames.front(), still), QString());
+    if (quality < 0)
+        QCOMPARE(firstDifference(still, frames.front().image), QString());
 }
 
 void TestWebpWriter::refusesAQualityOutOfRange()
