@@ -409,13 +409,11 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     sticker.quality = made->encoded.quality;
     sticker.cap = cap;
     sticker.shown = std::move(made->attempt.animation);
-    if (const QString warning = legibilityWarning(fit); !warning.isEmpty())
-        sticker.warnings << warning;
-    sticker.warnings << made->encoded.warnings;
     for (const QString &warning : {legibilityWarning(fit), revealWarning(fit, options)}) {
         if (!warning.isEmpty())
             sticker.warnings << warning;
     }
+    sticker.warnings << made->encoded.warnings;
     sticker.encodes = search.encodes();
     sticker.capSearchNs = search.searchNs();
     return sticker;
