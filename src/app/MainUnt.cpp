@@ -451,6 +451,7 @@ void TMainFrm::btnPreviewClick()
         auto *strip = new StripContainer(layout, ink, pnlMain);
         pnlMain->setGeometry(layout.left, layout.top, layout.width, layout.height);
         strip->show();
+        m_previewedSettings = settings;
     });
 }
 
@@ -498,6 +499,14 @@ void TMainFrm::actExportExecute()
         const StripContainer *strip = previewedStrip();
         if (!strip)
             return;
+        if (readStripSettings() != m_previewedSettings) {
+            // A failed preview says why and leaves the old strip on show,
+            // which is not what the controls say.
+            btnPreviewClick();
+            strip = shownStrip();
+            if (!strip || readStripSettings() != m_previewedSettings)
+                return;
+        }
         if (strip->layout().cells.empty()) {
             showCopyNote(QStringLiteral("没有可导出的图片"));
             return;
@@ -505,8 +514,8 @@ void TMainFrm::actExportExecute()
         if (!m_stickerDialog) {
             // The preview's own coloured layout, so the sticker has the very
             // colours on show, random ones included.
-            m_stickerDialog =
-                new StickerDialog(strip->layout(), strip->ink(), edtMain->text(), m_reportError, this);
+            m_stickerDialog = new StickerDialog(strip->layout(), strip->ink(), m_previewedSettings.text,
+                                                m_reportError, this);
             m_stickerDialog->setAttribute(Qt::WA_DeleteOnClose);
             m_stickerDialog->setFont(font());
         }

@@ -61,7 +61,9 @@ public:
     // lblcopy for a moment.
     void actCopyExecute();
     // Ctrl+E: opens the sticker dialog "导出贴纸" for the last preview, or
-    // says "请先预览" in lblcopy when there is none.
+    // says "请先预览" in lblcopy when there is none. When the controls have
+    // changed since that preview, previews them first (and opens nothing if
+    // that fails), so the sticker is of what the controls say.
     void actExportExecute();
     // The sticker dialog while it is open.
     StickerDialog *stickerDialog() const;
@@ -134,4 +136,5 @@ private:
     SaveDialog *m_saveDialog = nullptr; // owned by the window once built
     QTimer *m_copyNoteTimer = nullptr;
     QPointer<StickerDialog> m_stickerDialog;
+    StripSettings m_previewedSettings; // what the strip on show was made from
 };

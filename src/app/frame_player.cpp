@@ -40,7 +40,14 @@ FramePlayer::FramePlayer(QWidget *parent) : QWidget(parent), m_timer(new QTimer(
 
 QSize FramePlayer::sizeHint() const
 {
-    return kPreferredSize;
+    const QSize natural = m_animation.frames.empty() ? m_expected : m_animation.frames.front().image.size();
+    return kPreferredSize.expandedTo(natural + QSize(2 * kMargin, 2 * kMargin));
+}
+
+void FramePlayer::setExpectedSize(QSize size)
+{
+    m_expected = size;
+    updateGeometry();
 }
 
 QSize FramePlayer::minimumSizeHint() const
@@ -50,7 +57,10 @@ QSize FramePlayer::minimumSizeHint() const
 
 void FramePlayer::setAnimation(const Animation &animation)
 {
+    const QSize before = sizeHint();
     m_animation = animation;
+    if (sizeHint() != before)
+        updateGeometry();
     prepareFrames();
     showFrame(0);
 }

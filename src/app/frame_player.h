@@ -17,7 +17,8 @@ enum class PreviewGround { Light, Dark, Checkerboard };
 // given; playing only steps a single-shot timer from one prepared pixmap to
 // the next, so a playing sticker costs one repaint per frame and never more
 // than one core. An animation larger than the widget is scaled down, once,
-// to fit (scaleShown() says by how much). It plays only while visible.
+// to fit (scaleShown() says by how much); sizeHint() asks for room to show it
+// whole. It plays only while visible.
 class FramePlayer : public QWidget {
     Q_OBJECT
 public:
@@ -25,6 +26,11 @@ public:
 
     // Shows `animation` from its first frame; an empty one clears the player.
     void setAnimation(const Animation &animation);
+    // The animation it plays, as given.
+    const Animation &animation() const { return m_animation; }
+    // The size of the frames expected before the first animation arrives,
+    // for sizeHint().
+    void setExpectedSize(QSize size);
     void setGround(PreviewGround ground);
     PreviewGround ground() const { return m_ground; }
 
@@ -53,6 +59,7 @@ private:
     Animation m_animation;
     std::vector<QPixmap> m_frames; // m_animation's frames, scaled to fit
     std::vector<int> m_delays;
+    QSize m_expected;
     int m_current = 0;
     qreal m_scale = 1;
     PreviewGround m_ground = PreviewGround::Checkerboard;

@@ -24,20 +24,30 @@ SaveDialog::SaveDialog(QWidget *parent) : QFileDialog(parent)
 
 QString SaveDialog::chosenFile() const
 {
-    if (!m_quotedChoice.isEmpty())
-        return m_quotedChoice;
+    if (!m_ownChoice.isEmpty())
+        return m_ownChoice;
     return selectedFiles().value(0);
 }
 
 void SaveDialog::accept()
 {
-    m_quotedChoice.clear();
-    if (!typedName().contains(kQuote)) {
+    m_ownChoice.clear();
+    const QString typed = pathOfTypedName();
+    if (QFileInfo(typed).isDir()) {
+        if (typedName().contains(kQuote))
+            setDirectory(typed);
+        else
+            QFileDialog::accept();
+        return;
+    }
+    const QString path = m_nameRule ? m_nameRule(typed) : typed;
+    if (!typedName().contains(kQuote) && path == typed) {
         QFileDialog::accept();
         return;
     }
 
-    const QString path = pathOfTypedName();
+    // QFileDialog::accept() would read a quoted name as a list again, and
+    // would ask about the name as typed rather than the one written.
     const QFileInfo target(path);
     if (target.isDir()) {
         setDirectory(path);
@@ -45,8 +55,7 @@ void SaveDialog::accept()
     }
     if (target.exists() && !confirmOverwrite(target))
         return;
-    m_quotedChoice = path;
-    // QFileDialog::accept() would read the name as a list again.
+    m_ownChoice = path;
     QDialog::accept();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include <functional>
+
 class QLineEdit;
 
 // The save-file dialog of the save command: Qt's own dialog (so it speaks
@@ -21,6 +23,11 @@ public:
     // the default suffix appended when the name had none; empty before.
     QString chosenFile() const;
 
+    // Until cleared, each accepted path goes through `rule` (e.g. a suffix
+    // added) before the overwrite question, which then asks about the path
+    // the rule gives; that path is chosenFile().
+    void setNameRule(std::function<QString(const QString &path)> rule) { m_nameRule = std::move(rule); }
+
 public slots:
     void accept() override;
     void done(int result) override;
@@ -31,5 +38,6 @@ private:
     QString pathOfTypedName() const;
     bool confirmOverwrite(const QFileInfo &target);
 
-    QString m_quotedChoice; // the last confirmed name that held '"'
+    std::function<QString(const QString &)> m_nameRule;
+    QString m_ownChoice; // the last name confirmed here rather than by Qt: it held '"' or the rule changed it
 };

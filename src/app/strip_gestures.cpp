@@ -1,11 +1,33 @@
 #include "app/strip_gestures.h"
 
+#include "export/clipboard_picture.h"
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
+#include <QImage>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QWidget>
+
+namespace {
+
+// A drag image no taller than this, so it does not hide where it goes.
+constexpr int kDragImageHeight = 64;
+
+} // namespace
+
+QImage dragPicture(const QMimeData &data)
+{
+    // The PNG keeps the alpha; the plain image is the strip on white, which
+    // would follow the cursor as a white box.
+    QImage picture = QImage::fromData(data.data(kPngMimeType), "PNG");
+    if (picture.isNull() && data.hasImage())
+        picture = qvariant_cast<QImage>(data.imageData());
+    if (picture.isNull())
+        return picture;
+    return picture.scaledToHeight(std::min(picture.height(), kDragImageHeight), Qt::SmoothTransformation);
+}
 
 StripGestures::StripGestures(QWidget *window, QWidget *outputArea, QMenu *menu, DragData dragData)
     : QObject(window), m_window(window), m_outputArea(outputArea), m_menu(menu),
@@ -57,11 +79,8 @@ bool StripGestures::eventFilter(QObject *watched, QEvent *event)
         if (!data)
             break;
         auto *drag = new QDrag(m_window);
-        if (data->hasImage()) {
-            const QImage picture = qvariant_cast<QImage>(data->imageData());
-            drag->setPixmap(QPixmap::fromImage(
-                picture.scaledToHeight(std::min(picture.height(), 64), Qt::SmoothTransformation)));
-        }
+        if (const QImage picture = dragPicture(*data); !picture.isNull())
+            drag->setPixmap(QPixmap::fromImage(picture));
         drag->setMimeData(data.release());
         drag->exec(Qt::CopyAction);
         return true;

@@ -8,8 +8,14 @@
 #include <memory>
 #include <optional>
 
+class QImage;
 class QMenu;
 class QWidget;
+
+// The picture a drag of `data` shows under the cursor: its PNG (with its
+// transparency) where it has one, else its image, at most 64 pixels high;
+// null when it has neither.
+QImage dragPicture(const QMimeData &data);
 
 // The mouse on the output area, which takes no input of its own (its events
 // reach the window): a right click opens `menu` there, and pressing the left

@@ -6,6 +6,7 @@
 #include "composition/strip_rendering.h"
 #include "export/output_format.h"
 #include "export/sticker_fit.h"
+#include "export/sticker_format_choice.h"
 #include "export/sticker_preset.h"
 #include "export/sticker_rows.h"
 
@@ -49,18 +50,6 @@ const OutputFileFormat &stickerFormat(const QString &name)
     if (!format)
         throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(name));
     return *format;
-}
-
-// How a message names a format to the user.
-QString displayName(const QString &format)
-{
-    if (format == QLatin1String("png-alpha"))
-        return QStringLiteral("PNG");
-    if (format == QLatin1String("webp"))
-        return QStringLiteral("WebP");
-    if (format == QLatin1String("webm"))
-        return QStringLiteral("WEBM");
-    return format.toUpper();
 }
 
 StickerLook lookOf(const StickerOptions &options)
@@ -168,7 +157,7 @@ QString chosenFormat(const StickerPreset *preset, bool animated, const QString &
     if (!taken.contains(asked)) {
         QStringList names;
         for (const QString &name : taken)
-            names << displayName(name);
+            names << stickerFormatLabel(stickerFormat(name));
         throw QuillowError(QStringLiteral("%1%2只接受 %3 格式")
                                .arg(preset->label, animated ? QStringLiteral("的动画") : QString(),
                                     names.join(QStringLiteral("、"))));

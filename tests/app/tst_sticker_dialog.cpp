@@ -1,9 +1,12 @@
+#include "animation_checks.h"
 #include "app/cache_folder.h"
 #include "app/colour_edit.h"
 #include "app/frame_player.h"
 #include "app/save_dialog.h"
 #include "app/sticker_dialog.h"
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
+#include "export/sticker_preset.h"
 #include "file_dialog_typing.h"
 #include "laid_out_strip.h"
 
@@ -14,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSettings>
@@ -22,6 +26,7 @@
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextLayout>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -33,7 +38,9 @@ namespace {
 const QString kTestFace = QStringLiteral("WenQuanYi Micro Hei");
 
 // Stands in for makeSticker(): records what it was asked for and answers
-// with a sticker whose bytes, cap and format the test chooses.
+// with a sticker whose size in bytes, cap and format the test chooses: a
+// real file of that format (so that it reads back), padded with zeros after
+// its end to the size asked for.
 struct FakeMaker {
     struct Shared {
         std::mutex lock;
@@ -43,6 +50,7 @@ struct FakeMaker {
         QString formatName = QStringLiteral("gif");
         QString suffix = QStringLiteral("gif");
         QString mimeType = QStringLiteral("image/gif");
+        QSize size{40, 20};
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 
@@ -53,15 +61,17 @@ struct FakeMaker {
             const std::lock_guard hold(shared->lock);
             shared->asked.append(options);
             Sticker sticker;
-            sticker.bytes = QByteArray("GIF89a") + QByteArray(int(shared->bytes) - 6, 'x');
             sticker.formatName = shared->formatName;
             sticker.suffix = shared->suffix;
             sticker.mimeType = shared->mimeType;
-            sticker.size = QSize(40, 20);
+            sticker.size = shared->size;
             sticker.cap = shared->cap;
-            QImage frame(40, 20, QImage::Format_ARGB32_Premultiplied);
+            QImage frame(shared->size, QImage::Format_ARGB32_Premultiplied);
             frame.fill(Qt::red);
             sticker.shown.frames.push_back({frame, 100});
+            sticker.bytes = outputFormatNamed(shared->formatName)->encode(sticker.shown, {}).bytes;
+            if (sticker.bytes.size() < shared->bytes)
+                sticker.bytes.append(QByteArray(shared->bytes - sticker.bytes.size(), '\0'));
             return sticker;
         };
     }
@@ -101,6 +111,7 @@ struct Dialog {
     QComboBox *preset() { return part<QComboBox>("cbbPreset"); }
     QComboBox *effect() { return part<QComboBox>("cbbEffect"); }
     QComboBox *matte() { return part<QComboBox>("cbbMatte"); }
+    QComboBox *format() { return part<QComboBox>("cbbFormat"); }
     QCheckBox *outline() { return part<QCheckBox>("chkOutline"); }
     QSpinBox *outlineWidth() { return part<QSpinBox>("spnOutlineWidth"); }
     ColourEdit *outlineColour() { return part<ColourEdit>("edtOutlineColour"); }
@@ -128,20 +139,23 @@ void choose(QComboBox *box, const QString &name)
 }
 
 // Answers the dialog's save dialog with `fileName` in `folder` once it is up,
-// and notes the name it proposed and its default suffix.
+// and notes the name it proposed and the filter it showed; with `filter`,
+// the user picks that filter first.
 void answerSaveDialog(SaveDialog *dialog, const QString &folder, const QString &fileName, QString &proposed,
-                      QString &suffix)
+                      QString &shownFilter, const QString &filter = QString())
 {
     auto *watch = new QTimer(dialog);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, dialog, [=, &proposed, &suffix] {
+    QObject::connect(watch, &QTimer::timeout, dialog, [=, &proposed, &shownFilter] {
         if (!dialog->isVisible())
             return;
         watch->deleteLater();
         watch->stop();
         const QStringList selected = dialog->selectedFiles();
         proposed = selected.isEmpty() ? QString() : QFileInfo(selected.first()).fileName();
-        suffix = dialog->defaultSuffix();
+        shownFilter = dialog->selectedNameFilter();
+        if (!filter.isEmpty())
+            dialog->selectNameFilter(filter);
         dialog->setDirectory(folder);
         QVERIFY(typeFileNameAndAccept(dialog, fileName));
     });
@@ -152,6 +166,59 @@ QByteArray contents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The frames of `bytes` as Pillow shows them, with their delays.
+struct PillowFrames {
+    std::vector<QImage> images; // Format_ARGB32, straight alpha
+    std::vector<int> delaysMs;
+    QString failure; // empty when Pillow read the file
+};
+
+PillowFrames readWithPillow(const QByteArray &bytes, const QString &suffix)
+{
+    PillowFrames read;
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("sticker.") + suffix));
+    if (!folder.isValid() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        read.failure = QStringLiteral("cannot write the sticker for Pillow");
+        return read;
+    }
+    file.close();
+    QProcess pillow;
+    pillow.start(QStringLiteral(QUILLOW_PILLOW_PYTHON),
+                 {QStringLiteral(QUILLOW_PILLOW_FRAMES), file.fileName(), folder.path()});
+    if (!pillow.waitForFinished(-1) || pillow.exitStatus() != QProcess::NormalExit ||
+        pillow.exitCode() != 0) {
+        read.failure =
+            QStringLiteral("Pillow (%1) failed: %2")
+                .arg(QStringLiteral(QUILLOW_PILLOW_PYTHON), QString::fromUtf8(pillow.readAllStandardError()));
+        return read;
+    }
+    const QStringList delays =
+        QString::fromUtf8(pillow.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (int i = 0; i < delays.size(); ++i) {
+        read.images.push_back(
+            QImage(folder.filePath(QStringLiteral("%1.png").arg(i, 3, 10, QLatin1Char('0'))))
+                .convertToFormat(QImage::Format_ARGB32));
+        read.delaysMs.push_back(qRound(delays[i].toDouble()));
+    }
+    return read;
+}
+
+// What the bytes are, by their own signature: "apng" is a PNG with an
+// animation control chunk before its image data.
+QString formatOfContent(const QByteArray &bytes)
+{
+    if (bytes.startsWith("GIF89a") || bytes.startsWith("GIF87a"))
+        return QStringLiteral("gif");
+    if (bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP")
+        return QStringLiteral("webp");
+    if (bytes.startsWith(QByteArray::fromHex("89504e470d0a1a0a"))) {
+        const qsizetype animation = bytes.indexOf("acTL"), image = bytes.indexOf("IDAT");
+        return animation >= 0 && animation < image ? QStringLiteral("apng") : QStringLiteral("png");
+    }
+    return QStringLiteral("unknown");
 }
 
 } // namespace
@@ -167,6 +234,15 @@ private slots:
     void choicesReachTheSticker_data();
     void choicesReachTheSticker();
     void presetForbidsAnimation();
+    void chosenEffectAndFormatComeBack();
+    void previewIsTheFileReadBack_data();
+    void previewIsTheFileReadBack();
+    void typedNameChoosesFormat_data();
+    void typedNameChoosesFormat();
+    void shadowLookReachesTheSticker();
+    void dialogGrowsToShowTheSticker();
+    void notesBreakOnlyBetweenClauses_data();
+    void notesBreakOnlyBetweenClauses();
     void sizeMeter_data();
     void sizeMeter();
     void newerChoiceStopsOlderSticker();
@@ -211,8 +287,11 @@ void TestStickerDialog::firstTimeChoices()
     QCOMPARE(toQColor(d.outlineColour()->colour()), QColor(Qt::white));
     QVERIFY(!d.shadow()->isChecked());
     QCOMPARE(d.matte()->currentText(), QStringLiteral("透明边缘"));
+    QCOMPARE(d.format()->currentText(), QStringLiteral("GIF"));
+    QCOMPARE(d.part<QLabel>("lblPhrase")->text(), QStringLiteral("加油"));
 
     const StickerOptions asked = fake.last();
+    QCOMPARE(asked.format, QStringLiteral("gif"));
     QCOMPARE(asked.preset, QStringLiteral("wechat"));
     QCOMPARE(asked.effect, QStringLiteral("reveal"));
     QCOMPARE(asked.outlinePx, 3);
@@ -330,11 +409,12 @@ void TestStickerDialog::presetForbidsAnimation()
     choose(d.preset(), QStringLiteral("discord-emoji"));
     for (int i = 0; i < model->rowCount(); ++i)
         QVERIFY(model->item(i)->isEnabled());
-    // A remembered animated effect does not survive into Telegram.
+    // A remembered animated effect is kept, but Telegram makes a still.
     QSettings settings(QStringLiteral("Quillow"), QStringLiteral("Quillow"));
     settings.setValue(QStringLiteral("sticker/preset"), QStringLiteral("telegram"));
     settings.setValue(QStringLiteral("sticker/effect"), QStringLiteral("reveal"));
-    QCOMPARE(StickerChoices::load(settings).effect, QStringLiteral("still"));
+    QCOMPARE(StickerChoices::load(settings).effect, QStringLiteral("reveal"));
+    QCOMPARE(StickerChoices::load(settings).options().effect, QStringLiteral("still"));
 }
 
 void TestStickerDialog::sizeMeter_data()
@@ -445,16 +525,20 @@ void TestStickerDialog::saveWaitsForTheStickerAndWritesIt()
     // Return while the sticker is still being made: the save waits for it.
     QTest::keyClick(&d.dialog, Qt::Key_Return);
     QVERIFY(!d.dialog.saveDialog()->isVisible());
-    QString proposed, suffix;
-    answerSaveDialog(d.dialog.saveDialog(), folder.path(), QStringLiteral("typed"), proposed, suffix);
+    QString proposed, filter;
+    answerSaveDialog(d.dialog.saveDialog(), folder.path(), QStringLiteral("typed"), proposed, filter);
     go.release();
     const QString written = folder.filePath(QStringLiteral("typed.gif"));
     QTRY_VERIFY(QFile::exists(written));
     QCOMPARE(proposed, QStringLiteral("加_油_!.gif"));
-    QCOMPARE(suffix, QStringLiteral("gif"));
+    QCOMPARE(filter, QStringLiteral("GIF 图片 (*.gif)"));
     QVERIFY(d.dialog.sticker());
     QCOMPARE(contents(written), d.dialog.sticker()->bytes);
     QVERIFY(d.reports.isEmpty());
+    // Saving says so, as copying does, and the note goes by itself.
+    auto *done = d.part<QLabel>("lblDone");
+    QCOMPARE(done->text(), QStringLiteral("已保存为 typed.gif"));
+    QTRY_VERIFY_WITH_TIMEOUT(done->text().isEmpty(), 10000);
 }
 
 void TestStickerDialog::savedBytesAreTheCoreSticker()
@@ -463,8 +547,8 @@ void TestStickerDialog::savedBytesAreTheCoreSticker()
     QVERIFY(folder.isValid());
     Dialog d(makeSticker);
     QVERIFY(d.settled());
-    QString proposed, suffix;
-    answerSaveDialog(d.dialog.saveDialog(), folder.path(), QStringLiteral("core"), proposed, suffix);
+    QString proposed, filter;
+    answerSaveDialog(d.dialog.saveDialog(), folder.path(), QStringLiteral("core"), proposed, filter);
     d.dialog.save();
     const Sticker expected = makeSticker(strip(), Qt::black, d.dialog.choices().options());
     QCOMPARE(contents(folder.filePath(QStringLiteral("core.") + expected.suffix)), expected.bytes);
@@ -477,16 +561,23 @@ void TestStickerDialog::copyOffersStickerAndFile_data()
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("mimeType");
     QTest::addColumn<QStringList>("offered");
-    QTest::newRow("GIF") << "gif"
-                         << "gif"
-                         << "image/gif" << QStringList{"image/gif", "text/uri-list"};
-    QTest::newRow("PNG") << "png-alpha"
-                         << "png"
-                         << "image/png" << QStringList{"image/png", "text/uri-list"};
-    QTest::newRow("APNG also as PNG")
+    const QString gnome = QStringLiteral("x-special/gnome-copied-files");
+    const QString kde = QStringLiteral("application/x-kde4-urilist");
+    QTest::newRow("GIF, and a PNG of its last frame")
+        << "gif"
+        << "gif"
+        << "image/gif" << QStringList{"image/gif", "image/png", gnome, kde};
+    QTest::newRow("PNG is its own PNG") << "png-alpha"
+                                        << "png"
+                                        << "image/png" << QStringList{"image/png", gnome, kde};
+    QTest::newRow("APNG, and a PNG of its last frame")
         << "apng"
         << "png"
-        << "image/apng" << QStringList{"image/apng", "image/png", "text/uri-list"};
+        << "image/apng" << QStringList{"image/apng", "image/png", gnome, kde};
+    QTest::newRow("WebP, and a PNG of its last frame")
+        << "webp"
+        << "webp"
+        << "image/webp" << QStringList{"image/webp", "image/png", gnome, kde};
 }
 
 void TestStickerDialog::copyOffersStickerAndFile()
@@ -502,16 +593,29 @@ void TestStickerDialog::copyOffersStickerAndFile()
     Dialog d(fake.maker());
     d.dialog.copy();
     QVERIFY(d.settled());
-    QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasUrls());
+    QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasFormat(offered.last()));
     const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    for (const QString &format : offered)
-        QVERIFY2(data->formats().contains(format), qPrintable(format));
+    QCOMPARE(data->formats(), offered);
+    // A URI list would be offered as text/plain on X11 too, and a chat's
+    // text field would paste the file's path.
+    QVERIFY(!data->hasUrls());
+    QVERIFY(!data->hasText());
     QCOMPARE(data->data(mimeType), d.dialog.sticker()->bytes);
-    const QString file = data->urls().value(0).toLocalFile();
+    const QImage png = QImage::fromData(data->data(QStringLiteral("image/png")), "PNG");
+    QCOMPARE(png.size(), fake.shared->size);
+    QCOMPARE(QColor(png.pixel(0, 0)), QColor(Qt::red));
+
+    const QList<QByteArray> gnome = data->data(QStringLiteral("x-special/gnome-copied-files")).split('\n');
+    QCOMPARE(gnome.size(), 2);
+    QCOMPARE(gnome.first(), QByteArray("copy"));
+    const QUrl url = QUrl::fromEncoded(gnome.last());
+    QCOMPARE(data->data(QStringLiteral("application/x-kde4-urilist")), gnome.last() + "\r\n");
+    const QString file = url.toLocalFile();
     QVERIFY(file.startsWith(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)));
     QVERIFY(file.endsWith(QLatin1Char('.') + suffix));
     QCOMPARE(contents(file), d.dialog.sticker()->bytes);
     QFile::remove(file);
+    QCOMPARE(d.part<QLabel>("lblDone")->text(), QStringLiteral("已复制到剪贴板"));
 }
 
 void TestStickerDialog::failureIsShownAndNotSaved()
@@ -522,11 +626,357 @@ void TestStickerDialog::failureIsShownAndNotSaved()
     });
     QVERIFY(d.settled());
     QVERIFY(!d.dialog.sticker());
-    QVERIFY(d.part<QLabel>("lblNotes")->text().contains(QStringLiteral("128 KB")));
+    QVERIFY(d.part<QLabel>("lblNotes")->text().remove(QChar(0x2060)).contains(QStringLiteral("128 KB")));
     QVERIFY(!d.part<QPushButton>("btnSaveSticker")->isEnabled());
     d.dialog.save();
     QCOMPARE(d.reports.size(), 1);
     QVERIFY(!d.dialog.saveDialog()->isVisible());
+}
+
+void TestStickerDialog::chosenEffectAndFormatComeBack()
+{
+    FakeMaker fake;
+    Dialog d(fake.maker());
+    choose(d.preset(), QStringLiteral("discord-emoji"));
+    choose(d.effect(), QStringLiteral("shake"));
+    QVERIFY(d.settled());
+
+    // Down the list with the arrow keys: Telegram on the way makes a still,
+    // and the next preset that animates shakes again.
+    d.preset()->setCurrentIndex(0);
+    d.dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.dialog));
+    d.preset()->setFocus();
+    QStringList shown;
+    for (int i = 1; i < d.preset()->count(); ++i) {
+        QTest::keyClick(d.preset(), Qt::Key_Down);
+        QVERIFY(d.settled());
+        shown << d.preset()->currentData().toString() + QLatin1Char('=') +
+                     d.effect()->currentData().toString() + QLatin1Char('/') + fake.last().effect;
+    }
+    QCOMPARE(shown,
+             (QStringList{"wechat=shake/shake", "qq=shake/shake", "telegram=still/still",
+                          "discord-emoji=shake/shake", "discord-sticker=shake/shake", "slack=shake/shake"}));
+
+    // WebP chosen for Telegram; WeChat's stills are PNG only; back on
+    // Telegram, WebP again.
+    choose(d.preset(), QStringLiteral("telegram"));
+    choose(d.format(), QStringLiteral("webp"));
+    choose(d.preset(), QStringLiteral("wechat"));
+    QVERIFY(d.settled());
+    QCOMPARE(fake.last().format, QStringLiteral("gif"));
+    choose(d.effect(), QStringLiteral("still"));
+    QVERIFY(d.settled());
+    QCOMPARE(fake.last().format, QStringLiteral("png-alpha"));
+    QVERIFY(!d.format()->isEnabled());
+    choose(d.effect(), QStringLiteral("shake"));
+    choose(d.preset(), QStringLiteral("telegram"));
+    QVERIFY(d.settled());
+    QCOMPARE(d.format()->currentText(), QStringLiteral("WebP"));
+    QCOMPARE(fake.last().format, QStringLiteral("webp"));
+
+    // And both are there when the dialog opens again.
+    choose(d.preset(), QStringLiteral("discord-emoji"));
+    choose(d.preset(), QStringLiteral("telegram"));
+    QVERIFY(d.settled());
+    Dialog again(fake.maker());
+    QVERIFY(again.settled());
+    QCOMPARE(fake.last().effect, QStringLiteral("still"));
+    QCOMPARE(fake.last().format, QStringLiteral("webp"));
+    choose(again.preset(), QStringLiteral("qq"));
+    QVERIFY(again.settled());
+    QCOMPARE(fake.last().effect, QStringLiteral("shake"));
+}
+
+void TestStickerDialog::previewIsTheFileReadBack_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("matte");
+    QTest::newRow("GIF with a shadow: one-bit edges") << "wechat"
+                                                      << "reveal-shake"
+                                                      << "gif"
+                                                      << "transparent";
+    QTest::newRow("GIF blended onto dark") << "qq"
+                                           << "reveal"
+                                           << "gif"
+                                           << "dark";
+    QTest::newRow("APNG with fewer colours") << "discord-sticker"
+                                             << "reveal"
+                                             << "apng"
+                                             << "transparent";
+    QTest::newRow("WebP still") << "telegram"
+                                << "still"
+                                << "webp"
+                                << "transparent";
+    QTest::newRow("WebP animated") << ""
+                                   << "shake"
+                                   << "webp"
+                                   << "transparent";
+    QTest::newRow("PNG still") << "slack"
+                               << "still"
+                               << "png-alpha"
+                               << "transparent";
+}
+
+void TestStickerDialog::previewIsTheFileReadBack()
+{
+    QFETCH(QString, preset);
+    QFETCH(QString, effect);
+    QFETCH(QString, format);
+    QFETCH(QString, matte);
+    Dialog d(makeSticker);
+    choose(d.preset(), preset);
+    choose(d.effect(), effect);
+    choose(d.format(), format);
+    choose(d.matte(), matte);
+    d.shadow()->setChecked(true);
+    QVERIFY(d.settled());
+    const Sticker *sticker = d.dialog.sticker();
+    QVERIFY(sticker);
+    QCOMPARE(sticker->formatName, format);
+
+    const PillowFrames file = readWithPillow(sticker->bytes, sticker->suffix);
+    QVERIFY2(file.failure.isEmpty(), qPrintable(file.failure));
+    const Animation &played = d.part<FramePlayer>("plyPreview")->animation();
+    QCOMPARE(played.frames.size(), file.images.size());
+    for (std::size_t i = 0; i < file.images.size(); ++i) {
+        // Frames are premultiplied: a faint pixel keeps fewer levels of
+        // colour, the same for both.
+        const QString difference = firstDifference(
+            played.frames[i].image, file.images[i].convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("frame %1: %2").arg(i).arg(difference)));
+        if (file.images.size() > 1)
+            QCOMPARE(played.frames[i].delayMs, file.delaysMs[i]);
+    }
+}
+
+void TestStickerDialog::typedNameChoosesFormat_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<QString>("filter"); // the filter picked before typing; "" leaves the one shown
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("content");
+
+    QTest::newRow("Telegram, .webp") << "telegram"
+                                     << "still"
+                                     << ""
+                                     << "telegram_5.webp"
+                                     << "telegram_5.webp"
+                                     << "webp";
+    QTest::newRow("Telegram, .png") << "telegram"
+                                    << "still"
+                                    << ""
+                                    << "t.png"
+                                    << "t.png"
+                                    << "png";
+    QTest::newRow("Telegram, no suffix, WebP filter") << "telegram"
+                                                      << "still"
+                                                      << "WebP 图片 (*.webp)"
+                                                      << "t"
+                                                      << "t.webp"
+                                                      << "webp";
+    QTest::newRow("Telegram, .gif is none of its") << "telegram"
+                                                   << "still"
+                                                   << ""
+                                                   << "t.gif"
+                                                   << "t.gif.png"
+                                                   << "png";
+    QTest::newRow("custom reveal, .gif") << ""
+                                         << "reveal"
+                                         << ""
+                                         << "custom_reveal.gif"
+                                         << "custom_reveal.gif"
+                                         << "gif";
+    QTest::newRow("custom reveal, .PNG") << ""
+                                         << "reveal"
+                                         << ""
+                                         << "c.PNG"
+                                         << "c.PNG"
+                                         << "apng";
+    QTest::newRow("custom reveal, .apng") << ""
+                                          << "reveal"
+                                          << ""
+                                          << "c.apng"
+                                          << "c.apng"
+                                          << "apng";
+    QTest::newRow("custom still, .webp") << ""
+                                         << "still"
+                                         << ""
+                                         << "c.webp"
+                                         << "c.webp"
+                                         << "webp";
+    QTest::newRow("WeChat animated, .png") << "wechat"
+                                           << "reveal"
+                                           << ""
+                                           << "x.png"
+                                           << "x.png.gif"
+                                           << "gif";
+    QTest::newRow("WeChat still, .webp") << "wechat"
+                                         << "still"
+                                         << ""
+                                         << "x.webp"
+                                         << "x.webp.png"
+                                         << "png";
+    QTest::newRow("QQ, .GIF") << "qq"
+                              << "shake"
+                              << ""
+                              << "q.GIF"
+                              << "q.GIF"
+                              << "gif";
+    QTest::newRow("Discord emoji, .webp") << "discord-emoji"
+                                          << "reveal-shake"
+                                          << ""
+                                          << "e.webp"
+                                          << "e.webp.gif"
+                                          << "gif";
+    QTest::newRow("Discord sticker, .gif") << "discord-sticker"
+                                           << "reveal"
+                                           << ""
+                                           << "d.gif"
+                                           << "d.gif.png"
+                                           << "apng";
+    QTest::newRow("Slack, no suffix") << "slack"
+                                      << "reveal"
+                                      << ""
+                                      << "s"
+                                      << "s.gif"
+                                      << "gif";
+}
+
+void TestStickerDialog::typedNameChoosesFormat()
+{
+    QFETCH(QString, preset);
+    QFETCH(QString, effect);
+    QFETCH(QString, filter);
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    QFETCH(QString, content);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    Dialog d(makeSticker);
+    choose(d.preset(), preset);
+    choose(d.effect(), effect);
+    QVERIFY(d.settled());
+    QString proposed, shownFilter;
+    answerSaveDialog(d.dialog.saveDialog(), folder.path(), typed, proposed, shownFilter, filter);
+    d.dialog.save();
+    const QString path = folder.filePath(written);
+    QTRY_VERIFY2(QFile::exists(path), qPrintable(QDir(folder.path()).entryList(QDir::Files).join(u' ')));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{written});
+    const QByteArray bytes = contents(path);
+    QCOMPARE(formatOfContent(bytes), content);
+    // The sticker on show is the one saved, made as the command line makes it.
+    QVERIFY(d.settled());
+    QCOMPARE(bytes, d.dialog.sticker()->bytes);
+    QCOMPARE(bytes, makeSticker(strip(), Qt::black, d.dialog.choices().options()).bytes);
+    QVERIFY2(d.reports.isEmpty(), qPrintable(d.reports.join(u'\n')));
+}
+
+void TestStickerDialog::shadowLookReachesTheSticker()
+{
+    FakeMaker fake;
+    {
+        Dialog d(fake.maker());
+        d.shadow()->setChecked(true);
+        d.part<ColourEdit>("edtShadowColour")->setColour(colourValue(0x20, 0x40, 0x80));
+        d.part<QSpinBox>("spnShadowOpacity")->setValue(75);
+        d.part<QSpinBox>("spnShadowX")->setValue(-4);
+        d.part<QSpinBox>("spnShadowY")->setValue(6);
+        d.part<QSpinBox>("spnShadowBlur")->setValue(9);
+        QVERIFY(d.settled());
+        const StickerOptions asked = fake.last();
+        QVERIFY(asked.shadow);
+        QCOMPARE(asked.shadowColour, QColor(0x20, 0x40, 0x80, 191));
+        QCOMPARE(asked.shadowOffset, QPoint(-4, 6));
+        QCOMPARE(asked.shadowBlur, 9);
+        // Without a shadow its settings rest.
+        d.shadow()->setChecked(false);
+        QVERIFY(!d.part<QSpinBox>("spnShadowBlur")->isEnabled());
+    }
+    Dialog again(fake.maker());
+    QVERIFY(again.settled());
+    again.shadow()->setChecked(true);
+    QVERIFY(again.settled());
+    QCOMPARE(fake.last().shadowColour, QColor(0x20, 0x40, 0x80, 191));
+    QCOMPARE(fake.last().shadowOffset, QPoint(-4, 6));
+    QCOMPARE(fake.last().shadowBlur, 9);
+
+    // The first time, the command line's own shadow.
+    QSettings(QStringLiteral("Quillow"), QStringLiteral("Quillow")).clear();
+    Dialog first(fake.maker());
+    first.shadow()->setChecked(true);
+    QVERIFY(first.settled());
+    const StickerOptions defaults;
+    QCOMPARE(fake.last().shadowColour, defaults.shadowColour);
+    QCOMPARE(fake.last().shadowOffset, defaults.shadowOffset);
+    QCOMPARE(fake.last().shadowBlur, defaults.shadowBlur);
+}
+
+void TestStickerDialog::dialogGrowsToShowTheSticker()
+{
+    FakeMaker fake;
+    fake.shared->size = QSize(560, 180);
+    Dialog d(fake.maker());
+    d.dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d.dialog));
+    QVERIFY(d.settled());
+    const QRect room = d.dialog.screen()->availableGeometry();
+    auto *player = d.part<FramePlayer>("plyPreview");
+    // True size where the screen holds it; otherwise as large as the screen.
+    QTRY_VERIFY2(player->scaleShown() == 1 || d.dialog.frameGeometry().width() >= room.width() - 1,
+                 qPrintable(QStringLiteral("scale %1, dialog %2 wide on %3")
+                                .arg(player->scaleShown())
+                                .arg(d.dialog.frameGeometry().width())
+                                .arg(room.width())));
+    QVERIFY(room.contains(d.dialog.frameGeometry()));
+
+    // A sticker larger than any screen: the dialog stays on the screen.
+    fake.shared->size = QSize(4000, 3000);
+    d.outline()->setChecked(false);
+    QVERIFY(d.settled());
+    QTRY_VERIFY(d.dialog.frameGeometry().width() >= room.width() - 1);
+    QVERIFY(room.contains(d.dialog.frameGeometry()));
+    QVERIFY(player->scaleShown() < 1);
+}
+
+void TestStickerDialog::notesBreakOnlyBetweenClauses_data()
+{
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<QStringList>("clauses"); // what a line may end with
+    QTest::newRow("first character too small")
+        << QStringLiteral("第一个字只有 8 像素高，可能看不清；建议减少字数")
+        << QStringList{"第一个字只有", "8", "像素高，", "可能看不清；", "建议减少字数"};
+    QTest::newRow("preview scaled") << QStringLiteral("预览已缩小到 40%，保存的文件是原大小。")
+                                    << QStringList{"预览已缩小到", "40%，", "保存的文件是原大小。"};
+}
+
+void TestStickerDialog::notesBreakOnlyBetweenClauses()
+{
+    QFETCH(QString, note);
+    QFETCH(QStringList, clauses);
+    const QString wrapped = wrappedAtClauses(note);
+    QString visible = wrapped;
+    visible.remove(QChar(0x2060));
+    QCOMPARE(visible, note);
+    // Laid out narrower than any clause, every line is one whole clause.
+    QFont font(kTestFace);
+    font.setPixelSize(14);
+    QTextLayout layout(wrapped, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList lines;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(20);
+        lines << wrapped.mid(line.textStart(), line.textLength()).remove(QChar(0x2060)).trimmed();
+    }
+    layout.endLayout();
+    QCOMPARE(lines, clauses);
 }
 
 void TestStickerDialog::playerStepsFramesAndScalesDown()

@@ -6,7 +6,9 @@
 #include "app/radio_group.h"
 #include "app/spin_edit.h"
 #include "app/sticker_dialog.h"
+#include "app/strip_gestures.h"
 #include "app/strip_widget.h"
+#include "export/clipboard_picture.h"
 #include "window_parts.h"
 
 #include <QAction>
@@ -139,6 +141,9 @@ private slots:
     void stripCommandsNeedPreviewFirst_data();
     void stripCommandsNeedPreviewFirst();
     void ctrlEOpensStickerDialogOnPreview();
+    void exportPreviewsChangedControlsFirst_data();
+    void exportPreviewsChangedControlsFirst();
+    void dragShowsTheTransparentStrip();
     void stripMenuHoldsCopyAndExport();
 };
 
@@ -338,6 +343,79 @@ void TestStripPicture::ctrlEOpensStickerDialogOnPreview()
     QVERIFY(w.reports.isEmpty());
     dialog->close();
     QTRY_VERIFY(!w.frm.stickerDialog());
+}
+
+void TestStripPicture::exportPreviewsChangedControlsFirst_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("phrase"); // the phrase the dialog is for; "" when none opens
+    QTest::addColumn<bool>("previewedAgain");
+    QTest::newRow("nothing changed: the random colours stay") << ""
+                                                              << "加油" << false;
+    QTest::newRow("phrase changed") << "phrase"
+                                    << "冲冲冲" << true;
+    QTest::newRow("bold changed") << "bold"
+                                  << "加油" << true;
+    QTest::newRow("phrase emptied: nothing to export") << "empty"
+                                                       << "" << true;
+}
+
+void TestStripPicture::exportPreviewsChangedControlsFirst()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, phrase);
+    QFETCH(bool, previewedAgain);
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.preview(QStringLiteral("加油"), 1, 1, 0, 1); // random colours
+    const QPointer<const StripContainer> before = w.ui.pnlMain->findChild<StripContainer *>();
+    QVERIFY(before);
+    if (change == QLatin1String("phrase"))
+        w.ui.edtMain->setText(QStringLiteral("冲冲冲"));
+    else if (change == QLatin1String("bold"))
+        w.ui.chkbold->setChecked(true);
+    else if (change == QLatin1String("empty"))
+        w.ui.edtMain->clear();
+
+    w.frm.findChild<QAction *>(QStringLiteral("actExport"))->trigger();
+    const auto *shown = w.ui.pnlMain->findChild<StripContainer *>();
+    QCOMPARE(shown != before.data(), previewedAgain);
+    StickerDialog *dialog = w.frm.stickerDialog();
+    if (phrase.isEmpty()) {
+        QVERIFY(!dialog);
+        QCOMPARE(w.ui.lblcopy->text(), QStringLiteral("没有可导出的图片"));
+        return;
+    }
+    QVERIFY(dialog);
+    QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("lblPhrase"))->text(), phrase);
+    QSignalSpy updated(dialog, &StickerDialog::stickerUpdated);
+    QVERIFY(dialog->sticker() || updated.wait());
+    // The sticker is of the strip now on show, which the controls made.
+    QCOMPARE(shown->layout().cells.size(), std::size_t(phrase.size()));
+    QCOMPARE(shown->layout().settings.bold, change == QLatin1String("bold"));
+    const Sticker expected = makeSticker(shown->layout(), shown->ink(), dialog->choices().options());
+    QCOMPARE(dialog->sticker()->bytes, expected.bytes);
+    QVERIFY(w.reports.isEmpty());
+    dialog->close();
+    QTRY_VERIFY(!w.frm.stickerDialog());
+}
+
+void TestStripPicture::dragShowsTheTransparentStrip()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    w.preview(QStringLiteral("加油"), 1, 1, 0, 2);
+    const auto *shown = w.ui.pnlMain->findChild<StripContainer *>();
+    QVERIFY(shown);
+    const std::unique_ptr<QMimeData> data = stripMimeData(shown->layout(), shown->ink(), 1.0);
+    QVERIFY(data && data->hasImage());
+    const QImage picture = dragPicture(*data);
+    QVERIFY(picture.hasAlphaChannel());
+    QVERIFY(picture.height() <= 64);
+    // The ground around the glyphs is clear, not the saved picture's white.
+    for (const QPoint corner : {QPoint(0, 0), QPoint(picture.width() - 1, 0), QPoint(0, picture.height() - 1),
+                                QPoint(picture.width() - 1, picture.height() - 1)})
+        QCOMPARE(qAlpha(picture.pixel(corner)), 0);
 }
 
 void TestStripPicture::stripMenuHoldsCopyAndExport()

@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 #include "cli/job_options.h"
 #include "cli/render_command.h"
+#include "export/apng_reader.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -12,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "apng_reader.h"
 #include "composition/effect_frames.h"
 #include "composition/sticker_look.h"
 #include "export/output_format.h"

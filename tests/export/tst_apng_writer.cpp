@@ -1,9 +1,9 @@
 #include "export/apng_writer.h"
 
 #include "animation_checks.h"
-#include "apng_reader.h"
 
 #include "composition/quillow_error.h"
+#include "export/apng_reader.h"
 
 #include <QtTest>
 
