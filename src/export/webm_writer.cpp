@@ -1,14 +1,7 @@
 #include "export/webm_writer.h"
 
 #include "export/export_errors.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/error.h>
-#include <libavutil/mem.h>
-#include <libavutil/opt.h>
-}
+#include "export/ffmpeg_library.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,7 +20,7 @@ constexpr int kIoBufferBytes = 64 * 1024;
 QuillowError ffmpegError(const char *function, int code)
 {
     char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, reason, sizeof reason);
+    ffmpegLibrary().av_strerror(code, reason, sizeof reason);
     return encoderFailedError(
         QStringLiteral("WEBM"),
         QStringLiteral("FFmpeg %1：%2").arg(QLatin1String(function), QString::fromUtf8(reason)));
@@ -112,7 +105,7 @@ std::vector<std::size_t> resampled(const std::vector<int> &delaysMs, int frameRa
 // --- Pixels --------------------------------------------------------------------
 
 struct FrameRelease {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+    void operator()(AVFrame *frame) const { ffmpegLibrary().av_frame_free(&frame); }
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameRelease>;
 
@@ -208,21 +201,21 @@ struct MemoryFile {
 struct IoRelease {
     void operator()(AVIOContext *io) const
     {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
+        ffmpegLibrary().av_freep(&io->buffer);
+        ffmpegLibrary().avio_context_free(&io);
     }
 };
 
 struct FormatRelease {
-    void operator()(AVFormatContext *format) const { avformat_free_context(format); }
+    void operator()(AVFormatContext *format) const { ffmpegLibrary().avformat_free_context(format); }
 };
 
 struct CodecRelease {
-    void operator()(AVCodecContext *codec) const { avcodec_free_context(&codec); }
+    void operator()(AVCodecContext *codec) const { ffmpegLibrary().avcodec_free_context(&codec); }
 };
 
 struct PacketRelease {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+    void operator()(AVPacket *packet) const { ffmpegLibrary().av_packet_free(&packet); }
 };
 
 class WebmMuxer {
@@ -232,20 +225,20 @@ public:
         // FFmpeg's own notes (libvpx's version, each stream's settings) are
         // not for the user; failures reach them as exceptions.
         static std::once_flag quiet;
-        std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-        const AVCodec *vp9 = avcodec_find_encoder_by_name("libvpx-vp9");
+        std::call_once(quiet, [] { ffmpegLibrary().av_log_set_level(AV_LOG_QUIET); });
+        const AVCodec *vp9 = ffmpegLibrary().avcodec_find_encoder_by_name("libvpx-vp9");
         if (!vp9)
             throw encoderFailedError(QStringLiteral("WEBM"), QStringLiteral("FFmpeg 没有 libvpx-vp9 编码器"));
 
         AVFormatContext *format = nullptr;
         check("avformat_alloc_output_context2",
-              avformat_alloc_output_context2(&format, nullptr, "webm", nullptr));
+              ffmpegLibrary().avformat_alloc_output_context2(&format, nullptr, "webm", nullptr));
         m_format.reset(format);
         // No random segment id, no library version: the same frames give
         // the same bytes.
         m_format->flags |= AVFMT_FLAG_BITEXACT;
 
-        m_codec.reset(avcodec_alloc_context3(vp9));
+        m_codec.reset(ffmpegLibrary().avcodec_alloc_context3(vp9));
         if (!m_codec)
             throw ffmpegError("avcodec_alloc_context3", AVERROR(ENOMEM));
         m_codec->width = size.width();
@@ -265,11 +258,12 @@ public:
             m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         // Constant quality: with no bitrate, libvpx codes every frame at `crf`.
         m_codec->bit_rate = 0;
-        check("av_opt_set_int crf", av_opt_set_int(m_codec->priv_data, "crf", options.crf, 0));
-        check("av_opt_set_int row-mt", av_opt_set_int(m_codec->priv_data, "row-mt", 0, 0));
-        check("avcodec_open2", avcodec_open2(m_codec.get(), vp9, nullptr));
+        check("av_opt_set_int crf",
+              ffmpegLibrary().av_opt_set_int(m_codec->priv_data, "crf", options.crf, 0));
+        check("av_opt_set_int row-mt", ffmpegLibrary().av_opt_set_int(m_codec->priv_data, "row-mt", 0, 0));
+        check("avcodec_open2", ffmpegLibrary().avcodec_open2(m_codec.get(), vp9, nullptr));
 
-        AVStream *stream = avformat_new_stream(m_format.get(), nullptr);
+        AVStream *stream = ffmpegLibrary().avformat_new_stream(m_format.get(), nullptr);
         if (!stream)
             throw ffmpegError("avformat_new_stream", AVERROR(ENOMEM));
         stream->time_base = m_codec->time_base;
@@ -277,23 +271,23 @@ public:
         // read the rate from it instead of guessing from millisecond stamps.
         stream->avg_frame_rate = m_codec->framerate;
         check("avcodec_parameters_from_context",
-              avcodec_parameters_from_context(stream->codecpar, m_codec.get()));
+              ffmpegLibrary().avcodec_parameters_from_context(stream->codecpar, m_codec.get()));
         m_stream = stream;
 
-        auto *buffer = static_cast<std::uint8_t *>(av_malloc(kIoBufferBytes));
+        auto *buffer = static_cast<std::uint8_t *>(ffmpegLibrary().av_malloc(kIoBufferBytes));
         if (!buffer)
             throw ffmpegError("av_malloc", AVERROR(ENOMEM));
-        m_io.reset(avio_alloc_context(buffer, kIoBufferBytes, 1, &m_file, nullptr, &MemoryFile::write,
-                                      &MemoryFile::seek));
+        m_io.reset(ffmpegLibrary().avio_alloc_context(buffer, kIoBufferBytes, 1, &m_file, nullptr,
+                                                      &MemoryFile::write, &MemoryFile::seek));
         if (!m_io) {
-            av_free(buffer);
+            ffmpegLibrary().av_free(buffer);
             throw ffmpegError("avio_alloc_context", AVERROR(ENOMEM));
         }
         m_format->pb = m_io.get();
         m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
-        check("avformat_write_header", avformat_write_header(m_format.get(), nullptr));
+        check("avformat_write_header", ffmpegLibrary().avformat_write_header(m_format.get(), nullptr));
 
-        m_packet.reset(av_packet_alloc());
+        m_packet.reset(ffmpegLibrary().av_packet_alloc());
         if (!m_packet)
             throw ffmpegError("av_packet_alloc", AVERROR(ENOMEM));
     }
@@ -302,9 +296,9 @@ public:
     // into the file.
     void encode(AVFrame *frame)
     {
-        check("avcodec_send_frame", avcodec_send_frame(m_codec.get(), frame));
+        check("avcodec_send_frame", ffmpegLibrary().avcodec_send_frame(m_codec.get(), frame));
         for (;;) {
-            const int status = avcodec_receive_packet(m_codec.get(), m_packet.get());
+            const int status = ffmpegLibrary().avcodec_receive_packet(m_codec.get(), m_packet.get());
             if (status == AVERROR(EAGAIN) || status == AVERROR_EOF)
                 return;
             check("avcodec_receive_packet", status);
@@ -312,29 +306,30 @@ public:
             // video's duration.
             if (m_packet->duration <= 0)
                 m_packet->duration = 1;
-            av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
+            ffmpegLibrary().av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
             m_packet->stream_index = m_stream->index;
-            check("av_interleaved_write_frame", av_interleaved_write_frame(m_format.get(), m_packet.get()));
+            check("av_interleaved_write_frame",
+                  ffmpegLibrary().av_interleaved_write_frame(m_format.get(), m_packet.get()));
         }
     }
 
     QByteArray finish()
     {
         encode(nullptr);
-        check("av_write_trailer", av_write_trailer(m_format.get()));
-        avio_flush(m_io.get());
+        check("av_write_trailer", ffmpegLibrary().av_write_trailer(m_format.get()));
+        ffmpegLibrary().avio_flush(m_io.get());
         return m_file.bytes;
     }
 
     FramePtr newFrame() const
     {
-        FramePtr frame(av_frame_alloc());
+        FramePtr frame(ffmpegLibrary().av_frame_alloc());
         if (!frame)
             throw ffmpegError("av_frame_alloc", AVERROR(ENOMEM));
         frame->format = m_codec->pix_fmt;
         frame->width = m_codec->width;
         frame->height = m_codec->height;
-        check("av_frame_get_buffer", av_frame_get_buffer(frame.get(), 0));
+        check("av_frame_get_buffer", ffmpegLibrary().av_frame_get_buffer(frame.get(), 0));
         return frame;
     }
 

@@ -124,8 +124,10 @@ struct Dialog {
         if (!dialog.isMaking())
             return true;
         QSignalSpy updated(&dialog, &StickerDialog::stickerUpdated);
+        // A guard against a sticker that never comes, not a measure of
+        // speed: a sanitized build on a busy machine takes seconds.
         while (dialog.isMaking())
-            if (!updated.wait())
+            if (!updated.wait(60000))
                 return false;
         return true;
     }

@@ -1,0 +1,69 @@
+#include "export/ffmpeg_library.h"
+
+#include "composition/quillow_error.h"
+
+#include <QString>
+
+#include <dlfcn.h>
+
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <type_traits>
+
+namespace {
+
+// The sonames of the libraries the headers describe, so that the functions
+// loaded are the ones compiled against.
+#define QUILLOW_STRINGIFY2(x) #x
+#define QUILLOW_STRINGIFY(x) QUILLOW_STRINGIFY2(x)
+constexpr const char *kLibraries[] = {
+    "libavutil.so." QUILLOW_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
+    "libavcodec.so." QUILLOW_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
+    "libavformat.so." QUILLOW_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR),
+};
+
+QuillowError loadError(const char *what)
+{
+    return QuillowError(
+        QStringLiteral("无法载入 FFmpeg 的视频库，不能写 WEBM：%1").arg(QString::fromLocal8Bit(what)));
+}
+
+// Loads every library and resolves every function; throws on the first
+// that fails. The handles stay open for the process's life: the functions
+// are used until it ends.
+FfmpegLibrary load()
+{
+    void *handles[std::size(kLibraries)] = {};
+    for (std::size_t i = 0; i < std::size(kLibraries); ++i) {
+        handles[i] = dlopen(kLibraries[i], RTLD_NOW | RTLD_LOCAL);
+        if (!handles[i])
+            throw loadError(dlerror());
+    }
+    FfmpegLibrary library;
+    const auto resolve = [&handles](auto &function, const char *name) {
+        for (void *handle : handles) {
+            if (void *symbol = dlsym(handle, name)) {
+                function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(symbol);
+                return;
+            }
+        }
+        throw loadError(name);
+    };
+#define QUILLOW_FFMPEG_FUNCTION(name) resolve(library.name, #name);
+#include "export/ffmpeg_functions.inc"
+#undef QUILLOW_FFMPEG_FUNCTION
+    return library;
+}
+
+} // namespace
+
+const FfmpegLibrary &ffmpegLibrary()
+{
+    static std::mutex loading;
+    static std::optional<FfmpegLibrary> loaded;
+    const std::lock_guard lock(loading);
+    if (!loaded)
+        loaded = load();
+    return *loaded;
+}
