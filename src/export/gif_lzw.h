@@ -17,7 +17,7 @@ struct LzwPixel {
 // of `pixels`, either of each pair.
 int lzwMinimumCodeSize(std::span<const LzwPixel> pixels);
 
-// The table-based image data of a GIF frame (the GIF89a specification's
+// The table-based image data of a GIF frame (GIF89a's
 // "Table Based Image Data"): the LZW minimum code size byte, the LZW codes in
 // sub-blocks of at most 255 bytes, and the block terminator.
 //
