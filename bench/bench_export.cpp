@@ -6,8 +6,8 @@
 #include "bench_ratios.h"
 #include "window_parts.h"
 
-#include "app/MainUnt.h"
-#include "app/capture.h"
+#include "app/window/MainUnt.h"
+#include "app/window/capture.h"
 #include "export/bmp_writer.h"
 #include "export/halftone_palette.h"
 #include "export/png_writer.h"

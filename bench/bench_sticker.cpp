@@ -8,8 +8,8 @@
 #include "laid_out_strip.h"
 
 #include "composition/quillow_error.h"
-#include "export/sticker.h"
-#include "export/sticker_preset.h"
+#include "sticker/sticker.h"
+#include "sticker/sticker_preset.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -8,7 +8,7 @@
 #include "process_memory.h"
 #include "window_parts.h"
 
-#include "app/MainUnt.h"
+#include "app/window/MainUnt.h"
 
 #include <QApplication>
 #include <QLabel>

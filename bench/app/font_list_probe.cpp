@@ -7,8 +7,8 @@
 
 #include "process_memory.h"
 
-#include "app/MainUnt.h"
-#include "app/startup.h"
+#include "app/shell/startup.h"
+#include "app/window/MainUnt.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -4,8 +4,8 @@
 
 #include "startup_report.h"
 
-#include "app/MainUnt.h"
-#include "app/startup.h"
+#include "app/shell/startup.h"
+#include "app/window/MainUnt.h"
 
 #include <QApplication>
 

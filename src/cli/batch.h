@@ -34,7 +34,7 @@ struct BatchResult {
     bool ok() const { return error.isEmpty(); }
 };
 
-// Renders one line's strip in the calling process. Never throws: a failure,
+// Renders one line's strip or sticker in the calling process. Never throws: a failure,
 // out of memory included, is the result's error.
 BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults);
 
@@ -58,13 +58,14 @@ BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults);
 BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status,
                              bool overTimeLimit = false);
 
+// A warning of line `line` as standard error shows it, newline included:
+// "quillow-render: 第 5 行：…".
+QByteArray warningLine(int line, const QString &warning);
+
 // The result as one line of JSON, newline included:
 // {"line":5,"output":"a.png","ok":true} or with "ok":false and "error". A
 // sticker line adds "bytes", "frames" and "quality" after "ok":true, and with
 // a cap "cap" and "colours". The warnings are not part of it.
-// A warning of line `line` as standard error shows it, newline included:
-// "quillow-render: 第 5 行：…".
-QByteArray warningLine(int line, const QString &warning);
 QByteArray resultLine(const BatchResult &result);
 
 // How long a line may take before the batch gives up on it, in seconds. A
@@ -96,8 +97,9 @@ struct BatchOutcome {
 // child runs past lineTimeLimitSeconds() is killed and fails. Each result
 // is written to `results` whole, as soon as it and all before it are done.
 // Stops reading when `stop` becomes non-zero (a signal number) and lets the
-// lines already started finish; lines read but not started get no result. `wake`, when not -1, is a
-// descriptor that becomes readable when `stop` is set, so a blocked read can be left. A line's warnings go to
-// `messages` (when given) as warningLine() writes them, just before its result.
+// lines already started finish; lines read but not started get no result.
+// `wake`, when not -1, is a descriptor that becomes readable when `stop` is
+// set, so a blocked read can be left. A line's warnings go to `messages`
+// (when given) as warningLine() writes them, just before its result.
 BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &results, int workers,
                       const std::atomic<int> &stop, int wake = -1, QIODevice *messages = nullptr);

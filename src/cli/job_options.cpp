@@ -1,11 +1,12 @@
 #include "cli/job_options.h"
+#include "cli/option_text.h"
 
 #include "composition/effect_frames.h"
 #include "composition/grapheme_clusters.h"
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
-#include "export/sticker_preset.h"
-#include "export/sticker_rows.h"
+#include "sticker/sticker_preset.h"
+#include "sticker/sticker_rows.h"
 
 #include <QCommandLineParser>
 #include <QFile>

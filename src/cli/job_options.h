@@ -30,8 +30,8 @@ void applyFlag(JobDraft &draft, const QString &name, bool on);
 bool isFlagOption(const QString &name);
 
 // The finished job: checks that there is a phrase of 1 to 10 UTF-16 code
-// units after trimming, an output path, and a format (given, or a ".png" or
-// ".bmp" suffix). Throws UsageError otherwise.
+// units after trimming, an output path, and a format (given, or chosen by
+// the output's suffix). Throws UsageError otherwise.
 RenderJob finishJob(const JobDraft &draft);
 
 // What the command line asks for.

@@ -27,9 +27,7 @@ void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t
         // are the caller's to change.
         throw UsageError(error.message());
     }
-    writeFileReplacing(job.output, [&sticker](QIODevice &device) {
-        writeExactly(device, sticker.bytes.constData(), sticker.bytes.size());
-    });
+    writeBytesReplacing(job.output, sticker.bytes);
     if (report) {
         report->sticker = StickerFacts{sticker.bytes.size(), sticker.frames, sticker.quality, sticker.colours,
                                        sticker.cap ? sticker.cap : options.maxBytes};

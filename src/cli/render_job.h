@@ -4,7 +4,7 @@
 #include "composition/quillow_error.h"
 #include "composition/strip_settings.h"
 #include "export/output_format.h"
-#include "export/sticker.h"
+#include "sticker/sticker.h"
 
 #include <QString>
 #include <QStringList>
@@ -71,9 +71,9 @@ struct JobReport {
 // job goes through makeSticker() with the job's seed for the colours and the
 // shake, and black ink. Uses its own measurer and colour source, so jobs may
 // run on several threads at once. Throws QuillowError with the user's
-// message (UsageError, from job_options.h, when makeSticker() refuses the
-// options or the cap); on failure no file is left half-written and an
-// existing file is untouched. Fills `report` (when given) with what a
+// message (UsageError when makeSticker() refuses the options or the cap);
+// on failure no file is left half-written and an existing file is
+// untouched. Fills `report` (when given) with what a
 // sticker job made and its warnings.
 void runRenderJob(const RenderJob &job, JobReport *report = nullptr);
 

@@ -53,6 +53,5 @@ void writeAlphaPng(const QImage &image, QIODevice &device)
 void writeAlphaPngFile(const QImage &image, const QString &path)
 {
     const QByteArray encoded = encodeAlphaPng(image);
-    writeFileReplacing(
-        path, [&encoded](QIODevice &device) { writeExactly(device, encoded.constData(), encoded.size()); });
+    writeBytesReplacing(path, encoded);
 }

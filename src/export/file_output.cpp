@@ -331,6 +331,21 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
     scratch.replace(targetName, replacing);
 }
 
+void writeBytesReplacing(const QString &path, const QByteArray &bytes)
+{
+    writeFileReplacing(
+        path, [&bytes](QIODevice &device) { writeExactly(device, bytes.constData(), bytes.size()); });
+}
+
+QString fileNameFromPhrase(const QString &phrase)
+{
+    QString name = phrase;
+    for (QChar &unit : name)
+        if (unit == u'/' || unit.category() == QChar::Other_Control)
+            unit = u'_';
+    return name;
+}
+
 bool abandonFileWriting() noexcept
 {
     // Sequentially consistent, against ScratchFile::replace(): either that

@@ -39,6 +39,14 @@ void writeExactly(QIODevice &device, const void *data, qint64 size);
 //  - whatever `writeContent` throws, after discarding the temporary file.
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent);
 
+// writeFileReplacing() with `bytes` as the whole content.
+void writeBytesReplacing(const QString &path, const QByteArray &bytes);
+
+// `phrase` as one file name, as typed: each "/" (which would make it a path
+// into a folder) and each control character (no part of a name anyone can
+// read) becomes "_"; everything else stays, spaces at the ends included.
+QString fileNameFromPhrase(const QString &phrase);
+
 // Told the local name of each named temporary file writeFileReplacing()
 // creates, the moment it exists and before any content is written (where the
 // system offers files without a name, there is none to tell until the

@@ -146,8 +146,6 @@ EncodedAnimation writeOutputFile(const OutputFileFormat &format, const Animation
                                  const EncodeOptions &options, const QString &path)
 {
     const EncodedAnimation encoded = format.encode(animation, options);
-    writeFileReplacing(path, [&encoded](QIODevice &device) {
-        writeExactly(device, encoded.bytes.constData(), encoded.bytes.size());
-    });
+    writeBytesReplacing(path, encoded.bytes);
     return encoded;
 }

@@ -2,7 +2,7 @@
 // that adds a face named "Microsoft YaHei" in English and "微软雅黑" in
 // Simplified Chinese (WenQuanYi Micro Hei under new names).
 
-#include "app/font_name_list.h"
+#include "app/fontlist/font_name_list.h"
 
 #include <QFontDatabase>
 #include <QSemaphore>
@@ -59,25 +59,9 @@ void TestInstalledFaces::listHoldsRealFamiliesOnly()
             QVERIFY2(!face.writesChinese, qPrintable(face.family));
 
     // Every face keeps its entry, also one that cannot draw its own name (a
-    // colour emoji face has no letters): that name is shown, and measured,
-    // in the list's own font.
-    const QFont listFont(kEnglishName, 12);
-    const QFontMetrics listMetrics(listFont);
-    const QList<FontFace> shown = withShownNames(faces, listFont);
-    QCOMPARE(families(shown), listed);
-    for (const FontFace &face : shown) {
-        QVERIFY2(face.nameWidth > 0, qPrintable(face.family));
-        if (!face.drawsOwnName)
-            QCOMPARE(face.nameWidth, listMetrics.horizontalAdvance(face.family));
-    }
-    const auto shownFace = [&shown](const QString &family) {
-        return *std::find_if(shown.begin(), shown.end(),
-                             [&family](const FontFace &face) { return face.family == family; });
-    };
-    QVERIFY(shownFace(kEnglishName).drawsOwnName);
-    const QString emoji = QStringLiteral("Noto Color Emoji");
-    QVERIFY2(listed.contains(emoji), "scripts/bootstrap installs the colour emoji face");
-    QVERIFY(!shownFace(emoji).drawsOwnName);
+    // colour emoji face has no letters).
+    QVERIFY2(listed.contains(QStringLiteral("Noto Color Emoji")),
+             "scripts/bootstrap installs the colour emoji face");
 }
 
 void TestInstalledFaces::faceIsFoundByAnyOfItsNames_data()

@@ -1,14 +1,14 @@
 #include "animation_checks.h"
-#include "app/cache_folder.h"
-#include "app/colour_edit.h"
-#include "app/frame_player.h"
-#include "app/save_dialog.h"
-#include "app/sticker_dialog.h"
+#include "app/kit/colour_edit.h"
+#include "app/shell/cache_folder.h"
+#include "app/sticker_dialog/frame_player.h"
+#include "app/sticker_dialog/sticker_dialog.h"
+#include "app/window/save_dialog.h"
 #include "composition/quillow_error.h"
 #include "export/output_format.h"
-#include "export/sticker_preset.h"
 #include "file_dialog_typing.h"
 #include "laid_out_strip.h"
+#include "sticker/sticker_preset.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -257,8 +257,8 @@ private slots:
     void playerStepsFramesAndScalesDown();
     void staleCacheFilesGo();
     void cacheFileNeverReplacesAnother();
-    void fileNameFromPhrase_data();
-    void fileNameFromPhrase();
+    void cacheFileStem_data();
+    void cacheFileStem();
 
 private:
     QTemporaryDir m_settingsFolder;
@@ -1041,7 +1041,7 @@ void TestStickerDialog::cacheFileNeverReplacesAnother()
     QFile::remove(second);
 }
 
-void TestStickerDialog::fileNameFromPhrase_data()
+void TestStickerDialog::cacheFileStem_data()
 {
     QTest::addColumn<QString>("phrase");
     QTest::addColumn<QString>("name");
@@ -1056,11 +1056,11 @@ void TestStickerDialog::fileNameFromPhrase_data()
                                    << "Quillow";
 }
 
-void TestStickerDialog::fileNameFromPhrase()
+void TestStickerDialog::cacheFileStem()
 {
     QFETCH(QString, phrase);
     QFETCH(QString, name);
-    QCOMPARE(::fileNameFromPhrase(phrase), name);
+    QCOMPARE(::cacheFileStem(phrase), name);
 }
 
 QTEST_MAIN(TestStickerDialog)

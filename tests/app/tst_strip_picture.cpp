@@ -1,13 +1,13 @@
 // The one picture of the strip as the user meets it: on screen, in the saved
 // file and on the clipboard. Runs at scale 1 and again with QT_SCALE_FACTOR=2.
-#include "app/MainUnt.h"
-#include "app/capture.h"
-#include "app/panel.h"
-#include "app/radio_group.h"
-#include "app/spin_edit.h"
-#include "app/sticker_dialog.h"
-#include "app/strip_gestures.h"
-#include "app/strip_widget.h"
+#include "app/kit/panel.h"
+#include "app/kit/radio_group.h"
+#include "app/kit/spin_edit.h"
+#include "app/sticker_dialog/sticker_dialog.h"
+#include "app/window/MainUnt.h"
+#include "app/window/capture.h"
+#include "app/window/strip_gestures.h"
+#include "app/window/strip_widget.h"
 #include "export/clipboard_picture.h"
 #include "window_parts.h"
 
@@ -230,7 +230,7 @@ void TestStripPicture::copyOffersPngWithAlphaThenImage()
     QPainter(&overWhite).drawImage(QPoint(0, 0), copied);
 
     QList<QRgb> inks;
-    for (const Cell &cell : w.ui.pnlMain->findChild<StripContainer *>()->layout().cells)
+    for (const Cell &cell : w.ui.pnlMain->findChild<StripView *>()->layout().cells)
         inks.append(toQColor(*cell.colour).rgb());
     int ground = 0, opaqueCores = 0, softEdges = 0, largestDifference = 0;
     for (int y = 0; y < copied.height(); ++y)
@@ -336,7 +336,7 @@ void TestStripPicture::ctrlEOpensStickerDialogOnPreview()
     QSignalSpy updated(dialog, &StickerDialog::stickerUpdated);
     QVERIFY(dialog->sticker() || updated.wait());
     // The sticker is the preview's own strip.
-    const auto *shown = w.ui.pnlMain->findChild<StripContainer *>();
+    const auto *shown = w.ui.pnlMain->findChild<StripView *>();
     QVERIFY(shown);
     const Sticker expected = makeSticker(shown->layout(), shown->ink(), dialog->choices().options());
     QCOMPARE(dialog->sticker()->bytes, expected.bytes);
@@ -368,7 +368,7 @@ void TestStripPicture::exportPreviewsChangedControlsFirst()
     ShownWindow w;
     QVERIFY(w.ready);
     w.preview(QStringLiteral("加油"), 1, 1, 0, 1); // random colours
-    const QPointer<const StripContainer> before = w.ui.pnlMain->findChild<StripContainer *>();
+    const QPointer<const StripView> before = w.ui.pnlMain->findChild<StripView *>();
     QVERIFY(before);
     if (change == QLatin1String("phrase"))
         w.ui.edtMain->setText(QStringLiteral("冲冲冲"));
@@ -378,7 +378,7 @@ void TestStripPicture::exportPreviewsChangedControlsFirst()
         w.ui.edtMain->clear();
 
     w.frm.findChild<QAction *>(QStringLiteral("actExport"))->trigger();
-    const auto *shown = w.ui.pnlMain->findChild<StripContainer *>();
+    const auto *shown = w.ui.pnlMain->findChild<StripView *>();
     QCOMPARE(shown != before.data(), previewedAgain);
     StickerDialog *dialog = w.frm.stickerDialog();
     if (phrase.isEmpty()) {
@@ -405,7 +405,7 @@ void TestStripPicture::dragShowsTheTransparentStrip()
     ShownWindow w;
     QVERIFY(w.ready);
     w.preview(QStringLiteral("加油"), 1, 1, 0, 2);
-    const auto *shown = w.ui.pnlMain->findChild<StripContainer *>();
+    const auto *shown = w.ui.pnlMain->findChild<StripView *>();
     QVERIFY(shown);
     const std::unique_ptr<QMimeData> data = stripMimeData(shown->layout(), shown->ink(), 1.0);
     QVERIFY(data && data->hasImage());

@@ -1,5 +1,6 @@
 #include "cli/batch.h"
 #include "cli/job_options.h"
+#include "cli/option_text.h"
 #include "cli/render_command.h"
 #include "export/apng_reader.h"
 
@@ -16,7 +17,7 @@
 #include "composition/effect_frames.h"
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
-#include "export/sticker_preset.h"
+#include "sticker/sticker_preset.h"
 #include "webp_chunks.h"
 
 namespace {
@@ -702,21 +703,6 @@ void TestRenderCommand::helpListsEveryRowOfTheTables()
     applyOption(draft, option, name);
 }
 
-namespace {
-
-// Whether makeSticker() encodes animations yet; the tests of the files it
-// writes need it.
-bool stickerEncodersPresent()
-{
-    QTemporaryDir folder;
-    const QDir dir(folder.path());
-    const Run result = run(dir, {"--face", kFace, "--seed", "1", "-o", "probe.gif", "我"});
-    return result.status == kExitOk &&
-           contents(dir.filePath(QStringLiteral("probe.gif"))).startsWith("GIF89a");
-}
-
-} // namespace
-
 // Each option sets its part of the sticker, the same from the command line
 // and from a batch line.
 void TestRenderCommand::stickerOptions_data()
@@ -885,8 +871,6 @@ void TestRenderCommand::writesAWebmVideo()
 
 void TestRenderCommand::stickerFilesHoldTheirFrames()
 {
-    if (!stickerEncodersPresent())
-        QSKIP("makeSticker() does not encode animations yet");
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, magic);
     QFETCH(int, frames);
@@ -908,8 +892,6 @@ void TestRenderCommand::stickerFilesHoldTheirFrames()
 // window's formats reports as it always has; a warning names its line.
 void TestRenderCommand::batchReportsStickerFacts()
 {
-    if (!stickerEncodersPresent())
-        QSKIP("makeSticker() does not encode animations yet");
     QTemporaryDir folder;
     const QDir dir(folder.path());
     const QByteArray lines =
@@ -955,8 +937,6 @@ void TestRenderCommand::batchReportsStickerFacts()
 // error in a batch, and no file either way.
 void TestRenderCommand::capThatCannotBeMetWritesNothing()
 {
-    if (!stickerEncodersPresent())
-        QSKIP("makeSticker() does not encode animations yet");
     QTemporaryDir folder;
     const QDir dir(folder.path());
     const Run single =

@@ -1,4 +1,4 @@
-#include "app/strip_widget.h"
+#include "app/window/strip_widget.h"
 #include "laid_out_strip.h"
 
 #include <QtTest>
@@ -21,7 +21,7 @@ Painted paint(const StripSettings &settings, bool disabledAncestor = false)
     setWhiteGround(outputArea);
     outputArea.resize(layout.width, layout.height);
     outputArea.setDisabled(disabledAncestor);
-    auto *strip = new StripContainer(layout, Qt::black, &outputArea);
+    auto *strip = new StripView(layout, Qt::black, &outputArea);
     return {layout, strip->grab().toImage().convertToFormat(QImage::Format_RGB32)};
 }
 
@@ -98,7 +98,7 @@ void TestStripPainting::stripTakesTheLayoutsSizeAndNoInput()
     FontTextMeasurer measurer;
     const StripLayout layout = computeStripLayout(settings, measurer, QSize(1045, 319));
     QWidget outputArea;
-    StripContainer strip(layout, Qt::black, &outputArea);
+    StripView strip(layout, Qt::black, &outputArea);
     QCOMPARE(strip.geometry(), QRect(0, 0, layout.width, layout.height));
     QVERIFY(strip.testAttribute(Qt::WA_TransparentForMouseEvents));
     QCOMPARE(strip.focusPolicy(), Qt::NoFocus);

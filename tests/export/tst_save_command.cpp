@@ -1,4 +1,5 @@
-#include "app/capture.h"
+#include "app/window/capture.h"
+#include "app/window/save_dialog.h"
 #include "export/save_command.h"
 
 #include "composition/quillow_error.h"
@@ -102,19 +103,19 @@ void TestSaveCommand::refusesEmptyPicture_data()
 {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
-    QTest::addColumn<PictureFormat>("format");
-    QTest::newRow("zero width, BMP") << 0 << 239 << PictureFormat::Bmp;
-    QTest::newRow("zero width, PNG") << 0 << 239 << PictureFormat::Png;
-    QTest::newRow("zero height, PNG") << 945 << 0 << PictureFormat::Png;
+    QTest::addColumn<int>("tag");
+    QTest::newRow("zero width, BMP") << 0 << 239 << 0;
+    QTest::newRow("zero width, PNG") << 0 << 239 << 1;
+    QTest::newRow("zero height, PNG") << 945 << 0 << 1;
 }
 
 void TestSaveCommand::refusesEmptyPicture()
 {
     QFETCH(int, width);
     QFETCH(int, height);
-    QFETCH(PictureFormat, format);
+    QFETCH(int, tag);
     try {
-        SaveCommand command(whitePicture(width, height), format);
+        SaveCommand command(whitePicture(width, height), formatForTag(tag));
         QFAIL("an empty picture was accepted");
     } catch (const QuillowError &error) {
         QCOMPARE(error.message(), QStringLiteral("图片为空（宽度或高度为 0），无法保存。"));
@@ -123,24 +124,24 @@ void TestSaveCommand::refusesEmptyPicture()
 
 void TestSaveCommand::writesChosenFormat_data()
 {
-    QTest::addColumn<PictureFormat>("format");
+    QTest::addColumn<int>("tag");
     QTest::addColumn<QByteArray>("magic");
     QTest::addColumn<bool>("transparent");
-    QTest::newRow("BMP keeps white opaque") << PictureFormat::Bmp << QByteArray("BM") << false;
-    QTest::newRow("PNG makes white transparent") << PictureFormat::Png << QByteArray("\x89PNG") << true;
+    QTest::newRow("BMP keeps white opaque") << 0 << QByteArray("BM") << false;
+    QTest::newRow("PNG makes white transparent") << 1 << QByteArray("\x89PNG") << true;
 }
 
 // The blank output area before any preview: a white 945 x 239 picture.
 void TestSaveCommand::writesChosenFormat()
 {
-    QFETCH(PictureFormat, format);
+    QFETCH(int, tag);
     QFETCH(QByteArray, magic);
     QFETCH(bool, transparent);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString path = folder.filePath(QStringLiteral("blank"));
 
-    const SaveCommand command(whitePicture(945, 239), format);
+    const SaveCommand command(whitePicture(945, 239), formatForTag(tag));
     command.writeTo(path);
 
     QFile file(path);

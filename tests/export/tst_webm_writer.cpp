@@ -3,7 +3,7 @@
 #include "animation_checks.h"
 
 #include "composition/quillow_error.h"
-#include "export/sticker.h"
+#include "sticker/sticker.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/MainUnt.h"
-#include "app/colour_edit.h"
-#include "app/font_name_list.h"
-#include "app/panel.h"
-#include "app/radio_group.h"
-#include "app/spin_edit.h"
+#include "app/fontlist/font_name_list.h"
+#include "app/kit/colour_edit.h"
+#include "app/kit/panel.h"
+#include "app/kit/radio_group.h"
+#include "app/kit/spin_edit.h"
+#include "app/window/MainUnt.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,0 +1,823 @@
+#include "app/sticker_dialog/sticker_dialog.h"
+#include "sticker/sticker_preset.h"
+
+#include "app/kit/colour_edit.h"
+#include "app/shell/cache_folder.h"
+#include "app/window/save_dialog.h"
+#include "composition/quillow_error.h"
+#include "composition/sticker_look.h"
+#include "export/alpha_png.h"
+#include "export/animation_decoding.h"
+#include "export/clipboard_picture.h"
+#include "export/file_output.h"
+#include "export/output_format.h"
+#include "sticker/sticker_format_choice.h"
+#include "sticker/sticker_preset.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIODevice>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+namespace {
+
+struct Named {
+    QString name;
+    QString label;
+};
+
+const QList<Named> kPresets{
+    {QString(), QStringLiteral("自定义")},
+    {QStringLiteral("wechat"), QStringLiteral("微信")},
+    {QStringLiteral("qq"), QStringLiteral("QQ")},
+    {QStringLiteral("telegram"), QStringLiteral("Telegram 贴纸")},
+    {QStringLiteral("discord-emoji"), QStringLiteral("Discord 表情")},
+    {QStringLiteral("discord-sticker"), QStringLiteral("Discord 贴纸")},
+    {QStringLiteral("slack"), QStringLiteral("Slack 表情")},
+};
+const QList<Named> kEffects{
+    {QStringLiteral("still"), QStringLiteral("静止")},
+    {QStringLiteral("reveal"), QStringLiteral("逐字出现")},
+    {QStringLiteral("shake"), QStringLiteral("抖动")},
+    {QStringLiteral("reveal-shake"), QStringLiteral("出现后抖动")},
+};
+const QList<Named> kMattes{
+    {QStringLiteral("transparent"), QStringLiteral("透明边缘")},
+    {QStringLiteral("light"), QStringLiteral("浅色背景")},
+    {QStringLiteral("dark"), QStringLiteral("深色背景")},
+};
+const QList<Named> kGrounds{
+    {QStringLiteral("light"), QStringLiteral("浅色")},
+    {QStringLiteral("dark"), QStringLiteral("深色")},
+    {QStringLiteral("checkerboard"), QStringLiteral("棋盘格")},
+};
+const QString kMatteGifOnly =
+    QStringLiteral("只有 GIF 动图需要选择边缘：GIF 的像素要么全透明要么不透明，其它格式保留柔和的透明边缘");
+
+const QString kMatteTip =
+    QStringLiteral("GIF 的半透明边缘：保持透明，或融进浅色（白色）或深色（#1E1E1E）聊天背景");
+// How long the note after a save or a copy stays, as the main window's.
+constexpr int kDoneNoteMs = 2000;
+// Clauses end after these; a wrapped note may break only there or at a space.
+const QString kClauseEnds = QStringLiteral("，、；：。！？）」”");
+const QChar kWordJoiner(0x2060);
+// The settings file is ~/.config/Quillow/Quillow.conf, named the same
+// whether or not an organisation name was set.
+const QString kSettingsOwner = QStringLiteral("Quillow");
+const QString kGroup = QStringLiteral("sticker/");
+
+bool known(const QList<Named> &table, const QString &name)
+{
+    return std::any_of(table.begin(), table.end(), [&](const Named &row) { return row.name == name; });
+}
+
+void fill(QComboBox *box, const QList<Named> &table)
+{
+    for (const Named &row : table)
+        box->addItem(row.label, row.name);
+}
+
+QComboBox *comboBox(const QString &objectName, const QList<Named> &table, QWidget *parent)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(objectName);
+    fill(box, table);
+    return box;
+}
+
+void select(QComboBox *box, const QString &name)
+{
+    box->setCurrentIndex(std::max(0, box->findData(name)));
+}
+
+QString selected(const QComboBox *box)
+{
+    return box->currentData().toString();
+}
+
+// Enables or disables one entry of a combo box, with the reason as its tip.
+void allowEntry(QComboBox *box, int index, bool allowed, const QString &whyNot)
+{
+    auto *model = qobject_cast<QStandardItemModel *>(box->model());
+    if (!model)
+        return;
+    QStandardItem *item = model->item(index);
+    item->setEnabled(allowed);
+    item->setToolTip(allowed ? QString() : whyNot);
+}
+
+// `bytes` in the unit a cap is published in: a "KB" is 1000 bytes, while a
+// cap stated in "KiB" or "MiB" counts in 1024. Whole units, rounded up, so a
+// file just over a cap never reads as equal to it.
+QString sizeInUnitOf(qint64 bytes, const QString &capText)
+{
+    const bool binary = capText.endsWith(QLatin1String("iB"));
+    const qint64 unit = binary ? 1024 : 1000;
+    return QStringLiteral("%1 %2").arg((bytes + unit - 1) / unit).arg(binary ? u"KiB" : u"KB");
+}
+
+const StickerPreset *presetNamed(const QString &name)
+{
+    return name.isEmpty() ? nullptr : &findStickerPreset(name);
+}
+
+const OutputFileFormat &formatOf(const Sticker &sticker)
+{
+    const OutputFileFormat *format = outputFormatNamed(sticker.formatName);
+    if (!format)
+        throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(sticker.formatName));
+    return *format;
+}
+
+// The percentage an opacity spin box shows for `alpha`, and back.
+int opacityPercent(int alpha)
+{
+    return qRound(alpha * 100 / 255.0);
+}
+
+int alphaOfPercent(int percent)
+{
+    return qRound(percent * 255 / 100.0);
+}
+
+QSpinBox *spinBox(const QString &objectName, int low, int high, const QString &suffix, QWidget *parent)
+{
+    auto *box = new QSpinBox(parent);
+    box->setObjectName(objectName);
+    box->setRange(low, high);
+    box->setSuffix(suffix);
+    return box;
+}
+
+// The file managers' own clipboard types for a copied file. Not
+// text/uri-list: on X11 Qt offers every URI list as text/plain too, and a
+// chat's text field would paste the path as text.
+void offerFile(QMimeData &data, const QUrl &file)
+{
+    data.setData(QStringLiteral("x-special/gnome-copied-files"), "copy\n" + file.toEncoded());
+    data.setData(QStringLiteral("application/x-kde4-urilist"), file.toEncoded() + "\r\n");
+}
+
+// A red that reads on the palette's ground, light or dark.
+QColor warningColour(const QPalette &palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128 ? QColor(0xFF, 0x6B, 0x6B)
+                                                             : QColor(0xC0, 0x1C, 0x1C);
+}
+
+void showInColour(QLabel *label, const std::optional<QColor> &colour)
+{
+    QPalette palette = label->parentWidget()->palette();
+    if (colour)
+        palette.setColor(QPalette::WindowText, *colour);
+    label->setPalette(palette);
+}
+
+} // namespace
+
+bool presetAnimates(const QString &preset)
+{
+    const StickerPreset *row = presetNamed(preset);
+    return !row || !row->animatedFormat.isEmpty();
+}
+
+QString wrappedAtClauses(const QString &text)
+{
+    QString wrapped;
+    wrapped.reserve(text.size() * 2);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        wrapped += text[i];
+        if (i + 1 == text.size() || text[i].isSpace() || text[i + 1].isSpace() ||
+            kClauseEnds.contains(text[i]) || text[i].isHighSurrogate())
+            continue;
+        wrapped += kWordJoiner;
+    }
+    return wrapped;
+}
+
+StickerChoices StickerChoices::load(QSettings &settings)
+{
+    StickerChoices choices;
+    const auto text = [&](const char *key, const QString &fallback, const QList<Named> &table) {
+        const QString value = settings.value(kGroup + QLatin1String(key), fallback).toString();
+        return known(table, value) ? value : fallback;
+    };
+    choices.preset = text("preset", choices.preset, kPresets);
+    choices.effect = text("effect", choices.effect, kEffects);
+    const QString format = settings.value(kGroup + QLatin1String("format")).toString();
+    if (outputFormatNamed(format))
+        choices.format = format;
+    choices.outline = settings.value(kGroup + QLatin1String("outline"), choices.outline).toBool();
+    const QColor colour(settings.value(kGroup + QLatin1String("outlineColour")).toString());
+    if (colour.isValid())
+        choices.outlineColour = colour;
+    const int width = settings.value(kGroup + QLatin1String("outlineWidth"), choices.outlineWidth).toInt();
+    if (width >= 1 && width <= kMaxOutlineWidth)
+        choices.outlineWidth = width;
+    choices.shadow = settings.value(kGroup + QLatin1String("shadow"), choices.shadow).toBool();
+    const QColor shadowColour(settings.value(kGroup + QLatin1String("shadowColour")).toString());
+    if (shadowColour.isValid())
+        choices.shadowColour = shadowColour;
+    const QPoint offset =
+        settings.value(kGroup + QLatin1String("shadowOffset"), choices.shadowOffset).toPoint();
+    if (std::abs(offset.x()) <= kMaxShadowOffset && std::abs(offset.y()) <= kMaxShadowOffset)
+        choices.shadowOffset = offset;
+    const int blur = settings.value(kGroup + QLatin1String("shadowBlur"), choices.shadowBlur).toInt();
+    if (blur >= 0 && blur <= kMaxShadowBlur)
+        choices.shadowBlur = blur;
+    choices.matte = text("matte", choices.matte, kMattes);
+    const QString ground = text("ground", QStringLiteral("checkerboard"), kGrounds);
+    choices.ground = ground == QLatin1String("light")  ? PreviewGround::Light
+                     : ground == QLatin1String("dark") ? PreviewGround::Dark
+                                                       : PreviewGround::Checkerboard;
+    return choices;
+}
+
+void StickerChoices::save(QSettings &settings) const
+{
+    settings.setValue(kGroup + QLatin1String("preset"), preset);
+    settings.setValue(kGroup + QLatin1String("effect"), effect);
+    settings.setValue(kGroup + QLatin1String("format"), format);
+    settings.setValue(kGroup + QLatin1String("outline"), outline);
+    settings.setValue(kGroup + QLatin1String("outlineColour"), outlineColour.name(QColor::HexRgb));
+    settings.setValue(kGroup + QLatin1String("outlineWidth"), outlineWidth);
+    settings.setValue(kGroup + QLatin1String("shadow"), shadow);
+    settings.setValue(kGroup + QLatin1String("shadowColour"), shadowColour.name(QColor::HexArgb));
+    settings.setValue(kGroup + QLatin1String("shadowOffset"), shadowOffset);
+    settings.setValue(kGroup + QLatin1String("shadowBlur"), shadowBlur);
+    settings.setValue(kGroup + QLatin1String("matte"), matte);
+    settings.setValue(kGroup + QLatin1String("ground"), kGrounds.at(int(ground)).name);
+}
+
+QString StickerChoices::effectMade() const
+{
+    return presetAnimates(preset) ? effect : QStringLiteral("still");
+}
+
+std::vector<const OutputFileFormat *> StickerChoices::formatsOffered() const
+{
+    return stickerFormatsOffered(presetNamed(preset), effectMade() != QLatin1String("still"));
+}
+
+const OutputFileFormat &StickerChoices::formatMade() const
+{
+    const std::vector<const OutputFileFormat *> offered = formatsOffered();
+    Q_ASSERT(!offered.empty());
+    for (const OutputFileFormat *offer : offered)
+        if (offer->name == format)
+            return *offer;
+    return *offered.front();
+}
+
+StickerOptions StickerChoices::options() const
+{
+    StickerOptions options;
+    options.preset = preset;
+    options.effect = effectMade();
+    const OutputFileFormat &made = formatMade();
+    options.format = made.name.toString();
+    options.outlinePx = outline ? outlineWidth : 0;
+    options.outlineColour = outlineColour;
+    options.shadow = shadow;
+    options.shadowColour = shadowColour;
+    options.shadowOffset = shadowOffset;
+    options.shadowBlur = shadowBlur;
+    if (made.name == QLatin1StringView("gif") && matte != QLatin1String("transparent"))
+        options.matte = matte == QLatin1String("light") ? kLightMatte : kDarkMatte;
+    options.seed = kWindowStickerSeed;
+    return options;
+}
+
+StickerDialog::StickerDialog(StripLayout layout, QColor ink, QString phrase, ErrorReporter report,
+                             QWidget *parent, StickerMaker maker)
+    : QDialog(parent), m_layout(std::move(layout)), m_ink(std::move(ink)), m_phrase(std::move(phrase)),
+      m_report(report ? std::move(report) : ErrorReporter(showErrorReport)), m_maker(std::move(maker))
+{
+    setObjectName(QStringLiteral("StickerDialog"));
+    setWindowTitle(QStringLiteral("导出贴纸"));
+    m_workers.setMaxThreadCount(1);
+    buildControls();
+    QSettings settings(kSettingsOwner, kSettingsOwner);
+    restore(StickerChoices::load(settings));
+    startMaking();
+}
+
+StickerDialog::~StickerDialog()
+{
+    if (m_cancel)
+        m_cancel->store(true);
+    m_workers.waitForDone();
+}
+
+void StickerDialog::buildControls()
+{
+    auto *phrase = new QLabel(m_phrase, this);
+    phrase->setObjectName(QStringLiteral("lblPhrase"));
+    phrase->setTextFormat(Qt::PlainText);
+    phrase->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    phrase->setToolTip(QStringLiteral("贴纸用的是主窗口最近一次预览的短语和颜色"));
+    m_preset = comboBox(QStringLiteral("cbbPreset"), kPresets, this);
+    m_effect = comboBox(QStringLiteral("cbbEffect"), kEffects, this);
+    m_format = new QComboBox(this);
+    m_format->setObjectName(QStringLiteral("cbbFormat"));
+    m_outline = new QCheckBox(QStringLiteral("描边"), this);
+    m_outline->setObjectName(QStringLiteral("chkOutline"));
+    m_outlineColour = new ColourEdit(QStringLiteral("edtOutlineColour"), fromQColor(Qt::white), this);
+    m_outlineWidth =
+        spinBox(QStringLiteral("spnOutlineWidth"), 1, kMaxOutlineWidth, QStringLiteral(" 像素"), this);
+    m_matte = comboBox(QStringLiteral("cbbMatte"), kMattes, this);
+    m_ground = comboBox(QStringLiteral("cbbGround"), kGrounds, this);
+
+    auto *outlineRow = new QHBoxLayout;
+    outlineRow->addWidget(m_outline);
+    outlineRow->addWidget(m_outlineColour);
+    outlineRow->addWidget(m_outlineWidth);
+    outlineRow->addStretch();
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("短语："), phrase);
+    form->addRow(QStringLiteral("预设："), m_preset);
+    form->addRow(QStringLiteral("效果："), m_effect);
+    form->addRow(QStringLiteral("格式："), m_format);
+    form->addRow(QStringLiteral("轮廓："), outlineRow);
+    form->addRow(QStringLiteral("投影："), buildShadowControls());
+    form->addRow(QStringLiteral("GIF 边缘："), m_matte);
+    form->addRow(QStringLiteral("预览背景："), m_ground);
+
+    m_pixels = new QLabel(this);
+    m_pixels->setObjectName(QStringLiteral("lblPixels"));
+    m_bytes = new QLabel(this);
+    m_bytes->setObjectName(QStringLiteral("lblBytes"));
+    m_notes = new QLabel(this);
+    m_notes->setObjectName(QStringLiteral("lblNotes"));
+    m_notes->setWordWrap(true);
+    for (QLabel *label : {m_pixels, m_bytes, m_notes})
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *meter = new QVBoxLayout;
+    meter->addLayout(form);
+    meter->addSpacing(12);
+    meter->addWidget(m_pixels);
+    meter->addWidget(m_bytes);
+    meter->addWidget(m_notes);
+    meter->addStretch();
+
+    m_player = new FramePlayer(this);
+    m_player->setObjectName(QStringLiteral("plyPreview"));
+    // Close to the sticker's size before the first one is made, so the
+    // dialog seldom has to grow once it is.
+    m_player->setExpectedSize(QSize(m_layout.width, m_layout.height));
+    connect(m_player, &FramePlayer::scaleChanged, this, &StickerDialog::showNotes);
+
+    auto *body = new QHBoxLayout;
+    body->addLayout(meter);
+    body->addWidget(m_player, 1);
+
+    auto *buttons = new QDialogButtonBox(this);
+    m_saveButton = buttons->addButton(QStringLiteral("保存…"), QDialogButtonBox::ActionRole);
+    m_saveButton->setObjectName(QStringLiteral("btnSaveSticker"));
+    m_copyButton = buttons->addButton(QStringLiteral("复制"), QDialogButtonBox::ActionRole);
+    m_copyButton->setObjectName(QStringLiteral("btnCopySticker"));
+    QPushButton *close = buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("btnClose"));
+    // The default button: Return anywhere in the dialog saves.
+    m_saveButton->setDefault(true);
+    m_saveButton->setAutoDefault(true);
+    connect(m_saveButton, &QPushButton::clicked, this, &StickerDialog::save);
+    connect(m_copyButton, &QPushButton::clicked, this, &StickerDialog::copy);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    // A label rather than a pop-up, as the main window's: it never takes the
+    // focus, and goes by itself.
+    m_done = new QLabel(this);
+    m_done->setObjectName(QStringLiteral("lblDone"));
+    m_doneTimer = new QTimer(this);
+    m_doneTimer->setSingleShot(true);
+    m_doneTimer->setInterval(kDoneNoteMs);
+    connect(m_doneTimer, &QTimer::timeout, m_done, &QLabel::clear);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_done, 1);
+    bottom->addWidget(buttons);
+
+    auto *page = new QVBoxLayout(this);
+    page->addLayout(body, 1);
+    page->addLayout(bottom);
+
+    connect(m_effect, &QComboBox::currentIndexChanged, this, [this] {
+        m_wantedEffect = selected(m_effect);
+        choicesChanged();
+    });
+    connect(m_format, &QComboBox::currentIndexChanged, this, [this] {
+        m_wantedFormat = selected(m_format);
+        choicesChanged();
+    });
+    for (QComboBox *box : {m_preset, m_matte})
+        connect(box, &QComboBox::currentIndexChanged, this, &StickerDialog::choicesChanged);
+    for (QCheckBox *box : {m_outline, m_shadow})
+        connect(box, &QCheckBox::toggled, this, &StickerDialog::choicesChanged);
+    for (ColourEdit *edit : {m_outlineColour, m_shadowColour})
+        connect(edit, &ColourEdit::colourChanged, this, &StickerDialog::choicesChanged);
+    for (QSpinBox *box : {m_outlineWidth, m_shadowOpacity, m_shadowX, m_shadowY, m_shadowBlur})
+        connect(box, &QSpinBox::valueChanged, this, &StickerDialog::choicesChanged);
+    connect(m_ground, &QComboBox::currentIndexChanged, this, [this] {
+        m_player->setGround(choices().ground);
+        QSettings settings(kSettingsOwner, kSettingsOwner);
+        choices().save(settings);
+    });
+}
+
+// The shadow as the command line takes it: colour with its opacity, offset
+// and blur.
+QLayout *StickerDialog::buildShadowControls()
+{
+    m_shadow = new QCheckBox(QStringLiteral("阴影"), this);
+    m_shadow->setObjectName(QStringLiteral("chkShadow"));
+    m_shadowColour = new ColourEdit(QStringLiteral("edtShadowColour"), fromQColor(Qt::black), this);
+    m_shadowOpacity = spinBox(QStringLiteral("spnShadowOpacity"), 0, 100, QStringLiteral(" %"), this);
+    m_shadowOpacity->setToolTip(QStringLiteral("阴影的不透明度"));
+    m_shadowX = spinBox(QStringLiteral("spnShadowX"), -kMaxShadowOffset, kMaxShadowOffset, QString(), this);
+    m_shadowX->setToolTip(QStringLiteral("阴影向右偏移的像素（负数向左）"));
+    m_shadowY = spinBox(QStringLiteral("spnShadowY"), -kMaxShadowOffset, kMaxShadowOffset, QString(), this);
+    m_shadowY->setToolTip(QStringLiteral("阴影向下偏移的像素（负数向上）"));
+    m_shadowBlur = spinBox(QStringLiteral("spnShadowBlur"), 0, kMaxShadowBlur, QStringLiteral(" 像素"), this);
+    m_shadowBlur->setToolTip(QStringLiteral("阴影边缘模糊的半径"));
+
+    auto *look = new QHBoxLayout;
+    look->addWidget(m_shadow);
+    look->addWidget(m_shadowColour);
+    look->addWidget(m_shadowOpacity);
+    look->addStretch();
+    auto *place = new QHBoxLayout;
+    place->addWidget(new QLabel(QStringLiteral("偏移"), this));
+    place->addWidget(m_shadowX);
+    place->addWidget(m_shadowY);
+    place->addSpacing(6);
+    place->addWidget(new QLabel(QStringLiteral("模糊"), this));
+    place->addWidget(m_shadowBlur);
+    place->addStretch();
+    auto *rows = new QVBoxLayout;
+    rows->addLayout(look);
+    rows->addLayout(place);
+    return rows;
+}
+
+StickerChoices StickerDialog::choices() const
+{
+    StickerChoices choices;
+    choices.preset = selected(m_preset);
+    choices.effect = m_wantedEffect;
+    choices.format = m_wantedFormat;
+    choices.outline = m_outline->isChecked();
+    choices.outlineColour = toQColor(m_outlineColour->colour());
+    choices.outlineWidth = m_outlineWidth->value();
+    choices.shadow = m_shadow->isChecked();
+    choices.shadowColour = toQColor(m_shadowColour->colour());
+    choices.shadowColour.setAlpha(alphaOfPercent(m_shadowOpacity->value()));
+    choices.shadowOffset = QPoint(m_shadowX->value(), m_shadowY->value());
+    choices.shadowBlur = m_shadowBlur->value();
+    choices.matte = selected(m_matte);
+    choices.ground = PreviewGround(std::max(0, m_ground->currentIndex()));
+    return choices;
+}
+
+void StickerDialog::restore(const StickerChoices &choices)
+{
+    m_restoring = true;
+    m_wantedEffect = choices.effect;
+    m_wantedFormat = choices.format;
+    select(m_preset, choices.preset);
+    m_outline->setChecked(choices.outline);
+    m_outlineColour->setColour(fromQColor(choices.outlineColour));
+    m_outlineWidth->setValue(choices.outlineWidth);
+    m_shadow->setChecked(choices.shadow);
+    m_shadowColour->setColour(fromQColor(choices.shadowColour));
+    m_shadowOpacity->setValue(opacityPercent(choices.shadowColour.alpha()));
+    m_shadowX->setValue(choices.shadowOffset.x());
+    m_shadowY->setValue(choices.shadowOffset.y());
+    m_shadowBlur->setValue(choices.shadowBlur);
+    select(m_matte, choices.matte);
+    m_ground->setCurrentIndex(int(choices.ground));
+    m_player->setGround(choices.ground);
+    m_restoring = false;
+    updateAllowedChoices();
+}
+
+// The lists show what the preset allows; where it allows the effect and the
+// format the user chose last, those are shown again.
+void StickerDialog::updateAllowedChoices()
+{
+    const StickerChoices now = choices();
+    const StickerPreset *preset = presetNamed(now.preset);
+    const bool animates = presetAnimates(now.preset);
+    const QString refusal = preset ? preset->animatedRefusal : QString();
+    for (int i = 1; i < m_effect->count(); ++i)
+        allowEntry(m_effect, i, animates, refusal);
+    m_effect->setToolTip(animates ? QString() : refusal);
+    {
+        const QSignalBlocker quiet(m_effect);
+        select(m_effect, now.effectMade());
+    }
+
+    const OutputFileFormat &made = now.formatMade();
+    {
+        const QSignalBlocker quiet(m_format);
+        m_format->clear();
+        for (const OutputFileFormat *format : now.formatsOffered())
+            m_format->addItem(stickerFormatLabel(*format), format->name.toString());
+        select(m_format, made.name.toString());
+    }
+    m_format->setEnabled(m_format->count() > 1);
+    m_format->setToolTip(
+        m_format->count() > 1
+            ? QStringLiteral("保存的文件格式；保存时输入的文件名后缀也能选择格式")
+            : QStringLiteral("%1只接受 %2").arg(m_preset->currentText(), stickerFormatLabel(made)));
+
+    const bool gif = made.name == QLatin1StringView("gif");
+    m_matte->setEnabled(gif);
+    m_matte->setToolTip(gif ? kMatteTip : kMatteGifOnly);
+    m_outlineColour->setEnabled(now.outline);
+    m_outlineWidth->setEnabled(now.outline);
+    for (QWidget *part : std::initializer_list<QWidget *>{m_shadowColour, m_shadowOpacity, m_shadowX,
+                                                          m_shadowY, m_shadowBlur})
+        part->setEnabled(now.shadow);
+}
+
+void StickerDialog::choicesChanged()
+{
+    if (m_restoring)
+        return;
+    updateAllowedChoices();
+    QSettings settings(kSettingsOwner, kSettingsOwner);
+    choices().save(settings);
+    startMaking();
+}
+
+void StickerDialog::startMaking()
+{
+    if (m_cancel)
+        m_cancel->store(true);
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    m_cancel = cancel;
+    const int generation = ++m_generation;
+    m_making = true;
+    showMeter();
+
+    struct Result {
+        std::optional<Sticker> sticker;
+        Animation played;
+        QString error;
+    };
+    auto *watcher = new QFutureWatcher<Result>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        // A sticker of older choices, finished or stopped, is never shown.
+        if (generation != m_generation)
+            return;
+        Result result = watcher->result();
+        stickerMade(std::move(result.sticker), std::move(result.played), result.error);
+    });
+    watcher->setFuture(QtConcurrent::run(
+        &m_workers, [maker = m_maker, layout = m_layout, ink = m_ink, options = choices().options(), cancel] {
+            try {
+                Sticker sticker = maker(layout, ink, options, cancel.get());
+                // What plays is the file read back, as the chat will read it.
+                Animation played = decodeAnimation(sticker.bytes, formatOf(sticker));
+                return Result{std::move(sticker), std::move(played), QString()};
+            } catch (const StickerCancelled &) {
+                return Result{};
+            } catch (const std::exception &error) {
+                return Result{std::nullopt, Animation(), errorReportText(innermostMessage(error))};
+            } catch (...) {
+                return Result{std::nullopt, Animation(), QStringLiteral("无法生成贴纸")};
+            }
+        }));
+}
+
+void StickerDialog::stickerMade(std::optional<Sticker> sticker, Animation played, const QString &error)
+{
+    m_making = false;
+    m_sticker = std::move(sticker);
+    m_played = m_sticker ? std::move(played) : Animation();
+    m_error = m_sticker ? QString() : error;
+    m_player->setAnimation(m_played);
+    showMeter();
+    growToShowSticker();
+    const Pending pending = std::exchange(m_pending, Pending::Nothing);
+    emit stickerUpdated();
+    if (pending != Pending::Nothing)
+        carryOut(pending);
+}
+
+void StickerDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    growToShowSticker();
+}
+
+// Grows the dialog, never beyond the screen's free area, until the player
+// shows the sticker at its true size; never shrinks it.
+void StickerDialog::growToShowSticker()
+{
+    const QScreen *screen = this->screen();
+    if (!isVisible() || !screen)
+        return;
+    const QSize missing = (m_player->sizeHint() - m_player->size()).expandedTo(QSize(0, 0));
+    if (missing.width() == 0 && missing.height() == 0)
+        return;
+    const QRect room = screen->availableGeometry();
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    const QSize grown = (size() + missing).boundedTo(room.size() - decoration).expandedTo(size());
+    if (grown == size())
+        return;
+    resize(grown);
+    QRect frame(frameGeometry().topLeft(), grown + decoration);
+    frame.moveRight(std::min(frame.right(), room.right()));
+    frame.moveBottom(std::min(frame.bottom(), room.bottom()));
+    frame.moveLeft(std::max(frame.left(), room.left()));
+    frame.moveTop(std::max(frame.top(), room.top()));
+    move(frame.topLeft());
+}
+
+void StickerDialog::showMeter()
+{
+    if (m_making) {
+        m_bytes->setText(QStringLiteral("正在生成…"));
+        showInColour(m_bytes, std::nullopt);
+    } else if (!m_sticker) {
+        m_pixels->clear();
+        m_bytes->clear();
+    } else {
+        const Sticker &sticker = *m_sticker;
+        QString pixels = QStringLiteral("%1 × %2 像素").arg(sticker.size.width()).arg(sticker.size.height());
+        if (sticker.frames > 1)
+            pixels += QStringLiteral("，%1 帧").arg(sticker.frames);
+        m_pixels->setText(pixels);
+        const bool over = sticker.cap && sticker.bytes.size() > *sticker.cap;
+        // Sizes are read against the chosen app's cap, as that app states it.
+        const QString presetName = selected(m_preset);
+        const StickerPreset *preset = presetName.isEmpty() ? nullptr : &findStickerPreset(presetName);
+        const QString capText = preset ? preset->capText : QString();
+        const QString size = sizeInUnitOf(sticker.bytes.size(), capText);
+        if (!sticker.cap)
+            m_bytes->setText(size);
+        else
+            m_bytes->setText(
+                size + QStringLiteral(" / ") +
+                (preset && *sticker.cap == preset->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
+        m_bytes->setToolTip(sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
+                                        : QStringLiteral("文件大小"));
+        showInColour(m_bytes, over ? std::optional(warningColour(palette())) : std::nullopt);
+    }
+    m_saveButton->setEnabled(m_making || m_sticker);
+    m_copyButton->setEnabled(m_making || m_sticker);
+    showNotes();
+}
+
+void StickerDialog::showNotes()
+{
+    QStringList notes;
+    if (!m_making && !m_error.isEmpty())
+        notes << m_error;
+    if (!m_making && m_sticker)
+        notes << m_sticker->warnings;
+    if (m_player->scaleShown() < 1)
+        notes << QStringLiteral("预览已缩小到 %1%，保存的文件是原大小。")
+                     .arg(qRound(m_player->scaleShown() * 100));
+    for (QString &note : notes)
+        note = wrappedAtClauses(note);
+    m_notes->setText(notes.join(QLatin1Char('\n')));
+    showInColour(m_notes, m_error.isEmpty() ? std::nullopt : std::optional(warningColour(palette())));
+}
+
+void StickerDialog::showDone(const QString &note)
+{
+    m_done->setText(note);
+    m_doneTimer->start();
+}
+
+SaveDialog *StickerDialog::saveDialog()
+{
+    return keptSaveDialog(m_saveDialog, this, QStringLiteral("StickerSaveDialog"));
+}
+
+void StickerDialog::save()
+{
+    carryOut(Pending::Save);
+}
+
+void StickerDialog::copy()
+{
+    carryOut(Pending::Copy);
+}
+
+void StickerDialog::carryOut(Pending action)
+{
+    if (m_making) {
+        // Done once the sticker of the current choices is ready.
+        m_pending = action;
+        return;
+    }
+    runGuarded(this, m_report, [this, action] {
+        if (!m_sticker)
+            throw QuillowError(m_error.isEmpty() ? QStringLiteral("没有可导出的贴纸") : m_error);
+        // A copy: the sticker on show may change while the file dialog is open.
+        const Sticker sticker = *m_sticker;
+        switch (action) {
+        case Pending::Copy:
+            copyToClipboard(sticker);
+            break;
+        case Pending::Save:
+            askWhereAndSave(sticker);
+            break;
+        case Pending::SaveTo:
+            writeSticker(m_pendingPath, sticker);
+            break;
+        case Pending::Nothing:
+            break;
+        }
+    });
+}
+
+void StickerDialog::copyToClipboard(const Sticker &sticker)
+{
+    auto data = std::make_unique<QMimeData>();
+    data->setData(sticker.mimeType, sticker.bytes);
+    // The whole shout for programs that take only PNG: the file's last
+    // frame, as it shows once the animation has played.
+    if (sticker.mimeType != kPngMimeType && !m_played.frames.empty()) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        writeAlphaPng(m_played.frames.back().image, buffer);
+        data->setData(kPngMimeType, png);
+    }
+    offerFile(*data, QUrl::fromLocalFile(writeCacheFile(m_phrase, sticker.suffix, sticker.bytes)));
+    QGuiApplication::clipboard()->setMimeData(data.release());
+    showDone(QStringLiteral("已复制到剪贴板"));
+}
+
+void StickerDialog::askWhereAndSave(const Sticker &sticker)
+{
+    const std::vector<const OutputFileFormat *> offered = choices().formatsOffered();
+    const OutputFileFormat &shown = formatOf(sticker);
+    QStringList filters;
+    for (const OutputFileFormat *format : offered)
+        filters << stickerFormatFilter(*format);
+    SaveDialog *dialog = saveDialog();
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(stickerFormatFilter(shown));
+    // No default suffix: the rule adds the suffix of the filter on show to a
+    // name without one of the formats' own.
+    dialog->setDefaultSuffix(QString());
+    const auto filterFormat = [&]() -> const OutputFileFormat & {
+        const qsizetype index = filters.indexOf(dialog->selectedNameFilter());
+        return index >= 0 ? *offered[std::size_t(index)] : shown;
+    };
+    dialog->setNameRule(
+        [&](const QString &path) { return stickerFileFor(path, offered, filterFormat()).path; });
+    dialog->selectFile(fileNameFromPhrase(m_phrase) + QLatin1Char('.') + shown.suffix);
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const QString chosen = accepted ? dialog->chosenFile() : QString();
+    const StickerFile file =
+        chosen.isEmpty() ? StickerFile() : stickerFileFor(chosen, offered, filterFormat());
+    dialog->setNameRule({});
+    if (!file.format)
+        return;
+    if (file.format == &shown) {
+        writeSticker(file.path, sticker);
+        return;
+    }
+    // The name asks for another format the preset takes: the sticker is
+    // made in it, shown, and then saved.
+    select(m_format, file.format->name.toString());
+    m_pendingPath = file.path;
+    carryOut(Pending::SaveTo);
+}
+
+void StickerDialog::writeSticker(const QString &path, const Sticker &sticker)
+{
+    // The choices may have changed while the sticker for this name was made.
+    const OutputFileFormat &format = formatOf(sticker);
+    if (stickerFileFor(path, {&format}, format).path != path)
+        throw QuillowError(QStringLiteral("贴纸现在是 %1 格式，与文件名“%2”不符，没有保存")
+                               .arg(stickerFormatLabel(format), QFileInfo(path).fileName()));
+    writeBytesReplacing(path, sticker.bytes);
+    showDone(QStringLiteral("已保存为 %1").arg(QFileInfo(path).fileName()));
+}

@@ -1,0 +1,145 @@
+#include "sticker/sticker.h"
+
+#include "composition/quillow_error.h"
+#include "laid_out_strip.h"
+
+#include <QImage>
+#include <QtTest>
+
+namespace {
+
+const QString kPhrase = QStringLiteral("友谊的小船说翻就翻");
+
+bool inked(const QImage &image, int x, int y)
+{
+    return qAlpha(image.pixel(x, y)) > 64;
+}
+
+// The height of the first character's ink, read from the picture alone: the
+// topmost band of inked rows is the first line; its leftmost run of inked
+// columns is the first character.
+int firstCharacterInkHeight(const QImage &image)
+{
+    const auto rowInked = [&](int y, int fromX, int toX) {
+        for (int x = fromX; x < toX; ++x)
+            if (inked(image, x, y))
+                return true;
+        return false;
+    };
+    int top = 0;
+    while (top < image.height() && !rowInked(top, 0, image.width()))
+        ++top;
+    int bottom = top;
+    while (bottom < image.height() && rowInked(bottom, 0, image.width()))
+        ++bottom;
+    const auto columnInked = [&](int x) {
+        for (int y = top; y < bottom; ++y)
+            if (inked(image, x, y))
+                return true;
+        return false;
+    };
+    int left = 0;
+    while (left < image.width() && !columnInked(left))
+        ++left;
+    int right = left;
+    while (right < image.width() && columnInked(right))
+        ++right;
+    int first = bottom;
+    int last = top - 1;
+    for (int y = top; y < bottom; ++y)
+        if (rowInked(y, left, right)) {
+            first = std::min(first, y);
+            last = y;
+        }
+    return last - first + 1;
+}
+
+QImage decoded(const Sticker &sticker)
+{
+    return QImage::fromData(sticker.bytes).convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+class TestStickerRows : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rowsMakeTheFirstCharacterReadable_data();
+    void rowsMakeTheFirstCharacterReadable();
+    void oneRowAskedIsTheDefaultOfAWidePreset();
+    void rowsOutsideTheRangeAreRefused();
+};
+
+void TestStickerRows::rowsMakeTheFirstCharacterReadable_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<int>("atLeast");
+    QTest::addColumn<int>("atMost");
+
+    // One row is a thin line across the square. Rows at best about double
+    // it: the cells' boxes (sizes 30 to 110 points, each box 1.18 ems tall)
+    // cover an area no split can pack into 128 x 128 with the first
+    // character's em above 13 pixels.
+    QTest::newRow("one row") << 1 << QStringLiteral("still") << 5 << 7;
+    QTest::newRow("two rows") << 2 << QStringLiteral("still") << 10 << 13;
+    QTest::newRow("three rows") << 3 << QStringLiteral("still") << 12 << 13;
+    QTest::newRow("four rows") << 4 << QStringLiteral("still") << 12 << 13;
+    QTest::newRow("auto") << 0 << QStringLiteral("still") << 12 << 13;
+    QTest::newRow("auto, reveal") << 0 << QStringLiteral("reveal") << 12 << 13;
+}
+
+void TestStickerRows::rowsMakeTheFirstCharacterReadable()
+{
+    QFETCH(int, rows);
+    QFETCH(QString, effect);
+    QFETCH(int, atLeast);
+    QFETCH(int, atMost);
+
+    StripSettings settings;
+    settings.text = kPhrase;
+    StickerOptions options;
+    options.preset = QStringLiteral("discord-emoji");
+    options.effect = effect;
+    options.rows = rows;
+    const Sticker sticker = makeSticker(laidOutStrip(settings), Qt::black, options);
+    // The last frame of a reveal shows every character.
+    QImage image = decoded(sticker);
+    QCOMPARE(image.size(), QSize(128, 128));
+    QVERIFY(sticker.cap && sticker.bytes.size() <= *sticker.cap);
+    if (effect != QLatin1String("still")) {
+        QCOMPARE(sticker.shown.frames.size(), std::size_t(sticker.frames));
+        image = sticker.shown.frames.back().image.convertToFormat(QImage::Format_ARGB32);
+    }
+    const int height = firstCharacterInkHeight(image);
+    QVERIFY2(height >= atLeast && height <= atMost, qPrintable(QString::number(height)));
+}
+
+void TestStickerRows::oneRowAskedIsTheDefaultOfAWidePreset()
+{
+    // WeChat's canvas follows the strip's shape, so rows would not enlarge
+    // the characters: the default stays one row, byte for byte.
+    StripSettings settings;
+    settings.text = kPhrase;
+    StickerOptions options;
+    options.preset = QStringLiteral("wechat");
+    const StripLayout layout = laidOutStrip(settings);
+    const Sticker automatic = makeSticker(layout, Qt::black, options);
+    options.rows = 1;
+    QCOMPARE(makeSticker(layout, Qt::black, options).bytes, automatic.bytes);
+}
+
+void TestStickerRows::rowsOutsideTheRangeAreRefused()
+{
+    StripSettings settings;
+    settings.text = kPhrase;
+    StickerOptions options;
+    for (const int rows : {-1, 5}) {
+        options.rows = rows;
+        QVERIFY_THROWS_EXCEPTION(QuillowError, makeSticker(laidOutStrip(settings), Qt::black, options));
+    }
+}
+
+QTEST_MAIN(TestStickerRows)
+#include "tst_sticker_rows.moc"
