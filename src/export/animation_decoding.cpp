@@ -260,6 +260,8 @@ private:
 #else
             const std::int64_t duration = m_frame->pkt_duration;
 #endif
+            if (!m_shown.empty() && QSize(m_frame->width, m_frame->height) != m_shown.front().image.size())
+                unreadableWebm(QStringLiteral("第 %1 帧的大小与第一帧不同").arg(m_shown.size() + 1));
             QImage image = rgbaOf(*m_frame).convertToFormat(kShown);
             // A video holds a picture by repeating it; repeats share one
             // image, so a held strip costs its memory once.
