@@ -53,6 +53,10 @@ FfmpegLibrary load()
 #define QUILLOW_FFMPEG_FUNCTION(name) resolve(library.name, #name);
 #include "export/ffmpeg_functions.inc"
 #undef QUILLOW_FFMPEG_FUNCTION
+    // FFmpeg's own notes (libvpx's version, each stream's settings, a
+    // decoder's complaints) are not for the user; failures reach them as
+    // exceptions.
+    library.av_log_set_level(AV_LOG_QUIET);
     return library;
 }
 

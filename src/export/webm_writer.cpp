@@ -7,7 +7,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <numeric>
 
 namespace {
@@ -176,10 +175,6 @@ class WebmMuxer {
 public:
     WebmMuxer(QSize size, const WebmOptions &options) : m_frameRate(options.frameRate)
     {
-        // FFmpeg's own notes (libvpx's version, each stream's settings) are
-        // not for the user; failures reach them as exceptions.
-        static std::once_flag quiet;
-        std::call_once(quiet, [] { ffmpegLibrary().av_log_set_level(AV_LOG_QUIET); });
         const AVCodec *vp9 = ffmpegLibrary().avcodec_find_encoder_by_name("libvpx-vp9");
         if (!vp9)
             throw encoderFailedError(QStringLiteral("WEBM"), QStringLiteral("FFmpeg 没有 libvpx-vp9 编码器"));
