@@ -96,7 +96,7 @@ void TestStickerPlays::fileKeepsTheRules_data()
     QTest::addColumn<int>("plays");
 
     // 9 x 120 ms + 1500 ms: 2580 ms, once; one leading frame more.
-    QTest::newRow("10 characters") << revealOf(phraseSettings(QStringLiteral("友谊的小船说翻就翻了吧"))) << 10
+    QTest::newRow("10 characters") << revealOf(phraseSettings(QStringLiteral("我们一起大声喊出来吧"))) << 10
                                    << 11 << 1;
     // 2 x 120 ms + 1500 ms: 1740 ms, twice; the hold split to make 5 frames.
     QTest::newRow("3 characters") << revealOf(phraseSettings(QStringLiteral("喊出来"))) << 3 << 5 << 2;
