@@ -252,9 +252,11 @@ private:
             if (status == AVERROR(EAGAIN) || status == AVERROR_EOF)
                 return;
             checkFfmpeg("avcodec_receive_frame", status);
-            const std::int64_t start =
-                milliseconds(m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp
-                                                                              : m_frame->pts);
+            const std::int64_t stamp = m_frame->best_effort_timestamp != AV_NOPTS_VALUE
+                                           ? m_frame->best_effort_timestamp
+                                           : m_frame->pts;
+            // A frame without a time follows the one before.
+            const std::int64_t start = stamp != AV_NOPTS_VALUE ? milliseconds(stamp) : m_endMs;
 #if LIBAVUTIL_VERSION_MAJOR >= 58
             const std::int64_t duration = m_frame->duration;
 #else
