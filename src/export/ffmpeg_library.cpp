@@ -25,8 +25,8 @@ constexpr const char *kLibraries[] = {
 
 QuillowError loadError(const char *what)
 {
-    return QuillowError(
-        QStringLiteral("无法载入 FFmpeg 的视频库，不能写 WEBM：%1").arg(QString::fromLocal8Bit(what)));
+    return QuillowError(QStringLiteral("无法载入 FFmpeg 的视频库，不能生成或读取 WEBM：%1")
+                            .arg(QString::fromLocal8Bit(what)));
 }
 
 // Loads every library and resolves every function; throws on the first
@@ -53,6 +53,10 @@ FfmpegLibrary load()
 #define QUILLOW_FFMPEG_FUNCTION(name) resolve(library.name, #name);
 #include "export/ffmpeg_functions.inc"
 #undef QUILLOW_FFMPEG_FUNCTION
+    // FFmpeg's own notes (libvpx's version, each stream's settings, a
+    // decoder's complaints) are not for the user; failures reach them as
+    // exceptions.
+    library.av_log_set_level(AV_LOG_QUIET);
     return library;
 }
 
@@ -66,4 +70,30 @@ const FfmpegLibrary &ffmpegLibrary()
     if (!loaded)
         loaded = load();
     return *loaded;
+}
+
+QString ffmpegReason(int code)
+{
+    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+    ffmpegLibrary().av_strerror(code, reason, sizeof reason);
+    return QString::fromUtf8(reason);
+}
+
+std::int64_t memorySeek(std::int64_t position, std::int64_t size, std::int64_t offset, int whence)
+{
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return size;
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += position;
+        break;
+    case SEEK_END:
+        offset += size;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    return offset < 0 ? AVERROR(EINVAL) : offset;
 }

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <numeric>
 
 namespace {
@@ -19,11 +18,9 @@ constexpr int kIoBufferBytes = 64 * 1024;
 
 QuillowError ffmpegError(const char *function, int code)
 {
-    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-    ffmpegLibrary().av_strerror(code, reason, sizeof reason);
     return encoderFailedError(
         QStringLiteral("WEBM"),
-        QStringLiteral("FFmpeg %1：%2").arg(QLatin1String(function), QString::fromUtf8(reason)));
+        QStringLiteral("FFmpeg %1：%2").arg(QLatin1String(function), ffmpegReason(code)));
 }
 
 void check(const char *function, int code)
@@ -104,11 +101,6 @@ std::vector<std::size_t> resampled(const std::vector<int> &delaysMs, int frameRa
 
 // --- Pixels --------------------------------------------------------------------
 
-struct FrameRelease {
-    void operator()(AVFrame *frame) const { ffmpegLibrary().av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameRelease>;
-
 std::uint8_t clampByte(double value)
 {
     return std::uint8_t(std::clamp(std::lround(value), 0L, 255L));
@@ -173,59 +165,16 @@ struct MemoryFile {
         file->position = end;
         return size;
     }
-
-    static std::int64_t seek(void *opaque, std::int64_t offset, int whence)
-    {
-        auto *file = static_cast<MemoryFile *>(opaque);
-        switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE:
-            return file->bytes.size();
-        case SEEK_SET:
-            break;
-        case SEEK_CUR:
-            offset += file->position;
-            break;
-        case SEEK_END:
-            offset += file->bytes.size();
-            break;
-        default:
-            return AVERROR(EINVAL);
-        }
-        if (offset < 0)
-            return AVERROR(EINVAL);
-        file->position = offset;
-        return offset;
-    }
-};
-
-struct IoRelease {
-    void operator()(AVIOContext *io) const
-    {
-        ffmpegLibrary().av_freep(&io->buffer);
-        ffmpegLibrary().avio_context_free(&io);
-    }
 };
 
 struct FormatRelease {
     void operator()(AVFormatContext *format) const { ffmpegLibrary().avformat_free_context(format); }
 };
 
-struct CodecRelease {
-    void operator()(AVCodecContext *codec) const { ffmpegLibrary().avcodec_free_context(&codec); }
-};
-
-struct PacketRelease {
-    void operator()(AVPacket *packet) const { ffmpegLibrary().av_packet_free(&packet); }
-};
-
 class WebmMuxer {
 public:
     WebmMuxer(QSize size, const WebmOptions &options) : m_frameRate(options.frameRate)
     {
-        // FFmpeg's own notes (libvpx's version, each stream's settings) are
-        // not for the user; failures reach them as exceptions.
-        static std::once_flag quiet;
-        std::call_once(quiet, [] { ffmpegLibrary().av_log_set_level(AV_LOG_QUIET); });
         const AVCodec *vp9 = ffmpegLibrary().avcodec_find_encoder_by_name("libvpx-vp9");
         if (!vp9)
             throw encoderFailedError(QStringLiteral("WEBM"), QStringLiteral("FFmpeg 没有 libvpx-vp9 编码器"));
@@ -278,7 +227,7 @@ public:
         if (!buffer)
             throw ffmpegError("av_malloc", AVERROR(ENOMEM));
         m_io.reset(ffmpegLibrary().avio_alloc_context(buffer, kIoBufferBytes, 1, &m_file, nullptr,
-                                                      &MemoryFile::write, &MemoryFile::seek));
+                                                      &MemoryFile::write, &seekInMemory<MemoryFile>));
         if (!m_io) {
             ffmpegLibrary().av_free(buffer);
             throw ffmpegError("avio_alloc_context", AVERROR(ENOMEM));
@@ -321,9 +270,9 @@ public:
         return m_file.bytes;
     }
 
-    FramePtr newFrame() const
+    FfmpegFramePtr newFrame() const
     {
-        FramePtr frame(ffmpegLibrary().av_frame_alloc());
+        FfmpegFramePtr frame(ffmpegLibrary().av_frame_alloc());
         if (!frame)
             throw ffmpegError("av_frame_alloc", AVERROR(ENOMEM));
         frame->format = m_codec->pix_fmt;
@@ -337,10 +286,10 @@ private:
     int m_frameRate;
     MemoryFile m_file;
     // Declared before the contexts that write into them, so freed after.
-    std::unique_ptr<AVIOContext, IoRelease> m_io;
+    FfmpegIoPtr m_io;
     std::unique_ptr<AVFormatContext, FormatRelease> m_format;
-    std::unique_ptr<AVCodecContext, CodecRelease> m_codec;
-    std::unique_ptr<AVPacket, PacketRelease> m_packet;
+    FfmpegCodecPtr m_codec;
+    FfmpegPacketPtr m_packet;
     AVStream *m_stream = nullptr; // owned by m_format
 };
 
@@ -367,7 +316,7 @@ EncodedAnimation encodeWebm(const Animation &animation, const WebmOptions &optio
         resampled(timing.delaysMs, options.frameRate, options.maxDurationMs);
 
     WebmMuxer muxer(size, options);
-    FramePtr frame;
+    FfmpegFramePtr frame;
     std::size_t converted = std::numeric_limits<std::size_t>::max();
     for (std::size_t k = 0; k < shown.size(); ++k) {
         if (shown[k] != converted) {

@@ -165,3 +165,32 @@ EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &optio
     // dwebp and FFmpeg refuse those. A still says the same without the doubt.
     return {encodeStill(frames.front(), config), 1, -1, {}};
 }
+
+void checkWebpFrameTimes(const QByteArray &file, const WebpFrameTimes &rules)
+{
+    const WebPData data{reinterpret_cast<const std::uint8_t *>(file.constData()), std::size_t(file.size())};
+    const std::unique_ptr<WebPDemuxer, DemuxRelease> demuxer(WebPDemux(&data));
+    if (!demuxer)
+        throw QuillowError(QStringLiteral("不是 WebP 文件，无法检查帧的时间"));
+    if ((WebPDemuxGetI(demuxer.get(), WEBP_FF_FORMAT_FLAGS) & ANIMATION_FLAG) == 0)
+        return;
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(demuxer.get(), 1, &frame))
+        throw QuillowError(QStringLiteral("WebP 动画没有帧"));
+    long long totalMs = 0;
+    do {
+        if (frame.duration < rules.minFrameMs) {
+            const QString message = QStringLiteral("WebP 动画的第 %1 帧只显示 %2 毫秒，每帧至少要 %3 毫秒")
+                                        .arg(frame.frame_num)
+                                        .arg(frame.duration)
+                                        .arg(rules.minFrameMs);
+            WebPDemuxReleaseIterator(&frame);
+            throw QuillowError(message);
+        }
+        totalMs += frame.duration;
+    } while (WebPDemuxNextFrame(&frame));
+    WebPDemuxReleaseIterator(&frame);
+    if (totalMs > rules.maxTotalMs)
+        throw QuillowError(
+            QStringLiteral("WebP 动画共 %1 毫秒，最长只能 %2 毫秒").arg(totalMs).arg(rules.maxTotalMs));
+}

@@ -18,3 +18,15 @@ struct WebpOptions {
 // a quality out of range, and when libwebp fails; std::bad_alloc when it
 // runs out of memory.
 EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &options = {});
+
+// What an app asks of an animated WebP's timing.
+struct WebpFrameTimes {
+    int minFrameMs = 0; // every frame shows at least this long
+    int maxTotalMs = 0; // all frames together at most this long
+};
+
+// Checks the frames of the WebP file `file` against `rules`, as the file
+// records them (after the encoder merged equal frames). A still WebP has no
+// timing and passes. Throws QuillowError naming the first rule broken, and
+// when `file` is not a WebP.
+void checkWebpFrameTimes(const QByteArray &file, const WebpFrameTimes &rules);

@@ -239,6 +239,7 @@ private slots:
     void chosenEffectAndFormatComeBack();
     void previewIsTheFileReadBack_data();
     void previewIsTheFileReadBack();
+    void previewPlaysAWebmVideo();
     void typedNameChoosesFormat_data();
     void typedNameChoosesFormat();
     void shadowLookReachesTheSticker();
@@ -752,6 +753,28 @@ void TestStickerDialog::previewIsTheFileReadBack()
         if (file.images.size() > 1)
             QCOMPARE(played.frames[i].delayMs, file.delaysMs[i]);
     }
+}
+
+// Qt reads no WEBM: the preview decodes the video itself, every frame.
+void TestStickerDialog::previewPlaysAWebmVideo()
+{
+    Dialog d([](const StripLayout &layout, const QColor &ink, StickerOptions options,
+                const std::atomic<bool> *cancel) {
+        options.format = QStringLiteral("webm");
+        return makeSticker(layout, ink, options, cancel);
+    });
+    choose(d.preset(), QString());
+    choose(d.effect(), QStringLiteral("reveal"));
+    QVERIFY(d.settled());
+    const Sticker *sticker = d.dialog.sticker();
+    QVERIFY(sticker);
+    QCOMPARE(sticker->formatName, QStringLiteral("webm"));
+    const Animation &played = d.part<FramePlayer>("plyPreview")->animation();
+    QCOMPARE(int(played.frames.size()), sticker->frames);
+    QVERIFY(played.frames.size() > 30);
+    QCOMPARE(played.frames.back().image.size(), sticker->size);
+    // The first character alone, then the whole phrase.
+    QVERIFY(!firstDifference(played.frames.front().image, played.frames.back().image).isEmpty());
 }
 
 void TestStickerDialog::typedNameChoosesFormat_data()

@@ -3,6 +3,8 @@
 #include "animation_checks.h"
 
 #include "composition/quillow_error.h"
+#include "export/animation_decoding.h"
+#include "export/output_format.h"
 #include "sticker/sticker.h"
 
 #include <QDir>
@@ -119,6 +121,8 @@ private slots:
     void probedStreamKeepsTheRules_data();
     void probedStreamKeepsTheRules();
     void lastFrameKeepsTheStillsAlpha();
+    void decodedForThePreview();
+    void decodingRefusesWhatIsNotWebm();
     void sameBytesOnOneThreadOrTwo();
     void higherCrfMakesSmallerFiles();
     void stickerCapIsMetByLoweringQuality();
@@ -203,6 +207,57 @@ void TestWebmWriter::lastFrameKeepsTheStillsAlpha()
     }
     // The first frame shows the first character alone: far less ink.
     QVERIFY(alphaDifference(decoded.front(), still, 8).shareBeyond > 0.05);
+}
+
+// What the sticker preview plays: every video frame, timed as the file
+// says, with exactly the alpha the libvpx decoder gives ffmpeg, and the
+// still's colours (ffmpeg's own conversion to RGB is a few levels further
+// from them, so it is no reference for the colours).
+void TestWebmWriter::decodedForThePreview()
+{
+    const Animation reveal = revealOf(phraseSettings(QStringLiteral("友谊的小船说翻就翻")));
+    const EncodedAnimation encoded = encodeWebm(reveal);
+    const Animation played = decodeAnimation(encoded.bytes, *outputFormatNamed(u"webm"));
+    QCOMPARE(int(played.frames.size()), encoded.frames);
+    QCOMPARE(played.loopCount, 0);
+    // The held strip repeats one picture, which is kept once.
+    QCOMPARE(played.frames.back().image.cacheKey(), played.frames[played.frames.size() - 2].image.cacheKey());
+    int totalMs = 0;
+    for (const AnimationFrame &frame : played.frames) {
+        QVERIFY2(frame.delayMs == 33 || frame.delayMs == 34, qPrintable(QString::number(frame.delayMs)));
+        QCOMPARE(frame.image.format(), QImage::Format_ARGB32_Premultiplied);
+        totalMs += frame.delayMs;
+    }
+    QVERIFY2(std::abs(totalMs * 30 - encoded.frames * 1000) <= 30, qPrintable(QString::number(totalMs)));
+
+    const QImage &still = reveal.frames.back().image;
+    const AlphaDifference fromStill = alphaDifference(played.frames.back().image, still, 8);
+    QVERIFY2(fromStill.shareBeyond <= 0.01, qPrintable(QString::number(fromStill.shareBeyond)));
+    for (const QColor &ground : {QColor(Qt::white), QColor(32, 32, 32)}) {
+        const double share = shareWithin(played.frames.back().image, still, ground, 24, true);
+        QVERIFY2(share >= 0.99, qPrintable(QString::number(share)));
+    }
+
+    const WebmFile file(encoded.bytes);
+    const std::vector<QImage> theirs = decodeWithLibvpx(file);
+    QCOMPARE(theirs.size(), played.frames.size());
+    for (std::size_t i = 0; i < theirs.size(); ++i)
+        QCOMPARE(alphaDifference(played.frames[i].image, theirs[i], 0).largest, 0);
+}
+
+void TestWebmWriter::decodingRefusesWhatIsNotWebm()
+{
+    const OutputFileFormat &webm = *outputFormatNamed(u"webm");
+    const QByteArray whole = encodeWebm(revealOf(phraseSettings(QStringLiteral("喊喊")))).bytes;
+    for (const QByteArray &bytes : {QByteArray("not a video"), whole.left(40)}) {
+        try {
+            decodeAnimation(bytes, webm);
+            QFAIL("decoded");
+        } catch (const QuillowError &error) {
+            QVERIFY2(error.message().startsWith(QStringLiteral("无法读取生成的 WEBM 文件：")),
+                     qPrintable(error.message()));
+        }
+    }
 }
 
 void TestWebmWriter::sameBytesOnOneThreadOrTwo()

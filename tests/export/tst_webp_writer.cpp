@@ -84,6 +84,9 @@ private slots:
     void onePictureIsAStill_data();
     void onePictureIsAStill();
     void refusesAQualityOutOfRange();
+    void frameTimesAreChecked_data();
+    void frameTimesAreChecked();
+    void frameTimesRefuseWhatIsNotWebp();
 };
 
 using Frames = std::vector<AnimationFrame>;
@@ -182,6 +185,50 @@ void TestWebpWriter::refusesAQualityOutOfRange()
         QFAIL("no error");
     } catch (const QuillowError &error) {
         QCOMPARE(error.message(), QStringLiteral("质量 101 超出范围（应为 0 到 100）。"));
+    }
+}
+
+void TestWebpWriter::frameTimesAreChecked_data()
+{
+    QTest::addColumn<QList<int>>("delaysMs");
+    QTest::addColumn<QString>("message"); // empty when the rules hold
+
+    // WhatsApp's rules: every frame at least 8 ms, 10 s in all.
+    QTest::newRow("a reveal") << QList<int>{120, 120, 1500} << QString();
+    QTest::newRow("8 ms frames and exactly 10 s") << QList<int>{8, 8, 9984} << QString();
+    QTest::newRow("a 7 ms frame") << QList<int>{120, 7, 1500}
+                                  << QStringLiteral("WebP 动画的第 2 帧只显示 7 毫秒，每帧至少要 8 毫秒");
+    QTest::newRow("a millisecond over 10 s")
+        << QList<int>{120, 120, 9761} << QStringLiteral("WebP 动画共 10001 毫秒，最长只能 10000 毫秒");
+    // One picture is a still WebP, which has no timing.
+    QTest::newRow("a still") << QList<int>{20000} << QString();
+}
+
+void TestWebpWriter::frameTimesAreChecked()
+{
+    QFETCH(QList<int>, delaysMs);
+    QFETCH(QString, message);
+    const std::vector<Patch> shown[] = {
+        {kRedBlock}, {kRedBlock, kSoftBlue}, {kRedBlock, kSoftBlue, kGreenBlock}};
+    Animation animation;
+    for (qsizetype i = 0; i < delaysMs.size(); ++i)
+        animation.frames.push_back(patches(shown[i], delaysMs[i]));
+    const QByteArray file = encodeWebp(animation).bytes;
+    try {
+        checkWebpFrameTimes(file, {8, 10000});
+        QVERIFY2(message.isEmpty(), "passed");
+    } catch (const QuillowError &error) {
+        QCOMPARE(error.message(), message);
+    }
+}
+
+void TestWebpWriter::frameTimesRefuseWhatIsNotWebp()
+{
+    try {
+        checkWebpFrameTimes(QByteArray("not a WebP file"), {8, 10000});
+        QFAIL("checked");
+    } catch (const QuillowError &error) {
+        QCOMPARE(error.message(), QStringLiteral("不是 WebP 文件，无法检查帧的时间"));
     }
 }
 

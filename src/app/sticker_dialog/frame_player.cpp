@@ -85,7 +85,15 @@ void FramePlayer::prepareFrames()
             m_scale =
                 std::min(qreal(room.width()) / natural.width(), qreal(room.height()) / natural.height());
         const qreal ratio = devicePixelRatioF();
-        for (const AnimationFrame &frame : m_animation.frames) {
+        for (std::size_t i = 0; i < m_animation.frames.size(); ++i) {
+            const AnimationFrame &frame = m_animation.frames[i];
+            m_delays.push_back(std::max(frame.delayMs, kShortestFrameMs));
+            // A video holds a picture by repeating its frame (decoded once,
+            // shared): one pixmap serves them all, scaled once.
+            if (i > 0 && frame.image.cacheKey() == m_animation.frames[i - 1].image.cacheKey()) {
+                m_frames.push_back(m_frames.back());
+                continue;
+            }
             QImage image = frame.image;
             // Scaled once here to the device pixels it is shown at, so that
             // painting is a plain copy.
@@ -95,7 +103,6 @@ void FramePlayer::prepareFrames()
             QPixmap pixmap = QPixmap::fromImage(image);
             pixmap.setDevicePixelRatio(ratio);
             m_frames.push_back(pixmap);
-            m_delays.push_back(std::max(frame.delayMs, kShortestFrameMs));
         }
     }
     if (!qFuzzyCompare(oldScale, m_scale))
