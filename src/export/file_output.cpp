@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -329,6 +330,50 @@ void writeFileReplacing(const QString &path, const std::function<void(QIODevice 
     if (replacing)
         keepOwnerAndMode(file, path);
     scratch.replace(targetName, replacing);
+}
+
+void writeFilesReplacing(const std::vector<FileContent> &files)
+{
+    for (const FileContent &file : files)
+        refuseIrregularTarget(file.path);
+
+    struct Previous {
+        QString path;
+        std::optional<QByteArray> bytes; // none: there was no file
+    };
+    std::vector<Previous> written;
+    try {
+        for (const FileContent &file : files) {
+            Previous previous{file.path, std::nullopt};
+            if (QFileInfo::exists(file.path)) {
+                QFile old(file.path);
+                if (!old.open(QIODevice::ReadOnly))
+                    throw cannotCreateFileError(file.path, old.errorString());
+                previous.bytes = old.readAll();
+            }
+            writeFileReplacing(file.path, [&file](QIODevice &device) {
+                writeExactly(device, file.bytes.constData(), file.bytes.size());
+            });
+            written.push_back(std::move(previous));
+        }
+    } catch (...) {
+        // Putting back is best effort: the failure the user must read is
+        // the first one.
+        for (auto previous = written.rbegin(); previous != written.rend(); ++previous) {
+            try {
+                if (previous->bytes) {
+                    const QByteArray &bytes = *previous->bytes;
+                    writeFileReplacing(previous->path, [&bytes](QIODevice &device) {
+                        writeExactly(device, bytes.constData(), bytes.size());
+                    });
+                } else {
+                    QFile::remove(previous->path);
+                }
+            } catch (...) {
+            }
+        }
+        throw;
+    }
 }
 
 bool abandonFileWriting() noexcept
