@@ -1,12 +1,15 @@
 #include "export/sticker_tiles.h"
 
+#include "composition/image_memory.h"
 #include "composition/quillow_error.h"
 #include "composition/row_layout.h"
 #include "composition/text_measurer.h"
 
 #include <QFileInfo>
+#include <QPainter>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <new>
 
 void checkTileGrid(TileGrid grid)
@@ -79,6 +82,31 @@ std::vector<Animation> cutIntoTiles(const Animation &animation, int columns, int
         }
     }
     return tiles;
+}
+
+Animation tilesSideBySide(const std::vector<Animation> &tiles, TileGrid grid, int gap)
+{
+    Q_ASSERT(!tiles.empty() && int(tiles.size()) == grid.columns * grid.rows);
+    const QSize side = tiles.front().frames.front().image.size();
+    const QSize whole(grid.columns * side.width() + (grid.columns - 1) * gap,
+                      grid.rows * side.height() + (grid.rows - 1) * gap);
+    Animation shown;
+    shown.loopCount = tiles.front().loopCount;
+    for (std::size_t frame = 0; frame < tiles.front().frames.size(); ++frame) {
+        QImage image = newImage(whole, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        for (std::size_t index = 0; index < tiles.size(); ++index) {
+            const std::vector<AnimationFrame> &frames = tiles[index].frames;
+            const int column = int(index) % grid.columns;
+            const int row = int(index) / grid.columns;
+            painter.drawImage(QPoint(column * (side.width() + gap), row * (side.height() + gap)),
+                              frames[std::min(frame, frames.size() - 1)].image);
+        }
+        painter.end();
+        shown.frames.push_back({std::move(image), tiles.front().frames[frame].delayMs});
+    }
+    return shown;
 }
 
 QString tileFilePath(const QString &path, int index)

@@ -69,6 +69,12 @@ std::vector<Animation> cutIntoTiles(const Animation &animation, int columns, int
 StickerTiles makeStickerTiles(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
                               TileGrid grid, const std::atomic<bool> *cancel = nullptr);
 
+// The tiles of `grid` (reading order, all of one size and timeline) side by
+// side as a chat shows them posted together: `gap` transparent pixels
+// between neighbours and between rows. Throws std::bad_alloc when the
+// picture cannot be allocated.
+Animation tilesSideBySide(const std::vector<Animation> &tiles, TileGrid grid, int gap);
+
 // Where tile `index` (from 1) of the output `path` goes: beside it, named
 // after it, "shout.gif" giving "shout-1.gif".
 QString tileFilePath(const QString &path, int index);
