@@ -92,6 +92,14 @@ QByteArray resultLine(const BatchResult &result)
             if (sticker->cap)
                 line += ",\"cap\":" + QByteArray::number(*sticker->cap) +
                         ",\"colours\":" + QByteArray::number(sticker->colours);
+            if (!sticker->tileFiles.isEmpty()) {
+                QByteArray files;
+                for (const QString &file : sticker->tileFiles)
+                    files += (files.isEmpty() ? "" : ",") + jsonString(file);
+                // The dpi in full, so that --dpi draws the uncut banner alike.
+                line += ",\"tiles\":[" + files + "],\"paste\":" + jsonString(sticker->pasteText) +
+                        ",\"dpi\":" + QByteArray::number(sticker->tileDpi, 'g', 17);
+            }
         }
     } else
         line += ",\"ok\":false,\"error\":" + jsonString(result.error);
@@ -308,6 +316,10 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
             facts.colours = object.value(QStringLiteral("colours")).toInt();
             if (object.contains(QStringLiteral("cap")))
                 facts.cap = qint64(object.value(QStringLiteral("cap")).toDouble());
+            for (const QJsonValue file : object.value(QStringLiteral("tiles")).toArray())
+                facts.tileFiles << file.toString();
+            facts.pasteText = object.value(QStringLiteral("paste")).toString();
+            facts.tileDpi = object.value(QStringLiteral("dpi")).toDouble();
             result.sticker = facts;
         }
         return result;

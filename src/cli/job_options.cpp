@@ -7,6 +7,7 @@
 #include "export/output_format.h"
 #include "sticker/sticker_preset.h"
 #include "sticker/sticker_rows.h"
+#include "sticker/sticker_tiles.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -316,6 +317,16 @@ const OptionRow kOptions[] = {
                                       ? kAutomaticRows
                                       : int(boundedInteger(option, QStringLiteral("行数"), value, 1, kMaxRows));
      }, nullptr},
+    {"tiles", nullptr, "CxR|auto",
+     "把贴纸拆成 C 列 R 行个方形表情，写成 NAME-1.EXT … NAME-K.EXT，并打印粘贴用的 :NAME-1::NAME-2:；"
+     "auto 让字按表情的整个高度排成一行，需要几列就拆几列。只用于正方形预设",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         try {
+             draft.job.tiles = parseTileGrid(value);
+         } catch (const QuillowError &error) {
+             throw UsageError(QStringLiteral("拆成多个表情（--%1）：%2。").arg(option, error.message()));
+         }
+     }, nullptr},
     {"bold", nullptr, nullptr, "加粗", nullptr, [](JobDraft &draft, bool on) { draft.job.settings.bold = on; }},
     {"italic", nullptr, nullptr, "斜体", nullptr,
      [](JobDraft &draft, bool on) { draft.job.settings.italic = on; }},
@@ -407,7 +418,7 @@ const OutputFileFormat *chooseFormat(const JobDraft &draft)
         if (sticker.effect != QLatin1String("still"))
             return outputFormatNamed(u"apng");
         if (!sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
-            draft.rowsGiven)
+            draft.rowsGiven || job.tiles)
             return outputFormatNamed(u"png-alpha");
         return bySuffix;
     }
@@ -479,6 +490,15 @@ RenderJob finishJob(const JobDraft &draft)
         throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片，只有一行：行数（--rows）只用于 "
                                         "png-alpha、apng、gif、webp 和 webm。")
                              .arg(QString(job.format->name)));
+    if (job.tiles) {
+        if (job.format->ground == StripGround::White)
+            throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片：拆成多个表情（--tiles）只用于 "
+                                            "png-alpha、apng 和 gif。")
+                                 .arg(QString(job.format->name)));
+        if (draft.rowsGiven)
+            throw UsageError(
+                QStringLiteral("--rows 和 --tiles 不能同时使用：拆成多个表情时，字排成 --tiles 的行数。"));
+    }
     return job;
 }
 

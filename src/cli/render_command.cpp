@@ -138,6 +138,9 @@ int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &
     }
     for (const QString &warning : report.warnings)
         say(errors, QStringLiteral("quillow-render: %1\n").arg(warning));
+    // What to paste into the chat once the tiles are uploaded as emoji.
+    if (report.sticker && !report.sticker->pasteText.isEmpty())
+        say(output, report.sticker->pasteText + QLatin1Char('\n'));
     if (const int signal = stop.load(); signal != 0) {
         // The signal came as the complete file was taking its name.
         say(errors, QStringLiteral("quillow-render: 收到%1时文件已经写完。\n").arg(signalName(signal)));

@@ -7,30 +7,74 @@
 #include "composition/text_measurer.h"
 #include "export/file_output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
 namespace {
+
+// Runs `make`, turning its refusals into the caller's: nothing is written
+// yet, so the options, or a cap that no file meets, are the caller's to
+// change.
+template <typename Make> auto madeOrRefused(Make make)
+{
+    try {
+        return make();
+    } catch (const UsageError &) {
+        throw;
+    } catch (const QuillowError &error) {
+        throw UsageError(error.message());
+    }
+}
+
+StickerFacts factsOf(const Sticker &sticker, const StickerOptions &options)
+{
+    StickerFacts facts;
+    facts.bytes = sticker.bytes.size();
+    facts.frames = sticker.frames;
+    facts.quality = sticker.quality;
+    facts.colours = sticker.colours;
+    facts.cap = sticker.cap ? sticker.cap : options.maxBytes;
+    return facts;
+}
+
+void writeTiles(const StripLayout &layout, const RenderJob &job, const StickerOptions &options,
+                JobReport *report)
+{
+    const StickerTiles made =
+        madeOrRefused([&] { return makeStickerTiles(layout, Qt::black, options, *job.tiles); });
+    std::vector<FileContent> files;
+    for (std::size_t index = 0; index < made.tiles.size(); ++index)
+        files.push_back({tileFilePath(job.output, int(index) + 1), made.tiles[index].bytes});
+    writeFilesReplacing(files);
+    if (report) {
+        const Sticker &largest =
+            *std::max_element(made.tiles.begin(), made.tiles.end(), [](const Sticker &a, const Sticker &b) {
+                return a.bytes.size() < b.bytes.size();
+            });
+        StickerFacts facts = factsOf(largest, options);
+        for (const FileContent &file : files)
+            facts.tileFiles << file.path;
+        facts.pasteText = tilePasteText(job.output, int(files.size()));
+        facts.tileDpi = made.dpi;
+        report->sticker = facts;
+        report->warnings = made.warnings;
+    }
+}
 
 void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed, JobReport *report)
 {
     StickerOptions options = job.sticker;
     options.format = QString(job.format->name);
     options.seed = seed;
-    Sticker sticker;
-    try {
-        sticker = makeSticker(layout, Qt::black, options);
-    } catch (const UsageError &) {
-        throw;
-    } catch (const QuillowError &error) {
-        // Nothing is written yet: the options, or a cap that no file meets,
-        // are the caller's to change.
-        throw UsageError(error.message());
+    if (job.tiles) {
+        writeTiles(layout, job, options, report);
+        return;
     }
+    const Sticker sticker = madeOrRefused([&] { return makeSticker(layout, Qt::black, options); });
     writeBytesReplacing(job.output, sticker.bytes);
     if (report) {
-        report->sticker = StickerFacts{sticker.bytes.size(), sticker.frames, sticker.quality, sticker.colours,
-                                       sticker.cap ? sticker.cap : options.maxBytes};
+        report->sticker = factsOf(sticker, options);
         report->warnings = sticker.warnings;
     }
 }
@@ -45,7 +89,7 @@ bool isStickerJob(const RenderJob &job)
         return true;
     const StickerOptions &sticker = job.sticker;
     return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
-           sticker.rows > 1;
+           sticker.rows > 1 || job.tiles.has_value();
 }
 
 void runRenderJob(const RenderJob &job, JobReport *report)

@@ -5,6 +5,7 @@
 #include "composition/strip_settings.h"
 #include "export/output_format.h"
 #include "sticker/sticker.h"
+#include "sticker/sticker_tiles.h"
 
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,9 @@ struct RenderJob {
     // The effect, the look, the preset and the cap. Its `format` and `seed`
     // are filled in from the fields above when the sticker is made.
     StickerOptions sticker;
+    // Set: the sticker is cut into emoji tiles written beside `output`
+    // (see tileFilePath()) instead of `output` itself.
+    std::optional<TileGrid> tiles;
 
     RenderJob() { settings.faceName = kDefaultFace; }
 };
@@ -54,6 +58,11 @@ struct StickerFacts {
     int quality = 100;
     int colours = 0;
     std::optional<qint64> cap;
+    // Tiles: the files written in reading order and the text that pastes
+    // them side by side; the numbers above are the largest tile's.
+    QStringList tileFiles;
+    QString pasteText;
+    double tileDpi = 0; // the dpi the banner was drawn at
 };
 
 // How a job went.

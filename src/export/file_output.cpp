@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -344,6 +345,45 @@ QString fileNameFromPhrase(const QString &phrase)
         if (unit == u'/' || unit.category() == QChar::Other_Control)
             unit = u'_';
     return name;
+}
+
+void writeFilesReplacing(const std::vector<FileContent> &files)
+{
+    for (const FileContent &file : files)
+        refuseIrregularTarget(file.path);
+
+    struct Previous {
+        QString path;
+        std::optional<QByteArray> bytes; // none: there was no file
+    };
+    std::vector<Previous> written;
+    try {
+        for (const FileContent &file : files) {
+            Previous previous{file.path, std::nullopt};
+            if (QFileInfo::exists(file.path)) {
+                QFile old(file.path);
+                if (!old.open(QIODevice::ReadOnly))
+                    throw cannotCreateFileError(file.path, old.errorString());
+                previous.bytes = old.readAll();
+            }
+            writeBytesReplacing(file.path, file.bytes);
+            written.push_back(std::move(previous));
+        }
+    } catch (...) {
+        // Putting back is best effort: the failure the user must read is
+        // the first one.
+        for (auto previous = written.rbegin(); previous != written.rend(); ++previous) {
+            try {
+                if (previous->bytes) {
+                    writeBytesReplacing(previous->path, *previous->bytes);
+                } else {
+                    QFile::remove(previous->path);
+                }
+            } catch (...) {
+            }
+        }
+        throw;
+    }
 }
 
 bool abandonFileWriting() noexcept

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
+#include <vector>
 
-class QByteArray;
 class QIODevice;
-class QString;
 
 // Writes all `size` bytes at `data` to `device`, or throws QuillowError
 // (naming the file when the device is one) if the device takes fewer.
@@ -46,6 +47,19 @@ void writeBytesReplacing(const QString &path, const QByteArray &bytes);
 // into a folder) and each control character (no part of a name anyone can
 // read) becomes "_"; everything else stays, spaces at the ends included.
 QString fileNameFromPhrase(const QString &phrase);
+// One file of a set written by writeFilesReplacing().
+struct FileContent {
+    QString path;
+    QByteArray bytes;
+};
+
+// Writes every file of `files` as writeFileReplacing() does, one after
+// another, all or none: should one fail, those already written are put back
+// as they were (their old bytes, or no file where there was none) and the
+// failure is thrown. Targets that are not regular files are refused before
+// anything is written. Their old contents are read into memory, so this is
+// for small files (emoji, not videos).
+void writeFilesReplacing(const std::vector<FileContent> &files);
 
 // Told the local name of each named temporary file writeFileReplacing()
 // creates, the moment it exists and before any content is written (where the

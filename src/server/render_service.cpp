@@ -194,6 +194,10 @@ private:
             throw UsageError(QStringLiteral("字段 “output” 由服务决定：请求里不能给出文件名。"));
         if (object.contains(QStringLiteral("batch")))
             throw UsageError(QStringLiteral("未知字段：“batch”。"));
+        // A reply carries one picture; tiles are several files.
+        if (object.contains(QStringLiteral("tiles")))
+            throw UsageError(
+                QStringLiteral("服务每次只回一张图片：拆成多个表情（tiles）请用 quillow-render。"));
         QString suffix = QStringLiteral("png");
         if (const OutputFileFormat *named =
                 outputFormatNamed(object.value(QStringLiteral("format")).toString()))

@@ -9,6 +9,7 @@
 #include "sticker/sticker_format_choice.h"
 #include "sticker/sticker_preset.h"
 #include "sticker/sticker_rows.h"
+#include "sticker/sticker_tiles.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -339,20 +340,39 @@ QString revealWarning(const StickerFit &fit, const StickerOptions &options)
     return QStringLiteral("只有一个字，逐字出现只有一帧：贴纸是一张静止的图片，不会播放");
 }
 
-Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
-                        const std::atomic<bool> *cancel)
-{
-    stopIfCancelled(cancel);
-    checkOptions(options);
-    const StickerPreset *preset = options.preset.isEmpty() ? nullptr : &findStickerPreset(options.preset);
-    const bool animated = effectFromName(options.effect) != Effect::Still;
-    const QString format = chosenFormat(preset, animated, options.format);
-    const std::optional<qint64> cap = chosenCap(preset, options);
+// What the options settle before anything is drawn.
+struct StickerPlan {
+    const StickerPreset *preset = nullptr;
+    QString format;
+    std::optional<qint64> cap;
+};
 
-    const StickerSizeRule rule = preset ? preset->sizeRule : StickerSizeRule::NaturalAtMost;
-    const int side = preset ? preset->side : INT_MAX;
+StickerPlan planSticker(const StickerOptions &options)
+{
+    checkOptions(options);
+    StickerPlan plan;
+    plan.preset = options.preset.isEmpty() ? nullptr : &findStickerPreset(options.preset);
+    const bool animated = effectFromName(options.effect) != Effect::Still;
+    plan.format = chosenFormat(plan.preset, animated, options.format);
+    plan.cap = chosenCap(plan.preset, options);
+    return plan;
+}
+
+// Where the strip goes for margins of the given size; `previous`, when
+// given, is the fit made with smaller margins, whose choices (such as the
+// row count) should hold.
+using FitFor = std::function<StickerFit(const QMargins &margins, const StickerFit *previous)>;
+
+struct Drawn {
+    StickerFit fit;
+    ComposedFrames composed; // centred on the fit's canvas, within the preset's frame count
+};
+
+Drawn drawFitted(const QColor &ink, const StickerOptions &options, const StickerPlan &plan,
+                 const FitFor &fitFor, const std::atomic<bool> *cancel)
+{
     QMargins margins = expectedMargins(options);
-    StickerFit fit = fitStripInRows(layout, options.rows, rule, side, margins, cancel);
+    StickerFit fit = fitFor(margins, nullptr);
     ComposedFrames composed = composeFrames(fit.layout, ink, fit.dpi, options, cancel);
     QSize drawn = composed.animation.frames.front().image.size();
     if (drawn.width() > fit.canvas.width() || drawn.height() > fit.canvas.height()) {
@@ -361,13 +381,14 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
         const QSize extra = drawn - QSize(fit.layout.width, fit.layout.height);
         margins = QMargins(extra.width() / 2, extra.height() / 2, extra.width() - extra.width() / 2,
                            extra.height() - extra.height() / 2);
-        fit = fitStripInRows(layout, fit.layout.rows, rule, side, margins, cancel);
+        fit = fitFor(margins, &fit);
         composed = composeFrames(fit.layout, ink, fit.dpi, options, cancel);
         drawn = composed.animation.frames.front().image.size();
         Q_ASSERT(drawn.width() <= fit.canvas.width() && drawn.height() <= fit.canvas.height());
     }
     composed.animation = centredOnCanvas(composed.animation, fit.canvas);
 
+    const StickerPreset *preset = plan.preset;
     if (preset && preset->maxFrames && int(composed.animation.frames.size()) > *preset->maxFrames) {
         const int excess = int(composed.animation.frames.size()) - *preset->maxFrames;
         if (composed.revealFrames - excess < 2)
@@ -379,33 +400,135 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
             withFewerRevealFrames(composed.animation, composed.revealFrames, composed.revealFrames - excess);
         composed.revealFrames -= excess;
     }
+    return {std::move(fit), std::move(composed)};
+}
 
-    CapSearch search(cap, cancel);
-    std::optional<Made> made =
-        encodeWithinCap(search, composed, {format, kFullPalette, options.webpQuality, options.matte});
-    if (!made)
-        throw QuillowError(capMessage(preset, *cap));
+EncodeRequest firstRequest(const StickerPlan &plan, const StickerOptions &options)
+{
+    return {plan.format, kFullPalette, options.webpQuality, options.matte};
+}
 
+QStringList drawingWarnings(const StickerFit &fit, const StickerOptions &options)
+{
+    QStringList warnings;
+    for (const QString &warning : {legibilityWarning(fit), revealWarning(fit, options)}) {
+        if (!warning.isEmpty())
+            warnings << warning;
+    }
+    return warnings;
+}
+
+Sticker stickerOf(Made &&made, QSize size, std::optional<qint64> cap)
+{
     Sticker sticker;
-    const OutputFileFormat &written = stickerFormat(made->attempt.request.format);
-    sticker.bytes = std::move(made->encoded.bytes);
+    const OutputFileFormat &written = stickerFormat(made.attempt.request.format);
+    sticker.bytes = std::move(made.encoded.bytes);
     sticker.formatName = written.name;
     sticker.suffix = written.suffix;
     sticker.mimeType = written.mimeType;
-    sticker.size = fit.canvas;
-    sticker.frames = made->encoded.frames;
-    sticker.colours = made->encoded.colours;
-    sticker.quality = made->encoded.quality;
+    sticker.size = size;
+    sticker.frames = made.encoded.frames;
+    sticker.colours = made.encoded.colours;
+    sticker.quality = made.encoded.quality;
     sticker.cap = cap;
-    sticker.shown = std::move(made->attempt.animation);
-    for (const QString &warning : {legibilityWarning(fit), revealWarning(fit, options)}) {
-        if (!warning.isEmpty())
-            sticker.warnings << warning;
-    }
-    sticker.warnings << made->encoded.warnings;
+    sticker.shown = std::move(made.attempt.animation);
+    sticker.warnings = made.encoded.warnings;
+    return sticker;
+}
+
+Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                        const std::atomic<bool> *cancel)
+{
+    stopIfCancelled(cancel);
+    const StickerPlan plan = planSticker(options);
+    const StickerSizeRule rule = plan.preset ? plan.preset->sizeRule : StickerSizeRule::NaturalAtMost;
+    const int side = plan.preset ? plan.preset->side : INT_MAX;
+    const FitFor fitFor = [&](const QMargins &margins, const StickerFit *previous) {
+        return fitStripInRows(layout, previous ? previous->layout.rows : options.rows, rule, side, margins,
+                              cancel);
+    };
+    const Drawn drawn = drawFitted(ink, options, plan, fitFor, cancel);
+
+    CapSearch search(plan.cap, cancel);
+    std::optional<Made> made = encodeWithinCap(search, drawn.composed, firstRequest(plan, options));
+    if (!made)
+        throw QuillowError(capMessage(plan.preset, *plan.cap));
+
+    Sticker sticker = stickerOf(std::move(*made), drawn.fit.canvas, plan.cap);
+    sticker.warnings = drawingWarnings(drawn.fit, options) + sticker.warnings;
     sticker.encodes = search.encodes();
     sticker.capSearchNs = search.searchNs();
     return sticker;
+}
+
+// Every tile of one set within the cap, or nullopt. Colours are chosen tile
+// by tile, but reveal frames are dropped from the whole set at once, so that
+// the tiles keep one timeline and play together when posted side by side.
+std::optional<std::vector<Made>> encodeTilesWithinCap(CapSearch &search, const ComposedFrames &composed,
+                                                      int columns, int side, const EncodeRequest &request)
+{
+    for (int keep = composed.revealFrames;; --keep) {
+        const Animation whole = keep < composed.revealFrames
+                                    ? withFewerRevealFrames(composed.animation, composed.revealFrames, keep)
+                                    : composed.animation;
+        const std::vector<Animation> pieces = cutIntoTiles(whole, columns, side);
+        std::vector<Made> tiles;
+        for (const Animation &piece : pieces) {
+            // No reveal frames to thin here: that is the set's to do.
+            std::optional<Made> made = encodeWithinCap(search, {piece, 0}, request);
+            if (!made)
+                break;
+            tiles.push_back(std::move(*made));
+        }
+        if (tiles.size() == pieces.size())
+            return tiles;
+        if (keep <= 2)
+            return std::nullopt;
+    }
+}
+
+StickerTiles makeStickerTilesHere(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                                  TileGrid grid, const std::atomic<bool> *cancel)
+{
+    stopIfCancelled(cancel);
+    checkTileGrid(grid);
+    const StickerPlan plan = planSticker(options);
+    if (!plan.preset || plan.preset->sizeRule != StickerSizeRule::Square) {
+        QStringList square;
+        for (const StickerPreset &preset : stickerPresets())
+            if (preset.sizeRule == StickerSizeRule::Square)
+                square << preset.name;
+        throw QuillowError(QStringLiteral("只有方形的表情预设（%1）才能拆成多个表情")
+                               .arg(square.join(QStringLiteral("、"))));
+    }
+    const int side = plan.preset->side;
+    const FitFor fitFor = [&](const QMargins &margins, const StickerFit *) {
+        return fitTiles(layout, grid, side, margins, cancel);
+    };
+    const Drawn drawn = drawFitted(ink, options, plan, fitFor, cancel);
+    const int columns = drawn.fit.canvas.width() / side;
+
+    CapSearch search(plan.cap, cancel);
+    std::optional<std::vector<Made>> made =
+        encodeTilesWithinCap(search, drawn.composed, columns, side, firstRequest(plan, options));
+    if (!made)
+        throw QuillowError(capMessage(plan.preset, *plan.cap));
+
+    StickerTiles tiles;
+    tiles.grid = {columns, drawn.fit.canvas.height() / side};
+    tiles.dpi = drawn.fit.dpi;
+    tiles.warnings = drawingWarnings(drawn.fit, options);
+    for (Made &tile : *made) {
+        tiles.tiles.push_back(stickerOf(std::move(tile), QSize(side, side), plan.cap));
+        for (const QString &warning : tiles.tiles.back().warnings)
+            if (!tiles.warnings.contains(warning))
+                tiles.warnings << warning;
+    }
+    if (!tiles.tiles.empty()) {
+        tiles.tiles.front().encodes = search.encodes();
+        tiles.tiles.front().capSearchNs = search.searchNs();
+    }
+    return tiles;
 }
 
 } // namespace
@@ -419,4 +542,12 @@ Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerO
     Sticker sticker;
     withFreshTextState([&] { sticker = makeStickerHere(layout, ink, options, cancel); });
     return sticker;
+}
+
+StickerTiles makeStickerTiles(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                              TileGrid grid, const std::atomic<bool> *cancel)
+{
+    StickerTiles tiles;
+    withFreshTextState([&] { tiles = makeStickerTilesHere(layout, ink, options, grid, cancel); });
+    return tiles;
 }

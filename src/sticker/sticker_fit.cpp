@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -62,62 +63,98 @@ StripLayout layoutAtDpi(const StripLayout &layout, double dpi)
     return scaled;
 }
 
-StickerFit fitStrip(const StripLayout &layout, StickerSizeRule rule, int side, const QMargins &margins,
-                    const std::atomic<bool> *cancel)
+namespace {
+
+// The largest drawing of `layout` whose size with `margins` lies within
+// `box`, searched from `estimate` (the dpi expected to fit) and `high` (one
+// expected not to). Measuring rounds every glyph to whole pixels, so the size
+// does not grow strictly with the dpi: the search keeps the best drawing it
+// has seen rather than trusting the last step. The canvas is the drawing's
+// size with the margins.
+StickerFit searchFit(const StripLayout &layout, const QMargins &margins, QSize box, double estimate,
+                     double high, const std::atomic<bool> *cancel)
 {
-    if (layout.width <= 0 || layout.height <= 0)
-        throw QuillowError(QStringLiteral("没有可导出的图片"));
-
-    StickerFit fit;
-    if (rule == StickerSizeRule::NaturalAtMost && longestSide(withMargins(layout, margins)) <= side) {
-        fit.layout = layout;
-        fit.canvas = withMargins(layout, margins);
-        return fit;
-    }
-
-    // Measuring rounds every glyph to whole pixels, so the size does not grow
-    // strictly with the dpi: the search keeps the best drawing it has seen
-    // rather than trusting the last step.
     struct Probe {
         double dpi = 0;
         StripLayout layout;
         QSize size;
+    };
+    // How much of the box a size fills, along its tighter side; on a square
+    // box this orders sizes by their longest side.
+    const auto extent = [&](QSize size) {
+        return std::max(qint64(size.width()) * box.height(), qint64(size.height()) * box.width());
     };
     std::optional<Probe> best;
     const auto fits = [&](double dpi) {
         stopIfCancelled(cancel);
         Probe probe{dpi, layoutAtDpi(layout, dpi), {}};
         probe.size = withMargins(probe.layout, margins);
-        if (longestSide(probe.size) > side)
+        if (probe.size.width() > box.width() || probe.size.height() > box.height())
             return false;
-        if (!best || longestSide(probe.size) > longestSide(best->size) ||
-            (longestSide(probe.size) == longestSide(best->size) && dpi > best->dpi))
+        if (!best || extent(probe.size) > extent(best->size) ||
+            (extent(probe.size) == extent(best->size) && dpi > best->dpi))
             best = std::move(probe);
         return true;
     };
 
-    const int marginSpan = std::max(margins.left() + margins.right(), margins.top() + margins.bottom());
-    const double estimate =
-        kDesignDpi * std::max(1, side - marginSpan) / std::max(layout.width, layout.height);
-    double high = rule == StickerSizeRule::NaturalAtMost ? kDesignDpi : estimate * 1.25 + 1.0;
     for (int doubling = 0; doubling < 8 && fits(high); ++doubling)
         high *= 2;
     double low = std::min(estimate * 0.8, high / 2);
     while (!fits(low)) {
         low /= 2;
         if (low < kSmallestDpi)
-            throw QuillowError(
-                QStringLiteral("贴纸放不进 %1 像素以内：外框、阴影或抖动留出的边太宽").arg(side));
+            throw QuillowError(QStringLiteral("贴纸放不进 %1 像素以内：外框、阴影或抖动留出的边太宽")
+                                   .arg(std::min(box.width(), box.height())));
     }
     for (int step = 0; step < kBisectionSteps; ++step) {
         const double middle = (low + high) / 2;
         (fits(middle) ? low : high) = middle;
     }
 
+    StickerFit fit;
     fit.dpi = best->dpi;
     fit.layout = std::move(best->layout);
-    fit.canvas = paddedCanvas(best->size, rule, side);
+    fit.canvas = best->size;
     return fit;
+}
+
+void refuseEmpty(const StripLayout &layout)
+{
+    if (layout.width <= 0 || layout.height <= 0)
+        throw QuillowError(QStringLiteral("没有可导出的图片"));
+}
+
+} // namespace
+
+StickerFit fitStrip(const StripLayout &layout, StickerSizeRule rule, int side, const QMargins &margins,
+                    const std::atomic<bool> *cancel)
+{
+    refuseEmpty(layout);
+    if (rule == StickerSizeRule::NaturalAtMost && longestSide(withMargins(layout, margins)) <= side) {
+        StickerFit fit;
+        fit.layout = layout;
+        fit.canvas = withMargins(layout, margins);
+        return fit;
+    }
+
+    const int marginSpan = std::max(margins.left() + margins.right(), margins.top() + margins.bottom());
+    const double estimate =
+        kDesignDpi * std::max(1, side - marginSpan) / std::max(layout.width, layout.height);
+    const double high = rule == StickerSizeRule::NaturalAtMost ? kDesignDpi : estimate * 1.25 + 1.0;
+    StickerFit fit = searchFit(layout, margins, QSize(side, side), estimate, high, cancel);
+    fit.canvas = paddedCanvas(fit.canvas, rule, side);
+    return fit;
+}
+
+StickerFit fitStripInBox(const StripLayout &layout, QSize box, const QMargins &margins,
+                         const std::atomic<bool> *cancel)
+{
+    refuseEmpty(layout);
+    const double estimate =
+        kDesignDpi *
+        std::min(double(std::max(1, box.width() - margins.left() - margins.right())) / layout.width,
+                 double(std::max(1, box.height() - margins.top() - margins.bottom())) / layout.height);
+    return searchFit(layout, margins, box, estimate, estimate * 1.25 + 1.0, cancel);
 }
 
 Animation centredOnCanvas(const Animation &animation, QSize canvas)

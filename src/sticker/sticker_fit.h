@@ -34,6 +34,12 @@ struct StickerFit {
 StickerFit fitStrip(const StripLayout &layout, StickerSizeRule rule, int side, const QMargins &margins,
                     const std::atomic<bool> *cancel = nullptr);
 
+// The largest drawing of `layout` (in as many rows as it has) that, with
+// `margins`, lies within `box`; its canvas is that drawing with the margins,
+// unpadded. Throws as fitStrip() does.
+StickerFit fitStripInBox(const StripLayout &layout, QSize box, const QMargins &margins,
+                         const std::atomic<bool> *cancel = nullptr);
+
 // Every frame of `animation` centred on a transparent canvas of `canvas`
 // (integer division puts an odd pixel right and below). `canvas` is at least
 // the frames' size.

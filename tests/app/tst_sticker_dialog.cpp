@@ -251,6 +251,8 @@ private slots:
     void newerChoiceStopsOlderSticker();
     void saveWaitsForTheStickerAndWritesIt();
     void savedBytesAreTheCoreSticker();
+    void rowsAndTilesAreChosen();
+    void tilesAreSavedTogetherAndPasted();
     void copyOffersStickerAndFile_data();
     void copyOffersStickerAndFile();
     void failureIsShownAndNotSaved();
@@ -556,6 +558,72 @@ void TestStickerDialog::savedBytesAreTheCoreSticker()
     const Sticker expected = makeSticker(strip(), Qt::black, d.dialog.choices().options());
     QCOMPARE(contents(folder.filePath(QStringLiteral("core.") + expected.suffix)), expected.bytes);
     QVERIFY(d.reports.isEmpty());
+}
+
+void TestStickerDialog::rowsAndTilesAreChosen()
+{
+    Dialog d(makeSticker);
+    QVERIFY(d.settled());
+    choose(d.preset(), QStringLiteral("wechat"));
+    auto *tiles = d.part<QCheckBox>("chkTiles");
+    // WeChat's canvas follows the strip's shape: nothing to cut into squares.
+    QVERIFY(!tiles->isEnabled());
+    choose(d.part<QComboBox>("cbbRows"), QStringLiteral("2"));
+    QVERIFY(d.settled());
+    QCOMPARE(d.dialog.choices().options().rows, 2);
+
+    choose(d.preset(), QStringLiteral("slack"));
+    QVERIFY(tiles->isEnabled());
+    QTest::mouseClick(tiles, Qt::LeftButton, {}, QPoint(4, tiles->height() / 2));
+    QVERIFY(tiles->isChecked());
+    // The tiles lay the shout out in their own rows.
+    QVERIFY(!d.part<QComboBox>("cbbRows")->isEnabled());
+    choose(d.part<QComboBox>("cbbTileGrid"), QStringLiteral("3x1"));
+    QVERIFY(d.settled());
+    QVERIFY(d.reports.isEmpty());
+    QCOMPARE(d.dialog.choices().tileGrid(), std::optional<TileGrid>(TileGrid{3, 1}));
+    // Three squares side by side, with the gaps a chat leaves between them.
+    const QSize shown = d.part<FramePlayer>("plyPreview")->animation().frames.front().image.size();
+    QVERIFY2(shown.height() == 128 && shown.width() > 3 * 128 && shown.width() < 3 * 128 + 20,
+             qPrintable(QStringLiteral("%1 x %2").arg(shown.width()).arg(shown.height())));
+
+    // Remembered with the other choices.
+    QSettings settings(QStringLiteral("Quillow"), QStringLiteral("Quillow"));
+    const StickerChoices again = StickerChoices::load(settings);
+    QCOMPARE(again.rows, 2);
+    QCOMPARE(again.tiles, QStringLiteral("3x1"));
+}
+
+void TestStickerDialog::tilesAreSavedTogetherAndPasted()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    Dialog d(makeSticker);
+    QVERIFY(d.settled());
+    choose(d.preset(), QStringLiteral("discord-emoji"));
+    d.part<QCheckBox>("chkTiles")->setChecked(true);
+    QVERIFY(d.settled());
+    QString proposed, filter;
+    answerSaveDialog(d.dialog.saveDialog(), folder.path(), QStringLiteral("cheer"), proposed, filter);
+    d.dialog.save();
+    QVERIFY(d.reports.isEmpty());
+
+    // The files the command line writes for the same choices.
+    const StickerTiles expected =
+        makeStickerTiles(strip(), Qt::black, d.dialog.choices().options(), *d.dialog.choices().tileGrid());
+    QVERIFY(expected.tiles.size() >= 2);
+    QStringList names;
+    QString paste;
+    for (std::size_t index = 0; index < expected.tiles.size(); ++index) {
+        paste += QStringLiteral(":cheer-%1:").arg(index + 1);
+        const QString name = QStringLiteral("cheer-%1.%2").arg(index + 1).arg(expected.tiles[index].suffix);
+        names << name;
+        QCOMPARE(contents(folder.filePath(name)), expected.tiles[index].bytes);
+    }
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files, QDir::Name), names);
+
+    d.dialog.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), paste);
 }
 
 void TestStickerDialog::copyOffersStickerAndFile_data()

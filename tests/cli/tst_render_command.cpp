@@ -337,6 +337,17 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"--rows", "2", "--format", "png", "-o", "a.png", "我"}
         << "格式 png 是窗口保存的白底图片，只有一行：行数（--rows）只用于 png-alpha、apng、gif、webp 和 "
            "webm。";
+    QTest::newRow("tiles of no grid")
+        << QStringList{"--tiles", "3", "-o", "a.gif", "我"}
+        << "拆成多个表情（--tiles）：“3”不是表情的拆法：请写成 列x行（如 3x1），或 auto。";
+    QTest::newRow("tiles in the window's PNG")
+        << QStringList{"--tiles", "auto", "--format", "png", "-o", "a.png", "我"}
+        << "格式 png 是窗口保存的白底图片：拆成多个表情（--tiles）只用于 png-alpha、apng 和 gif。";
+    QTest::newRow("tiles and rows") << QStringList{"--tiles", "2x2", "--rows", "2", "-o", "a.gif", "我"}
+                                    << "--rows 和 --tiles 不能同时使用";
+    QTest::newRow("tiles of a preset of the strip's shape")
+        << QStringList{"--tiles", "2x1", "--preset", "wechat", "-o", "a.png", "我"}
+        << "只有方形的表情预设（discord-emoji、discord-sticker、slack）才能拆成多个表情";
     QTest::newRow("animated effect in the window's PNG")
         << QStringList{"--effect", "reveal", "--format", "png", "-o", "a.png", "我"}
         << "格式 png 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。";
@@ -807,6 +818,7 @@ void TestRenderCommand::formatChoice_data()
     QTest::newRow(".png in two rows") << QStringList{"--rows", "2", "-o", "a.png"} << alpha << true;
     QTest::newRow("png-alpha in one row")
         << QStringList{"--rows", "1", "--format", "png-alpha", "-o", "a.png"} << alpha << false;
+    QTest::newRow(".png in tiles") << QStringList{"--tiles", "auto", "-o", "a.png"} << alpha << true;
     QTest::newRow(".png revealing") << QStringList{"--effect", "reveal", "-o", "a.png"} << apng << true;
     QTest::newRow(".apng still") << QStringList{"-o", "a.apng"} << apng << true;
     QTest::newRow(".gif") << QStringList{"-o", "a.Gif"} << gif << true;

@@ -1,6 +1,7 @@
 #include "export/alpha_png.h"
 #include "export/bmp_writer.h"
 #include "export/export_errors.h"
+#include "export/file_output.h"
 #include "export/png_writer.h"
 
 #include "composition/quillow_error.h"
@@ -173,6 +174,7 @@ private slots:
     void failedWriteKeepsOldFile();
     void emptyPictureWritesNothing_data();
     void emptyPictureWritesNothing();
+    void setIsWrittenWholeOrPutBack();
 };
 
 void TestFileOutput::replacesExistingFile_data()
@@ -526,6 +528,31 @@ void TestFileOutput::emptyPictureWritesNothing()
     QCOMPARE(save(format, empty, folder.filePath(QStringLiteral("x.") + format)),
              QStringLiteral("图片为空（宽度或高度为 0），无法保存。"));
     QCOMPARE(entries(folder.path()), QStringList());
+}
+
+void TestFileOutput::setIsWrittenWholeOrPutBack()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString kept = folder.filePath(QStringLiteral("tile-1.gif"));
+    const QString fresh = folder.filePath(QStringLiteral("tile-2.gif"));
+    QFile old(kept);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("the emoji posted last week");
+    old.close();
+
+    // The third file's folder is missing, which shows only when it is
+    // created: the two before it are written by then and must be put back.
+    const std::vector<FileContent> broken{
+        {kept, "new 1"}, {fresh, "new 2"}, {folder.filePath(QStringLiteral("gone/tile-3.gif")), "new 3"}};
+    QVERIFY_THROWS_EXCEPTION(QuillowError, writeFilesReplacing(broken));
+    QCOMPARE(contents(kept), QByteArray("the emoji posted last week"));
+    QCOMPARE(entries(folder.path()), QStringList{QStringLiteral("tile-1.gif")});
+
+    const std::vector<FileContent> whole{{kept, "new 1"}, {fresh, "new 2"}};
+    writeFilesReplacing(whole);
+    QCOMPARE(contents(kept), QByteArray("new 1"));
+    QCOMPARE(contents(fresh), QByteArray("new 2"));
 }
 
 QTEST_GUILESS_MAIN(TestFileOutput)

@@ -216,7 +216,8 @@ def test_errors(server):
                   "400 for %r by %s: %d %r (command: %r)" % (options, method, status, data, expected))
     for body, what in [(b'{"phrase":"x","output":"a.png"}', "output"), (b'{"phrase":', "broken JSON"),
                        (b"[1]", "an array"), (b'{"phrase":"x","bold":3}', "a flag that is not a boolean"),
-                       (b"{}", "no phrase"), (b'{"phrase":"\xff"}', "bytes that are not UTF-8")]:
+                       (b"{}", "no phrase"), (b'{"phrase":"\xff"}', "bytes that are not UTF-8"),
+                       (b'{"phrase":"x","preset":"slack","tiles":"auto"}', "tiles, which are several files")]:
         status, _, data = server.request("POST", "/v1/render", body)
         check(status == 400 and json_error(data), "400 for %s: %d %r" % (what, status, data))
 

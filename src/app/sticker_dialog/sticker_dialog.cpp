@@ -69,6 +69,27 @@ const QList<Named> kGrounds{
     {QStringLiteral("dark"), QStringLiteral("深色")},
     {QStringLiteral("checkerboard"), QStringLiteral("棋盘格")},
 };
+const QList<Named> kRows{
+    {QStringLiteral("0"), QStringLiteral("自动")}, {QStringLiteral("1"), QStringLiteral("1")},
+    {QStringLiteral("2"), QStringLiteral("2")},    {QStringLiteral("3"), QStringLiteral("3")},
+    {QStringLiteral("4"), QStringLiteral("4")},
+};
+// The grids a chat's row of emoji takes well; the command line takes any.
+const QList<Named> kTileGrids{
+    {QStringLiteral("auto"), QStringLiteral("自动（一行）")},
+    {QStringLiteral("2x1"), QStringLiteral("2 × 1")},
+    {QStringLiteral("3x1"), QStringLiteral("3 × 1")},
+    {QStringLiteral("4x1"), QStringLiteral("4 × 1")},
+    {QStringLiteral("5x1"), QStringLiteral("5 × 1")},
+    {QStringLiteral("6x1"), QStringLiteral("6 × 1")},
+    {QStringLiteral("2x2"), QStringLiteral("2 × 2")},
+    {QStringLiteral("3x2"), QStringLiteral("3 × 2")},
+    {QStringLiteral("4x2"), QStringLiteral("4 × 2")},
+};
+// The gap a chat leaves between emoji posted side by side.
+constexpr int kTileGapPx = 4;
+const QString kTilesSquareOnly =
+    QStringLiteral("只有方形的表情（Discord 表情、Discord 贴纸、Slack 表情）能拆成多个表情");
 const QString kMatteGifOnly =
     QStringLiteral("只有 GIF 动图需要选择边缘：GIF 的像素要么全透明要么不透明，其它格式保留柔和的透明边缘");
 
@@ -244,6 +265,10 @@ StickerChoices StickerChoices::load(QSettings &settings)
     if (blur >= 0 && blur <= kMaxShadowBlur)
         choices.shadowBlur = blur;
     choices.matte = text("matte", choices.matte, kMattes);
+    choices.rows = text("rows", QStringLiteral("0"), kRows).toInt();
+    const QString tiles = settings.value(kGroup + QLatin1String("tiles")).toString();
+    if (known(kTileGrids, tiles))
+        choices.tiles = tiles;
     const QString ground = text("ground", QStringLiteral("checkerboard"), kGrounds);
     choices.ground = ground == QLatin1String("light")  ? PreviewGround::Light
                      : ground == QLatin1String("dark") ? PreviewGround::Dark
@@ -264,6 +289,8 @@ void StickerChoices::save(QSettings &settings) const
     settings.setValue(kGroup + QLatin1String("shadowOffset"), shadowOffset);
     settings.setValue(kGroup + QLatin1String("shadowBlur"), shadowBlur);
     settings.setValue(kGroup + QLatin1String("matte"), matte);
+    settings.setValue(kGroup + QLatin1String("rows"), QString::number(rows));
+    settings.setValue(kGroup + QLatin1String("tiles"), tiles);
     settings.setValue(kGroup + QLatin1String("ground"), kGrounds.at(int(ground)).name);
 }
 
@@ -303,7 +330,16 @@ StickerOptions StickerChoices::options() const
     if (made.name == QLatin1StringView("gif") && matte != QLatin1String("transparent"))
         options.matte = matte == QLatin1String("light") ? kLightMatte : kDarkMatte;
     options.seed = kWindowStickerSeed;
+    options.rows = rows;
     return options;
+}
+
+std::optional<TileGrid> StickerChoices::tileGrid() const
+{
+    const StickerPreset *row = presetNamed(preset);
+    if (tiles.isEmpty() || !row || row->sizeRule != StickerSizeRule::Square)
+        return std::nullopt;
+    return parseTileGrid(tiles);
 }
 
 StickerDialog::StickerDialog(StripLayout layout, QColor ink, QString phrase, ErrorReporter report,
@@ -343,6 +379,12 @@ void StickerDialog::buildControls()
     m_outlineColour = new ColourEdit(QStringLiteral("edtOutlineColour"), fromQColor(Qt::white), this);
     m_outlineWidth =
         spinBox(QStringLiteral("spnOutlineWidth"), 1, kMaxOutlineWidth, QStringLiteral(" 像素"), this);
+    m_rows = comboBox(QStringLiteral("cbbRows"), kRows, this);
+    m_rows->setToolTip(QStringLiteral("字排成几行（按阅读顺序，字仍逐个变大）；自动取让最小的字最大的行数"));
+    m_tilesOn = new QCheckBox(QStringLiteral("拆成多个表情"), this);
+    m_tilesOn->setObjectName(QStringLiteral("chkTiles"));
+    m_tileGrid = comboBox(QStringLiteral("cbbTileGrid"), kTileGrids, this);
+    m_tileGrid->setToolTip(QStringLiteral("列 × 行；自动让字按表情的整个高度排成一行，需要几个就拆几个"));
     m_matte = comboBox(QStringLiteral("cbbMatte"), kMattes, this);
     m_ground = comboBox(QStringLiteral("cbbGround"), kGrounds, this);
 
@@ -357,6 +399,12 @@ void StickerDialog::buildControls()
     form->addRow(QStringLiteral("预设："), m_preset);
     form->addRow(QStringLiteral("效果："), m_effect);
     form->addRow(QStringLiteral("格式："), m_format);
+    auto *tilesRow = new QHBoxLayout;
+    tilesRow->addWidget(m_tilesOn);
+    tilesRow->addWidget(m_tileGrid);
+    tilesRow->addStretch();
+    form->addRow(QStringLiteral("行数："), m_rows);
+    form->addRow(QStringLiteral("表情："), tilesRow);
     form->addRow(QStringLiteral("轮廓："), outlineRow);
     form->addRow(QStringLiteral("投影："), buildShadowControls());
     form->addRow(QStringLiteral("GIF 边缘："), m_matte);
@@ -428,9 +476,9 @@ void StickerDialog::buildControls()
         m_wantedFormat = selected(m_format);
         choicesChanged();
     });
-    for (QComboBox *box : {m_preset, m_matte})
+    for (QComboBox *box : {m_preset, m_matte, m_rows, m_tileGrid})
         connect(box, &QComboBox::currentIndexChanged, this, &StickerDialog::choicesChanged);
-    for (QCheckBox *box : {m_outline, m_shadow})
+    for (QCheckBox *box : {m_outline, m_shadow, m_tilesOn})
         connect(box, &QCheckBox::toggled, this, &StickerDialog::choicesChanged);
     for (ColourEdit *edit : {m_outlineColour, m_shadowColour})
         connect(edit, &ColourEdit::colourChanged, this, &StickerDialog::choicesChanged);
@@ -494,6 +542,8 @@ StickerChoices StickerDialog::choices() const
     choices.shadowBlur = m_shadowBlur->value();
     choices.matte = selected(m_matte);
     choices.ground = PreviewGround(std::max(0, m_ground->currentIndex()));
+    choices.rows = selected(m_rows).toInt();
+    choices.tiles = m_tilesOn->isChecked() ? selected(m_tileGrid) : QString();
     return choices;
 }
 
@@ -513,6 +563,10 @@ void StickerDialog::restore(const StickerChoices &choices)
     m_shadowY->setValue(choices.shadowOffset.y());
     m_shadowBlur->setValue(choices.shadowBlur);
     select(m_matte, choices.matte);
+    select(m_rows, QString::number(choices.rows));
+    m_tilesOn->setChecked(!choices.tiles.isEmpty());
+    if (!choices.tiles.isEmpty())
+        select(m_tileGrid, choices.tiles);
     m_ground->setCurrentIndex(int(choices.ground));
     m_player->setGround(choices.ground);
     m_restoring = false;
@@ -552,6 +606,13 @@ void StickerDialog::updateAllowedChoices()
     const bool gif = made.name == QLatin1StringView("gif");
     m_matte->setEnabled(gif);
     m_matte->setToolTip(gif ? kMatteTip : kMatteGifOnly);
+    const bool square = preset && preset->sizeRule == StickerSizeRule::Square;
+    m_tilesOn->setEnabled(square);
+    m_tilesOn->setToolTip(square ? QStringLiteral("把贴纸拆成几个方形表情，在聊天里并排发出")
+                                 : kTilesSquareOnly);
+    m_tileGrid->setEnabled(now.tileGrid().has_value());
+    // Tiles lay the shout out in their own rows.
+    m_rows->setEnabled(!now.tileGrid());
     m_outlineColour->setEnabled(now.outline);
     m_outlineWidth->setEnabled(now.outline);
     for (QWidget *part : std::initializer_list<QWidget *>{m_shadowColour, m_shadowOpacity, m_shadowX,
@@ -581,6 +642,7 @@ void StickerDialog::startMaking()
 
     struct Result {
         std::optional<Sticker> sticker;
+        std::optional<StickerTiles> tiles;
         Animation played;
         QString error;
     };
@@ -591,29 +653,45 @@ void StickerDialog::startMaking()
         if (generation != m_generation)
             return;
         Result result = watcher->result();
-        stickerMade(std::move(result.sticker), std::move(result.played), result.error);
+        stickerMade(std::move(result.sticker), std::move(result.tiles), std::move(result.played),
+                    result.error);
     });
-    watcher->setFuture(QtConcurrent::run(
-        &m_workers, [maker = m_maker, layout = m_layout, ink = m_ink, options = choices().options(), cancel] {
-            try {
-                Sticker sticker = maker(layout, ink, options, cancel.get());
-                // What plays is the file read back, as the chat will read it.
-                Animation played = decodeAnimation(sticker.bytes, formatOf(sticker));
-                return Result{std::move(sticker), std::move(played), QString()};
-            } catch (const StickerCancelled &) {
-                return Result{};
-            } catch (const std::exception &error) {
-                return Result{std::nullopt, Animation(), errorReportText(innermostMessage(error))};
-            } catch (...) {
-                return Result{std::nullopt, Animation(), QStringLiteral("无法生成贴纸")};
+    const StickerChoices now = choices();
+    watcher->setFuture(QtConcurrent::run(&m_workers, [maker = m_maker, layout = m_layout, ink = m_ink,
+                                                      options = now.options(), grid = now.tileGrid(),
+                                                      cancel] {
+        try {
+            if (grid) {
+                StickerTiles tiles = makeStickerTiles(layout, ink, options, *grid, cancel.get());
+                // The tiles read back, side by side as a chat shows them.
+                std::vector<Animation> pieces;
+                for (const Sticker &tile : tiles.tiles)
+                    pieces.push_back(decodeAnimation(tile.bytes, formatOf(tile)));
+                Animation played = tilesSideBySide(pieces, tiles.grid, kTileGapPx);
+                Sticker first = tiles.tiles.front();
+                first.warnings = tiles.warnings;
+                return Result{std::move(first), std::move(tiles), std::move(played), QString()};
             }
-        }));
+            Sticker sticker = maker(layout, ink, options, cancel.get());
+            // What plays is the file read back, as the chat will read it.
+            Animation played = decodeAnimation(sticker.bytes, formatOf(sticker));
+            return Result{std::move(sticker), std::nullopt, std::move(played), QString()};
+        } catch (const StickerCancelled &) {
+            return Result{};
+        } catch (const std::exception &error) {
+            return Result{std::nullopt, std::nullopt, Animation(), errorReportText(innermostMessage(error))};
+        } catch (...) {
+            return Result{std::nullopt, std::nullopt, Animation(), QStringLiteral("无法生成贴纸")};
+        }
+    }));
 }
 
-void StickerDialog::stickerMade(std::optional<Sticker> sticker, Animation played, const QString &error)
+void StickerDialog::stickerMade(std::optional<Sticker> sticker, std::optional<StickerTiles> tiles,
+                                Animation played, const QString &error)
 {
     m_making = false;
     m_sticker = std::move(sticker);
+    m_tiles = m_sticker ? std::move(tiles) : std::nullopt;
     m_played = m_sticker ? std::move(played) : Animation();
     m_error = m_sticker ? QString() : error;
     m_player->setAnimation(m_played);
@@ -664,8 +742,19 @@ void StickerDialog::showMeter()
         m_pixels->clear();
         m_bytes->clear();
     } else {
-        const Sticker &sticker = *m_sticker;
+        // Of tiles, the largest: the cap holds for each.
+        const Sticker &sticker = m_tiles ? *std::max_element(m_tiles->tiles.begin(), m_tiles->tiles.end(),
+                                                             [](const Sticker &a, const Sticker &b) {
+                                                                 return a.bytes.size() < b.bytes.size();
+                                                             })
+                                         : *m_sticker;
         QString pixels = QStringLiteral("%1 × %2 像素").arg(sticker.size.width()).arg(sticker.size.height());
+        if (m_tiles)
+            pixels = QStringLiteral("%1 个表情（%2 × %3），每个 %4")
+                         .arg(m_tiles->tiles.size())
+                         .arg(m_tiles->grid.columns)
+                         .arg(m_tiles->grid.rows)
+                         .arg(pixels);
         if (sticker.frames > 1)
             pixels += QStringLiteral("，%1 帧").arg(sticker.frames);
         m_pixels->setText(pixels);
@@ -681,8 +770,9 @@ void StickerDialog::showMeter()
             m_bytes->setText(
                 size + QStringLiteral(" / ") +
                 (preset && *sticker.cap == preset->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
-        m_bytes->setToolTip(sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
-                                        : QStringLiteral("文件大小"));
+        m_bytes->setToolTip(m_tiles ? QStringLiteral("最大的一个表情的文件大小 / 该应用的上限")
+                            : sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
+                                          : QStringLiteral("文件大小"));
         showInColour(m_bytes, over ? std::optional(warningColour(palette())) : std::nullopt);
     }
     m_saveButton->setEnabled(m_making || m_sticker);
@@ -739,6 +829,14 @@ void StickerDialog::carryOut(Pending action)
             throw QuillowError(m_error.isEmpty() ? QStringLiteral("没有可导出的贴纸") : m_error);
         // A copy: the sticker on show may change while the file dialog is open.
         const Sticker sticker = *m_sticker;
+        if (m_tiles) {
+            const StickerTiles tiles = *m_tiles;
+            if (action == Pending::Copy)
+                copyPasteText(tiles);
+            else if (action == Pending::Save)
+                askWhereAndSaveTiles(tiles);
+            return;
+        }
         switch (action) {
         case Pending::Copy:
             copyToClipboard(sticker);
@@ -820,4 +918,43 @@ void StickerDialog::writeSticker(const QString &path, const Sticker &sticker)
                                .arg(stickerFormatLabel(format), QFileInfo(path).fileName()));
     writeBytesReplacing(path, sticker.bytes);
     showDone(QStringLiteral("已保存为 %1").arg(QFileInfo(path).fileName()));
+}
+
+void StickerDialog::askWhereAndSaveTiles(const StickerTiles &tiles)
+{
+    const OutputFileFormat &format = formatOf(tiles.tiles.front());
+    SaveDialog *dialog = saveDialog();
+    dialog->setNameFilters({stickerFormatFilter(format)});
+    dialog->setDefaultSuffix(QString());
+    dialog->setNameRule([&](const QString &path) { return stickerFileFor(path, {&format}, format).path; });
+    // The name the files are numbered after: "shout.gif" is saved as
+    // shout-1.gif, shout-2.gif and so on, in the folder chosen.
+    dialog->selectFile(QFileInfo(m_tilesSavedAs).completeBaseName().isEmpty()
+                           ? fileNameFromPhrase(m_phrase) + QLatin1Char('.') + format.suffix
+                           : QFileInfo(m_tilesSavedAs).fileName());
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const QString chosen = accepted ? dialog->chosenFile() : QString();
+    dialog->setNameRule({});
+    if (chosen.isEmpty())
+        return;
+    const QString path = stickerFileFor(chosen, {&format}, format).path;
+    std::vector<FileContent> files;
+    for (std::size_t index = 0; index < tiles.tiles.size(); ++index)
+        files.push_back({tileFilePath(path, int(index) + 1), tiles.tiles[index].bytes});
+    writeFilesReplacing(files);
+    m_tilesSavedAs = path;
+    showDone(QStringLiteral("已保存 %1 个表情：%2 … %3")
+                 .arg(files.size())
+                 .arg(QFileInfo(files.front().path).fileName(), QFileInfo(files.back().path).fileName()));
+}
+
+// What pastes the tiles side by side once they are uploaded to the chat under
+// the names they were saved with (or would be saved with).
+void StickerDialog::copyPasteText(const StickerTiles &tiles)
+{
+    const QString named = m_tilesSavedAs.isEmpty()
+                              ? fileNameFromPhrase(m_phrase) + QLatin1Char('.') + tiles.tiles.front().suffix
+                              : m_tilesSavedAs;
+    QGuiApplication::clipboard()->setText(tilePasteText(named, int(tiles.tiles.size())));
+    showDone(QStringLiteral("已复制粘贴用的文字"));
 }

@@ -4,6 +4,7 @@
 #include "app/sticker_dialog/frame_player.h"
 #include "composition/strip_layout.h"
 #include "sticker/sticker.h"
+#include "sticker/sticker_tiles.h"
 
 #include <vector>
 
@@ -53,6 +54,8 @@ struct StickerChoices {
     int shadowBlur = StickerOptions().shadowBlur;
     QString matte = QStringLiteral("transparent"); // "transparent", "light", "dark"
     PreviewGround ground = PreviewGround::Checkerboard;
+    int rows = 0;  // 1 .. 4 lines; 0: automatic
+    QString tiles; // "": one sticker; "auto" or "CxR": cut into emoji (square presets only)
 
     // The choices stored in `settings`, each one that is missing or not
     // understood replaced by its first-time value.
@@ -68,6 +71,9 @@ struct StickerChoices {
 
     // What makeSticker() is asked for, with kWindowStickerSeed.
     StickerOptions options() const;
+    // The grid makeStickerTiles() is asked for; none when tiles are off or
+    // the preset is not square.
+    std::optional<TileGrid> tileGrid() const;
 };
 
 // Whether `preset` ("" for none) takes animated stickers (Telegram's animated
@@ -135,7 +141,8 @@ private:
     void choicesChanged();
     void updateAllowedChoices();
     void startMaking();
-    void stickerMade(std::optional<Sticker> sticker, Animation played, const QString &error);
+    void stickerMade(std::optional<Sticker> sticker, std::optional<StickerTiles> tiles, Animation played,
+                     const QString &error);
     void showMeter();
     void showNotes();
     void showDone(const QString &note);
@@ -144,6 +151,8 @@ private:
     void askWhereAndSave(const Sticker &sticker);
     void writeSticker(const QString &path, const Sticker &sticker);
     void copyToClipboard(const Sticker &sticker);
+    void askWhereAndSaveTiles(const StickerTiles &tiles);
+    void copyPasteText(const StickerTiles &tiles);
 
     StripLayout m_layout;
     QColor m_ink;
@@ -163,6 +172,9 @@ private:
     QSpinBox *m_shadowX;
     QSpinBox *m_shadowY;
     QSpinBox *m_shadowBlur;
+    QComboBox *m_rows;
+    QCheckBox *m_tilesOn;
+    QComboBox *m_tileGrid;
     QComboBox *m_matte;
     QComboBox *m_ground;
     FramePlayer *m_player;
@@ -181,9 +193,11 @@ private:
     bool m_restoring = false;
     bool m_making = false;
     Pending m_pending = Pending::Nothing;
-    QString m_pendingPath; // where Pending::SaveTo writes
-    std::optional<Sticker> m_sticker;
-    Animation m_played; // m_sticker's file decoded
+    QString m_pendingPath;            // where Pending::SaveTo writes
+    std::optional<Sticker> m_sticker; // with tiles, the first of them
+    std::optional<StickerTiles> m_tiles;
+    QString m_tilesSavedAs; // the name the tiles were last saved under, which the paste text uses
+    Animation m_played;     // m_sticker's file decoded
     QString m_error;
     int m_generation = 0;
     std::shared_ptr<std::atomic<bool>> m_cancel;

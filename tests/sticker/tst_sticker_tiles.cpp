@@ -1,0 +1,272 @@
+#include "sticker/sticker_tiles.h"
+
+#include "composition/quillow_error.h"
+#include "first_character_ink.h"
+#include "laid_out_strip.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QtTest>
+
+#include <numeric>
+
+Q_DECLARE_METATYPE(TileGrid)
+
+namespace {
+
+const QString kPhrase = QStringLiteral("友谊的小船说翻就翻");
+
+StripLayout shout(const QString &text = kPhrase)
+{
+    StripSettings settings;
+    settings.text = text;
+    return laidOutStrip(settings);
+}
+
+// Every frame's delay as Qt's own reader of the file finds it.
+QList<int> decodedDelays(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    QList<int> delays;
+    QImage frame;
+    while (reader.read(&frame))
+        delays << reader.nextImageDelay();
+    return delays;
+}
+
+// The whole shout shows in the last frame, whatever the effect.
+QImage lastFrame(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    QImage frame;
+    QImage last;
+    while (reader.read(&frame))
+        last = frame;
+    return last.convertToFormat(QImage::Format_ARGB32);
+}
+
+// The tiles decoded and put back side by side, row under row.
+QImage joined(const StickerTiles &made, int side)
+{
+    QImage banner(made.grid.columns * side, made.grid.rows * side, QImage::Format_ARGB32);
+    banner.fill(Qt::transparent);
+    for (std::size_t index = 0; index < made.tiles.size(); ++index) {
+        const QImage tile = lastFrame(made.tiles[index].bytes);
+        const int column = int(index) % made.grid.columns;
+        const int row = int(index) / made.grid.columns;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                banner.setPixel(column * side + x, row * side + y, tile.pixel(x, y));
+    }
+    return banner;
+}
+
+} // namespace
+
+class TestStickerTiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void automaticTilesDrawTheShoutAtFullHeight();
+    void askedGridsGiveThatManySquares_data();
+    void askedGridsGiveThatManySquares();
+    void tilesOverTheCapKeepOneTimeline();
+    void refusals_data();
+    void refusals();
+    void gridTexts_data();
+    void gridTexts();
+    void tileNames_data();
+    void tileNames();
+};
+
+void TestStickerTiles::automaticTilesDrawTheShoutAtFullHeight()
+{
+    StickerOptions options;
+    options.preset = QStringLiteral("discord-emoji");
+    const StickerTiles made = makeStickerTiles(shout(), Qt::black, options, {});
+
+    // Nine characters from 30 to 110 points, drawn 128 pixels high, make a
+    // banner about five squares long.
+    QCOMPARE(made.grid.rows, 1);
+    QVERIFY2(made.grid.columns >= 4 && made.grid.columns <= 6,
+             qPrintable(QString::number(made.grid.columns)));
+    QCOMPARE(int(made.tiles.size()), made.grid.columns);
+    for (const Sticker &tile : made.tiles) {
+        QCOMPARE(QImage::fromData(tile.bytes).size(), QSize(128, 128));
+        QVERIFY(tile.cap && tile.bytes.size() <= *tile.cap);
+    }
+    const QImage banner = joined(made, 128);
+    const int height = firstCharacterInkHeight(banner);
+    QVERIFY2(height >= 24, qPrintable(QString::number(height)));
+    // The banner is cut, not squeezed: its ink reaches across the last cut.
+    QVERIFY(firstCharacterInkHeight(banner.copy(0, 0, 128, 128)) == height);
+    QVERIFY(made.warnings.isEmpty());
+}
+
+void TestStickerTiles::askedGridsGiveThatManySquares_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("effect");
+    QTest::addColumn<TileGrid>("grid");
+    QTest::addColumn<int>("side");
+
+    QTest::newRow("3x1 still emoji") << "discord-emoji"
+                                     << "still" << TileGrid{3, 1} << 128;
+    QTest::newRow("2x2 revealed emoji") << "slack"
+                                        << "reveal" << TileGrid{2, 2} << 128;
+    QTest::newRow("1x1 shaking sticker") << "discord-sticker"
+                                         << "shake" << TileGrid{1, 1} << 320;
+    QTest::newRow("4x4 still sticker") << "discord-sticker"
+                                       << "still" << TileGrid{4, 4} << 320;
+}
+
+void TestStickerTiles::askedGridsGiveThatManySquares()
+{
+    QFETCH(QString, preset);
+    QFETCH(QString, effect);
+    QFETCH(TileGrid, grid);
+    QFETCH(int, side);
+
+    StickerOptions options;
+    options.preset = preset;
+    options.effect = effect;
+    const StickerTiles made = makeStickerTiles(shout(), Qt::black, options, grid);
+    QCOMPARE(made.grid, grid);
+    QCOMPARE(int(made.tiles.size()), grid.columns * grid.rows);
+    const QList<int> delays = decodedDelays(made.tiles.front().bytes);
+    for (const Sticker &tile : made.tiles) {
+        QCOMPARE(QImage::fromData(tile.bytes).size(), QSize(side, side));
+        QCOMPARE(decodedDelays(tile.bytes), delays);
+    }
+    // The shout ends at the bottom right, in the last tile.
+    QVERIFY(firstCharacterInkHeight(lastFrame(made.tiles.back().bytes)) > 0);
+}
+
+void TestStickerTiles::tilesOverTheCapKeepOneTimeline()
+{
+    // A reveal's tiles differ in how much they show, so a tight cap asks
+    // more of some than of others; reveal frames dropped from one tile alone
+    // would make it play out of step with its neighbours.
+    StickerOptions options;
+    options.preset = QStringLiteral("slack");
+    options.effect = QStringLiteral("reveal");
+    const StripLayout layout = shout();
+    const QList<int> full =
+        decodedDelays(makeStickerTiles(layout, Qt::black, options, {}).tiles.front().bytes);
+    QCOMPARE(full.size(), 9);
+
+    options.maxBytes = 1000;
+    const StickerTiles made = makeStickerTiles(layout, Qt::black, options, {});
+    const QList<int> delays = decodedDelays(made.tiles.front().bytes);
+    QVERIFY2(delays.size() < full.size(), qPrintable(QString::number(delays.size())));
+    QCOMPARE(std::accumulate(delays.begin(), delays.end(), 0), std::accumulate(full.begin(), full.end(), 0));
+    for (const Sticker &tile : made.tiles) {
+        QVERIFY(tile.bytes.size() <= 1000);
+        QCOMPARE(decodedDelays(tile.bytes), delays);
+    }
+}
+
+void TestStickerTiles::refusals_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<TileGrid>("grid");
+    QTest::addColumn<qint64>("maxBytes");
+    QTest::addColumn<QString>("message");
+
+    const QString notSquare =
+        QStringLiteral("只有方形的表情预设（discord-emoji、discord-sticker、slack）才能拆成多个表情");
+    const QString badGrid = QStringLiteral("拆成的表情须为 1 到 10 列、1 到 4 行，或 auto（自动）");
+    QTest::newRow("no preset") << "" << TileGrid{} << qint64(0) << notSquare;
+    QTest::newRow("a preset of the strip's shape") << "wechat" << TileGrid{2, 1} << qint64(0) << notSquare;
+    QTest::newRow("no rows") << "slack" << TileGrid{3, 0} << qint64(0) << badGrid;
+    QTest::newRow("eleven columns") << "slack" << TileGrid{11, 1} << qint64(0) << badGrid;
+    QTest::newRow("five rows") << "slack" << TileGrid{1, 5} << qint64(0) << badGrid;
+    QTest::newRow("a cap no tile meets")
+        << "slack" << TileGrid{} << qint64(100)
+        << QStringLiteral("贴纸无法压缩到 100 字节以内，请减少字数或去掉效果");
+}
+
+void TestStickerTiles::refusals()
+{
+    QFETCH(QString, preset);
+    QFETCH(TileGrid, grid);
+    QFETCH(qint64, maxBytes);
+    QFETCH(QString, message);
+
+    StickerOptions options;
+    options.preset = preset;
+    if (maxBytes > 0)
+        options.maxBytes = maxBytes;
+    try {
+        makeStickerTiles(shout(), Qt::black, options, grid);
+        QFAIL("made");
+    } catch (const QuillowError &error) {
+        QCOMPARE(error.message(), message);
+    }
+}
+
+void TestStickerTiles::gridTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<TileGrid>("grid"); // {-1, -1}: refused
+
+    QTest::newRow("auto") << "auto" << TileGrid{};
+    QTest::newRow("three by one") << "3x1" << TileGrid{3, 1};
+    QTest::newRow("capital X, spaced") << " 2X2 " << TileGrid{2, 2};
+    QTest::newRow("times sign") << "10×4" << TileGrid{10, 4};
+    QTest::newRow("zero by zero is not auto") << "0x0" << TileGrid{-1, -1};
+    QTest::newRow("eleven columns") << "11x1" << TileGrid{-1, -1};
+    QTest::newRow("one number") << "3" << TileGrid{-1, -1};
+    QTest::newRow("negative") << "-1x2" << TileGrid{-1, -1};
+    QTest::newRow("empty") << "" << TileGrid{-1, -1};
+}
+
+void TestStickerTiles::gridTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(TileGrid, grid);
+
+    if (grid.columns < 0) {
+        QVERIFY_THROWS_EXCEPTION(QuillowError, parseTileGrid(text));
+        return;
+    }
+    QCOMPARE(parseTileGrid(text), grid);
+    QCOMPARE(parseTileGrid(tileGridText(grid)), grid);
+}
+
+void TestStickerTiles::tileNames_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("paste");
+
+    QTest::newRow("bare name") << "shout.gif"
+                               << "shout-2.gif"
+                               << ":shout-1::shout-2::shout-3:";
+    QTest::newRow("in a folder") << "/tmp/a b/shout.png"
+                                 << "/tmp/a b/shout-2.png"
+                                 << ":shout-1::shout-2::shout-3:";
+    QTest::newRow("dots in the name") << "my.shout.gif"
+                                      << "my.shout-2.gif"
+                                      << ":my.shout-1::my.shout-2::my.shout-3:";
+    QTest::newRow("no suffix") << "out/shout"
+                               << "out/shout-2"
+                               << ":shout-1::shout-2::shout-3:";
+}
+
+void TestStickerTiles::tileNames()
+{
+    QFETCH(QString, output);
+    QFETCH(QString, second);
+    QFETCH(QString, paste);
+
+    QCOMPARE(tileFilePath(output, 2), second);
+    QCOMPARE(tilePasteText(output, 3), paste);
+}
+
+QTEST_MAIN(TestStickerTiles)
+#include "tst_sticker_tiles.moc"
