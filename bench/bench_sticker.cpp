@@ -7,7 +7,9 @@
 #include "bench_ratios.h"
 #include "laid_out_strip.h"
 
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
 #include "export/sticker.h"
 #include "export/sticker_preset.h"
 
@@ -102,9 +104,9 @@ void BM_PresetStickers(benchmark::State &state)
             for (const QString &effect : effectsOf(preset))
                 for (const int outline : {0, 3}) {
                     StickerOptions options;
-                    options.preset = preset.name;
-                    options.effect = effect;
-                    options.outlinePx = outline;
+                    options.preset = &preset;
+                    options.effect = effectFromName(effect);
+                    options.look.outlineWidth = outline;
                     Sticker sticker;
                     QString fault;
                     try {

@@ -15,7 +15,7 @@ namespace {
 void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed, JobReport *report)
 {
     StickerOptions options = job.sticker;
-    options.format = QString(job.format->name);
+    options.format = job.format;
     options.seed = seed;
     Sticker sticker;
     try {
@@ -46,7 +46,7 @@ bool isStickerJob(const RenderJob &job)
     if (job.format->animated)
         return true;
     const StickerOptions &sticker = job.sticker;
-    return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
+    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.maxBytes ||
            sticker.rows > 1;
 }
 

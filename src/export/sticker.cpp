@@ -19,6 +19,8 @@
 
 namespace {
 
+using namespace Qt::Literals::StringLiterals;
+
 // A glyph smaller than this is hard to read in a chat's sticker tray.
 constexpr int kLegiblePixels = 12;
 constexpr int kFullPalette = 256;
@@ -40,28 +42,9 @@ void stopIfCancelled(const std::atomic<bool> *cancel)
 
 // --- What the effects and the encoders provide -----------------------------
 
-// The sticker formats, by the names of the output format table.
-const OutputFileFormat &stickerFormat(const QString &name)
+bool isFormat(const OutputFileFormat *format, QLatin1StringView name)
 {
-    static const QStringList stickerNames = {QStringLiteral("png-alpha"), QStringLiteral("apng"),
-                                             QStringLiteral("gif"), QStringLiteral("webp"),
-                                             QStringLiteral("webm")};
-    const OutputFileFormat *format = stickerNames.contains(name) ? outputFormatNamed(name) : nullptr;
-    if (!format)
-        throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(name));
-    return *format;
-}
-
-StickerLook lookOf(const StickerOptions &options)
-{
-    StickerLook look;
-    look.outlineWidth = options.outlinePx;
-    look.outlineColour = options.outlineColour;
-    look.shadow = options.shadow;
-    look.shadowColour = options.shadowColour;
-    look.shadowOffset = options.shadowOffset;
-    look.shadowBlur = options.shadowBlur;
-    return look;
+    return format && format->name == name;
 }
 
 bool shakes(Effect effect)
@@ -73,8 +56,8 @@ bool shakes(Effect effect)
 // pixels of the sticker, whatever the dpi the strip is drawn at.
 QMargins expectedMargins(const StickerOptions &options)
 {
-    const int shake = shakes(effectFromName(options.effect)) ? kShakeReach : 0;
-    return stickerMargins(lookOf(options)) + QMargins(shake, shake, shake, shake);
+    const int shake = shakes(options.effect) ? kShakeReach : 0;
+    return stickerMargins(options.look) + QMargins(shake, shake, shake, shake);
 }
 
 struct ComposedFrames {
@@ -86,17 +69,17 @@ ComposedFrames composeFrames(const StripLayout &layout, const QColor &ink, doubl
                              const StickerOptions &options, const std::atomic<bool> *cancel)
 {
     stopIfCancelled(cancel);
-    const Effect effect = effectFromName(options.effect);
+    const Effect effect = options.effect;
     ComposedFrames composed;
-    composed.animation = renderEffect(layout, ink, effect, {options.frameMs, options.holdMs}, lookOf(options),
-                                      options.seed, 1.0, dpi);
+    composed.animation =
+        renderEffect(layout, ink, effect, options.timing, options.look, options.seed, 1.0, dpi);
     if (effect == Effect::Reveal || effect == Effect::RevealShake)
         composed.revealFrames = int(layout.cells.size());
     return composed;
 }
 
 struct EncodeRequest {
-    QString format;
+    const OutputFileFormat *format = nullptr;
     int maxColours = kFullPalette;
     int webpQuality = -1; // -1: lossless
     std::optional<QColor> matte;
@@ -113,9 +96,8 @@ struct Encoded {
 
 Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 {
-    const EncodedAnimation made =
-        stickerFormat(request.format)
-            .encode(animation, {request.maxColours, request.webpQuality, request.matte, request.webmCrf});
+    const EncodedAnimation made = request.format->encode(
+        animation, {request.maxColours, request.webpQuality, request.matte, request.webmCrf});
     Encoded encoded;
     encoded.bytes = made.bytes;
     encoded.warnings = made.warnings;
@@ -129,35 +111,36 @@ Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 
 void checkOptions(const StickerOptions &options)
 {
-    effectFromName(options.effect);
-    checkEffectTiming({options.frameMs, options.holdMs});
-    checkStickerLook(lookOf(options));
+    // The window's white-ground pictures are written by their own writers.
+    if (options.format && options.format->ground != StripGround::Transparent)
+        throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(QString(options.format->name)));
+    checkEffectTiming(options.timing);
+    checkStickerLook(options.look);
     if (options.maxBytes && *options.maxBytes <= 0)
         throw QuillowError(QStringLiteral("文件大小上限须大于 0 字节"));
     if (options.webpQuality < -1 || options.webpQuality > 100)
         throw QuillowError(QStringLiteral("WebP 质量须在 0 到 100 之间"));
 }
 
-QString chosenFormat(const StickerPreset *preset, bool animated, const QString &asked)
+const OutputFileFormat *chosenFormat(const StickerPreset *preset, bool animated,
+                                     const OutputFileFormat *asked)
 {
-    if (!asked.isEmpty())
-        stickerFormat(asked);
     if (!preset) {
-        if (asked.isEmpty())
-            return animated ? QStringLiteral("apng") : QStringLiteral("png-alpha");
-        if (animated && !stickerFormat(asked).animated)
+        if (!asked)
+            return outputFormatNamed(animated ? u"apng" : u"png-alpha");
+        if (animated && !asked->animated)
             throw QuillowError(QStringLiteral("PNG 只能保存静态图片，动画请选 APNG、GIF 或 WebP"));
         return asked;
     }
     if (animated && preset->animatedFormat.isEmpty())
         throw QuillowError(preset->animatedRefusal);
     const QStringList taken = animated ? QStringList{preset->animatedFormat} : preset->stillFormats;
-    if (asked.isEmpty())
-        return taken.front();
-    if (!taken.contains(asked)) {
+    if (!asked)
+        return outputFormatNamed(taken.front());
+    if (!taken.contains(QString(asked->name))) {
         QStringList names;
         for (const QString &name : taken)
-            names << stickerFormatLabel(stickerFormat(name));
+            names << stickerFormatLabel(*outputFormatNamed(name));
         throw QuillowError(QStringLiteral("%1%2只接受 %3 格式")
                                .arg(preset->label, animated ? QStringLiteral("的动画") : QString(),
                                     names.join(QStringLiteral("、"))));
@@ -260,7 +243,7 @@ std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &com
 
     // A video has no palette, and its frames are resampled to a constant
     // rate whatever the reveal holds: only its quality can give.
-    if (request.format == QLatin1String("webm")) {
+    if (isFormat(request.format, "webm"_L1)) {
         return search.bestOf(int(kWebmCrfLadder.size()), [&](int rung) {
             Attempt attempt{composed.animation, request};
             attempt.request.webmCrf = kWebmCrfLadder[std::size_t(rung)];
@@ -272,8 +255,8 @@ std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &com
     // PNG with partial transparency has. Otherwise the full palette was the
     // first attempt.
     int triedColours = 0;
-    if (request.format == QLatin1String("png-alpha"))
-        request.format = QStringLiteral("apng");
+    if (isFormat(request.format, "png-alpha"_L1))
+        request.format = outputFormatNamed(u"apng");
     else
         triedColours = 1;
     const auto withColours = [&](const Animation &animation, const std::vector<int> &ladder) {
@@ -309,7 +292,7 @@ std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &com
         thinnest = withFewerRevealFrames(composed.animation, composed.revealFrames, 2);
     }
 
-    if (request.format == QLatin1String("webp")) {
+    if (isFormat(request.format, "webp"_L1)) {
         std::optional<Made> lossy = search.bestOf(int(kWebpQualityLadder.size()), [&](int rung) {
             Attempt attempt{thinnest, request};
             attempt.request.webpQuality = kWebpQualityLadder[std::size_t(rung)];
@@ -334,7 +317,7 @@ QString legibilityWarning(const StickerFit &fit)
 // Characters that appear one by one need more than one character.
 QString revealWarning(const StickerFit &fit, const StickerOptions &options)
 {
-    if (effectFromName(options.effect) != Effect::Reveal || fit.layout.cells.size() != 1)
+    if (options.effect != Effect::Reveal || fit.layout.cells.size() != 1)
         return {};
     return QStringLiteral("只有一个字，逐字出现只有一帧：贴纸是一张静止的图片，不会播放");
 }
@@ -344,9 +327,9 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
 {
     stopIfCancelled(cancel);
     checkOptions(options);
-    const StickerPreset *preset = options.preset.isEmpty() ? nullptr : &findStickerPreset(options.preset);
-    const bool animated = effectFromName(options.effect) != Effect::Still;
-    const QString format = chosenFormat(preset, animated, options.format);
+    const StickerPreset *preset = options.preset;
+    const bool animated = effectRow(options.effect).animates;
+    const OutputFileFormat *format = chosenFormat(preset, animated, options.format);
     const std::optional<qint64> cap = chosenCap(preset, options);
 
     const StickerSizeRule rule = preset ? preset->sizeRule : StickerSizeRule::NaturalAtMost;
@@ -387,11 +370,8 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
         throw QuillowError(capMessage(preset, *cap));
 
     Sticker sticker;
-    const OutputFileFormat &written = stickerFormat(made->attempt.request.format);
     sticker.bytes = std::move(made->encoded.bytes);
-    sticker.formatName = written.name;
-    sticker.suffix = written.suffix;
-    sticker.mimeType = written.mimeType;
+    sticker.format = made->attempt.request.format;
     sticker.size = fit.canvas;
     sticker.frames = made->encoded.frames;
     sticker.colours = made->encoded.colours;

@@ -64,6 +64,19 @@ const StickerPreset &findStickerPreset(const QString &name)
     throw QuillowError(QStringLiteral("没有名为“%1”的贴纸预设").arg(name));
 }
 
+const StickerPreset *stickerPresetNamed(QStringView name)
+{
+    for (const StickerPreset &preset : stickerPresets())
+        if (preset.name == name)
+            return &preset;
+    return nullptr;
+}
+
+bool presetAnimates(const StickerPreset *preset)
+{
+    return !preset || !preset->animatedFormat.isEmpty();
+}
+
 QString customPresetLabel()
 {
     return QStringLiteral("自定义");

@@ -35,5 +35,11 @@ const std::vector<StickerPreset> &stickerPresets();
 // The preset called `name`. Throws QuillowError naming it when there is none.
 const StickerPreset &findStickerPreset(const QString &name);
 
+// The preset called `name` exactly, or null.
+const StickerPreset *stickerPresetNamed(QStringView name);
+
+// Whether a sticker for `preset` (null: none) may animate.
+bool presetAnimates(const StickerPreset *preset);
+
 // The label the window shows for choosing no preset.
 QString customPresetLabel();

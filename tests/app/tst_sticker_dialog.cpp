@@ -48,8 +48,6 @@ struct FakeMaker {
         qint64 bytes = 1000;
         std::optional<qint64> cap;
         QString formatName = QStringLiteral("gif");
-        QString suffix = QStringLiteral("gif");
-        QString mimeType = QStringLiteral("image/gif");
         QSize size{40, 20};
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
@@ -61,9 +59,7 @@ struct FakeMaker {
             const std::lock_guard hold(shared->lock);
             shared->asked.append(options);
             Sticker sticker;
-            sticker.formatName = shared->formatName;
-            sticker.suffix = shared->suffix;
-            sticker.mimeType = shared->mimeType;
+            sticker.format = outputFormatNamed(shared->formatName);
             sticker.size = shared->size;
             sticker.cap = shared->cap;
             QImage frame(shared->size, QImage::Format_ARGB32_Premultiplied);
@@ -81,6 +77,21 @@ struct FakeMaker {
         return shared->asked.isEmpty() ? StickerOptions() : shared->asked.last();
     }
 };
+
+QString nameOf(const StickerPreset *preset)
+{
+    return preset ? preset->name : QString();
+}
+
+QString nameOf(Effect effect)
+{
+    return effectName(effect);
+}
+
+QString nameOf(const OutputFileFormat *format)
+{
+    return format ? QString(format->name) : QString();
+}
 
 StripLayout strip()
 {
@@ -293,12 +304,12 @@ void TestStickerDialog::firstTimeChoices()
     QCOMPARE(d.part<QLabel>("lblPhrase")->text(), QStringLiteral("加油"));
 
     const StickerOptions asked = fake.last();
-    QCOMPARE(asked.format, QStringLiteral("gif"));
-    QCOMPARE(asked.preset, QStringLiteral("wechat"));
-    QCOMPARE(asked.effect, QStringLiteral("reveal"));
-    QCOMPARE(asked.outlinePx, 3);
-    QCOMPARE(asked.outlineColour, QColor(Qt::white));
-    QVERIFY(!asked.shadow);
+    QCOMPARE(nameOf(asked.format), QStringLiteral("gif"));
+    QCOMPARE(nameOf(asked.preset), QStringLiteral("wechat"));
+    QCOMPARE(nameOf(asked.effect), QStringLiteral("reveal"));
+    QCOMPARE(asked.look.outlineWidth, 3);
+    QCOMPARE(asked.look.outlineColour, QColor(Qt::white));
+    QVERIFY(!asked.look.shadow);
     QVERIFY(!asked.matte);
     QCOMPARE(asked.seed, kWindowStickerSeed);
     // Return saves.
@@ -322,8 +333,8 @@ void TestStickerDialog::choicesAreRemembered()
     Dialog again(fake.maker());
     QVERIFY(again.settled());
     const StickerChoices shown = again.dialog.choices();
-    QCOMPARE(shown.preset, QStringLiteral("slack"));
-    QCOMPARE(shown.effect, QStringLiteral("shake"));
+    QCOMPARE(nameOf(shown.preset), QStringLiteral("slack"));
+    QCOMPARE(nameOf(shown.effect), QStringLiteral("shake"));
     QCOMPARE(shown.outlineWidth, 5);
     QCOMPARE(shown.outlineColour, QColor(0x12, 0x34, 0x56));
     QVERIFY(shown.shadow);
@@ -335,7 +346,7 @@ void TestStickerDialog::choicesAreRemembered()
     // Turning the outline off keeps its width for later.
     again.outline()->setChecked(false);
     QVERIFY(again.settled());
-    QCOMPARE(fake.last().outlinePx, 0);
+    QCOMPARE(fake.last().look.outlineWidth, 0);
     Dialog third(fake.maker());
     QVERIFY(!third.outline()->isChecked());
     QCOMPARE(third.outlineWidth()->value(), 5);
@@ -385,8 +396,8 @@ void TestStickerDialog::choicesReachTheSticker()
     QCOMPARE(d.matte()->isEnabled(), matteOffered);
     QVERIFY(!d.matte()->toolTip().isEmpty());
     const StickerOptions asked = fake.last();
-    QCOMPARE(asked.preset, preset);
-    QCOMPARE(asked.effect, effect);
+    QCOMPARE(nameOf(asked.preset), preset);
+    QCOMPARE(nameOf(asked.effect), effect);
     QCOMPARE(asked.matte, expectedMatte);
 }
 
@@ -398,7 +409,7 @@ void TestStickerDialog::presetForbidsAnimation()
     choose(d.preset(), QStringLiteral("telegram"));
     QVERIFY(d.settled());
     QCOMPARE(d.effect()->currentText(), QStringLiteral("静止"));
-    QCOMPARE(fake.last().effect, QStringLiteral("still"));
+    QCOMPARE(nameOf(fake.last().effect), QStringLiteral("still"));
     auto *model = qobject_cast<QStandardItemModel *>(d.effect()->model());
     QVERIFY(model);
     QVERIFY(model->item(0)->isEnabled());
@@ -415,8 +426,8 @@ void TestStickerDialog::presetForbidsAnimation()
     QSettings settings(QStringLiteral("Quillow"), QStringLiteral("Quillow"));
     settings.setValue(QStringLiteral("sticker/preset"), QStringLiteral("telegram"));
     settings.setValue(QStringLiteral("sticker/effect"), QStringLiteral("reveal"));
-    QCOMPARE(StickerChoices::load(settings).effect, QStringLiteral("reveal"));
-    QCOMPARE(StickerChoices::load(settings).options().effect, QStringLiteral("still"));
+    QCOMPARE(StickerChoices::load(settings).effect, Effect::Reveal);
+    QCOMPARE(StickerChoices::load(settings).options().effect, Effect::Still);
 }
 
 void TestStickerDialog::sizeMeter_data()
@@ -506,7 +517,7 @@ void TestStickerDialog::newerChoiceStopsOlderSticker()
     // Only the newer sticker was shown, and it is of the newer choice.
     QCOMPARE(updated.count(), 1);
     QVERIFY(d.dialog.sticker());
-    QCOMPARE(fake.last().effect, QStringLiteral("shake"));
+    QCOMPARE(nameOf(fake.last().effect), QStringLiteral("shake"));
 }
 
 void TestStickerDialog::saveWaitsForTheStickerAndWritesIt()
@@ -553,7 +564,8 @@ void TestStickerDialog::savedBytesAreTheCoreSticker()
     answerSaveDialog(d.dialog.saveDialog(), folder.path(), QStringLiteral("core"), proposed, filter);
     d.dialog.save();
     const Sticker expected = makeSticker(strip(), Qt::black, d.dialog.choices().options());
-    QCOMPARE(contents(folder.filePath(QStringLiteral("core.") + expected.suffix)), expected.bytes);
+    QCOMPARE(contents(folder.filePath(QStringLiteral("core.") + QString(expected.format->suffix))),
+             expected.bytes);
     QVERIFY(d.reports.isEmpty());
 }
 
@@ -590,8 +602,6 @@ void TestStickerDialog::copyOffersStickerAndFile()
     QFETCH(QStringList, offered);
     FakeMaker fake;
     fake.shared->formatName = formatName;
-    fake.shared->suffix = suffix;
-    fake.shared->mimeType = mimeType;
     Dialog d(fake.maker());
     d.dialog.copy();
     QVERIFY(d.settled());
@@ -654,7 +664,7 @@ void TestStickerDialog::chosenEffectAndFormatComeBack()
         QTest::keyClick(d.preset(), Qt::Key_Down);
         QVERIFY(d.settled());
         shown << d.preset()->currentData().toString() + QLatin1Char('=') +
-                     d.effect()->currentData().toString() + QLatin1Char('/') + fake.last().effect;
+                     d.effect()->currentData().toString() + QLatin1Char('/') + nameOf(fake.last().effect);
     }
     QCOMPARE(shown,
              (QStringList{"wechat=shake/shake", "qq=shake/shake", "telegram=still/still",
@@ -666,16 +676,16 @@ void TestStickerDialog::chosenEffectAndFormatComeBack()
     choose(d.format(), QStringLiteral("webp"));
     choose(d.preset(), QStringLiteral("wechat"));
     QVERIFY(d.settled());
-    QCOMPARE(fake.last().format, QStringLiteral("gif"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("gif"));
     choose(d.effect(), QStringLiteral("still"));
     QVERIFY(d.settled());
-    QCOMPARE(fake.last().format, QStringLiteral("png-alpha"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("png-alpha"));
     QVERIFY(!d.format()->isEnabled());
     choose(d.effect(), QStringLiteral("shake"));
     choose(d.preset(), QStringLiteral("telegram"));
     QVERIFY(d.settled());
     QCOMPARE(d.format()->currentText(), QStringLiteral("WebP"));
-    QCOMPARE(fake.last().format, QStringLiteral("webp"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("webp"));
 
     // And both are there when the dialog opens again.
     choose(d.preset(), QStringLiteral("discord-emoji"));
@@ -683,11 +693,11 @@ void TestStickerDialog::chosenEffectAndFormatComeBack()
     QVERIFY(d.settled());
     Dialog again(fake.maker());
     QVERIFY(again.settled());
-    QCOMPARE(fake.last().effect, QStringLiteral("still"));
-    QCOMPARE(fake.last().format, QStringLiteral("webp"));
+    QCOMPARE(nameOf(fake.last().effect), QStringLiteral("still"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("webp"));
     choose(again.preset(), QStringLiteral("qq"));
     QVERIFY(again.settled());
-    QCOMPARE(fake.last().effect, QStringLiteral("shake"));
+    QCOMPARE(nameOf(fake.last().effect), QStringLiteral("shake"));
 }
 
 void TestStickerDialog::previewIsTheFileReadBack_data()
@@ -737,9 +747,9 @@ void TestStickerDialog::previewIsTheFileReadBack()
     QVERIFY(d.settled());
     const Sticker *sticker = d.dialog.sticker();
     QVERIFY(sticker);
-    QCOMPARE(sticker->formatName, format);
+    QCOMPARE(nameOf(sticker->format), format);
 
-    const PillowFrames file = readWithPillow(sticker->bytes, sticker->suffix);
+    const PillowFrames file = readWithPillow(sticker->bytes, QString(sticker->format->suffix));
     QVERIFY2(file.failure.isEmpty(), qPrintable(file.failure));
     const Animation &played = d.part<FramePlayer>("plyPreview")->animation();
     QCOMPARE(played.frames.size(), file.images.size());
@@ -891,10 +901,10 @@ void TestStickerDialog::shadowLookReachesTheSticker()
         d.part<QSpinBox>("spnShadowBlur")->setValue(9);
         QVERIFY(d.settled());
         const StickerOptions asked = fake.last();
-        QVERIFY(asked.shadow);
-        QCOMPARE(asked.shadowColour, QColor(0x20, 0x40, 0x80, 191));
-        QCOMPARE(asked.shadowOffset, QPoint(-4, 6));
-        QCOMPARE(asked.shadowBlur, 9);
+        QVERIFY(asked.look.shadow);
+        QCOMPARE(asked.look.shadowColour, QColor(0x20, 0x40, 0x80, 191));
+        QCOMPARE(asked.look.shadowOffset, QPoint(-4, 6));
+        QCOMPARE(asked.look.shadowBlur, 9);
         // Without a shadow its settings rest.
         d.shadow()->setChecked(false);
         QVERIFY(!d.part<QSpinBox>("spnShadowBlur")->isEnabled());
@@ -903,19 +913,19 @@ void TestStickerDialog::shadowLookReachesTheSticker()
     QVERIFY(again.settled());
     again.shadow()->setChecked(true);
     QVERIFY(again.settled());
-    QCOMPARE(fake.last().shadowColour, QColor(0x20, 0x40, 0x80, 191));
-    QCOMPARE(fake.last().shadowOffset, QPoint(-4, 6));
-    QCOMPARE(fake.last().shadowBlur, 9);
+    QCOMPARE(fake.last().look.shadowColour, QColor(0x20, 0x40, 0x80, 191));
+    QCOMPARE(fake.last().look.shadowOffset, QPoint(-4, 6));
+    QCOMPARE(fake.last().look.shadowBlur, 9);
 
     // The first time, the command line's own shadow.
     QSettings(QStringLiteral("Quillow"), QStringLiteral("Quillow")).clear();
     Dialog first(fake.maker());
     first.shadow()->setChecked(true);
     QVERIFY(first.settled());
-    const StickerOptions defaults;
-    QCOMPARE(fake.last().shadowColour, defaults.shadowColour);
-    QCOMPARE(fake.last().shadowOffset, defaults.shadowOffset);
-    QCOMPARE(fake.last().shadowBlur, defaults.shadowBlur);
+    const StickerLook defaults;
+    QCOMPARE(fake.last().look.shadowColour, defaults.shadowColour);
+    QCOMPARE(fake.last().look.shadowOffset, defaults.shadowOffset);
+    QCOMPARE(fake.last().look.shadowBlur, defaults.shadowBlur);
 }
 
 void TestStickerDialog::dialogGrowsToShowTheSticker()

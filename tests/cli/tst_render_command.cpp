@@ -776,18 +776,18 @@ void TestRenderCommand::stickerOptions()
     for (const RenderJob &job : {fromCommand, fromLine}) {
         const StickerOptions &sticker = job.sticker;
         QTEST(QString(job.format->name), "format");
-        QTEST(sticker.effect, "effect");
-        QTEST(sticker.frameMs, "frameMs");
-        QTEST(sticker.holdMs, "holdMs");
-        QTEST(sticker.outlinePx, "outline");
-        QTEST(formatStickerColour(sticker.outlineColour), "outlineColour");
-        QTEST(sticker.shadow, "shadow");
-        QTEST(formatStickerColour(sticker.shadowColour), "shadowColour");
-        QTEST(sticker.shadowOffset, "shadowOffset");
-        QTEST(sticker.shadowBlur, "shadowBlur");
+        QTEST(effectName(sticker.effect), "effect");
+        QTEST(sticker.timing.frameMs, "frameMs");
+        QTEST(sticker.timing.holdMs, "holdMs");
+        QTEST(sticker.look.outlineWidth, "outline");
+        QTEST(formatStickerColour(sticker.look.outlineColour), "outlineColour");
+        QTEST(sticker.look.shadow, "shadow");
+        QTEST(formatStickerColour(sticker.look.shadowColour), "shadowColour");
+        QTEST(sticker.look.shadowOffset, "shadowOffset");
+        QTEST(sticker.look.shadowBlur, "shadowBlur");
         QTEST(sticker.matte ? formatStickerColour(*sticker.matte) : QString(), "matte");
         QTEST(sticker.webpQuality, "quality");
-        QTEST(sticker.preset, "preset");
+        QTEST(sticker.preset ? sticker.preset->name : QString(), "preset");
         QTEST(sticker.maxBytes.value_or(-1), "maxBytes");
     }
 }

@@ -1,6 +1,9 @@
 #include "export/sticker.h"
 
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
+#include "export/sticker_preset.h"
 #include "laid_out_strip.h"
 
 #include <QImage>
@@ -100,8 +103,8 @@ void TestStickerRows::rowsMakeTheFirstCharacterReadable()
     StripSettings settings;
     settings.text = kPhrase;
     StickerOptions options;
-    options.preset = QStringLiteral("discord-emoji");
-    options.effect = effect;
+    options.preset = &findStickerPreset(QStringLiteral("discord-emoji"));
+    options.effect = effectFromName(effect);
     options.rows = rows;
     const Sticker sticker = makeSticker(laidOutStrip(settings), Qt::black, options);
     // The last frame of a reveal shows every character.
@@ -123,7 +126,7 @@ void TestStickerRows::oneRowAskedIsTheDefaultOfAWidePreset()
     StripSettings settings;
     settings.text = kPhrase;
     StickerOptions options;
-    options.preset = QStringLiteral("wechat");
+    options.preset = &findStickerPreset(QStringLiteral("wechat"));
     const StripLayout layout = laidOutStrip(settings);
     const Sticker automatic = makeSticker(layout, Qt::black, options);
     options.rows = 1;
