@@ -676,15 +676,17 @@ void StickerDialog::showMeter()
         m_pixels->setText(pixels);
         const bool over = sticker.cap && sticker.bytes.size() > *sticker.cap;
         // Sizes are read against the chosen app's cap, as that app states it.
-        const StickerPreset *preset = presetAtEntry(m_preset->currentIndex());
-        const QString capText = preset ? preset->capText : QString();
+        const StickerChoices now = choices();
+        const StickerKind *kind =
+            now.preset ? &now.preset->kind(effectRow(now.effectMade()).animates) : nullptr;
+        const QString capText = kind ? kind->capText : QString();
         const QString size = sizeInUnitOf(sticker.bytes.size(), capText);
         if (!sticker.cap)
             m_bytes->setText(size);
         else
             m_bytes->setText(
                 size + QStringLiteral(" / ") +
-                (preset && *sticker.cap == preset->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
+                (kind && *sticker.cap == kind->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
         m_bytes->setToolTip(sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
                                         : QStringLiteral("文件大小"));
         showInColour(m_bytes, over ? std::optional(warningColour(palette())) : std::nullopt);

@@ -4,6 +4,7 @@
 #include "composition/grapheme_clusters.h"
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
+#include "export/sticker_format_choice.h"
 #include "export/sticker_preset.h"
 #include "export/sticker_rows.h"
 
@@ -424,9 +425,7 @@ void checkFormatTakesOptions(const RenderJob &job)
 {
     const StickerOptions &sticker = job.sticker;
     const QString format = job.format->name;
-    if (!job.format->animated && effectRow(sticker.effect).animates)
-        throw UsageError(QStringLiteral("格式 %1 是静态图，不能做动画效果 %2：请用 apng、gif 或 webp。")
-                             .arg(format, effectName(sticker.effect)));
+    asUsage([&] { checkFormatAnimates(*job.format, sticker.effect); });
     const bool whiteGround = job.format->ground == StripGround::White;
     if (whiteGround &&
         (sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.preset || sticker.maxBytes))

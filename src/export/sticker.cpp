@@ -111,58 +111,12 @@ Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 
 void checkOptions(const StickerOptions &options)
 {
-    // The window's white-ground pictures are written by their own writers.
-    if (options.format && options.format->ground != StripGround::Transparent)
-        throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(QString(options.format->name)));
     checkEffectTiming(options.timing);
     checkStickerLook(options.look);
     if (options.maxBytes && *options.maxBytes <= 0)
         throw QuillowError(QStringLiteral("文件大小上限须大于 0 字节"));
     if (options.webpQuality < -1 || options.webpQuality > 100)
         throw QuillowError(QStringLiteral("WebP 质量须在 0 到 100 之间"));
-}
-
-const OutputFileFormat *chosenFormat(const StickerPreset *preset, bool animated,
-                                     const OutputFileFormat *asked)
-{
-    if (!preset) {
-        if (!asked)
-            return outputFormatNamed(animated ? u"apng" : u"png-alpha");
-        if (animated && !asked->animated)
-            throw QuillowError(QStringLiteral("PNG 只能保存静态图片，动画请选 APNG、GIF 或 WebP"));
-        return asked;
-    }
-    if (animated && preset->animatedFormat.isEmpty())
-        throw QuillowError(preset->animatedRefusal);
-    const QStringList taken = animated ? QStringList{preset->animatedFormat} : preset->stillFormats;
-    if (!asked)
-        return outputFormatNamed(taken.front());
-    if (!taken.contains(QString(asked->name))) {
-        QStringList names;
-        for (const QString &name : taken)
-            names << stickerFormatLabel(*outputFormatNamed(name));
-        throw QuillowError(QStringLiteral("%1%2只接受 %3 格式")
-                               .arg(preset->label, animated ? QStringLiteral("的动画") : QString(),
-                                    names.join(QStringLiteral("、"))));
-    }
-    return asked;
-}
-
-std::optional<qint64> chosenCap(const StickerPreset *preset, const StickerOptions &options)
-{
-    std::optional<qint64> cap = options.maxBytes;
-    if (preset)
-        cap = std::min(preset->capBytes, cap.value_or(preset->capBytes));
-    return cap;
-}
-
-QString capMessage(const StickerPreset *preset, qint64 cap)
-{
-    if (preset && preset->capBytes == cap)
-        return QStringLiteral("贴纸无法压缩到%1的上限 %2（%3 字节）以内，请减少字数或去掉效果")
-            .arg(preset->label, preset->capText)
-            .arg(cap);
-    return QStringLiteral("贴纸无法压缩到 %1 字节以内，请减少字数或去掉效果").arg(cap);
 }
 
 // --- Meeting the cap ---------------------------------------------------------
@@ -328,12 +282,12 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     stopIfCancelled(cancel);
     checkOptions(options);
     const StickerPreset *preset = options.preset;
-    const bool animated = effectRow(options.effect).animates;
-    const OutputFileFormat *format = chosenFormat(preset, animated, options.format);
-    const std::optional<qint64> cap = chosenCap(preset, options);
+    const StickerFormatChoice choice =
+        chooseStickerFormat(preset, options.effect, options.format, options.maxBytes);
+    const StickerKind *kind = choice.kind;
 
-    const StickerSizeRule rule = preset ? preset->sizeRule : StickerSizeRule::NaturalAtMost;
-    const int side = preset ? preset->side : INT_MAX;
+    const StickerSizeRule rule = kind ? kind->sizeRule : StickerSizeRule::NaturalAtMost;
+    const int side = kind ? kind->side : INT_MAX;
     QMargins margins = expectedMargins(options);
     StickerFit fit = fitStripInRows(layout, options.rows, rule, side, margins, cancel);
     ComposedFrames composed = composeFrames(fit.layout, ink, fit.dpi, options, cancel);
@@ -351,23 +305,23 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     }
     composed.animation = centredOnCanvas(composed.animation, fit.canvas);
 
-    if (preset && preset->maxFrames && int(composed.animation.frames.size()) > *preset->maxFrames) {
-        const int excess = int(composed.animation.frames.size()) - *preset->maxFrames;
+    if (kind && kind->maxFrames && int(composed.animation.frames.size()) > *kind->maxFrames) {
+        const int excess = int(composed.animation.frames.size()) - *kind->maxFrames;
         if (composed.revealFrames - excess < 2)
             throw QuillowError(QStringLiteral("%1最多 %2 帧，这个效果有 %3 帧")
                                    .arg(preset->label)
-                                   .arg(*preset->maxFrames)
+                                   .arg(*kind->maxFrames)
                                    .arg(composed.animation.frames.size()));
         composed.animation =
             withFewerRevealFrames(composed.animation, composed.revealFrames, composed.revealFrames - excess);
         composed.revealFrames -= excess;
     }
 
-    CapSearch search(cap, cancel);
+    CapSearch search(choice.cap, cancel);
     std::optional<Made> made =
-        encodeWithinCap(search, composed, {format, kFullPalette, options.webpQuality, options.matte});
+        encodeWithinCap(search, composed, {choice.format, kFullPalette, options.webpQuality, options.matte});
     if (!made)
-        throw QuillowError(capMessage(preset, *cap));
+        throw QuillowError(stickerCapMessage(preset, choice));
 
     Sticker sticker;
     sticker.bytes = std::move(made->encoded.bytes);
@@ -376,7 +330,7 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     sticker.frames = made->encoded.frames;
     sticker.colours = made->encoded.colours;
     sticker.quality = made->encoded.quality;
-    sticker.cap = cap;
+    sticker.cap = choice.cap;
     sticker.shown = std::move(made->attempt.animation);
     for (const QString &warning : {legibilityWarning(fit), revealWarning(fit, options)}) {
         if (!warning.isEmpty())

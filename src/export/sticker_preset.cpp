@@ -1,51 +1,67 @@
 #include "export/sticker_preset.h"
 
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
 
 namespace {
 
 constexpr qint64 kKiB = 1024;
 constexpr qint64 kKB = 1000;
 
-StickerPreset preset(const char *name, const QString &label, StickerSizeRule rule, int side,
-                     const QStringList &stillFormats, const QString &animatedFormat, qint64 capBytes,
-                     const char *capText)
+const OutputFileFormat *format(const char16_t *name)
 {
-    StickerPreset made;
-    made.name = QString::fromLatin1(name);
-    made.label = label;
-    made.sizeRule = rule;
-    made.side = side;
-    made.stillFormats = stillFormats;
-    made.animatedFormat = animatedFormat;
-    made.capBytes = capBytes;
-    made.capText = QString::fromLatin1(capText);
-    return made;
+    const OutputFileFormat *named = outputFormatNamed(name);
+    Q_ASSERT(named);
+    return named;
+}
+
+StickerKind kind(std::vector<const OutputFileFormat *> formats, StickerSizeRule rule, int side,
+                 qint64 capBytes, const char *capText, std::optional<int> maxFrames = std::nullopt)
+{
+    return {std::move(formats), rule, side, capBytes, QString::fromLatin1(capText), maxFrames};
 }
 
 std::vector<StickerPreset> buildPresets()
 {
-    const QStringList png{QStringLiteral("png-alpha")};
-    const QString gif = QStringLiteral("gif");
+    const auto png = format(u"png-alpha");
+    const auto apng = format(u"apng");
+    const auto gif = format(u"gif");
+    const auto webp = format(u"webp");
     using enum StickerSizeRule;
     // The apps publish their limits in different units: a KB here is 1000
     // bytes and a KiB 1024, exactly as each app states it. QQ publishes no
     // limit; WeChat's is the safe choice.
-    std::vector<StickerPreset> presets{
-        preset("wechat", QStringLiteral("微信"), NaturalAtMost, 1000, png, gif, 1024 * kKiB, "1 MiB"),
-        preset("qq", QStringLiteral("QQ"), NaturalAtMost, 1000, png, gif, 1024 * kKiB, "1 MiB"),
-        preset("telegram", QStringLiteral("Telegram 贴纸"), LongestExactly, 512, png + QStringList{"webp"},
-               {}, 512 * kKB, "512 KB"),
-        preset("discord-emoji", QStringLiteral("Discord 表情"), Square, 128, png, gif, 256 * kKiB, "256 KiB"),
-        preset("discord-sticker", QStringLiteral("Discord 贴纸"), Square, 320, png, QStringLiteral("apng"),
-               512 * kKiB, "512 KiB"),
-        preset("slack", QStringLiteral("Slack 表情"), Square, 128, png, gif, 128 * kKB, "128 KB"),
+    const StickerKind wechat = kind({png}, NaturalAtMost, 1000, 1024 * kKiB, "1 MiB");
+    const StickerKind telegram = kind({png, webp}, LongestExactly, 512, 512 * kKB, "512 KB");
+    const StickerKind discordEmoji = kind({png}, Square, 128, 256 * kKiB, "256 KiB");
+    const StickerKind discordSticker = kind({png}, Square, 320, 512 * kKiB, "512 KiB");
+    const StickerKind slack = kind({png}, Square, 128, 128 * kKB, "128 KB");
+    const auto moving = [](StickerKind still, const OutputFileFormat *format,
+                           std::optional<int> maxFrames = std::nullopt) {
+        still.formats.clear();
+        if (format)
+            still.formats.push_back(format);
+        still.maxFrames = maxFrames;
+        return still;
     };
-    // Telegram's animated stickers are WEBM video, which we do not make.
-    presets[2].animatedRefusal =
-        QStringLiteral("Telegram 贴纸只能是静态图片（动态贴纸须为 WEBM 视频），请不要使用动画效果");
-    presets[5].maxFrames = 50;
-    return presets;
+    return {
+        {QStringLiteral("wechat"), QStringLiteral("微信"), wechat, moving(wechat, gif), {}},
+        {QStringLiteral("qq"), QStringLiteral("QQ"), wechat, moving(wechat, gif), {}},
+        // Telegram's animated stickers are WEBM video, which we do not make.
+        {QStringLiteral("telegram"), QStringLiteral("Telegram 贴纸"), telegram, moving(telegram, nullptr),
+         QStringLiteral("Telegram 贴纸只能是静态图片（动态贴纸须为 WEBM 视频），请不要使用动画效果")},
+        {QStringLiteral("discord-emoji"),
+         QStringLiteral("Discord 表情"),
+         discordEmoji,
+         moving(discordEmoji, gif),
+         {}},
+        {QStringLiteral("discord-sticker"),
+         QStringLiteral("Discord 贴纸"),
+         discordSticker,
+         moving(discordSticker, apng),
+         {}},
+        {QStringLiteral("slack"), QStringLiteral("Slack 表情"), slack, moving(slack, gif, 50), {}},
+    };
 }
 
 } // namespace
@@ -74,7 +90,7 @@ const StickerPreset *stickerPresetNamed(QStringView name)
 
 bool presetAnimates(const StickerPreset *preset)
 {
-    return !preset || !preset->animatedFormat.isEmpty();
+    return !preset || !preset->animated.formats.empty();
 }
 
 QString customPresetLabel()

@@ -4,6 +4,7 @@
 #include "app/frame_player.h"
 #include "app/save_dialog.h"
 #include "app/sticker_dialog.h"
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
 #include "export/output_format.h"
 #include "export/sticker_preset.h"
@@ -32,6 +33,8 @@
 #include <QtTest>
 
 #include <mutex>
+
+Q_DECLARE_METATYPE(Effect)
 
 namespace {
 
@@ -247,6 +250,8 @@ private slots:
     void choicesReachTheSticker_data();
     void choicesReachTheSticker();
     void presetForbidsAnimation();
+    void dialogOffersWhatTheMakerTakes_data();
+    void dialogOffersWhatTheMakerTakes();
     void chosenEffectAndFormatComeBack();
     void previewIsTheFileReadBack_data();
     void previewIsTheFileReadBack();
@@ -643,6 +648,73 @@ void TestStickerDialog::failureIsShownAndNotSaved()
     d.dialog.save();
     QCOMPARE(d.reports.size(), 1);
     QVERIFY(!d.dialog.saveDialog()->isVisible());
+}
+
+void TestStickerDialog::dialogOffersWhatTheMakerTakes_data()
+{
+    QTest::addColumn<QString>("preset"); // empty: no preset
+    QTest::addColumn<Effect>("effect");
+    std::vector<const StickerPreset *> presets{nullptr};
+    for (const StickerPreset &preset : stickerPresets())
+        presets.push_back(&preset);
+    for (const StickerPreset *preset : presets)
+        for (const EffectRow &effect : effectRows())
+            QTest::newRow(qPrintable(nameOf(preset) + QLatin1Char(' ') + effect.name))
+                << nameOf(preset) << effect.effect;
+}
+
+// Every preset and effect through the real dialog and the real maker: each
+// format the lists offer makes a sticker, every sticker format they leave out
+// of a preset is refused by the maker, an effect is offered exactly when the preset
+// animates, the matte exactly for a GIF, and the meter reads the app's cap.
+void TestStickerDialog::dialogOffersWhatTheMakerTakes()
+{
+    QFETCH(QString, preset);
+    QFETCH(Effect, effect);
+    const StickerPreset *rules = preset.isEmpty() ? nullptr : &findStickerPreset(preset);
+    const bool animates = effectRow(effect).animates;
+    const bool taken = !animates || !rules || !rules->animated.formats.empty();
+
+    Dialog d(makeSticker);
+    choose(d.preset(), preset);
+    choose(d.effect(), effectName(effect));
+    QVERIFY(d.settled());
+    auto *effects = qobject_cast<QStandardItemModel *>(d.effect()->model());
+    QVERIFY(effects);
+    QCOMPARE(effects->item(d.effect()->findData(effectName(effect)))->isEnabled(), taken);
+    const Effect made = taken ? effect : Effect::Still;
+    QCOMPARE(d.effect()->currentData().toString(), effectName(made));
+
+    QStringList offered;
+    for (int i = 0; i < d.format()->count(); ++i)
+        offered << d.format()->itemData(i).toString();
+    QVERIFY(!offered.isEmpty());
+    for (const QString &format : offered) {
+        choose(d.format(), format);
+        QVERIFY(d.settled());
+        const Sticker *sticker = d.dialog.sticker();
+        QVERIFY2(sticker, qPrintable(d.part<QLabel>("lblNotes")->text()));
+        QCOMPARE(nameOf(sticker->format), format);
+        QCOMPARE(sticker->frames > 1, effectRow(made).animates);
+        QCOMPARE(d.matte()->isEnabled(), format == QLatin1String("gif"));
+        if (rules) {
+            const StickerKind &kind = rules->kind(effectRow(made).animates);
+            QVERIFY2(d.bytes()->text().endsWith(QStringLiteral(" / ") + kind.capText),
+                     qPrintable(d.bytes()->text()));
+            QVERIFY(sticker->bytes.size() <= kind.capBytes);
+        }
+    }
+    // Without a preset the maker takes any sticker format; the window offers
+    // those it can play back.
+    if (!rules)
+        return;
+    for (const OutputFileFormat &format : outputFileFormats()) {
+        if (format.ground != StripGround::Transparent || offered.contains(QString(format.name)))
+            continue;
+        StickerOptions options = d.dialog.choices().options();
+        options.format = &format;
+        QVERIFY_THROWS_EXCEPTION(QuillowError, makeSticker(strip(), Qt::black, options));
+    }
 }
 
 void TestStickerDialog::chosenEffectAndFormatComeBack()

@@ -191,7 +191,7 @@ void TestSticker::animatedPresetGivesItsFormat()
     options.effect = effectFromName(effect);
     options.look.outlineWidth = 3;
     const Sticker sticker = stickerOf(kTen, options);
-    const StickerPreset &rules = findStickerPreset(preset);
+    const StickerKind &rules = findStickerPreset(preset).animated;
     QVERIFY(sticker.bytes.startsWith(magic));
     QVERIFY(sticker.bytes.size() <= rules.capBytes);
     QVERIFY(sticker.frames > 1);
@@ -404,7 +404,8 @@ void TestSticker::refusedOptionsNameTheProblem_data()
     options.effect = Effect::Reveal;
     options.format = outputFormatNamed(u"png-alpha");
     QTest::newRow("an RGBA PNG does not animate")
-        << options << QStringLiteral("PNG 只能保存静态图片，动画请选 APNG、GIF 或 WebP");
+        << options
+        << QStringLiteral("格式 png-alpha 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。");
     options = StickerOptions{};
     options.maxBytes = 0;
     QTest::newRow("a cap of no bytes") << options << QStringLiteral("文件大小上限须大于 0 字节");
