@@ -46,6 +46,14 @@ QStringList presetNames()
     return names;
 }
 
+QString presetLabels()
+{
+    QStringList labels;
+    for (const StickerPreset &preset : stickerPresets())
+        labels << preset.label;
+    return labels.join(QStringLiteral("、"));
+}
+
 QStringList formatNames()
 {
     QStringList names;
@@ -247,7 +255,7 @@ const OptionRow kOptions[] = {
      }, nullptr},
     {"effect", nullptr, kTableValues,
      "动画效果（默认 still）：reveal 逐字出现，shake 整体抖动，reveal-shake 先逐字出现再抖动；"
-     "动画写成 APNG、GIF 或 WebP",
+     "动画写成 APNG、GIF、WebP 或 WEBM 视频",
      [](JobDraft &draft, const QString &, const QString &value) {
          draft.job.sticker.effect = asUsage([&value] { return effectFromName(value); });
      }, nullptr},
@@ -300,7 +308,7 @@ const OptionRow kOptions[] = {
              int(boundedInteger(option, QStringLiteral("阴影模糊半径"), value, 0, kMaxShadowBlur));
      }, nullptr},
     {"preset", nullptr, kTableValues,
-     "按聊天软件的要求做贴纸：尺寸、格式和文件大小上限（微信、QQ、Telegram、Discord 表情或贴纸、Slack）",
+     "按聊天软件的要求做贴纸：尺寸、格式和文件大小上限",
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.preset = &findStickerPreset(choice(option, QStringLiteral("预设"), value, presetNames()));
      }, nullptr},
@@ -484,19 +492,23 @@ QString usageText()
 {
     QString text =
         kUsageLine +
-        QStringLiteral(
-            "\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
-            "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同；\n"
-            "也能做聊天用的贴纸：动画（APNG、GIF、WebP）、描边、阴影，以及按聊天软件要求的预设。\n\n"
-            "选项：\n");
+        QStringLiteral("\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
+                       "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同；\n"
+                       "也能做聊天用的贴纸：动画（APNG、GIF、WebP、WEBM "
+                       "视频）、描边、阴影，以及按聊天软件要求的预设。\n\n"
+                       "选项：\n");
     for (const OptionRow &row : kOptions) {
         const QString shortName =
             row.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(row.shortName)) : QString();
         const QString values = row.valueName == kTableValues ? tableValues(QLatin1String(row.name))
                                                              : QString::fromUtf8(row.valueName);
         const QString valueName = row.valueName ? QStringLiteral(" ") + values : QString();
-        text += QStringLiteral("  %1--%2%3\n      %4\n")
-                    .arg(shortName, QLatin1String(row.name), valueName, QString::fromUtf8(row.help));
+        // Each app by the name the window shows it under.
+        const QString help = QString::fromUtf8(row.help) + (QLatin1String(row.name) == QLatin1String("preset")
+                                                                ? QStringLiteral("（%1）").arg(presetLabels())
+                                                                : QString());
+        text +=
+            QStringLiteral("  %1--%2%3\n      %4\n").arg(shortName, QLatin1String(row.name), valueName, help);
     }
     text += QStringLiteral("  -h, --help\n      显示本帮助\n  -v, --version\n      显示版本\n");
     text +=

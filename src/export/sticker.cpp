@@ -9,6 +9,7 @@
 #include "export/sticker_format_choice.h"
 #include "export/sticker_preset.h"
 #include "export/sticker_rows.h"
+#include "export/webm_writer.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -276,6 +277,61 @@ QString revealWarning(const StickerFit &fit, const StickerOptions &options)
     return QStringLiteral("只有一个字，逐字出现只有一帧：贴纸是一张静止的图片，不会播放");
 }
 
+// Whether a canvas of `size` is what `kind`'s size rule makes.
+bool keepsSizeRule(const StickerKind &kind, QSize size)
+{
+    const int longest = std::max(size.width(), size.height());
+    switch (kind.sizeRule) {
+    case StickerSizeRule::Square:
+        return size == QSize(kind.side, kind.side);
+    case StickerSizeRule::LongestExactly:
+        return longest == kind.side;
+    case StickerSizeRule::NaturalAtMost:
+        break;
+    }
+    return longest <= kind.side;
+}
+
+// Refuses a file that breaks a rule of the app it is made for, so that none
+// is ever written: its size, frame count, frame times and length. A video
+// shows its frames at a constant rate whatever the animation's delays.
+void checkKeepsKind(const StickerPreset &preset, const StickerKind &kind, QSize size, const Made &made)
+{
+    if (!keepsSizeRule(kind, size))
+        throw QuillowError(QStringLiteral("%1不接受 %2 × %3 像素的贴纸")
+                               .arg(preset.label)
+                               .arg(size.width())
+                               .arg(size.height()));
+    const int frames = made.encoded.frames;
+    if (kind.maxFrames && frames > *kind.maxFrames)
+        throw QuillowError(QStringLiteral("%1最多 %2 帧，这个效果有 %3 帧")
+                               .arg(preset.label)
+                               .arg(*kind.maxFrames)
+                               .arg(frames));
+    int shortestMs = INT_MAX;
+    qint64 playedMs = 0;
+    if (isFormat(made.attempt.request.format, "webm"_L1)) {
+        const int frameRate = WebmOptions().frameRate;
+        shortestMs = 1000 / frameRate;
+        playedMs = (qint64(frames) * 1000 + frameRate - 1) / frameRate;
+    } else if (frames > 1) {
+        for (const AnimationFrame &frame : made.attempt.animation.frames) {
+            shortestMs = std::min(shortestMs, frame.delayMs);
+            playedMs += frame.delayMs;
+        }
+    }
+    if (kind.minFrameMs > 0 && shortestMs < kind.minFrameMs)
+        throw QuillowError(QStringLiteral("%1的动画每帧至少显示 %2 毫秒，这个效果有只显示 %3 毫秒的帧")
+                               .arg(preset.label)
+                               .arg(kind.minFrameMs)
+                               .arg(shortestMs));
+    if (kind.maxDurationMs > 0 && playedMs > kind.maxDurationMs)
+        throw QuillowError(QStringLiteral("%1的动画最长 %2 秒，这个效果要 %3 毫秒：请缩短停留时长或每帧时长")
+                               .arg(preset.label)
+                               .arg(kind.maxDurationMs / 1000.0)
+                               .arg(playedMs));
+}
+
 Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
                         const std::atomic<bool> *cancel)
 {
@@ -322,6 +378,8 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
         encodeWithinCap(search, composed, {choice.format, kFullPalette, options.webpQuality, options.matte});
     if (!made)
         throw QuillowError(stickerCapMessage(preset, choice));
+    if (kind)
+        checkKeepsKind(*preset, *kind, fit.canvas, *made);
 
     Sticker sticker;
     sticker.bytes = std::move(made->encoded.bytes);

@@ -36,20 +36,31 @@ std::vector<StickerPreset> buildPresets()
     const StickerKind discordEmoji = kind({png}, Square, 128, 256 * kKiB, "256 KiB");
     const StickerKind discordSticker = kind({png}, Square, 320, 512 * kKiB, "512 KiB");
     const StickerKind slack = kind({png}, Square, 128, 128 * kKB, "128 KB");
+    const auto webm = format(u"webm");
+    // Telegram takes moving stickers as VP9 video of at most 3 seconds, which
+    // the WEBM writer keeps to by itself.
+    const StickerKind telegramVideo = kind({webm}, LongestExactly, 512, 256 * kKB, "256 KB");
+    const StickerKind telegramEmoji = kind({png, webp}, Square, 100, 256 * kKB, "256 KB");
+    const StickerKind whatsapp = kind({webp}, Square, 512, 100 * kKB, "100 KB");
+    StickerKind whatsappMoving = kind({webp}, Square, 512, 500 * kKB, "500 KB");
+    whatsappMoving.minFrameMs = 8;
+    whatsappMoving.maxDurationMs = 10000;
     const auto moving = [](StickerKind still, const OutputFileFormat *format,
                            std::optional<int> maxFrames = std::nullopt) {
-        still.formats.clear();
-        if (format)
-            still.formats.push_back(format);
+        still.formats = {format};
         still.maxFrames = maxFrames;
         return still;
     };
     return {
         {QStringLiteral("wechat"), QStringLiteral("微信"), wechat, moving(wechat, gif), {}},
         {QStringLiteral("qq"), QStringLiteral("QQ"), wechat, moving(wechat, gif), {}},
-        // Telegram's animated stickers are WEBM video, which we do not make.
-        {QStringLiteral("telegram"), QStringLiteral("Telegram 贴纸"), telegram, moving(telegram, nullptr),
-         QStringLiteral("Telegram 贴纸只能是静态图片（动态贴纸须为 WEBM 视频），请不要使用动画效果")},
+        {QStringLiteral("telegram"), QStringLiteral("Telegram 贴纸"), telegram, telegramVideo, {}},
+        {QStringLiteral("telegram-emoji"),
+         QStringLiteral("Telegram 表情"),
+         telegramEmoji,
+         moving(telegramEmoji, webm),
+         {}},
+        {QStringLiteral("whatsapp"), QStringLiteral("WhatsApp 贴纸"), whatsapp, whatsappMoving, {}},
         {QStringLiteral("discord-emoji"),
          QStringLiteral("Discord 表情"),
          discordEmoji,

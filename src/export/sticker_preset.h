@@ -26,6 +26,12 @@ struct StickerKind {
     qint64 capBytes = 0; // the largest file the app takes
     QString capText;     // the cap as the app publishes it, e.g. "256 KiB"
     std::optional<int> maxFrames;
+    int minFrameMs = 0;    // the shortest a frame may show; 0: any
+    int maxDurationMs = 0; // the longest one play may last; 0: any
+    // The longest all plays together may last, for an app that plays a
+    // sticker a few times and stops; 0: it loops forever. The APNG writer
+    // does not yet choose its play count from it.
+    int maxTotalPlayMs = 0;
 };
 
 // What one chat app accepts as a sticker or custom emoji: everything the

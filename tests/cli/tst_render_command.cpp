@@ -309,9 +309,10 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::newRow("quality of 101") << QStringList{"--quality", "101", "-o", "a.webp", "我"}
                                     << "质量（--quality）必须是 0 到 100 之间的整数，而不是 “101”。";
     QTest::newRow("preset not in the list")
-        << QStringList{"--preset", "whatsapp", "-o", "a.gif", "我"}
-        << "预设（--preset）只能是 wechat、qq、telegram、discord-emoji、discord-sticker、slack，而不是 "
-           "“whatsapp”。";
+        << QStringList{"--preset", "kakao", "-o", "a.gif", "我"}
+        << "预设（--preset）只能是 "
+           "wechat、qq、telegram、telegram-emoji、whatsapp、discord-emoji、discord-sticker、"
+           "slack，而不是 “kakao”。";
     // A cap is read as typed, digits only.
     QTest::newRow("cap after a space")
         << QStringList{"--max-bytes", " 5000", "-o", "a.gif", "我"}

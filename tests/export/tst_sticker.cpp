@@ -378,13 +378,20 @@ void TestSticker::refusedOptionsNameTheProblem_data()
     QTest::addColumn<QString>("message");
 
     StickerOptions options = withPreset(QStringLiteral("telegram"));
-    for (const QString &effect :
-         {QStringLiteral("reveal"), QStringLiteral("shake"), QStringLiteral("reveal-shake")}) {
-        options.effect = effectFromName(effect);
-        QTest::newRow(qPrintable("telegram refuses " + effect))
-            << options
-            << QStringLiteral("Telegram 贴纸只能是静态图片（动态贴纸须为 WEBM 视频），请不要使用动画效果");
-    }
+    options.effect = Effect::Reveal;
+    options.format = outputFormatNamed(u"gif");
+    QTest::newRow("telegram animates as video only")
+        << options << QStringLiteral("Telegram 贴纸的动画只接受 WEBM 格式");
+    options = withPreset(QStringLiteral("whatsapp"));
+    options.format = outputFormatNamed(u"png-alpha");
+    QTest::newRow("whatsapp takes WebP only") << options << QStringLiteral("WhatsApp 贴纸只接受 WebP 格式");
+    // Two characters at 120 ms, then the whole strip for a minute.
+    options.format = nullptr;
+    options.effect = Effect::Reveal;
+    options.timing.holdMs = 60000;
+    QTest::newRow("whatsapp plays 10 seconds at most")
+        << options
+        << QStringLiteral("WhatsApp 贴纸的动画最长 10 秒，这个效果要 60240 毫秒：请缩短停留时长或每帧时长");
     options = withPreset(QStringLiteral("discord-emoji"));
     options.format = outputFormatNamed(u"webp");
     QTest::newRow("discord emoji takes no WebP") << options << QStringLiteral("Discord 表情只接受 PNG 格式");
