@@ -65,9 +65,10 @@ struct Sticker {
 // WebP with lossy quality, and the best file that fits is returned.
 //
 // Throws QuillowError with the user's message for options that do not go
-// together (an effect the preset refuses, a
-// format it does not take), a canvas that cannot hold the margins, or a cap
-// that cannot be met (the message names the cap). When `cancel` becomes true
+// together (chooseStickerFormat() tells which), a canvas that cannot hold the
+// margins, a cap that cannot be met (the message names the cap), or a file
+// that would break another rule of the preset's row: its size, frame count,
+// frame times or length. When `cancel` becomes true
 // the work stops between frames or encodes by throwing StickerCancelled. The
 // same layout, ink and options give the same bytes.
 Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
