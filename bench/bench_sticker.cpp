@@ -7,7 +7,9 @@
 #include "bench_ratios.h"
 #include "laid_out_strip.h"
 
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
 #include "sticker/sticker.h"
 #include "sticker/sticker_preset.h"
 
@@ -64,7 +66,7 @@ const std::vector<StripLayout> &strips()
 
 QStringList effectsOf(const StickerPreset &preset)
 {
-    if (preset.animatedFormat.isEmpty())
+    if (preset.animated.formats.empty())
         return {QStringLiteral("still")};
     return {QStringLiteral("still"), QStringLiteral("reveal"), QStringLiteral("shake"),
             QStringLiteral("reveal-shake")};
@@ -73,18 +75,19 @@ QStringList effectsOf(const StickerPreset &preset)
 // Empty when `sticker` is as `preset` says, else what is wrong.
 QString broken(const StickerPreset &preset, const Sticker &sticker)
 {
-    if (sticker.bytes.size() > preset.capBytes)
+    const StickerKind &kind = preset.kind(sticker.frames > 1);
+    if (sticker.bytes.size() > kind.capBytes)
         return QStringLiteral("%1 bytes over the cap").arg(sticker.bytes.size());
-    if (preset.maxFrames && sticker.frames > *preset.maxFrames)
+    if (kind.maxFrames && sticker.frames > *kind.maxFrames)
         return QStringLiteral("%1 frames").arg(sticker.frames);
     QByteArray bytes = sticker.bytes;
     QBuffer buffer(&bytes);
     QImageReader reader(&buffer);
     const QSize size = reader.canRead() ? reader.size() : sticker.size;
     const int longest = std::max(size.width(), size.height());
-    const bool fits = preset.sizeRule == StickerSizeRule::Square ? size == QSize(preset.side, preset.side)
-                      : preset.sizeRule == StickerSizeRule::LongestExactly ? longest == preset.side
-                                                                           : longest <= preset.side;
+    const bool fits = kind.sizeRule == StickerSizeRule::Square           ? size == QSize(kind.side, kind.side)
+                      : kind.sizeRule == StickerSizeRule::LongestExactly ? longest == kind.side
+                                                                         : longest <= kind.side;
     return fits ? QString() : QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height());
 }
 
@@ -102,9 +105,9 @@ void BM_PresetStickers(benchmark::State &state)
             for (const QString &effect : effectsOf(preset))
                 for (const int outline : {0, 3}) {
                     StickerOptions options;
-                    options.preset = preset.name;
-                    options.effect = effect;
-                    options.outlinePx = outline;
+                    options.preset = &preset;
+                    options.effect = effectFromName(effect);
+                    options.look.outlineWidth = outline;
                     Sticker sticker;
                     QString fault;
                     try {
@@ -123,7 +126,8 @@ void BM_PresetStickers(benchmark::State &state)
                     }
                     searchNs += double(sticker.capSearchNs);
                     largestShare =
-                        std::max(largestShare, double(sticker.bytes.size()) / double(preset.capBytes));
+                        std::max(largestShare, double(sticker.bytes.size()) /
+                                                   double(preset.kind(sticker.frames > 1).capBytes));
                     ++made;
                 }
         totalNs += double(

@@ -5,6 +5,7 @@
 #include "composition/grapheme_clusters.h"
 #include "composition/sticker_look.h"
 #include "export/output_format.h"
+#include "sticker/sticker_format_choice.h"
 #include "sticker/sticker_preset.h"
 #include "sticker/sticker_rows.h"
 #include "sticker/sticker_tiles.h"
@@ -45,6 +46,14 @@ QStringList presetNames()
     for (const StickerPreset &preset : stickerPresets())
         names << preset.name;
     return names;
+}
+
+QString presetLabels()
+{
+    QStringList labels;
+    for (const StickerPreset &preset : stickerPresets())
+        labels << preset.label;
+    return labels.join(QStringLiteral("、"));
 }
 
 QStringList formatNames()
@@ -248,18 +257,18 @@ const OptionRow kOptions[] = {
      }, nullptr},
     {"effect", nullptr, kTableValues,
      "动画效果（默认 still）：reveal 逐字出现，shake 整体抖动，reveal-shake 先逐字出现再抖动；"
-     "动画写成 APNG、GIF 或 WebP",
+     "动画写成 APNG、GIF、WebP 或 WEBM 视频",
      [](JobDraft &draft, const QString &, const QString &value) {
-         draft.job.sticker.effect = effectName(asUsage([&value] { return effectFromName(value); }));
+         draft.job.sticker.effect = asUsage([&value] { return effectFromName(value); });
      }, nullptr},
     {"frame-ms", nullptr, "10..10000", "逐字出现时每一帧的时长，毫秒（默认 120）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.frameMs =
+         draft.job.sticker.timing.frameMs =
              int(boundedInteger(option, QStringLiteral("每帧时长"), value, kMinFrameMs, kMaxFrameMs));
      }, nullptr},
     {"hold-ms", nullptr, "0..60000", "整句出现后停留的时长，毫秒（默认 1500）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.holdMs =
+         draft.job.sticker.timing.holdMs =
              int(boundedInteger(option, QStringLiteral("停留时长"), value, 0, kMaxHoldMs));
      }, nullptr},
     {"matte", nullptr, "#RRGGBB",
@@ -275,35 +284,35 @@ const OptionRow kOptions[] = {
      }, nullptr},
     {"outline", nullptr, "0..12", "每个字外围描边的宽度，像素（默认 0，不描边）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.outlinePx =
+         draft.job.sticker.look.outlineWidth =
              int(boundedInteger(option, QStringLiteral("描边宽度"), value, 0, kMaxOutlineWidth));
      }, nullptr},
     {"outline-colour", nullptr, "#RRGGBB", "描边颜色（默认 #FFFFFF 白色）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.outlineColour =
+         draft.job.sticker.look.outlineColour =
              asUsage([&] { return parseStickerColour(value, false, optionAndName("描边颜色", option)); });
      }, nullptr},
     {"shadow", nullptr, nullptr, "在字和描边下面加一层柔和的阴影", nullptr,
-     [](JobDraft &draft, bool on) { draft.job.sticker.shadow = on; }},
+     [](JobDraft &draft, bool on) { draft.job.sticker.look.shadow = on; }},
     {"shadow-colour", nullptr, "#RRGGBB[AA]", "阴影颜色（默认 #00000080，半透明黑色）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.shadowColour =
+         draft.job.sticker.look.shadowColour =
              asUsage([&] { return parseStickerColour(value, true, optionAndName("阴影颜色", option)); });
      }, nullptr},
     {"shadow-offset", nullptr, "X,Y", "阴影的偏移，像素（默认 2,2，向右下）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.shadowOffset =
+         draft.job.sticker.look.shadowOffset =
              asUsage([&] { return parseShadowOffset(value, optionAndName("阴影偏移", option)); });
      }, nullptr},
     {"shadow-blur", nullptr, "0..20", "阴影边缘模糊的半径，像素（默认 3）",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.shadowBlur =
+         draft.job.sticker.look.shadowBlur =
              int(boundedInteger(option, QStringLiteral("阴影模糊半径"), value, 0, kMaxShadowBlur));
      }, nullptr},
     {"preset", nullptr, kTableValues,
-     "按聊天软件的要求做贴纸：尺寸、格式和文件大小上限（微信、QQ、Telegram、Discord 表情或贴纸、Slack）",
+     "按聊天软件的要求做贴纸：尺寸、格式和文件大小上限",
      [](JobDraft &draft, const QString &option, const QString &value) {
-         draft.job.sticker.preset = choice(option, QStringLiteral("预设"), value, presetNames());
+         draft.job.sticker.preset = &findStickerPreset(choice(option, QStringLiteral("预设"), value, presetNames()));
      }, nullptr},
     {"max-bytes", nullptr, "N", "文件大小的上限，字节；超出时减少颜色、帧数或降低质量，仍做不到则不写文件",
      [](JobDraft &draft, const QString &option, const QString &value) {
@@ -415,9 +424,9 @@ const OutputFileFormat *chooseFormat(const JobDraft &draft)
     const OutputFileFormat *bySuffix = outputFormatForPath(job.output);
     if (bySuffix && bySuffix->name == QLatin1String("png")) {
         const StickerOptions &sticker = job.sticker;
-        if (sticker.effect != QLatin1String("still"))
+        if (effectRow(sticker.effect).animates)
             return outputFormatNamed(u"apng");
-        if (!sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
+        if (sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.maxBytes ||
             draft.rowsGiven || job.tiles)
             return outputFormatNamed(u"png-alpha");
         return bySuffix;
@@ -436,12 +445,10 @@ void checkFormatTakesOptions(const RenderJob &job)
 {
     const StickerOptions &sticker = job.sticker;
     const QString format = job.format->name;
-    if (!job.format->animated && sticker.effect != QLatin1String("still"))
-        throw UsageError(QStringLiteral("格式 %1 是静态图，不能做动画效果 %2：请用 apng、gif 或 webp。")
-                             .arg(format, sticker.effect));
+    asUsage([&] { checkFormatAnimates(*job.format, sticker.effect); });
     const bool whiteGround = job.format->ground == StripGround::White;
     if (whiteGround &&
-        (sticker.outlinePx > 0 || sticker.shadow || !sticker.preset.isEmpty() || sticker.maxBytes))
+        (sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.preset || sticker.maxBytes))
         throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 "
                                         "png-alpha、apng、gif、webp 和 webm。")
                              .arg(format));
@@ -506,19 +513,23 @@ QString usageText()
 {
     QString text =
         kUsageLine +
-        QStringLiteral(
-            "\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
-            "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同；\n"
-            "也能做聊天用的贴纸：动画（APNG、GIF、WebP）、描边、阴影，以及按聊天软件要求的预设。\n\n"
-            "选项：\n");
+        QStringLiteral("\n\n把一句短语画成“喊叫”图片：字排成一行，逐字放大 10 磅，最后一个字 110 磅。\n"
+                       "与窗口使用同样的设置、默认值和绘制，保存的文件逐字节相同；\n"
+                       "也能做聊天用的贴纸：动画（APNG、GIF、WebP、WEBM "
+                       "视频）、描边、阴影，以及按聊天软件要求的预设。\n\n"
+                       "选项：\n");
     for (const OptionRow &row : kOptions) {
         const QString shortName =
             row.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(row.shortName)) : QString();
         const QString values = row.valueName == kTableValues ? tableValues(QLatin1String(row.name))
                                                              : QString::fromUtf8(row.valueName);
         const QString valueName = row.valueName ? QStringLiteral(" ") + values : QString();
-        text += QStringLiteral("  %1--%2%3\n      %4\n")
-                    .arg(shortName, QLatin1String(row.name), valueName, QString::fromUtf8(row.help));
+        // Each app by the name the window shows it under.
+        const QString help = QString::fromUtf8(row.help) + (QLatin1String(row.name) == QLatin1String("preset")
+                                                                ? QStringLiteral("（%1）").arg(presetLabels())
+                                                                : QString());
+        text +=
+            QStringLiteral("  %1--%2%3\n      %4\n").arg(shortName, QLatin1String(row.name), valueName, help);
     }
     text += QStringLiteral("  -h, --help\n      显示本帮助\n  -v, --version\n      显示版本\n");
     text +=

@@ -65,7 +65,7 @@ void writeTiles(const StripLayout &layout, const RenderJob &job, const StickerOp
 void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed, JobReport *report)
 {
     StickerOptions options = job.sticker;
-    options.format = QString(job.format->name);
+    options.format = job.format;
     options.seed = seed;
     if (job.tiles) {
         writeTiles(layout, job, options, report);
@@ -88,7 +88,7 @@ bool isStickerJob(const RenderJob &job)
     if (job.format->animated)
         return true;
     const StickerOptions &sticker = job.sticker;
-    return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
+    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.maxBytes ||
            sticker.rows > 1 || job.tiles.has_value();
 }
 

@@ -15,16 +15,13 @@
 
 namespace {
 
-struct EffectEntry {
-    Effect effect;
-    const char *name;
-};
+using namespace Qt::Literals::StringLiterals;
 
 constexpr std::array kEffects{
-    EffectEntry{Effect::Still, "still"},
-    EffectEntry{Effect::Reveal, "reveal"},
-    EffectEntry{Effect::Shake, "shake"},
-    EffectEntry{Effect::RevealShake, "reveal-shake"},
+    EffectRow{Effect::Still, "still"_L1, "静止", false},
+    EffectRow{Effect::Reveal, "reveal"_L1, "逐字出现", true},
+    EffectRow{Effect::Shake, "shake"_L1, "抖动", true},
+    EffectRow{Effect::RevealShake, "reveal-shake"_L1, "出现后抖动", true},
 };
 
 // SplitMix64: tiny, fast and well mixed from the first draw, so that
@@ -82,29 +79,44 @@ std::vector<FramePlan> shakeCycle(std::size_t cellCount, std::uint32_t seed)
 
 } // namespace
 
-QString effectName(Effect effect)
+std::span<const EffectRow> effectRows()
 {
-    for (const EffectEntry &entry : kEffects) {
-        if (entry.effect == effect)
-            return QLatin1String(entry.name);
+    return kEffects;
+}
+
+const EffectRow &effectRow(Effect effect)
+{
+    for (const EffectRow &row : kEffects) {
+        if (row.effect == effect)
+            return row;
     }
     Q_UNREACHABLE();
+}
+
+QString effectName(Effect effect)
+{
+    return effectRow(effect).name;
+}
+
+QString effectLabel(Effect effect)
+{
+    return QString::fromUtf8(effectRow(effect).label);
 }
 
 QStringList effectNames()
 {
     QStringList names;
-    for (const EffectEntry &entry : kEffects)
-        names << QLatin1String(entry.name);
+    for (const EffectRow &row : kEffects)
+        names << row.name;
     return names;
 }
 
 Effect effectFromName(const QString &name)
 {
     const QString wanted = name.trimmed().toLower();
-    for (const EffectEntry &entry : kEffects) {
-        if (wanted == QLatin1String(entry.name))
-            return entry.effect;
+    for (const EffectRow &row : kEffects) {
+        if (wanted == row.name)
+            return row.effect;
     }
     throw QuillowError(QStringLiteral("动画效果只能是 %1，而不是“%2”。")
                            .arg(effectNames().join(QStringLiteral("、")), name));

@@ -4,11 +4,13 @@
 #include "composition/font_request.h"
 #include "composition/strip_layout.h"
 
+#include <QLatin1StringView>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 struct StickerLook;
@@ -17,9 +19,27 @@ struct StickerLook;
 // the whole strip trembling, or both.
 enum class Effect { Still, Reveal, Shake, RevealShake };
 
-// The name an effect goes by on the command line and in batch lines
-// ("still", "reveal", "shake", "reveal-shake").
+// What every front end knows of an effect: the name the command line and
+// batch lines take, the window's label, and whether it makes more than one
+// frame.
+struct EffectRow {
+    Effect effect;
+    QLatin1StringView name; // "still", "reveal", "shake", "reveal-shake"
+    const char *label;      // UTF-8, e.g. "逐字出现"
+    bool animates = false;
+};
+
+// Every effect, the still first; nothing depends on the order of the rest.
+std::span<const EffectRow> effectRows();
+
+// The row of `effect`.
+const EffectRow &effectRow(Effect effect);
+
+// The name an effect goes by on the command line and in batch lines.
 QString effectName(Effect effect);
+
+// The window's label of an effect, in Chinese.
+QString effectLabel(Effect effect);
 
 // Every effect's name, in the table's order, for help texts.
 QStringList effectNames();

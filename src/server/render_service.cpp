@@ -2,6 +2,7 @@
 
 #include "cli/batch.h"
 #include "cli/job_options.h"
+#include "composition/effect_frames.h"
 #include "server/wire.h"
 
 #include <QCryptographicHash>
@@ -221,7 +222,7 @@ private:
         job.format = renderJob.format;
         const bool fixed =
             renderJob.seed.has_value() || (renderJob.settings.colourMode != ColourMode::Random &&
-                                           renderJob.sticker.effect == QLatin1String("still"));
+                                           !effectRow(renderJob.sticker.effect).animates);
         if (fixed) {
             QCryptographicHash hash(QCryptographicHash::Sha256);
             hash.addData(QByteArrayLiteral(QUILLOW_VERSION "\n"));

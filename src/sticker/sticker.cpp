@@ -5,6 +5,7 @@
 #include "composition/sticker_look.h"
 #include "composition/strip_rendering.h"
 #include "export/output_format.h"
+#include "export/webm_writer.h"
 #include "sticker/sticker_fit.h"
 #include "sticker/sticker_format_choice.h"
 #include "sticker/sticker_preset.h"
@@ -19,6 +20,8 @@
 #include <functional>
 
 namespace {
+
+using namespace Qt::Literals::StringLiterals;
 
 // A glyph smaller than this is hard to read in a chat's sticker tray.
 constexpr int kLegiblePixels = 12;
@@ -41,28 +44,9 @@ void stopIfCancelled(const std::atomic<bool> *cancel)
 
 // --- What the effects and the encoders provide -----------------------------
 
-// The sticker formats, by the names of the output format table.
-const OutputFileFormat &stickerFormat(const QString &name)
+bool isFormat(const OutputFileFormat *format, QLatin1StringView name)
 {
-    static const QStringList stickerNames = {QStringLiteral("png-alpha"), QStringLiteral("apng"),
-                                             QStringLiteral("gif"), QStringLiteral("webp"),
-                                             QStringLiteral("webm")};
-    const OutputFileFormat *format = stickerNames.contains(name) ? outputFormatNamed(name) : nullptr;
-    if (!format)
-        throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(name));
-    return *format;
-}
-
-StickerLook lookOf(const StickerOptions &options)
-{
-    StickerLook look;
-    look.outlineWidth = options.outlinePx;
-    look.outlineColour = options.outlineColour;
-    look.shadow = options.shadow;
-    look.shadowColour = options.shadowColour;
-    look.shadowOffset = options.shadowOffset;
-    look.shadowBlur = options.shadowBlur;
-    return look;
+    return format && format->name == name;
 }
 
 bool shakes(Effect effect)
@@ -74,8 +58,8 @@ bool shakes(Effect effect)
 // pixels of the sticker, whatever the dpi the strip is drawn at.
 QMargins expectedMargins(const StickerOptions &options)
 {
-    const int shake = shakes(effectFromName(options.effect)) ? kShakeReach : 0;
-    return stickerMargins(lookOf(options)) + QMargins(shake, shake, shake, shake);
+    const int shake = shakes(options.effect) ? kShakeReach : 0;
+    return stickerMargins(options.look) + QMargins(shake, shake, shake, shake);
 }
 
 struct ComposedFrames {
@@ -87,17 +71,17 @@ ComposedFrames composeFrames(const StripLayout &layout, const QColor &ink, doubl
                              const StickerOptions &options, const std::atomic<bool> *cancel)
 {
     stopIfCancelled(cancel);
-    const Effect effect = effectFromName(options.effect);
+    const Effect effect = options.effect;
     ComposedFrames composed;
-    composed.animation = renderEffect(layout, ink, effect, {options.frameMs, options.holdMs}, lookOf(options),
-                                      options.seed, 1.0, dpi);
+    composed.animation =
+        renderEffect(layout, ink, effect, options.timing, options.look, options.seed, 1.0, dpi);
     if (effect == Effect::Reveal || effect == Effect::RevealShake)
         composed.revealFrames = int(layout.cells.size());
     return composed;
 }
 
 struct EncodeRequest {
-    QString format;
+    const OutputFileFormat *format = nullptr;
     int maxColours = kFullPalette;
     int webpQuality = -1; // -1: lossless
     std::optional<QColor> matte;
@@ -114,9 +98,8 @@ struct Encoded {
 
 Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 {
-    const EncodedAnimation made =
-        stickerFormat(request.format)
-            .encode(animation, {request.maxColours, request.webpQuality, request.matte, request.webmCrf});
+    const EncodedAnimation made = request.format->encode(
+        animation, {request.maxColours, request.webpQuality, request.matte, request.webmCrf});
     Encoded encoded;
     encoded.bytes = made.bytes;
     encoded.warnings = made.warnings;
@@ -130,57 +113,12 @@ Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 
 void checkOptions(const StickerOptions &options)
 {
-    effectFromName(options.effect);
-    checkEffectTiming({options.frameMs, options.holdMs});
-    checkStickerLook(lookOf(options));
+    checkEffectTiming(options.timing);
+    checkStickerLook(options.look);
     if (options.maxBytes && *options.maxBytes <= 0)
         throw QuillowError(QStringLiteral("文件大小上限须大于 0 字节"));
     if (options.webpQuality < -1 || options.webpQuality > 100)
         throw QuillowError(QStringLiteral("WebP 质量须在 0 到 100 之间"));
-}
-
-QString chosenFormat(const StickerPreset *preset, bool animated, const QString &asked)
-{
-    if (!asked.isEmpty())
-        stickerFormat(asked);
-    if (!preset) {
-        if (asked.isEmpty())
-            return animated ? QStringLiteral("apng") : QStringLiteral("png-alpha");
-        if (animated && !stickerFormat(asked).animated)
-            throw QuillowError(QStringLiteral("PNG 只能保存静态图片，动画请选 APNG、GIF 或 WebP"));
-        return asked;
-    }
-    if (animated && preset->animatedFormat.isEmpty())
-        throw QuillowError(preset->animatedRefusal);
-    const QStringList taken = animated ? QStringList{preset->animatedFormat} : preset->stillFormats;
-    if (asked.isEmpty())
-        return taken.front();
-    if (!taken.contains(asked)) {
-        QStringList names;
-        for (const QString &name : taken)
-            names << stickerFormatLabel(stickerFormat(name));
-        throw QuillowError(QStringLiteral("%1%2只接受 %3 格式")
-                               .arg(preset->label, animated ? QStringLiteral("的动画") : QString(),
-                                    names.join(QStringLiteral("、"))));
-    }
-    return asked;
-}
-
-std::optional<qint64> chosenCap(const StickerPreset *preset, const StickerOptions &options)
-{
-    std::optional<qint64> cap = options.maxBytes;
-    if (preset)
-        cap = std::min(preset->capBytes, cap.value_or(preset->capBytes));
-    return cap;
-}
-
-QString capMessage(const StickerPreset *preset, qint64 cap)
-{
-    if (preset && preset->capBytes == cap)
-        return QStringLiteral("贴纸无法压缩到%1的上限 %2（%3 字节）以内，请减少字数或去掉效果")
-            .arg(preset->label, preset->capText)
-            .arg(cap);
-    return QStringLiteral("贴纸无法压缩到 %1 字节以内，请减少字数或去掉效果").arg(cap);
 }
 
 // --- Meeting the cap ---------------------------------------------------------
@@ -261,7 +199,7 @@ std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &com
 
     // A video has no palette, and its frames are resampled to a constant
     // rate whatever the reveal holds: only its quality can give.
-    if (request.format == QLatin1String("webm")) {
+    if (isFormat(request.format, "webm"_L1)) {
         return search.bestOf(int(kWebmCrfLadder.size()), [&](int rung) {
             Attempt attempt{composed.animation, request};
             attempt.request.webmCrf = kWebmCrfLadder[std::size_t(rung)];
@@ -273,8 +211,8 @@ std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &com
     // PNG with partial transparency has. Otherwise the full palette was the
     // first attempt.
     int triedColours = 0;
-    if (request.format == QLatin1String("png-alpha"))
-        request.format = QStringLiteral("apng");
+    if (isFormat(request.format, "png-alpha"_L1))
+        request.format = outputFormatNamed(u"apng");
     else
         triedColours = 1;
     const auto withColours = [&](const Animation &animation, const std::vector<int> &ladder) {
@@ -310,7 +248,7 @@ std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &com
         thinnest = withFewerRevealFrames(composed.animation, composed.revealFrames, 2);
     }
 
-    if (request.format == QLatin1String("webp")) {
+    if (isFormat(request.format, "webp"_L1)) {
         std::optional<Made> lossy = search.bestOf(int(kWebpQualityLadder.size()), [&](int rung) {
             Attempt attempt{thinnest, request};
             attempt.request.webpQuality = kWebpQualityLadder[std::size_t(rung)];
@@ -335,27 +273,77 @@ QString legibilityWarning(const StickerFit &fit)
 // Characters that appear one by one need more than one character.
 QString revealWarning(const StickerFit &fit, const StickerOptions &options)
 {
-    if (effectFromName(options.effect) != Effect::Reveal || fit.layout.cells.size() != 1)
+    if (options.effect != Effect::Reveal || fit.layout.cells.size() != 1)
         return {};
     return QStringLiteral("只有一个字，逐字出现只有一帧：贴纸是一张静止的图片，不会播放");
+}
+
+// Whether a canvas of `size` is what `kind`'s size rule makes.
+bool keepsSizeRule(const StickerKind &kind, QSize size)
+{
+    const int longest = std::max(size.width(), size.height());
+    switch (kind.sizeRule) {
+    case StickerSizeRule::Square:
+        return size == QSize(kind.side, kind.side);
+    case StickerSizeRule::LongestExactly:
+        return longest == kind.side;
+    case StickerSizeRule::NaturalAtMost:
+        break;
+    }
+    return longest <= kind.side;
+}
+
+// Refuses a file that breaks a rule of the app it is made for, so that none
+// is ever written: its size, frame count, frame times and length. A video
+// shows its frames at a constant rate whatever the animation's delays.
+void checkKeepsKind(const StickerPreset &preset, const StickerKind &kind, QSize size, const Made &made)
+{
+    if (!keepsSizeRule(kind, size))
+        throw QuillowError(QStringLiteral("%1不接受 %2 × %3 像素的贴纸")
+                               .arg(preset.label)
+                               .arg(size.width())
+                               .arg(size.height()));
+    const int frames = made.encoded.frames;
+    if (kind.maxFrames && frames > *kind.maxFrames)
+        throw QuillowError(QStringLiteral("%1最多 %2 帧，这个效果有 %3 帧")
+                               .arg(preset.label)
+                               .arg(*kind.maxFrames)
+                               .arg(frames));
+    int shortestMs = INT_MAX;
+    qint64 playedMs = 0;
+    if (isFormat(made.attempt.request.format, "webm"_L1)) {
+        const int frameRate = WebmOptions().frameRate;
+        shortestMs = 1000 / frameRate;
+        playedMs = (qint64(frames) * 1000 + frameRate - 1) / frameRate;
+    } else if (frames > 1) {
+        for (const AnimationFrame &frame : made.attempt.animation.frames) {
+            shortestMs = std::min(shortestMs, frame.delayMs);
+            playedMs += frame.delayMs;
+        }
+    }
+    if (kind.minFrameMs > 0 && shortestMs < kind.minFrameMs)
+        throw QuillowError(QStringLiteral("%1的动画每帧至少显示 %2 毫秒，这个效果有只显示 %3 毫秒的帧")
+                               .arg(preset.label)
+                               .arg(kind.minFrameMs)
+                               .arg(shortestMs));
+    if (kind.maxDurationMs > 0 && playedMs > kind.maxDurationMs)
+        throw QuillowError(QStringLiteral("%1的动画最长 %2 秒，这个效果要 %3 毫秒：请缩短停留时长或每帧时长")
+                               .arg(preset.label)
+                               .arg(kind.maxDurationMs / 1000.0)
+                               .arg(playedMs));
 }
 
 // What the options settle before anything is drawn.
 struct StickerPlan {
     const StickerPreset *preset = nullptr;
-    QString format;
-    std::optional<qint64> cap;
+    StickerFormatChoice choice;
 };
 
 StickerPlan planSticker(const StickerOptions &options)
 {
     checkOptions(options);
-    StickerPlan plan;
-    plan.preset = options.preset.isEmpty() ? nullptr : &findStickerPreset(options.preset);
-    const bool animated = effectFromName(options.effect) != Effect::Still;
-    plan.format = chosenFormat(plan.preset, animated, options.format);
-    plan.cap = chosenCap(plan.preset, options);
-    return plan;
+    return {options.preset,
+            chooseStickerFormat(options.preset, options.effect, options.format, options.maxBytes)};
 }
 
 // Where the strip goes for margins of the given size; `previous`, when
@@ -388,13 +376,13 @@ Drawn drawFitted(const QColor &ink, const StickerOptions &options, const Sticker
     }
     composed.animation = centredOnCanvas(composed.animation, fit.canvas);
 
-    const StickerPreset *preset = plan.preset;
-    if (preset && preset->maxFrames && int(composed.animation.frames.size()) > *preset->maxFrames) {
-        const int excess = int(composed.animation.frames.size()) - *preset->maxFrames;
+    const StickerKind *kind = plan.choice.kind;
+    if (kind && kind->maxFrames && int(composed.animation.frames.size()) > *kind->maxFrames) {
+        const int excess = int(composed.animation.frames.size()) - *kind->maxFrames;
         if (composed.revealFrames - excess < 2)
             throw QuillowError(QStringLiteral("%1最多 %2 帧，这个效果有 %3 帧")
-                                   .arg(preset->label)
-                                   .arg(*preset->maxFrames)
+                                   .arg(plan.preset->label)
+                                   .arg(*kind->maxFrames)
                                    .arg(composed.animation.frames.size()));
         composed.animation =
             withFewerRevealFrames(composed.animation, composed.revealFrames, composed.revealFrames - excess);
@@ -405,7 +393,7 @@ Drawn drawFitted(const QColor &ink, const StickerOptions &options, const Sticker
 
 EncodeRequest firstRequest(const StickerPlan &plan, const StickerOptions &options)
 {
-    return {plan.format, kFullPalette, options.webpQuality, options.matte};
+    return {plan.choice.format, kFullPalette, options.webpQuality, options.matte};
 }
 
 QStringList drawingWarnings(const StickerFit &fit, const StickerOptions &options)
@@ -421,11 +409,8 @@ QStringList drawingWarnings(const StickerFit &fit, const StickerOptions &options
 Sticker stickerOf(Made &&made, QSize size, std::optional<qint64> cap)
 {
     Sticker sticker;
-    const OutputFileFormat &written = stickerFormat(made.attempt.request.format);
     sticker.bytes = std::move(made.encoded.bytes);
-    sticker.formatName = written.name;
-    sticker.suffix = written.suffix;
-    sticker.mimeType = written.mimeType;
+    sticker.format = made.attempt.request.format;
     sticker.size = size;
     sticker.frames = made.encoded.frames;
     sticker.colours = made.encoded.colours;
@@ -441,20 +426,23 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
 {
     stopIfCancelled(cancel);
     const StickerPlan plan = planSticker(options);
-    const StickerSizeRule rule = plan.preset ? plan.preset->sizeRule : StickerSizeRule::NaturalAtMost;
-    const int side = plan.preset ? plan.preset->side : INT_MAX;
+    const StickerKind *kind = plan.choice.kind;
+    const StickerSizeRule rule = kind ? kind->sizeRule : StickerSizeRule::NaturalAtMost;
+    const int side = kind ? kind->side : INT_MAX;
     const FitFor fitFor = [&](const QMargins &margins, const StickerFit *previous) {
         return fitStripInRows(layout, previous ? previous->layout.rows : options.rows, rule, side, margins,
                               cancel);
     };
     const Drawn drawn = drawFitted(ink, options, plan, fitFor, cancel);
 
-    CapSearch search(plan.cap, cancel);
+    CapSearch search(plan.choice.cap, cancel);
     std::optional<Made> made = encodeWithinCap(search, drawn.composed, firstRequest(plan, options));
     if (!made)
-        throw QuillowError(capMessage(plan.preset, *plan.cap));
+        throw QuillowError(stickerCapMessage(plan.preset, plan.choice));
+    if (kind)
+        checkKeepsKind(*plan.preset, *kind, drawn.fit.canvas, *made);
 
-    Sticker sticker = stickerOf(std::move(*made), drawn.fit.canvas, plan.cap);
+    Sticker sticker = stickerOf(std::move(*made), drawn.fit.canvas, plan.choice.cap);
     sticker.warnings = drawingWarnings(drawn.fit, options) + sticker.warnings;
     sticker.encodes = search.encodes();
     sticker.capSearchNs = search.searchNs();
@@ -493,33 +481,36 @@ StickerTiles makeStickerTilesHere(const StripLayout &layout, const QColor &ink, 
     stopIfCancelled(cancel);
     checkTileGrid(grid);
     const StickerPlan plan = planSticker(options);
-    if (!plan.preset || plan.preset->sizeRule != StickerSizeRule::Square) {
+    const StickerKind *kind = plan.choice.kind;
+    if (!kind || kind->sizeRule != StickerSizeRule::Square) {
         QStringList square;
         for (const StickerPreset &preset : stickerPresets())
-            if (preset.sizeRule == StickerSizeRule::Square)
+            if (preset.still.sizeRule == StickerSizeRule::Square)
                 square << preset.name;
         throw QuillowError(QStringLiteral("只有方形的表情预设（%1）才能拆成多个表情")
                                .arg(square.join(QStringLiteral("、"))));
     }
-    const int side = plan.preset->side;
+    const int side = kind->side;
     const FitFor fitFor = [&](const QMargins &margins, const StickerFit *) {
         return fitTiles(layout, grid, side, margins, cancel);
     };
     const Drawn drawn = drawFitted(ink, options, plan, fitFor, cancel);
     const int columns = drawn.fit.canvas.width() / side;
 
-    CapSearch search(plan.cap, cancel);
+    CapSearch search(plan.choice.cap, cancel);
     std::optional<std::vector<Made>> made =
         encodeTilesWithinCap(search, drawn.composed, columns, side, firstRequest(plan, options));
     if (!made)
-        throw QuillowError(capMessage(plan.preset, *plan.cap));
+        throw QuillowError(stickerCapMessage(plan.preset, plan.choice));
+    for (const Made &tile : *made)
+        checkKeepsKind(*plan.preset, *kind, QSize(side, side), tile);
 
     StickerTiles tiles;
     tiles.grid = {columns, drawn.fit.canvas.height() / side};
     tiles.dpi = drawn.fit.dpi;
     tiles.warnings = drawingWarnings(drawn.fit, options);
     for (Made &tile : *made) {
-        tiles.tiles.push_back(stickerOf(std::move(tile), QSize(side, side), plan.cap));
+        tiles.tiles.push_back(stickerOf(std::move(tile), QSize(side, side), plan.choice.cap));
         for (const QString &warning : tiles.tiles.back().warnings)
             if (!tiles.warnings.contains(warning))
                 tiles.warnings << warning;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "composition/animation.h"
+#include "composition/effect_frames.h"
+#include "composition/sticker_look.h"
 #include "composition/strip_layout.h"
 
 #include <QByteArray>
@@ -14,23 +16,20 @@
 #include <cstdint>
 #include <optional>
 
+struct OutputFileFormat;
+struct StickerPreset;
+
 // What a sticker adds to the strip: the chat preset, the effect, the output
-// format and the look around the glyphs. The texts are the names the command
-// line takes, so that the window and quillow-render describe a sticker alike.
+// format and the look around the glyphs. Names typed by the user are read
+// into these where they come in (the command line, a batch line, the
+// window's settings); nothing here is a name to look up again.
 struct StickerOptions {
-    QString preset;                           // "" (none), "wechat", "qq", "telegram", "discord-emoji",
-                                              // "discord-sticker", "slack"
-    QString effect = QStringLiteral("still"); // "still", "reveal", "shake", "reveal-shake"
-    QString format;                           // "" (the preset's, or png-alpha / apng by effect),
-                                              // "png-alpha", "apng", "gif", "webp", "webm"
-    int frameMs = 120;
-    int holdMs = 1500;
-    int outlinePx = 0; // 0 .. 12
-    QColor outlineColour = Qt::white;
-    bool shadow = false;
-    QColor shadowColour = QColor(0, 0, 0, 128);
-    QPoint shadowOffset{2, 2};
-    int shadowBlur = 3;
+    const StickerPreset *preset = nullptr; // a row of stickerPresets(); null: none
+    Effect effect = Effect::Still;
+    const OutputFileFormat *format = nullptr; // a row of outputFileFormats(); null: the preset's, or
+                                              // png-alpha / apng by effect
+    EffectTiming timing;
+    StickerLook look;
     std::optional<QColor> matte;    // GIF: soft edges blended onto this ground
     int webpQuality = -1;           // -1: lossless
     std::optional<qint64> maxBytes; // a cap of the caller's own
@@ -42,10 +41,8 @@ struct StickerOptions {
 // One encoded sticker and what it is made of.
 struct Sticker {
     QByteArray bytes;
-    QString formatName; // "png-alpha", "apng", "gif", "webp", "webm"
-    QString suffix;     // "png", "gif", "webp", "webm"
-    QString mimeType;
-    QSize size; // pixels
+    const OutputFileFormat *format = nullptr; // the row it is written in
+    QSize size;                               // pixels
     int frames = 1;
     int colours = 0;           // palette entries; 0 for true colour
     int quality = 100;         // the palette's quality, 0 .. 100
@@ -67,10 +64,11 @@ struct Sticker {
 // then fewer reveal frames (first and last kept, the duration kept), then for
 // WebP with lossy quality, and the best file that fits is returned.
 //
-// Throws QuillowError with the user's message for an unknown preset, effect
-// or format, options that do not go together (an effect the preset refuses, a
-// format it does not take), a canvas that cannot hold the margins, or a cap
-// that cannot be met (the message names the cap). When `cancel` becomes true
+// Throws QuillowError with the user's message for options that do not go
+// together (chooseStickerFormat() tells which), a canvas that cannot hold the
+// margins, a cap that cannot be met (the message names the cap), or a file
+// that would break another rule of the preset's row: its size, frame count,
+// frame times or length. When `cancel` becomes true
 // the work stops between frames or encodes by throwing StickerCancelled. The
 // same layout, ink and options give the same bytes.
 Sticker makeSticker(const StripLayout &layout, const QColor &ink, const StickerOptions &options,

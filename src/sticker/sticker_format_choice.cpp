@@ -1,37 +1,71 @@
 #include "sticker/sticker_format_choice.h"
 
+#include "composition/quillow_error.h"
 #include "export/output_format.h"
 #include "sticker/sticker_preset.h"
 
 #include <QFileInfo>
 
-namespace {
-
-std::vector<const OutputFileFormat *> formatsNamed(const QStringList &names)
-{
-    std::vector<const OutputFileFormat *> formats;
-    for (const QString &name : names) {
-        const OutputFileFormat *format = outputFormatNamed(name);
-        Q_ASSERT(format);
-        formats.push_back(format);
-    }
-    return formats;
-}
-
-} // namespace
+#include <algorithm>
 
 std::vector<const OutputFileFormat *> stickerFormatsOffered(const StickerPreset *preset, bool animated)
 {
-    if (!preset)
-        return formatsNamed(
-            animated
-                ? QStringList{QStringLiteral("apng"), QStringLiteral("gif"), QStringLiteral("webp")}
-                : QStringList{QStringLiteral("png-alpha"), QStringLiteral("gif"), QStringLiteral("webp")});
-    if (!animated)
-        return formatsNamed(preset->stillFormats);
-    if (preset->animatedFormat.isEmpty())
-        return {};
-    return formatsNamed({preset->animatedFormat});
+    if (preset)
+        return preset->kind(animated).formats;
+    if (animated)
+        return {outputFormatNamed(u"apng"), outputFormatNamed(u"gif"), outputFormatNamed(u"webp")};
+    return {outputFormatNamed(u"png-alpha"), outputFormatNamed(u"gif"), outputFormatNamed(u"webp")};
+}
+
+void checkFormatAnimates(const OutputFileFormat &format, Effect effect)
+{
+    if (effectRow(effect).animates && !format.animated)
+        throw QuillowError(QStringLiteral("格式 %1 是静态图，不能做动画效果 %2：请用 apng、gif 或 webp。")
+                               .arg(QString(format.name), effectName(effect)));
+}
+
+StickerFormatChoice chooseStickerFormat(const StickerPreset *preset, Effect effect,
+                                        const OutputFileFormat *asked, std::optional<qint64> maxBytes)
+{
+    if (asked) {
+        checkFormatAnimates(*asked, effect);
+        // The window's white-ground pictures are written by their own writers.
+        if (asked->ground != StripGround::Transparent)
+            throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(QString(asked->name)));
+    }
+    const bool animated = effectRow(effect).animates;
+    StickerFormatChoice choice;
+    choice.cap = maxBytes;
+    if (!preset) {
+        choice.format = asked ? asked : stickerFormatsOffered(nullptr, animated).front();
+        return choice;
+    }
+    const StickerKind &kind = preset->kind(animated);
+    if (kind.formats.empty())
+        throw QuillowError(preset->animatedRefusal);
+    if (asked && std::find(kind.formats.begin(), kind.formats.end(), asked) == kind.formats.end()) {
+        QStringList names;
+        for (const OutputFileFormat *format : kind.formats)
+            names << stickerFormatLabel(*format);
+        throw QuillowError(QStringLiteral("%1%2只接受 %3 格式")
+                               .arg(preset->label, animated ? QStringLiteral("的动画") : QString(),
+                                    names.join(QStringLiteral("、"))));
+    }
+    choice.format = asked ? asked : kind.formats.front();
+    choice.kind = &kind;
+    choice.cap = std::min(kind.capBytes, maxBytes.value_or(kind.capBytes));
+    return choice;
+}
+
+QString stickerCapMessage(const StickerPreset *preset, const StickerFormatChoice &choice)
+{
+    Q_ASSERT(choice.cap);
+    const qint64 cap = *choice.cap;
+    if (preset && choice.kind && choice.kind->capBytes == cap)
+        return QStringLiteral("贴纸无法压缩到%1的上限 %2（%3 字节）以内，请减少字数或去掉效果")
+            .arg(preset->label, choice.kind->capText)
+            .arg(cap);
+    return QStringLiteral("贴纸无法压缩到 %1 字节以内，请减少字数或去掉效果").arg(cap);
 }
 
 QString stickerFormatLabel(const OutputFileFormat &format)

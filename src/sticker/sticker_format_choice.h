@@ -1,12 +1,41 @@
 #pragma once
 
+#include "composition/effect_frames.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 struct OutputFileFormat;
+struct StickerKind;
 struct StickerPreset;
+
+// What a sticker is written as, and the largest file that may be.
+struct StickerFormatChoice {
+    const OutputFileFormat *format = nullptr;
+    const StickerKind *kind = nullptr; // the preset's rules for this sticker; null without a preset
+    std::optional<qint64> cap;         // the kind's cap or the caller's, whichever is smaller
+};
+
+// The one rule every front end and the sticker maker follow. `asked` null
+// takes the preset's first format for the sticker's kind (without a preset:
+// an RGBA PNG for a still, an APNG for an animation). Throws QuillowError
+// with the user's message when `asked` is a still format and `effect`
+// animates, when it is one of the window's white-ground formats, when the
+// preset takes no animation (its refusal), or when it takes the kind of
+// sticker but not in `asked`.
+StickerFormatChoice chooseStickerFormat(const StickerPreset *preset, Effect effect,
+                                        const OutputFileFormat *asked, std::optional<qint64> maxBytes);
+
+// The part of chooseStickerFormat() that holds for any output: throws
+// QuillowError when `format` is a still and `effect` animates.
+void checkFormatAnimates(const OutputFileFormat &format, Effect effect);
+
+// The user's message for a sticker that cannot be made within `choice`'s
+// cap: the app's own cap text where it is the app's cap.
+QString stickerCapMessage(const StickerPreset *preset, const StickerFormatChoice &choice);
 
 // The formats a sticker for `preset` (null: no preset) can be saved in, the
 // one made unless another is chosen first. With a preset, the formats its row

@@ -1,51 +1,78 @@
 #include "sticker/sticker_preset.h"
 
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
 
 namespace {
 
 constexpr qint64 kKiB = 1024;
 constexpr qint64 kKB = 1000;
 
-StickerPreset preset(const char *name, const QString &label, StickerSizeRule rule, int side,
-                     const QStringList &stillFormats, const QString &animatedFormat, qint64 capBytes,
-                     const char *capText)
+const OutputFileFormat *format(const char16_t *name)
 {
-    StickerPreset made;
-    made.name = QString::fromLatin1(name);
-    made.label = label;
-    made.sizeRule = rule;
-    made.side = side;
-    made.stillFormats = stillFormats;
-    made.animatedFormat = animatedFormat;
-    made.capBytes = capBytes;
-    made.capText = QString::fromLatin1(capText);
-    return made;
+    const OutputFileFormat *named = outputFormatNamed(name);
+    Q_ASSERT(named);
+    return named;
+}
+
+StickerKind kind(std::vector<const OutputFileFormat *> formats, StickerSizeRule rule, int side,
+                 qint64 capBytes, const char *capText, std::optional<int> maxFrames = std::nullopt)
+{
+    return {std::move(formats), rule, side, capBytes, QString::fromLatin1(capText), maxFrames};
 }
 
 std::vector<StickerPreset> buildPresets()
 {
-    const QStringList png{QStringLiteral("png-alpha")};
-    const QString gif = QStringLiteral("gif");
+    const auto png = format(u"png-alpha");
+    const auto apng = format(u"apng");
+    const auto gif = format(u"gif");
+    const auto webp = format(u"webp");
     using enum StickerSizeRule;
     // The apps publish their limits in different units: a KB here is 1000
     // bytes and a KiB 1024, exactly as each app states it. QQ publishes no
     // limit; WeChat's is the safe choice.
-    std::vector<StickerPreset> presets{
-        preset("wechat", QStringLiteral("微信"), NaturalAtMost, 1000, png, gif, 1024 * kKiB, "1 MiB"),
-        preset("qq", QStringLiteral("QQ"), NaturalAtMost, 1000, png, gif, 1024 * kKiB, "1 MiB"),
-        preset("telegram", QStringLiteral("Telegram 贴纸"), LongestExactly, 512, png + QStringList{"webp"},
-               {}, 512 * kKB, "512 KB"),
-        preset("discord-emoji", QStringLiteral("Discord 表情"), Square, 128, png, gif, 256 * kKiB, "256 KiB"),
-        preset("discord-sticker", QStringLiteral("Discord 贴纸"), Square, 320, png, QStringLiteral("apng"),
-               512 * kKiB, "512 KiB"),
-        preset("slack", QStringLiteral("Slack 表情"), Square, 128, png, gif, 128 * kKB, "128 KB"),
+    const StickerKind wechat = kind({png}, NaturalAtMost, 1000, 1024 * kKiB, "1 MiB");
+    const StickerKind telegram = kind({png, webp}, LongestExactly, 512, 512 * kKB, "512 KB");
+    const StickerKind discordEmoji = kind({png}, Square, 128, 256 * kKiB, "256 KiB");
+    const StickerKind discordSticker = kind({png}, Square, 320, 512 * kKiB, "512 KiB");
+    const StickerKind slack = kind({png}, Square, 128, 128 * kKB, "128 KB");
+    const auto webm = format(u"webm");
+    // Telegram takes moving stickers as VP9 video of at most 3 seconds, which
+    // the WEBM writer keeps to by itself.
+    const StickerKind telegramVideo = kind({webm}, LongestExactly, 512, 256 * kKB, "256 KB");
+    const StickerKind telegramEmoji = kind({png, webp}, Square, 100, 256 * kKB, "256 KB");
+    const StickerKind whatsapp = kind({webp}, Square, 512, 100 * kKB, "100 KB");
+    StickerKind whatsappMoving = kind({webp}, Square, 512, 500 * kKB, "500 KB");
+    whatsappMoving.minFrameMs = 8;
+    whatsappMoving.maxDurationMs = 10000;
+    const auto moving = [](StickerKind still, const OutputFileFormat *format,
+                           std::optional<int> maxFrames = std::nullopt) {
+        still.formats = {format};
+        still.maxFrames = maxFrames;
+        return still;
     };
-    // Telegram's animated stickers are WEBM video, which we do not make.
-    presets[2].animatedRefusal =
-        QStringLiteral("Telegram 贴纸只能是静态图片（动态贴纸须为 WEBM 视频），请不要使用动画效果");
-    presets[5].maxFrames = 50;
-    return presets;
+    return {
+        {QStringLiteral("wechat"), QStringLiteral("微信"), wechat, moving(wechat, gif), {}},
+        {QStringLiteral("qq"), QStringLiteral("QQ"), wechat, moving(wechat, gif), {}},
+        {QStringLiteral("telegram"), QStringLiteral("Telegram 贴纸"), telegram, telegramVideo, {}},
+        {QStringLiteral("telegram-emoji"),
+         QStringLiteral("Telegram 表情"),
+         telegramEmoji,
+         moving(telegramEmoji, webm),
+         {}},
+        {QStringLiteral("whatsapp"), QStringLiteral("WhatsApp 贴纸"), whatsapp, whatsappMoving, {}},
+        {QStringLiteral("discord-emoji"),
+         QStringLiteral("Discord 表情"),
+         discordEmoji,
+         moving(discordEmoji, gif),
+         {}},
+        {QStringLiteral("discord-sticker"),
+         QStringLiteral("Discord 贴纸"),
+         discordSticker,
+         moving(discordSticker, apng),
+         {}},
+        {QStringLiteral("slack"), QStringLiteral("Slack 表情"), slack, moving(slack, gif, 50), {}},
+    };
 }
 
 } // namespace
@@ -62,6 +89,19 @@ const StickerPreset &findStickerPreset(const QString &name)
         if (preset.name == name)
             return preset;
     throw QuillowError(QStringLiteral("没有名为“%1”的贴纸预设").arg(name));
+}
+
+const StickerPreset *stickerPresetNamed(QStringView name)
+{
+    for (const StickerPreset &preset : stickerPresets())
+        if (preset.name == name)
+            return &preset;
+    return nullptr;
+}
+
+bool presetAnimates(const StickerPreset *preset)
+{
+    return !preset || !preset->animated.formats.empty();
 }
 
 QString customPresetLabel()

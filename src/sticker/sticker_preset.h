@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+struct OutputFileFormat;
+
 // How a preset sizes the canvas. The longest side never exceeds `side`.
 enum class StickerSizeRule {
     NaturalAtMost,  // the strip as laid out, shrunk only when its longest side is over `side`
@@ -14,26 +16,49 @@ enum class StickerSizeRule {
     Square,         // exactly side x side, the picture centred
 };
 
-// What one chat app accepts as a sticker or custom emoji.
+// What a chat app takes as one kind of sticker: a still, or one that moves.
+struct StickerKind {
+    // The formats taken, the first made unless another is asked for; empty
+    // when the app takes no such sticker that Quillow can make.
+    std::vector<const OutputFileFormat *> formats;
+    StickerSizeRule sizeRule = StickerSizeRule::NaturalAtMost;
+    int side = 0;        // pixels
+    qint64 capBytes = 0; // the largest file the app takes
+    QString capText;     // the cap as the app publishes it, e.g. "256 KiB"
+    std::optional<int> maxFrames;
+    int minFrameMs = 0;    // the shortest a frame may show; 0: any
+    int maxDurationMs = 0; // the longest one play may last; 0: any
+    // The longest all plays together may last, for an app that plays a
+    // sticker a few times and stops; 0: it loops forever. The APNG writer
+    // does not yet choose its play count from it.
+    int maxTotalPlayMs = 0;
+};
+
+// What one chat app accepts as a sticker or custom emoji: everything the
+// window, the command line and the sticker maker ask of it.
 struct StickerPreset {
     QString name;  // as the command line takes it, e.g. "discord-emoji"
     QString label; // for the window, in Chinese
-    StickerSizeRule sizeRule = StickerSizeRule::NaturalAtMost;
-    int side = 0;             // pixels
-    QStringList stillFormats; // the first is the one used unless asked otherwise
-    QString animatedFormat;   // empty: the app takes no animated sticker we can make
-    QString animatedRefusal;  // the user's message when an effect is asked for and none is offered
-    qint64 capBytes = 0;      // the largest file the app takes
-    QString capText;          // the cap as the app publishes it, e.g. "256 KiB"
-    std::optional<int> maxFrames;
+    StickerKind still;
+    StickerKind animated;
+    QString animatedRefusal; // the user's message when an effect is asked for and animated.formats is empty
+
+    // The kind a sticker with or without animation is.
+    const StickerKind &kind(bool animates) const { return animates ? animated : still; }
 };
 
-// Every preset, in the order the window lists them (after "自定义", which is
-// no preset at all).
+// Every preset. The window lists them in this order, after "自定义", which
+// is no preset at all.
 const std::vector<StickerPreset> &stickerPresets();
 
 // The preset called `name`. Throws QuillowError naming it when there is none.
 const StickerPreset &findStickerPreset(const QString &name);
+
+// The preset called `name` exactly, or null.
+const StickerPreset *stickerPresetNamed(QStringView name);
+
+// Whether a sticker for `preset` (null: none) may animate.
+bool presetAnimates(const StickerPreset *preset);
 
 // The label the window shows for choosing no preset.
 QString customPresetLabel();

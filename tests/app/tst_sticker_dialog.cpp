@@ -4,6 +4,7 @@
 #include "app/sticker_dialog/frame_player.h"
 #include "app/sticker_dialog/sticker_dialog.h"
 #include "app/window/save_dialog.h"
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
 #include "export/output_format.h"
 #include "file_dialog_typing.h"
@@ -33,6 +34,8 @@
 
 #include <mutex>
 
+Q_DECLARE_METATYPE(Effect)
+
 namespace {
 
 const QString kTestFace = QStringLiteral("WenQuanYi Micro Hei");
@@ -48,8 +51,6 @@ struct FakeMaker {
         qint64 bytes = 1000;
         std::optional<qint64> cap;
         QString formatName = QStringLiteral("gif");
-        QString suffix = QStringLiteral("gif");
-        QString mimeType = QStringLiteral("image/gif");
         QSize size{40, 20};
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
@@ -61,9 +62,7 @@ struct FakeMaker {
             const std::lock_guard hold(shared->lock);
             shared->asked.append(options);
             Sticker sticker;
-            sticker.formatName = shared->formatName;
-            sticker.suffix = shared->suffix;
-            sticker.mimeType = shared->mimeType;
+            sticker.format = outputFormatNamed(shared->formatName);
             sticker.size = shared->size;
             sticker.cap = shared->cap;
             QImage frame(shared->size, QImage::Format_ARGB32_Premultiplied);
@@ -81,6 +80,21 @@ struct FakeMaker {
         return shared->asked.isEmpty() ? StickerOptions() : shared->asked.last();
     }
 };
+
+QString nameOf(const StickerPreset *preset)
+{
+    return preset ? preset->name : QString();
+}
+
+QString nameOf(Effect effect)
+{
+    return effectName(effect);
+}
+
+QString nameOf(const OutputFileFormat *format)
+{
+    return format ? QString(format->name) : QString();
+}
 
 StripLayout strip()
 {
@@ -235,7 +249,9 @@ private slots:
     void choicesAreRemembered();
     void choicesReachTheSticker_data();
     void choicesReachTheSticker();
-    void presetForbidsAnimation();
+    void telegramAnimatesAsVideo();
+    void dialogOffersWhatTheMakerTakes_data();
+    void dialogOffersWhatTheMakerTakes();
     void chosenEffectAndFormatComeBack();
     void previewIsTheFileReadBack_data();
     void previewIsTheFileReadBack();
@@ -296,12 +312,12 @@ void TestStickerDialog::firstTimeChoices()
     QCOMPARE(d.part<QLabel>("lblPhrase")->text(), QStringLiteral("加油"));
 
     const StickerOptions asked = fake.last();
-    QCOMPARE(asked.format, QStringLiteral("gif"));
-    QCOMPARE(asked.preset, QStringLiteral("wechat"));
-    QCOMPARE(asked.effect, QStringLiteral("reveal"));
-    QCOMPARE(asked.outlinePx, 3);
-    QCOMPARE(asked.outlineColour, QColor(Qt::white));
-    QVERIFY(!asked.shadow);
+    QCOMPARE(nameOf(asked.format), QStringLiteral("gif"));
+    QCOMPARE(nameOf(asked.preset), QStringLiteral("wechat"));
+    QCOMPARE(nameOf(asked.effect), QStringLiteral("reveal"));
+    QCOMPARE(asked.look.outlineWidth, 3);
+    QCOMPARE(asked.look.outlineColour, QColor(Qt::white));
+    QVERIFY(!asked.look.shadow);
     QVERIFY(!asked.matte);
     QCOMPARE(asked.seed, kWindowStickerSeed);
     // Return saves.
@@ -325,8 +341,8 @@ void TestStickerDialog::choicesAreRemembered()
     Dialog again(fake.maker());
     QVERIFY(again.settled());
     const StickerChoices shown = again.dialog.choices();
-    QCOMPARE(shown.preset, QStringLiteral("slack"));
-    QCOMPARE(shown.effect, QStringLiteral("shake"));
+    QCOMPARE(nameOf(shown.preset), QStringLiteral("slack"));
+    QCOMPARE(nameOf(shown.effect), QStringLiteral("shake"));
     QCOMPARE(shown.outlineWidth, 5);
     QCOMPARE(shown.outlineColour, QColor(0x12, 0x34, 0x56));
     QVERIFY(shown.shadow);
@@ -338,7 +354,7 @@ void TestStickerDialog::choicesAreRemembered()
     // Turning the outline off keeps its width for later.
     again.outline()->setChecked(false);
     QVERIFY(again.settled());
-    QCOMPARE(fake.last().outlinePx, 0);
+    QCOMPARE(fake.last().look.outlineWidth, 0);
     Dialog third(fake.maker());
     QVERIFY(!third.outline()->isChecked());
     QCOMPARE(third.outlineWidth()->value(), 5);
@@ -388,38 +404,33 @@ void TestStickerDialog::choicesReachTheSticker()
     QCOMPARE(d.matte()->isEnabled(), matteOffered);
     QVERIFY(!d.matte()->toolTip().isEmpty());
     const StickerOptions asked = fake.last();
-    QCOMPARE(asked.preset, preset);
-    QCOMPARE(asked.effect, effect);
+    QCOMPARE(nameOf(asked.preset), preset);
+    QCOMPARE(nameOf(asked.effect), effect);
     QCOMPARE(asked.matte, expectedMatte);
 }
 
-void TestStickerDialog::presetForbidsAnimation()
+void TestStickerDialog::telegramAnimatesAsVideo()
 {
     FakeMaker fake;
     Dialog d(fake.maker());
     choose(d.effect(), QStringLiteral("shake"));
     choose(d.preset(), QStringLiteral("telegram"));
     QVERIFY(d.settled());
-    QCOMPARE(d.effect()->currentText(), QStringLiteral("静止"));
-    QCOMPARE(fake.last().effect, QStringLiteral("still"));
+    QCOMPARE(d.effect()->currentText(), QStringLiteral("抖动"));
+    QCOMPARE(nameOf(fake.last().effect), QStringLiteral("shake"));
+    QCOMPARE(d.format()->currentText(), QStringLiteral("WEBM"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("webm"));
+    QVERIFY(!d.format()->isEnabled());
     auto *model = qobject_cast<QStandardItemModel *>(d.effect()->model());
     QVERIFY(model);
-    QVERIFY(model->item(0)->isEnabled());
-    for (int i = 1; i < model->rowCount(); ++i) {
-        QVERIFY(!model->item(i)->isEnabled());
-        QVERIFY(model->item(i)->toolTip().contains(QStringLiteral("Telegram")));
-    }
-
-    // Back on a preset that animates, every effect is offered again.
-    choose(d.preset(), QStringLiteral("discord-emoji"));
     for (int i = 0; i < model->rowCount(); ++i)
         QVERIFY(model->item(i)->isEnabled());
-    // A remembered animated effect is kept, but Telegram makes a still.
+
+    // A remembered animated effect comes back with Telegram.
     QSettings settings(QStringLiteral("Quillow"), QStringLiteral("Quillow"));
     settings.setValue(QStringLiteral("sticker/preset"), QStringLiteral("telegram"));
     settings.setValue(QStringLiteral("sticker/effect"), QStringLiteral("reveal"));
-    QCOMPARE(StickerChoices::load(settings).effect, QStringLiteral("reveal"));
-    QCOMPARE(StickerChoices::load(settings).options().effect, QStringLiteral("still"));
+    QCOMPARE(StickerChoices::load(settings).options().effect, Effect::Reveal);
 }
 
 void TestStickerDialog::sizeMeter_data()
@@ -509,7 +520,7 @@ void TestStickerDialog::newerChoiceStopsOlderSticker()
     // Only the newer sticker was shown, and it is of the newer choice.
     QCOMPARE(updated.count(), 1);
     QVERIFY(d.dialog.sticker());
-    QCOMPARE(fake.last().effect, QStringLiteral("shake"));
+    QCOMPARE(nameOf(fake.last().effect), QStringLiteral("shake"));
 }
 
 void TestStickerDialog::saveWaitsForTheStickerAndWritesIt()
@@ -556,7 +567,8 @@ void TestStickerDialog::savedBytesAreTheCoreSticker()
     answerSaveDialog(d.dialog.saveDialog(), folder.path(), QStringLiteral("core"), proposed, filter);
     d.dialog.save();
     const Sticker expected = makeSticker(strip(), Qt::black, d.dialog.choices().options());
-    QCOMPARE(contents(folder.filePath(QStringLiteral("core.") + expected.suffix)), expected.bytes);
+    QCOMPARE(contents(folder.filePath(QStringLiteral("core.") + QString(expected.format->suffix))),
+             expected.bytes);
     QVERIFY(d.reports.isEmpty());
 }
 
@@ -659,8 +671,6 @@ void TestStickerDialog::copyOffersStickerAndFile()
     QFETCH(QStringList, offered);
     FakeMaker fake;
     fake.shared->formatName = formatName;
-    fake.shared->suffix = suffix;
-    fake.shared->mimeType = mimeType;
     Dialog d(fake.maker());
     d.dialog.copy();
     QVERIFY(d.settled());
@@ -704,6 +714,73 @@ void TestStickerDialog::failureIsShownAndNotSaved()
     QVERIFY(!d.dialog.saveDialog()->isVisible());
 }
 
+void TestStickerDialog::dialogOffersWhatTheMakerTakes_data()
+{
+    QTest::addColumn<QString>("preset"); // empty: no preset
+    QTest::addColumn<Effect>("effect");
+    std::vector<const StickerPreset *> presets{nullptr};
+    for (const StickerPreset &preset : stickerPresets())
+        presets.push_back(&preset);
+    for (const StickerPreset *preset : presets)
+        for (const EffectRow &effect : effectRows())
+            QTest::newRow(qPrintable(nameOf(preset) + QLatin1Char(' ') + effect.name))
+                << nameOf(preset) << effect.effect;
+}
+
+// Every preset and effect through the real dialog and the real maker: each
+// format the lists offer makes a sticker, every sticker format they leave out
+// of a preset is refused by the maker, an effect is offered exactly when the preset
+// animates, the matte exactly for a GIF, and the meter reads the app's cap.
+void TestStickerDialog::dialogOffersWhatTheMakerTakes()
+{
+    QFETCH(QString, preset);
+    QFETCH(Effect, effect);
+    const StickerPreset *rules = preset.isEmpty() ? nullptr : &findStickerPreset(preset);
+    const bool animates = effectRow(effect).animates;
+    const bool taken = !animates || !rules || !rules->animated.formats.empty();
+
+    Dialog d(makeSticker);
+    choose(d.preset(), preset);
+    choose(d.effect(), effectName(effect));
+    QVERIFY(d.settled());
+    auto *effects = qobject_cast<QStandardItemModel *>(d.effect()->model());
+    QVERIFY(effects);
+    QCOMPARE(effects->item(d.effect()->findData(effectName(effect)))->isEnabled(), taken);
+    const Effect made = taken ? effect : Effect::Still;
+    QCOMPARE(d.effect()->currentData().toString(), effectName(made));
+
+    QStringList offered;
+    for (int i = 0; i < d.format()->count(); ++i)
+        offered << d.format()->itemData(i).toString();
+    QVERIFY(!offered.isEmpty());
+    for (const QString &format : offered) {
+        choose(d.format(), format);
+        QVERIFY(d.settled());
+        const Sticker *sticker = d.dialog.sticker();
+        QVERIFY2(sticker, qPrintable(d.part<QLabel>("lblNotes")->text()));
+        QCOMPARE(nameOf(sticker->format), format);
+        QCOMPARE(sticker->frames > 1, effectRow(made).animates);
+        QCOMPARE(d.matte()->isEnabled(), format == QLatin1String("gif"));
+        if (rules) {
+            const StickerKind &kind = rules->kind(effectRow(made).animates);
+            QVERIFY2(d.bytes()->text().endsWith(QStringLiteral(" / ") + kind.capText),
+                     qPrintable(d.bytes()->text()));
+            QVERIFY(sticker->bytes.size() <= kind.capBytes);
+        }
+    }
+    // Without a preset the maker takes any sticker format; the window offers
+    // those it can play back.
+    if (!rules)
+        return;
+    for (const OutputFileFormat &format : outputFileFormats()) {
+        if (format.ground != StripGround::Transparent || offered.contains(QString(format.name)))
+            continue;
+        StickerOptions options = d.dialog.choices().options();
+        options.format = &format;
+        QVERIFY_THROWS_EXCEPTION(QuillowError, makeSticker(strip(), Qt::black, options));
+    }
+}
+
 void TestStickerDialog::chosenEffectAndFormatComeBack()
 {
     FakeMaker fake;
@@ -712,8 +789,7 @@ void TestStickerDialog::chosenEffectAndFormatComeBack()
     choose(d.effect(), QStringLiteral("shake"));
     QVERIFY(d.settled());
 
-    // Down the list with the arrow keys: Telegram on the way makes a still,
-    // and the next preset that animates shakes again.
+    // Down the list with the arrow keys: every preset shakes.
     d.preset()->setCurrentIndex(0);
     d.dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d.dialog));
@@ -723,28 +799,33 @@ void TestStickerDialog::chosenEffectAndFormatComeBack()
         QTest::keyClick(d.preset(), Qt::Key_Down);
         QVERIFY(d.settled());
         shown << d.preset()->currentData().toString() + QLatin1Char('=') +
-                     d.effect()->currentData().toString() + QLatin1Char('/') + fake.last().effect;
+                     d.effect()->currentData().toString() + QLatin1Char('/') + nameOf(fake.last().effect);
     }
     QCOMPARE(shown,
-             (QStringList{"wechat=shake/shake", "qq=shake/shake", "telegram=still/still",
-                          "discord-emoji=shake/shake", "discord-sticker=shake/shake", "slack=shake/shake"}));
+             (QStringList{"wechat=shake/shake", "qq=shake/shake", "telegram=shake/shake",
+                          "telegram-emoji=shake/shake", "whatsapp=shake/shake", "discord-emoji=shake/shake",
+                          "discord-sticker=shake/shake", "slack=shake/shake"}));
 
-    // WebP chosen for Telegram; WeChat's stills are PNG only; back on
-    // Telegram, WebP again.
+    // WebP chosen for a Telegram still; WeChat's stills are PNG only; its
+    // animations GIF; a Telegram animation is video; the Telegram still is
+    // WebP again.
+    choose(d.effect(), QStringLiteral("still"));
     choose(d.preset(), QStringLiteral("telegram"));
     choose(d.format(), QStringLiteral("webp"));
     choose(d.preset(), QStringLiteral("wechat"));
     QVERIFY(d.settled());
-    QCOMPARE(fake.last().format, QStringLiteral("gif"));
-    choose(d.effect(), QStringLiteral("still"));
-    QVERIFY(d.settled());
-    QCOMPARE(fake.last().format, QStringLiteral("png-alpha"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("png-alpha"));
     QVERIFY(!d.format()->isEnabled());
     choose(d.effect(), QStringLiteral("shake"));
+    QVERIFY(d.settled());
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("gif"));
     choose(d.preset(), QStringLiteral("telegram"));
     QVERIFY(d.settled());
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("webm"));
+    choose(d.effect(), QStringLiteral("still"));
+    QVERIFY(d.settled());
     QCOMPARE(d.format()->currentText(), QStringLiteral("WebP"));
-    QCOMPARE(fake.last().format, QStringLiteral("webp"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("webp"));
 
     // And both are there when the dialog opens again.
     choose(d.preset(), QStringLiteral("discord-emoji"));
@@ -752,11 +833,8 @@ void TestStickerDialog::chosenEffectAndFormatComeBack()
     QVERIFY(d.settled());
     Dialog again(fake.maker());
     QVERIFY(again.settled());
-    QCOMPARE(fake.last().effect, QStringLiteral("still"));
-    QCOMPARE(fake.last().format, QStringLiteral("webp"));
-    choose(again.preset(), QStringLiteral("qq"));
-    QVERIFY(again.settled());
-    QCOMPARE(fake.last().effect, QStringLiteral("shake"));
+    QCOMPARE(nameOf(fake.last().effect), QStringLiteral("still"));
+    QCOMPARE(nameOf(fake.last().format), QStringLiteral("webp"));
 }
 
 void TestStickerDialog::previewIsTheFileReadBack_data()
@@ -806,9 +884,9 @@ void TestStickerDialog::previewIsTheFileReadBack()
     QVERIFY(d.settled());
     const Sticker *sticker = d.dialog.sticker();
     QVERIFY(sticker);
-    QCOMPARE(sticker->formatName, format);
+    QCOMPARE(nameOf(sticker->format), format);
 
-    const PillowFrames file = readWithPillow(sticker->bytes, sticker->suffix);
+    const PillowFrames file = readWithPillow(sticker->bytes, QString(sticker->format->suffix));
     QVERIFY2(file.failure.isEmpty(), qPrintable(file.failure));
     const Animation &played = d.part<FramePlayer>("plyPreview")->animation();
     QCOMPARE(played.frames.size(), file.images.size());
@@ -982,10 +1060,10 @@ void TestStickerDialog::shadowLookReachesTheSticker()
         d.part<QSpinBox>("spnShadowBlur")->setValue(9);
         QVERIFY(d.settled());
         const StickerOptions asked = fake.last();
-        QVERIFY(asked.shadow);
-        QCOMPARE(asked.shadowColour, QColor(0x20, 0x40, 0x80, 191));
-        QCOMPARE(asked.shadowOffset, QPoint(-4, 6));
-        QCOMPARE(asked.shadowBlur, 9);
+        QVERIFY(asked.look.shadow);
+        QCOMPARE(asked.look.shadowColour, QColor(0x20, 0x40, 0x80, 191));
+        QCOMPARE(asked.look.shadowOffset, QPoint(-4, 6));
+        QCOMPARE(asked.look.shadowBlur, 9);
         // Without a shadow its settings rest.
         d.shadow()->setChecked(false);
         QVERIFY(!d.part<QSpinBox>("spnShadowBlur")->isEnabled());
@@ -994,19 +1072,19 @@ void TestStickerDialog::shadowLookReachesTheSticker()
     QVERIFY(again.settled());
     again.shadow()->setChecked(true);
     QVERIFY(again.settled());
-    QCOMPARE(fake.last().shadowColour, QColor(0x20, 0x40, 0x80, 191));
-    QCOMPARE(fake.last().shadowOffset, QPoint(-4, 6));
-    QCOMPARE(fake.last().shadowBlur, 9);
+    QCOMPARE(fake.last().look.shadowColour, QColor(0x20, 0x40, 0x80, 191));
+    QCOMPARE(fake.last().look.shadowOffset, QPoint(-4, 6));
+    QCOMPARE(fake.last().look.shadowBlur, 9);
 
     // The first time, the command line's own shadow.
     QSettings(QStringLiteral("Quillow"), QStringLiteral("Quillow")).clear();
     Dialog first(fake.maker());
     first.shadow()->setChecked(true);
     QVERIFY(first.settled());
-    const StickerOptions defaults;
-    QCOMPARE(fake.last().shadowColour, defaults.shadowColour);
-    QCOMPARE(fake.last().shadowOffset, defaults.shadowOffset);
-    QCOMPARE(fake.last().shadowBlur, defaults.shadowBlur);
+    const StickerLook defaults;
+    QCOMPARE(fake.last().look.shadowColour, defaults.shadowColour);
+    QCOMPARE(fake.last().look.shadowOffset, defaults.shadowOffset);
+    QCOMPARE(fake.last().look.shadowBlur, defaults.shadowBlur);
 }
 
 void TestStickerDialog::dialogGrowsToShowTheSticker()

@@ -58,6 +58,12 @@ commands=$(cat <<'TABLE'
 --seed 11 --preset telegram -o OUT.webp 电报
 --seed 11 --preset telegram -o OUT.gif --effect reveal 电报
 --seed 11 --preset telegram -o OUT.png --effect reveal 电报
+--seed 11 --preset telegram -o OUT.webm --effect reveal 电报
+--seed 11 --preset telegram-emoji -o OUT.png 表情
+--seed 11 --preset telegram-emoji -o OUT.webm --effect shake 表情
+--seed 11 --preset whatsapp -o OUT.webp 瓦次艾普
+--seed 11 --preset whatsapp -o OUT.webp --effect reveal-shake 瓦次艾普
+--seed 11 --preset whatsapp -o OUT.webp --effect reveal --hold-ms 60000 太长
 --seed 12 --preset discord-emoji -o OUT.png 表情
 --seed 12 --preset discord-emoji -o OUT.gif --effect reveal 表情
 --seed 12 --preset discord-emoji -o OUT.apng --effect reveal 表情

@@ -310,9 +310,10 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::newRow("quality of 101") << QStringList{"--quality", "101", "-o", "a.webp", "我"}
                                     << "质量（--quality）必须是 0 到 100 之间的整数，而不是 “101”。";
     QTest::newRow("preset not in the list")
-        << QStringList{"--preset", "whatsapp", "-o", "a.gif", "我"}
-        << "预设（--preset）只能是 wechat、qq、telegram、discord-emoji、discord-sticker、slack，而不是 "
-           "“whatsapp”。";
+        << QStringList{"--preset", "kakao", "-o", "a.gif", "我"}
+        << "预设（--preset）只能是 "
+           "wechat、qq、telegram、telegram-emoji、whatsapp、discord-emoji、discord-sticker、"
+           "slack，而不是 “kakao”。";
     // A cap is read as typed, digits only.
     QTest::newRow("cap after a space")
         << QStringList{"--max-bytes", " 5000", "-o", "a.gif", "我"}
@@ -773,18 +774,18 @@ void TestRenderCommand::stickerOptions()
     for (const RenderJob &job : {fromCommand, fromLine}) {
         const StickerOptions &sticker = job.sticker;
         QTEST(QString(job.format->name), "format");
-        QTEST(sticker.effect, "effect");
-        QTEST(sticker.frameMs, "frameMs");
-        QTEST(sticker.holdMs, "holdMs");
-        QTEST(sticker.outlinePx, "outline");
-        QTEST(formatStickerColour(sticker.outlineColour), "outlineColour");
-        QTEST(sticker.shadow, "shadow");
-        QTEST(formatStickerColour(sticker.shadowColour), "shadowColour");
-        QTEST(sticker.shadowOffset, "shadowOffset");
-        QTEST(sticker.shadowBlur, "shadowBlur");
+        QTEST(effectName(sticker.effect), "effect");
+        QTEST(sticker.timing.frameMs, "frameMs");
+        QTEST(sticker.timing.holdMs, "holdMs");
+        QTEST(sticker.look.outlineWidth, "outline");
+        QTEST(formatStickerColour(sticker.look.outlineColour), "outlineColour");
+        QTEST(sticker.look.shadow, "shadow");
+        QTEST(formatStickerColour(sticker.look.shadowColour), "shadowColour");
+        QTEST(sticker.look.shadowOffset, "shadowOffset");
+        QTEST(sticker.look.shadowBlur, "shadowBlur");
         QTEST(sticker.matte ? formatStickerColour(*sticker.matte) : QString(), "matte");
         QTEST(sticker.webpQuality, "quality");
-        QTEST(sticker.preset, "preset");
+        QTEST(sticker.preset ? sticker.preset->name : QString(), "preset");
         QTEST(sticker.maxBytes.value_or(-1), "maxBytes");
     }
 }

@@ -2,10 +2,12 @@
 
 #include "animation_checks.h"
 
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
 #include "export/animation_decoding.h"
 #include "export/output_format.h"
 #include "sticker/sticker.h"
+#include "sticker/sticker_preset.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -289,12 +291,11 @@ void TestWebmWriter::stickerCapIsMetByLoweringQuality()
 {
     const StripLayout layout = laidOutStrip(phraseSettings(QStringLiteral("友谊的小船")));
     StickerOptions options;
-    options.effect = QStringLiteral("reveal");
-    options.format = QStringLiteral("webm");
+    options.effect = Effect::Reveal;
+    options.format = outputFormatNamed(u"webm");
     const Sticker free = makeSticker(layout, Qt::black, options);
     QCOMPARE(free.encodes, 1);
-    QCOMPARE(free.suffix, QStringLiteral("webm"));
-    QCOMPARE(free.mimeType, QStringLiteral("video/webm"));
+    QCOMPARE(free.format, outputFormatNamed(u"webm"));
 
     options.maxBytes = free.bytes.size() * 2 / 3;
     const Sticker capped = makeSticker(layout, Qt::black, options);

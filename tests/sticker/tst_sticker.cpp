@@ -1,7 +1,9 @@
 #include "sticker/sticker.h"
 
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_rendering.h"
+#include "export/output_format.h"
 #include "laid_out_strip.h"
 #include "sticker/sticker_fit.h"
 #include "sticker/sticker_preset.h"
@@ -33,7 +35,8 @@ Sticker stickerOf(const QString &phrase, const StickerOptions &options, int spac
 StickerOptions withPreset(const QString &preset)
 {
     StickerOptions options;
-    options.preset = preset;
+    if (!preset.isEmpty())
+        options.preset = &findStickerPreset(preset);
     return options;
 }
 
@@ -134,7 +137,7 @@ void TestSticker::presetGivesItsSizeFormatAndCap()
     QFETCH(qint64, cap);
 
     StickerOptions options = withPreset(preset);
-    options.outlinePx = outline;
+    options.look.outlineWidth = outline;
     const Sticker sticker = stickerOf(phrase, options, spacing);
     QVERIFY2(sticker.bytes.startsWith("\x89PNG\r\n\x1a\n"), "a still is a PNG");
     QCOMPARE(sticker.cap, std::optional<qint64>(cap));
@@ -185,10 +188,10 @@ void TestSticker::animatedPresetGivesItsFormat()
     QFETCH(int, side);
 
     StickerOptions options = withPreset(preset);
-    options.effect = effect;
-    options.outlinePx = 3;
+    options.effect = effectFromName(effect);
+    options.look.outlineWidth = 3;
     const Sticker sticker = stickerOf(kTen, options);
-    const StickerPreset &rules = findStickerPreset(preset);
+    const StickerKind &rules = findStickerPreset(preset).animated;
     QVERIFY(sticker.bytes.startsWith(magic));
     QVERIFY(sticker.bytes.size() <= rules.capBytes);
     QVERIFY(sticker.frames > 1);
@@ -221,7 +224,7 @@ void TestSticker::capBelowTheFileForcesTheSearch()
     QFETCH(double, share);
 
     StickerOptions options = withPreset(QStringLiteral("discord-sticker"));
-    options.effect = effect;
+    options.effect = effectFromName(effect);
     const Sticker uncapped = stickerOf(kTen, options);
     const qint64 cap = share > 0 ? qint64(uncapped.bytes.size() * share) : uncapped.bytes.size() - 1;
     options.maxBytes = cap;
@@ -231,7 +234,7 @@ void TestSticker::capBelowTheFileForcesTheSearch()
     QVERIFY2(capped.bytes.size() <= cap, qPrintable(QString::number(capped.bytes.size())));
     QVERIFY(capped.encodes > 1);
     QVERIFY2(capped.colours < kFullPaletteForTests || capped.frames < uncapped.frames ||
-                 capped.formatName != uncapped.formatName,
+                 capped.format != uncapped.format,
              "something was given up");
     QCOMPARE(capped.size, QSize(320, 320));
     QCOMPARE(totalDelay(capped.shown), totalDelay(uncapped.shown));
@@ -243,7 +246,7 @@ void TestSticker::capBelowTheFileForcesTheSearch()
 void TestSticker::capThatCannotBeMetNamesIt()
 {
     StickerOptions options;
-    options.effect = QStringLiteral("reveal");
+    options.effect = Effect::Reveal;
     options.maxBytes = 100;
     try {
         stickerOf(kTen, options);
@@ -375,31 +378,41 @@ void TestSticker::refusedOptionsNameTheProblem_data()
     QTest::addColumn<QString>("message");
 
     StickerOptions options = withPreset(QStringLiteral("telegram"));
-    for (const QString &effect :
-         {QStringLiteral("reveal"), QStringLiteral("shake"), QStringLiteral("reveal-shake")}) {
-        options.effect = effect;
-        QTest::newRow(qPrintable("telegram refuses " + effect))
-            << options
-            << QStringLiteral("Telegram 贴纸只能是静态图片（动态贴纸须为 WEBM 视频），请不要使用动画效果");
-    }
+    options.effect = Effect::Reveal;
+    options.format = outputFormatNamed(u"gif");
+    QTest::newRow("telegram animates as video only")
+        << options << QStringLiteral("Telegram 贴纸的动画只接受 WEBM 格式");
+    options = withPreset(QStringLiteral("whatsapp"));
+    options.format = outputFormatNamed(u"png-alpha");
+    QTest::newRow("whatsapp takes WebP only") << options << QStringLiteral("WhatsApp 贴纸只接受 WebP 格式");
+    // Two characters at 120 ms, then the whole strip for a minute.
+    options.format = nullptr;
+    options.effect = Effect::Reveal;
+    options.timing.holdMs = 60000;
+    QTest::newRow("whatsapp plays 10 seconds at most")
+        << options
+        << QStringLiteral("WhatsApp 贴纸的动画最长 10 秒，这个效果要 60240 毫秒：请缩短停留时长或每帧时长");
     options = withPreset(QStringLiteral("discord-emoji"));
-    options.format = QStringLiteral("webp");
+    options.format = outputFormatNamed(u"webp");
     QTest::newRow("discord emoji takes no WebP") << options << QStringLiteral("Discord 表情只接受 PNG 格式");
     options = withPreset(QStringLiteral("discord-sticker"));
-    options.effect = QStringLiteral("reveal");
-    options.format = QStringLiteral("gif");
+    options.effect = Effect::Reveal;
+    options.format = outputFormatNamed(u"gif");
     QTest::newRow("discord sticker animates as APNG only")
         << options << QStringLiteral("Discord 贴纸的动画只接受 APNG 格式");
-    options = withPreset(QStringLiteral("line"));
-    QTest::newRow("unknown preset") << options << QStringLiteral("没有名为“line”的贴纸预设");
+    // The window's white-ground pictures have their own writers.
+    for (const char16_t *windowFormat : {u"png", u"bmp"}) {
+        options = StickerOptions{};
+        options.format = outputFormatNamed(windowFormat);
+        QTest::newRow(qPrintable("not a sticker format: " + QString(options.format->name)))
+            << options << QStringLiteral("未知的贴纸格式“%1”").arg(QString(options.format->name));
+    }
     options = StickerOptions{};
-    options.format = QStringLiteral("jpeg");
-    QTest::newRow("unknown format") << options << QStringLiteral("未知的贴纸格式“jpeg”");
-    options = StickerOptions{};
-    options.effect = QStringLiteral("reveal");
-    options.format = QStringLiteral("png-alpha");
+    options.effect = Effect::Reveal;
+    options.format = outputFormatNamed(u"png-alpha");
     QTest::newRow("an RGBA PNG does not animate")
-        << options << QStringLiteral("PNG 只能保存静态图片，动画请选 APNG、GIF 或 WebP");
+        << options
+        << QStringLiteral("格式 png-alpha 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。");
     options = StickerOptions{};
     options.maxBytes = 0;
     QTest::newRow("a cap of no bytes") << options << QStringLiteral("文件大小上限须大于 0 字节");
@@ -476,8 +489,8 @@ void TestSticker::sameBytesWhateverWasDrawnBefore()
     settings.horzAlign = HorzAlign::Centre;
     const StripLayout layout = laidOutStrip(settings);
     StickerOptions options;
-    options.effect = QStringLiteral("reveal");
-    options.format = QStringLiteral("apng");
+    options.effect = Effect::Reveal;
+    options.format = outputFormatNamed(u"apng");
     const Sticker before = makeSticker(layout, Qt::black, options);
 
     QImage scratch(layout.width, layout.height, QImage::Format_ARGB32_Premultiplied);

@@ -1,8 +1,11 @@
 #include "sticker/sticker.h"
 
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
+#include "export/output_format.h"
 #include "first_character_ink.h"
 #include "laid_out_strip.h"
+#include "sticker/sticker_preset.h"
 
 #include <QImage>
 #include <QtTest>
@@ -57,8 +60,8 @@ void TestStickerRows::rowsMakeTheFirstCharacterReadable()
     StripSettings settings;
     settings.text = kPhrase;
     StickerOptions options;
-    options.preset = QStringLiteral("discord-emoji");
-    options.effect = effect;
+    options.preset = &findStickerPreset(QStringLiteral("discord-emoji"));
+    options.effect = effectFromName(effect);
     options.rows = rows;
     const Sticker sticker = makeSticker(laidOutStrip(settings), Qt::black, options);
     // The last frame of a reveal shows every character.
@@ -80,7 +83,7 @@ void TestStickerRows::oneRowAskedIsTheDefaultOfAWidePreset()
     StripSettings settings;
     settings.text = kPhrase;
     StickerOptions options;
-    options.preset = QStringLiteral("wechat");
+    options.preset = &findStickerPreset(QStringLiteral("wechat"));
     const StripLayout layout = laidOutStrip(settings);
     const Sticker automatic = makeSticker(layout, Qt::black, options);
     options.rows = 1;

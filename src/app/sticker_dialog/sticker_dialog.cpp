@@ -44,21 +44,35 @@ struct Named {
     QString label;
 };
 
-const QList<Named> kPresets{
-    {QString(), QStringLiteral("自定义")},
-    {QStringLiteral("wechat"), QStringLiteral("微信")},
-    {QStringLiteral("qq"), QStringLiteral("QQ")},
-    {QStringLiteral("telegram"), QStringLiteral("Telegram 贴纸")},
-    {QStringLiteral("discord-emoji"), QStringLiteral("Discord 表情")},
-    {QStringLiteral("discord-sticker"), QStringLiteral("Discord 贴纸")},
-    {QStringLiteral("slack"), QStringLiteral("Slack 表情")},
-};
-const QList<Named> kEffects{
-    {QStringLiteral("still"), QStringLiteral("静止")},
-    {QStringLiteral("reveal"), QStringLiteral("逐字出现")},
-    {QStringLiteral("shake"), QStringLiteral("抖动")},
-    {QStringLiteral("reveal-shake"), QStringLiteral("出现后抖动")},
-};
+// The lists of the core's tables: no preset first, then every preset; every
+// effect. An entry's data is the name the settings file keeps.
+QList<Named> presetEntries()
+{
+    QList<Named> entries{{QString(), customPresetLabel()}};
+    for (const StickerPreset &preset : stickerPresets())
+        entries.append({preset.name, preset.label});
+    return entries;
+}
+
+QList<Named> effectEntries()
+{
+    QList<Named> entries;
+    for (const EffectRow &row : effectRows())
+        entries.append({row.name, QString::fromUtf8(row.label)});
+    return entries;
+}
+
+// The preset of entry `index` of presetEntries().
+const StickerPreset *presetAtEntry(int index)
+{
+    return index <= 0 ? nullptr : &stickerPresets().at(std::size_t(index - 1));
+}
+
+// The name the settings file and the lists' data keep for a preset.
+QString presetKey(const StickerPreset *preset)
+{
+    return preset ? preset->name : QString();
+}
 const QList<Named> kMattes{
     {QStringLiteral("transparent"), QStringLiteral("透明边缘")},
     {QStringLiteral("light"), QStringLiteral("浅色背景")},
@@ -155,17 +169,10 @@ QString sizeInUnitOf(qint64 bytes, const QString &capText)
     return QStringLiteral("%1 %2").arg((bytes + unit - 1) / unit).arg(binary ? u"KiB" : u"KB");
 }
 
-const StickerPreset *presetNamed(const QString &name)
-{
-    return name.isEmpty() ? nullptr : &findStickerPreset(name);
-}
-
 const OutputFileFormat &formatOf(const Sticker &sticker)
 {
-    const OutputFileFormat *format = outputFormatNamed(sticker.formatName);
-    if (!format)
-        throw QuillowError(QStringLiteral("未知的贴纸格式“%1”").arg(sticker.formatName));
-    return *format;
+    Q_ASSERT(sticker.format);
+    return *sticker.format;
 }
 
 // The percentage an opacity spin box shows for `alpha`, and back.
@@ -214,12 +221,6 @@ void showInColour(QLabel *label, const std::optional<QColor> &colour)
 
 } // namespace
 
-bool presetAnimates(const QString &preset)
-{
-    const StickerPreset *row = presetNamed(preset);
-    return !row || !row->animatedFormat.isEmpty();
-}
-
 QString wrappedAtClauses(const QString &text)
 {
     QString wrapped;
@@ -241,11 +242,13 @@ StickerChoices StickerChoices::load(QSettings &settings)
         const QString value = settings.value(kGroup + QLatin1String(key), fallback).toString();
         return known(table, value) ? value : fallback;
     };
-    choices.preset = text("preset", choices.preset, kPresets);
-    choices.effect = text("effect", choices.effect, kEffects);
-    const QString format = settings.value(kGroup + QLatin1String("format")).toString();
-    if (outputFormatNamed(format))
-        choices.format = format;
+    const QString preset = text("preset", presetKey(choices.preset), presetEntries());
+    choices.preset = preset.isEmpty() ? nullptr : stickerPresetNamed(preset);
+    const QString effect = text("effect", effectName(choices.effect), effectEntries());
+    for (const EffectRow &row : effectRows())
+        if (row.name == effect)
+            choices.effect = row.effect;
+    choices.format = outputFormatNamed(settings.value(kGroup + QLatin1String("format")).toString());
     choices.outline = settings.value(kGroup + QLatin1String("outline"), choices.outline).toBool();
     const QColor colour(settings.value(kGroup + QLatin1String("outlineColour")).toString());
     if (colour.isValid())
@@ -278,9 +281,9 @@ StickerChoices StickerChoices::load(QSettings &settings)
 
 void StickerChoices::save(QSettings &settings) const
 {
-    settings.setValue(kGroup + QLatin1String("preset"), preset);
-    settings.setValue(kGroup + QLatin1String("effect"), effect);
-    settings.setValue(kGroup + QLatin1String("format"), format);
+    settings.setValue(kGroup + QLatin1String("preset"), presetKey(preset));
+    settings.setValue(kGroup + QLatin1String("effect"), effectName(effect));
+    settings.setValue(kGroup + QLatin1String("format"), format ? QString(format->name) : QString());
     settings.setValue(kGroup + QLatin1String("outline"), outline);
     settings.setValue(kGroup + QLatin1String("outlineColour"), outlineColour.name(QColor::HexRgb));
     settings.setValue(kGroup + QLatin1String("outlineWidth"), outlineWidth);
@@ -294,14 +297,14 @@ void StickerChoices::save(QSettings &settings) const
     settings.setValue(kGroup + QLatin1String("ground"), kGrounds.at(int(ground)).name);
 }
 
-QString StickerChoices::effectMade() const
+Effect StickerChoices::effectMade() const
 {
-    return presetAnimates(preset) ? effect : QStringLiteral("still");
+    return presetAnimates(preset) ? effect : Effect::Still;
 }
 
 std::vector<const OutputFileFormat *> StickerChoices::formatsOffered() const
 {
-    return stickerFormatsOffered(presetNamed(preset), effectMade() != QLatin1String("still"));
+    return stickerFormatsOffered(preset, effectRow(effectMade()).animates);
 }
 
 const OutputFileFormat &StickerChoices::formatMade() const
@@ -309,7 +312,7 @@ const OutputFileFormat &StickerChoices::formatMade() const
     const std::vector<const OutputFileFormat *> offered = formatsOffered();
     Q_ASSERT(!offered.empty());
     for (const OutputFileFormat *offer : offered)
-        if (offer->name == format)
+        if (offer == format)
             return *offer;
     return *offered.front();
 }
@@ -320,13 +323,13 @@ StickerOptions StickerChoices::options() const
     options.preset = preset;
     options.effect = effectMade();
     const OutputFileFormat &made = formatMade();
-    options.format = made.name.toString();
-    options.outlinePx = outline ? outlineWidth : 0;
-    options.outlineColour = outlineColour;
-    options.shadow = shadow;
-    options.shadowColour = shadowColour;
-    options.shadowOffset = shadowOffset;
-    options.shadowBlur = shadowBlur;
+    options.format = &made;
+    options.look.outlineWidth = outline ? outlineWidth : 0;
+    options.look.outlineColour = outlineColour;
+    options.look.shadow = shadow;
+    options.look.shadowColour = shadowColour;
+    options.look.shadowOffset = shadowOffset;
+    options.look.shadowBlur = shadowBlur;
     if (made.name == QLatin1StringView("gif") && matte != QLatin1String("transparent"))
         options.matte = matte == QLatin1String("light") ? kLightMatte : kDarkMatte;
     options.seed = kWindowStickerSeed;
@@ -336,8 +339,7 @@ StickerOptions StickerChoices::options() const
 
 std::optional<TileGrid> StickerChoices::tileGrid() const
 {
-    const StickerPreset *row = presetNamed(preset);
-    if (tiles.isEmpty() || !row || row->sizeRule != StickerSizeRule::Square)
+    if (tiles.isEmpty() || !preset || preset->still.sizeRule != StickerSizeRule::Square)
         return std::nullopt;
     return parseTileGrid(tiles);
 }
@@ -370,8 +372,8 @@ void StickerDialog::buildControls()
     phrase->setTextFormat(Qt::PlainText);
     phrase->setTextInteractionFlags(Qt::TextSelectableByMouse);
     phrase->setToolTip(QStringLiteral("贴纸用的是主窗口最近一次预览的短语和颜色"));
-    m_preset = comboBox(QStringLiteral("cbbPreset"), kPresets, this);
-    m_effect = comboBox(QStringLiteral("cbbEffect"), kEffects, this);
+    m_preset = comboBox(QStringLiteral("cbbPreset"), presetEntries(), this);
+    m_effect = comboBox(QStringLiteral("cbbEffect"), effectEntries(), this);
     m_format = new QComboBox(this);
     m_format->setObjectName(QStringLiteral("cbbFormat"));
     m_outline = new QCheckBox(QStringLiteral("描边"), this);
@@ -469,11 +471,14 @@ void StickerDialog::buildControls()
     page->addLayout(bottom);
 
     connect(m_effect, &QComboBox::currentIndexChanged, this, [this] {
-        m_wantedEffect = selected(m_effect);
+        m_wantedEffect = effectRows()[std::size_t(std::max(0, m_effect->currentIndex()))].effect;
         choicesChanged();
     });
     connect(m_format, &QComboBox::currentIndexChanged, this, [this] {
-        m_wantedFormat = selected(m_format);
+        const std::vector<const OutputFileFormat *> offered = choices().formatsOffered();
+        const int index = m_format->currentIndex();
+        if (index >= 0 && std::size_t(index) < offered.size())
+            m_wantedFormat = offered[std::size_t(index)];
         choicesChanged();
     });
     for (QComboBox *box : {m_preset, m_matte, m_rows, m_tileGrid})
@@ -529,7 +534,7 @@ QLayout *StickerDialog::buildShadowControls()
 StickerChoices StickerDialog::choices() const
 {
     StickerChoices choices;
-    choices.preset = selected(m_preset);
+    choices.preset = presetAtEntry(m_preset->currentIndex());
     choices.effect = m_wantedEffect;
     choices.format = m_wantedFormat;
     choices.outline = m_outline->isChecked();
@@ -552,7 +557,7 @@ void StickerDialog::restore(const StickerChoices &choices)
     m_restoring = true;
     m_wantedEffect = choices.effect;
     m_wantedFormat = choices.format;
-    select(m_preset, choices.preset);
+    select(m_preset, presetKey(choices.preset));
     m_outline->setChecked(choices.outline);
     m_outlineColour->setColour(fromQColor(choices.outlineColour));
     m_outlineWidth->setValue(choices.outlineWidth);
@@ -578,15 +583,15 @@ void StickerDialog::restore(const StickerChoices &choices)
 void StickerDialog::updateAllowedChoices()
 {
     const StickerChoices now = choices();
-    const StickerPreset *preset = presetNamed(now.preset);
-    const bool animates = presetAnimates(now.preset);
+    const StickerPreset *preset = now.preset;
+    const bool animates = presetAnimates(preset);
     const QString refusal = preset ? preset->animatedRefusal : QString();
     for (int i = 1; i < m_effect->count(); ++i)
         allowEntry(m_effect, i, animates, refusal);
     m_effect->setToolTip(animates ? QString() : refusal);
     {
         const QSignalBlocker quiet(m_effect);
-        select(m_effect, now.effectMade());
+        select(m_effect, effectName(now.effectMade()));
     }
 
     const OutputFileFormat &made = now.formatMade();
@@ -606,7 +611,7 @@ void StickerDialog::updateAllowedChoices()
     const bool gif = made.name == QLatin1StringView("gif");
     m_matte->setEnabled(gif);
     m_matte->setToolTip(gif ? kMatteTip : kMatteGifOnly);
-    const bool square = preset && preset->sizeRule == StickerSizeRule::Square;
+    const bool square = preset && preset->still.sizeRule == StickerSizeRule::Square;
     m_tilesOn->setEnabled(square);
     m_tilesOn->setToolTip(square ? QStringLiteral("把贴纸拆成几个方形表情，在聊天里并排发出")
                                  : kTilesSquareOnly);
@@ -760,16 +765,17 @@ void StickerDialog::showMeter()
         m_pixels->setText(pixels);
         const bool over = sticker.cap && sticker.bytes.size() > *sticker.cap;
         // Sizes are read against the chosen app's cap, as that app states it.
-        const QString presetName = selected(m_preset);
-        const StickerPreset *preset = presetName.isEmpty() ? nullptr : &findStickerPreset(presetName);
-        const QString capText = preset ? preset->capText : QString();
+        const StickerChoices now = choices();
+        const StickerKind *kind =
+            now.preset ? &now.preset->kind(effectRow(now.effectMade()).animates) : nullptr;
+        const QString capText = kind ? kind->capText : QString();
         const QString size = sizeInUnitOf(sticker.bytes.size(), capText);
         if (!sticker.cap)
             m_bytes->setText(size);
         else
             m_bytes->setText(
                 size + QStringLiteral(" / ") +
-                (preset && *sticker.cap == preset->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
+                (kind && *sticker.cap == kind->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
         m_bytes->setToolTip(m_tiles ? QStringLiteral("最大的一个表情的文件大小 / 该应用的上限")
                             : sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
                                           : QStringLiteral("文件大小"));
@@ -856,17 +862,18 @@ void StickerDialog::carryOut(Pending action)
 void StickerDialog::copyToClipboard(const Sticker &sticker)
 {
     auto data = std::make_unique<QMimeData>();
-    data->setData(sticker.mimeType, sticker.bytes);
+    data->setData(QString(sticker.format->mimeType), sticker.bytes);
     // The whole shout for programs that take only PNG: the file's last
     // frame, as it shows once the animation has played.
-    if (sticker.mimeType != kPngMimeType && !m_played.frames.empty()) {
+    if (sticker.format->mimeType != kPngMimeType && !m_played.frames.empty()) {
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         writeAlphaPng(m_played.frames.back().image, buffer);
         data->setData(kPngMimeType, png);
     }
-    offerFile(*data, QUrl::fromLocalFile(writeCacheFile(m_phrase, sticker.suffix, sticker.bytes)));
+    offerFile(*data,
+              QUrl::fromLocalFile(writeCacheFile(m_phrase, QString(sticker.format->suffix), sticker.bytes)));
     QGuiApplication::clipboard()->setMimeData(data.release());
     showDone(QStringLiteral("已复制到剪贴板"));
 }
@@ -952,9 +959,9 @@ void StickerDialog::askWhereAndSaveTiles(const StickerTiles &tiles)
 // the names they were saved with (or would be saved with).
 void StickerDialog::copyPasteText(const StickerTiles &tiles)
 {
-    const QString named = m_tilesSavedAs.isEmpty()
-                              ? fileNameFromPhrase(m_phrase) + QLatin1Char('.') + tiles.tiles.front().suffix
-                              : m_tilesSavedAs;
+    const QString named = m_tilesSavedAs.isEmpty() ? fileNameFromPhrase(m_phrase) + QLatin1Char('.') +
+                                                         QString(tiles.tiles.front().format->suffix)
+                                                   : m_tilesSavedAs;
     QGuiApplication::clipboard()->setText(tilePasteText(named, int(tiles.tiles.size())));
     showDone(QStringLiteral("已复制粘贴用的文字"));
 }

@@ -4,6 +4,7 @@
 #include "app/sticker_dialog/frame_player.h"
 #include "composition/strip_layout.h"
 #include "sticker/sticker.h"
+#include "sticker/sticker_preset.h"
 #include "sticker/sticker_tiles.h"
 
 #include <vector>
@@ -37,21 +38,21 @@ inline constexpr std::uint32_t kWindowStickerSeed = 1;
 inline const QColor kLightMatte(0xFF, 0xFF, 0xFF);
 inline const QColor kDarkMatte(0x1E, 0x1E, 0x1E);
 
-// The choices the sticker dialog offers, with the command line's names. The
-// effect and the format are the ones the user chose, kept even where the
-// preset does not allow them, so that they come back with a preset that does;
-// options() says what is made of them.
+// The choices the sticker dialog offers. The effect and the format are the
+// ones the user chose, kept even where the preset does not allow them, so
+// that they come back with a preset that does; options() says what is made
+// of them.
 struct StickerChoices {
-    QString preset = QStringLiteral("wechat"); // "" for 自定义
-    QString effect = QStringLiteral("reveal");
-    QString format; // "" for the first the preset takes
+    const StickerPreset *preset = stickerPresetNamed(u"wechat"); // null for 自定义
+    Effect effect = Effect::Reveal;
+    const OutputFileFormat *format = nullptr; // null for the first the preset takes
     bool outline = true;
     QColor outlineColour = Qt::white;
     int outlineWidth = 3; // 1 .. 12, kept while the outline is off
     bool shadow = false;
-    QColor shadowColour = StickerOptions().shadowColour; // with its opacity
-    QPoint shadowOffset = StickerOptions().shadowOffset;
-    int shadowBlur = StickerOptions().shadowBlur;
+    QColor shadowColour = StickerLook().shadowColour; // with its opacity
+    QPoint shadowOffset = StickerLook().shadowOffset;
+    int shadowBlur = StickerLook().shadowBlur;
     QString matte = QStringLiteral("transparent"); // "transparent", "light", "dark"
     PreviewGround ground = PreviewGround::Checkerboard;
     int rows = 0;  // 1 .. 4 lines; 0: automatic
@@ -62,8 +63,8 @@ struct StickerChoices {
     static StickerChoices load(QSettings &settings);
     void save(QSettings &settings) const;
 
-    // The effect made: the one chosen where the preset animates, else "still".
-    QString effectMade() const;
+    // The effect made: the one chosen where the preset animates, else the still.
+    Effect effectMade() const;
     // The formats the preset takes for effectMade(), the first the default.
     std::vector<const OutputFileFormat *> formatsOffered() const;
     // The format made: the one chosen where it is offered, else the first.
@@ -75,10 +76,6 @@ struct StickerChoices {
     // the preset is not square.
     std::optional<TileGrid> tileGrid() const;
 };
-
-// Whether `preset` ("" for none) takes animated stickers (Telegram's animated
-// stickers are video, which Quillow does not make).
-bool presetAnimates(const QString &preset);
 
 // `text` with its clauses kept whole when a label wraps it: a line may break
 // only at a space or after a Chinese punctuation mark, never inside a word.
@@ -188,8 +185,8 @@ private:
     SaveDialog *m_saveDialog = nullptr; // owned by the dialog once built
 
     // The effect and format last chosen; the lists show them where allowed.
-    QString m_wantedEffect;
-    QString m_wantedFormat;
+    Effect m_wantedEffect = Effect::Still;
+    const OutputFileFormat *m_wantedFormat = nullptr;
     bool m_restoring = false;
     bool m_making = false;
     Pending m_pending = Pending::Nothing;

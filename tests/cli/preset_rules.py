@@ -1,0 +1,197 @@
+"""Makes every chat preset's sticker with every effect and five kinds of
+phrase in one batch, and checks each file against the app's published rules
+with readers that share nothing with ours: Pillow for PNG, APNG, GIF and
+WebP, ffprobe for WEBM.
+
+    preset_rules.py QUILLOW_RENDER
+
+Each preset has one row below, written from the app's own limits. A preset
+that quillow-render offers without a row here fails the test, so a new
+chat app comes with its rules checked.
+"""
+
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image
+
+SQUARE, LONGEST, AT_MOST = "square", "longest exactly", "at most"
+
+# name: still (suffix, size rule, side, cap), animated (suffix, size rule,
+# side, cap), and for the animation: most frames, shortest frame in ms,
+# longest play in ms.
+PRESETS = {
+    "wechat": (("png", AT_MOST, 1000, 1024 * 1024), ("gif", AT_MOST, 1000, 1024 * 1024), None, 0, 0),
+    "qq": (("png", AT_MOST, 1000, 1024 * 1024), ("gif", AT_MOST, 1000, 1024 * 1024), None, 0, 0),
+    "telegram": (("png", LONGEST, 512, 512_000), ("webm", LONGEST, 512, 256_000), None, 0, 3000),
+    "telegram-emoji": (("png", SQUARE, 100, 256_000), ("webm", SQUARE, 100, 256_000), None, 0, 3000),
+    "whatsapp": (("webp", SQUARE, 512, 100_000), ("webp", SQUARE, 512, 500_000), None, 8, 10_000),
+    "discord-emoji": (("png", SQUARE, 128, 256 * 1024), ("gif", SQUARE, 128, 256 * 1024), None, 0, 0),
+    "discord-sticker": (("png", SQUARE, 320, 512 * 1024), ("apng", SQUARE, 320, 512 * 1024), None, 0, 0),
+    "slack": (("png", SQUARE, 128, 128_000), ("gif", SQUARE, 128, 128_000), 50, 0, 0),
+}
+
+EFFECTS = ["still", "reveal", "shake", "reveal-shake"]
+PHRASES = {
+    "chinese": "友谊的小船说翻就",
+    "latin": "Shout it",
+    "emoji": "加油💪🔥",
+    "one": "喊",
+    "ten": "友谊的小船说翻就翻了",
+}
+SIGNATURES = {
+    "png": b"\x89PNG\r\n\x1a\n",
+    "apng": b"\x89PNG\r\n\x1a\n",
+    "gif": b"GIF89a",
+    "webm": b"\x1a\x45\xdf\xa3",
+}
+
+
+def offered_presets(render):
+    usage = subprocess.run([render, "--help"], capture_output=True, text=True, check=True).stdout
+    line = re.search(r"--preset (\S+)", usage)
+    return line.group(1).split("|")
+
+
+def size_keeps(rule, side, size):
+    width, height = size
+    if rule == SQUARE:
+        return size == (side, side)
+    if rule == LONGEST:
+        return max(width, height) == side and min(width, height) <= side
+    return max(width, height) <= side
+
+
+def probe_video(path):
+    """Size, frame count and length of a WEBM as ffprobe reads it."""
+    probe = json.loads(subprocess.run(
+        ["ffprobe", "-v", "error", "-count_frames", "-show_streams", "-show_format", "-of", "json", path],
+        capture_output=True, text=True, check=True).stdout)
+    streams = probe["streams"]
+    problems = []
+    if [s["codec_type"] for s in streams] != ["video"]:
+        problems.append("streams %s, not one video stream" % [s["codec_type"] for s in streams])
+    video = streams[0]
+    if video["codec_name"] != "vp9":
+        problems.append("codec " + video["codec_name"])
+    if video["r_frame_rate"] != "30/1":
+        problems.append("frame rate " + video["r_frame_rate"])
+    if video.get("tags", {}).get("alpha_mode") != "1":
+        problems.append("no alpha channel")
+    frames = int(video["nb_read_frames"])
+    return (video["width"], video["height"]), frames, [], float(probe["format"]["duration"]) * 1000, problems
+
+
+def last_frame_alpha(path, size):
+    """The alpha of a WEBM's last frame, decoded by libvpx (FFmpeg's own VP9
+    decoder ignores the alpha stream)."""
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-c:v", "libvpx-vp9", "-i", path, "-pix_fmt", "rgba",
+                          "-f", "rawvideo", "-"], capture_output=True, check=True).stdout
+    frame = size[0] * size[1] * 4
+    return raw[len(raw) - frame:][3::4]
+
+
+def alpha_differs(video, still):
+    """Why the last frame of a reveal's video does not show the still's
+    shape, or None: VP9 is lossy, so the alpha may differ a little."""
+    with Image.open(still) as image:
+        size = image.size
+        expected = image.convert("RGBA").tobytes()[3::4]
+    shown = last_frame_alpha(video, size)
+    if len(shown) != len(expected):
+        return "the video's frames are not %d x %d" % size
+    mean = sum(abs(a - b) for a, b in zip(shown, expected)) / len(expected)
+    flipped = sum(1 for a, b in zip(shown, expected) if (a >= 128) != (b >= 128)) / len(expected)
+    if mean > 4 or flipped > 0.01:
+        return "alpha off by %.1f on average, %.1f %% of pixels on the other side" % (mean, flipped * 100)
+    return None
+
+
+def read_picture(path):
+    """Size, frame count, frame times and length as Pillow reads them."""
+    with Image.open(path) as image:
+        frames = getattr(image, "n_frames", 1)
+        delays = []
+        for index in range(frames):
+            image.seek(index)
+            image.load()
+            delays.append(image.info.get("duration", 0))
+        return image.size, frames, delays, sum(delays), []
+
+
+def main():
+    render = sys.argv[1]
+    offered = offered_presets(render)
+    missing = [name for name in offered if name not in PRESETS]
+    if missing:
+        print("presets without a row of rules in this test:", missing)
+        return 1
+
+    folder = tempfile.mkdtemp(prefix="preset-rules-")
+    lines, cases = [], []
+    for name in offered:
+        still, animated = PRESETS[name][:2]
+        for effect in EFFECTS:
+            kind = still if effect == "still" else animated
+            for phrase_name, phrase in PHRASES.items():
+                path = os.path.join(folder, "%s-%s-%s.%s" % (name, effect, phrase_name, kind[0]))
+                lines.append(json.dumps({"phrase": phrase, "output": path, "preset": name, "effect": effect,
+                                         "seed": 5}, ensure_ascii=False))
+                cases.append((name, effect, phrase_name, path))
+    batch = subprocess.run([render, "--batch", "-"], input="\n".join(lines) + "\n", capture_output=True,
+                           text=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    results = [json.loads(line) for line in batch.stdout.splitlines()]
+
+    failures = 0
+    for (name, effect, phrase_name, path), result in zip(cases, results):
+        still, animated, most_frames, shortest_ms, longest_ms = PRESETS[name]
+        moving = effect != "still"
+        suffix, rule, side, cap = animated if moving else still
+        problems = []
+        if not result.get("ok"):
+            problems.append("not made: " + result.get("error", "?"))
+        else:
+            data = open(path, "rb").read()
+            if len(data) > cap:
+                problems.append("%d bytes, over the cap of %d" % (len(data), cap))
+            signature = SIGNATURES.get(suffix)
+            if signature and not data.startswith(signature):
+                problems.append("not a %s file" % suffix)
+            if suffix == "webp" and not (data[:4] == b"RIFF" and data[8:12] == b"WEBP"):
+                problems.append("not a WebP file")
+            size, frames, delays, played_ms, found = (
+                probe_video(path) if suffix == "webm" else read_picture(path))
+            problems += found
+            if not size_keeps(rule, side, tuple(size)):
+                problems.append("%d x %d, not %s %d" % (size[0], size[1], rule, side))
+            if not moving and frames != 1:
+                problems.append("a still of %d frames" % frames)
+            if moving and most_frames and frames > most_frames:
+                problems.append("%d frames, over %d" % (frames, most_frames))
+            if moving and shortest_ms and frames > 1 and min(delays) < shortest_ms:
+                problems.append("a frame of %d ms, under %d" % (min(delays), shortest_ms))
+            if moving and longest_ms and played_ms > longest_ms:
+                problems.append("plays %d ms, over %d" % (played_ms, longest_ms))
+            # The whole shout, as the video ends, is the still of the same
+            # phrase: a reveal adds no margin.
+            if suffix == "webm" and effect == "reveal":
+                still_path = path.replace("-reveal-", "-still-")[:-len("webm")] + still[0]
+                differs = alpha_differs(path, still_path)
+                if differs:
+                    problems.append(differs)
+        if problems:
+            failures += 1
+            print("FAIL %s %s %s: %s" % (name, effect, phrase_name, "; ".join(problems)))
+    if len(results) != len(cases):
+        print("FAIL: %d results for %d lines" % (len(results), len(cases)))
+        failures += 1
+    print("%d stickers checked, %d broke a rule" % (len(cases), failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
