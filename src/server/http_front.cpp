@@ -32,6 +32,18 @@ using Clock = std::chrono::steady_clock;
 // fit in a few hundred bytes.
 constexpr std::size_t kMaxBody = 64 * 1024;
 
+// A render's query and a client's headers fit in a few hundred bytes; past
+// these the request is refused (414, 431) with the usual JSON body.
+constexpr std::size_t kMaxTarget = 8 * 1024;
+constexpr std::size_t kMaxHeaders = 16 * 1024;
+
+// What libmicrohttpd may hold of one request's head. Past it the library
+// answers 414 or 431 itself, with a fixed HTML body we cannot change, so it
+// is set well above the limits above: a request over them by any margin a
+// client would plausibly send still gets our JSON. The pool is touched only
+// as far as a request fills it.
+constexpr std::size_t kConnectionMemory = 256 * 1024;
+
 const char kHelp[] =
     "用法：quillow-serve [选项]\n"
     "以 HTTP 提供 quillow-render 的渲染：POST /v1/render（JSON，键与批处理行相同，不含 output）\n"
@@ -109,11 +121,11 @@ public:
         address.sin_family = AF_INET;
         address.sin_port = htons(std::uint16_t(m_options.port));
         inet_pton(AF_INET, m_options.address.c_str(), &address.sin_addr);
-        m_daemon =
-            MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC, 0,
-                             nullptr, nullptr, &Front::answer, this, MHD_OPTION_SOCK_ADDR, &address,
-                             MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_LIMIT, 1024u,
-                             MHD_OPTION_NOTIFY_COMPLETED, &Front::completed, this, MHD_OPTION_END);
+        m_daemon = MHD_start_daemon(
+            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC, 0, nullptr,
+            nullptr, &Front::answer, this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_TIMEOUT, 30u,
+            MHD_OPTION_CONNECTION_LIMIT, 1024u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+            MHD_OPTION_NOTIFY_COMPLETED, &Front::completed, this, MHD_OPTION_END);
         if (!m_daemon) {
             std::fprintf(stderr, "quillow-serve: 无法监听 %s:%d。\n", m_options.address.c_str(),
                          m_options.port);
@@ -164,6 +176,10 @@ private:
                 std::lock_guard lock(front->m_mutex);
                 ++front->m_exchanges;
             }
+            if (std::strlen(url) + valuesLength(connection, MHD_GET_ARGUMENT_KIND, 2) > kMaxTarget)
+                return front->send(connection, jsonError(414, "请求的地址超过 8 KiB。"));
+            if (valuesLength(connection, MHD_HEADER_KIND, 4) > kMaxHeaders)
+                return front->send(connection, jsonError(431, "请求头超过 16 KiB。"));
             if (static_cast<Exchange *>(*state)->tooLarge)
                 return front->send(connection, jsonError(413, "请求体超过 64 KiB。"));
             return MHD_YES;
@@ -178,6 +194,27 @@ private:
             return MHD_YES;
         }
         return front->send(connection, front->route(connection, url, method, *exchange));
+    }
+
+    // The length of the request's values of one kind, each name and value
+    // counted with `separators` bytes around them: "?" or "&" and "=" in a
+    // query (whose escapes libmicrohttpd has already undone), ": " and the
+    // line end in the headers.
+    static std::size_t valuesLength(MHD_Connection *connection, MHD_ValueKind kind, std::size_t separators)
+    {
+        struct Sum {
+            std::size_t length = 0;
+            std::size_t separators;
+        } sum{0, separators};
+        MHD_get_connection_values(
+            connection, kind,
+            [](void *into, MHD_ValueKind, const char *name, const char *value) {
+                auto *total = static_cast<Sum *>(into);
+                total->length += total->separators + std::strlen(name) + (value ? std::strlen(value) : 0);
+                return MHD_YES;
+            },
+            &sum);
+        return sum.length;
     }
 
     // Called once the response has been sent, or the connection lost.

@@ -231,10 +231,52 @@ def test_errors(server):
     exactly = b'{"phrase":"x","seed":1}'
     status, _, _ = server.request("POST", "/v1/render", b" " * (64 * 1024 - len(exactly)) + exactly)
     check(status == 200, "a body of exactly 64 KiB is read: %d" % status)
-    status, _, _ = server.request("GET", "/v1/render?phrase=" + "x" * 100000)
-    check(status == 414, "414 for an over-long URL: %d" % status)
-    status, _, _ = server.request("GET", "/healthz", headers={"X-Filler": "y" * 100000})
-    check(status == 431, "431 for over-long headers: %d" % status)
+    test_long_heads(server)
+
+
+def raw_status(server, head):
+    """The status and body of a request sent as `head`, byte for byte."""
+    answer = b""
+    with socket.create_connection(("127.0.0.1", server.port), timeout=60) as connection:
+        try:
+            connection.sendall(head)
+        except OSError:
+            pass  # answered and closed before the whole head was sent
+        try:
+            for _ in range(1000):
+                block = connection.recv(65536)
+                if not block:
+                    break
+                answer += block
+        except ConnectionResetError:
+            pass
+    status = int(answer.split(b" ", 2)[1]) if answer.startswith(b"HTTP/1.1 ") else None
+    return status, answer.partition(b"\r\n\r\n")[2]
+
+
+def test_long_heads(server):
+    # The limits are 8 KiB of path and query and 16 KiB of headers (each
+    # counted with its ": " and line end); one byte more is refused with the
+    # JSON body, up to far past them.
+    target = "/v1/render?phrase=x&pad="
+    heads = [
+        ("a URL of exactly 8 KiB", 400, target + "y" * (8192 - len(target))),
+        ("a URL one byte over 8 KiB", 414, target + "y" * (8193 - len(target))),
+        ("a URL of 100000 bytes", 414, target + "y" * 100000),
+    ]
+    for name, expected, url in heads:
+        status, data = raw_status(server, b"GET %s HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n" % url.encode())
+        check(status == expected and json_error(data), "%s: %r %r" % (name, status, data[:200]))
+    # Host: a (9) and Connection: close (19) besides the filler's 12.
+    for name, expected, filler in [("headers of exactly 16 KiB", 200, 16384 - 40),
+                                   ("headers one byte over 16 KiB", 431, 16384 - 39),
+                                   ("a header of 100000 bytes", 431, 100000)]:
+        status, data = raw_status(server, b"GET /healthz HTTP/1.1\r\nHost: a\r\nConnection: close\r\n"
+                                          b"X-Filler: %s\r\n\r\n" % (b"y" * filler))
+        check(status == expected and (status == 200 or json_error(data)), "%s: %r %r" % (name, status, data[:200]))
+    # Past what the server reads of a request at all, the status alone.
+    status, _ = raw_status(server, b"GET /v1/render?pad=%s HTTP/1.1\r\nHost: a\r\n\r\n" % (b"y" * 400000))
+    check(status == 414, "414 for a URL past what is read: %r" % status)
 
 
 def test_token():
