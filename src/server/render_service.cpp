@@ -1,7 +1,7 @@
 #include "server/render_service.h"
 
-#include "cli/batch.h"
-#include "cli/job_options.h"
+#include "jobs/batch.h"
+#include "jobs/job_options.h"
 #include "server/wire.h"
 
 #include <QCryptographicHash>

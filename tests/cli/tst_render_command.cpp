@@ -1,7 +1,7 @@
-#include "cli/batch.h"
-#include "cli/job_options.h"
 #include "cli/render_command.h"
 #include "export/apng_reader.h"
+#include "jobs/batch.h"
+#include "jobs/job_options.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -4,9 +4,9 @@
 #include "app/radio_group.h"
 #include "app/save_dialog.h"
 #include "app/spin_edit.h"
-#include "cli/render_job.h"
 #include "composition/colouring.h"
 #include "file_dialog_typing.h"
+#include "jobs/render_job.h"
 #include "window_parts.h"
 
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "cli/job_options.h"
+#include "jobs/job_options.h"
 
 #include "composition/effect_frames.h"
 #include "composition/grapheme_clusters.h"

@@ -1,4 +1,4 @@
-#include "cli/batch.h"
+#include "jobs/batch.h"
 
 #include "export/file_output.h"
 

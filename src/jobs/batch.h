@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/job_options.h"
+#include "jobs/job_options.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "cli/render_job.h"
+#include "jobs/render_job.h"
 
 #include "composition/colouring.h"
 #include "composition/quillow_error.h"
