@@ -12,7 +12,8 @@
 
 namespace {
 
-void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed, JobReport *report)
+QByteArray encodeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed,
+                         JobReport *report)
 {
     StickerOptions options = job.sticker;
     options.format = QString(job.format->name);
@@ -27,14 +28,12 @@ void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t
         // are the caller's to change.
         throw UsageError(error.message());
     }
-    writeFileReplacing(job.output, [&sticker](QIODevice &device) {
-        writeExactly(device, sticker.bytes.constData(), sticker.bytes.size());
-    });
     if (report) {
         report->sticker = StickerFacts{sticker.bytes.size(), sticker.frames, sticker.quality, sticker.colours,
                                        sticker.cap ? sticker.cap : options.maxBytes};
         report->warnings = sticker.warnings;
     }
+    return sticker.bytes;
 }
 
 } // namespace
@@ -50,7 +49,7 @@ bool isStickerJob(const RenderJob &job)
            sticker.rows > 1;
 }
 
-void runRenderJob(const RenderJob &job, JobReport *report)
+QByteArray encodeRenderJob(const RenderJob &job, JobReport *report)
 {
     FontTextMeasurer measurer(job.dpi);
     // No preview region: where the strip would sit in a window is not part
@@ -62,23 +61,36 @@ void runRenderJob(const RenderJob &job, JobReport *report)
     LcgColourSource colours(seed);
     applyColouring(layout, job.settings, colours);
 
-    if (isStickerJob(job)) {
-        writeSticker(layout, job, seed, report);
-        return;
-    }
+    if (isStickerJob(job))
+        return encodeSticker(layout, job, seed, report);
     // The window saves device pixels at its screen's ratio; `scale` stands
     // for that ratio.
     const qreal ratio = job.scale;
     Animation still;
     still.frames.push_back({renderStrip(layout, job.format->ground, Qt::black, ratio, job.dpi), 0});
-    writeOutputFile(*job.format, still, EncodeOptions(), job.output);
+    return job.format->encode(still, EncodeOptions()).bytes;
 }
 
-JobReport renderJob(const RenderJob &job) noexcept
+void runRenderJob(const RenderJob &job, JobReport *report)
+{
+    JobReport made;
+    const QByteArray bytes = encodeRenderJob(job, &made);
+    writeFileReplacing(
+        job.output, [&bytes](QIODevice &device) { writeExactly(device, bytes.constData(), bytes.size()); });
+    if (report) {
+        report->sticker = made.sticker;
+        report->warnings = made.warnings;
+    }
+}
+
+JobReport renderJob(const RenderJob &job, QByteArray *bytes) noexcept
 {
     JobReport report;
     try {
-        runRenderJob(job, &report);
+        if (bytes)
+            *bytes = encodeRenderJob(job, &report);
+        else
+            runRenderJob(job, &report);
     } catch (const UsageError &error) {
         report.error = error.message();
         report.badInput = true;
@@ -94,6 +106,8 @@ JobReport renderJob(const RenderJob &job) noexcept
     if (!report.ok()) {
         report.sticker.reset();
         report.warnings.clear();
+        if (bytes)
+            bytes->clear();
     }
     return report;
 }

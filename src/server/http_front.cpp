@@ -21,8 +21,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -108,15 +112,91 @@ Reply jsonError(int status, const std::string &message)
 // The upper bounds of the latency histogram, in seconds.
 constexpr std::array<double, 11> kBuckets = {0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30};
 
+// A running render service and the socket to it.
+struct Service {
+    pid_t pid = -1;
+    int socket = -1;
+};
+
+// Where the render service finds its end of the socket.
+constexpr int kServiceSocket = 3;
+
+// A service that dies sooner than this after its start is started again
+// only after this long, so that one that cannot start does not spin.
+constexpr auto kRestartPause = std::chrono::seconds(1);
+
+// Starts `program` as the render service (see runHttpFront()), with every
+// signal unblocked and its symbols bound at start-up: each render process it
+// forks then begins with them bound instead of looking each up again.
+// Returns a pid of -1 when it cannot be started.
+Service startService(const std::string &program, const ServerOptions &options)
+{
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Also when ends[1] is already kServiceSocket: dup2 onto itself clears
+    // close-on-exec in posix_spawn.
+    posix_spawn_file_actions_adddup2(&actions, ends[1], kServiceSocket);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    std::vector<std::string> arguments = {program, kRenderServiceArgument, std::to_string(kServiceSocket),
+                                          std::to_string(options.workers),
+                                          std::to_string(options.timeLimit.count())};
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::string bindNow = "LD_BIND_NOW=1";
+    std::vector<char *> environment;
+    for (char **variable = environ; *variable; ++variable) {
+        if (std::strncmp(*variable, "LD_BIND_NOW=", 12) != 0)
+            environment.push_back(*variable);
+    }
+    environment.push_back(bindNow.data());
+    environment.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed =
+        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environment.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(ends[1]);
+    if (failed != 0) {
+        ::close(ends[0]);
+        return {};
+    }
+    return {pid, ends[0]};
+}
+
 class Front {
 public:
-    Front(const ServerOptions &options, int service)
-        : m_options(options), m_service(service), m_workers(options.workers),
+    explicit Front(const ServerOptions &options)
+        : m_options(options), m_workers(options.workers),
           m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers))
     {}
 
     int run(const sigset_t &stopping)
     {
+        // The program as it was started, even should its file be replaced
+        // (a package upgrade) while it runs.
+        char program[4096];
+        const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+        if (length <= 0) {
+            std::fprintf(stderr, "quillow-serve: 无法找到本程序的文件：%s。\n", strerror(errno));
+            return 1;
+        }
+        m_program.assign(program, std::size_t(length));
+        m_service = startService(m_program, m_options);
+        m_serviceStarted = Clock::now();
+        if (m_service.pid < 0) {
+            std::fprintf(stderr, "quillow-serve: 无法启动渲染进程：%s。\n", strerror(errno));
+            return 1;
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(std::uint16_t(m_options.port));
@@ -129,6 +209,7 @@ public:
         if (!m_daemon) {
             std::fprintf(stderr, "quillow-serve: 无法监听 %s:%d。\n", m_options.address.c_str(),
                          m_options.port);
+            stopService();
             return 1;
         }
         std::thread replies([this] { readReplies(); });
@@ -156,8 +237,15 @@ public:
         }
         m_changed.notify_all();
         MHD_stop_daemon(m_daemon);
-        ::shutdown(m_service, SHUT_RDWR);
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        // Wakes the reader, which sees the service gone and, stopping,
+        // leaves it be.
+        ::shutdown(m_service.socket, SHUT_RDWR);
         replies.join();
+        stopService();
         return 0;
     }
 
@@ -316,20 +404,28 @@ private:
             request.id = m_nextId++;
             m_pending[request.id];
         }
-        bool sent;
         {
-            std::lock_guard lock(m_writing);
-            sent = writeRequest(m_service, request);
+            std::lock_guard writing(m_writing);
+            // A failed write is the service gone: restartService(), which
+            // waits for this lock, answers the request.
+            writeRequest(m_service.socket, request);
+            std::lock_guard lock(m_mutex);
+            m_pending[request.id].sent = true;
         }
         std::unique_lock lock(m_mutex);
-        if (!sent)
-            m_serviceGone = true;
-        m_changed.wait(lock,
-                       [&] { return m_pending[request.id].has_value() || m_serviceGone || m_abandoned; });
-        std::optional<WireReply> wire = std::move(m_pending[request.id]);
+        m_changed.wait(lock, [&] {
+            const Pending &pending = m_pending[request.id];
+            return pending.reply || pending.lost || m_serviceGone || m_abandoned;
+        });
+        std::optional<WireReply> wire = std::move(m_pending[request.id].reply);
+        const bool lost = m_pending[request.id].lost;
         m_pending.erase(request.id);
         --m_admitted;
         m_changed.notify_all();
+        if (lost) {
+            ++m_counts[{500, ""}];
+            return jsonError(500, "渲染服务意外退出，已重新启动；请重试。");
+        }
         if (!wire)
             return jsonError(503, m_abandoned ? "服务正在停止，渲染没有在时限内完成。" : "渲染进程已退出。");
         std::string format;
@@ -390,7 +486,11 @@ private:
             << "quillow_queue_depth " << std::max(0, m_admitted - m_workers) << '\n'
             << "# HELP quillow_worker_restarts_total Render processes killed for time or lost to a crash.\n"
                "# TYPE quillow_worker_restarts_total counter\n"
-            << "quillow_worker_restarts_total " << m_workerRestarts << '\n';
+            << "quillow_worker_restarts_total " << m_workerRestarts << '\n'
+            << "# HELP quillow_render_service_restarts_total Times the render service died and was started "
+               "again.\n"
+               "# TYPE quillow_render_service_restarts_total counter\n"
+            << "quillow_render_service_restarts_total " << m_serviceRestarts << '\n';
         return out.str();
     }
 
@@ -398,17 +498,64 @@ private:
     {
         for (;;) {
             WireReply reply;
-            const bool read = readReply(m_service, reply);
-            std::lock_guard lock(m_mutex);
-            if (!read) {
-                m_serviceGone = true;
+            // Only this thread and restartService(), called from it, change
+            // the socket.
+            if (readReply(m_service.socket, reply)) {
+                std::lock_guard lock(m_mutex);
+                if (const auto waiting = m_pending.find(reply.id); waiting != m_pending.end())
+                    waiting->second.reply = std::move(reply);
                 m_changed.notify_all();
-                return;
+                continue;
             }
-            if (const auto waiting = m_pending.find(reply.id); waiting != m_pending.end())
-                waiting->second = std::move(reply);
-            m_changed.notify_all();
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stopping)
+                    return;
+            }
+            if (!restartService())
+                return;
         }
+    }
+
+    // The service died (killed, out of memory): the renders it was given
+    // are lost and answered so, and a new service takes the requests from
+    // here on. False when none could be started: renders are then refused.
+    bool restartService()
+    {
+        std::lock_guard writing(m_writing);
+        ::kill(m_service.pid, SIGKILL);
+        while (waitpid(m_service.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        ::close(m_service.socket);
+        if (Clock::now() - m_serviceStarted < kRestartPause)
+            std::this_thread::sleep_for(kRestartPause);
+        const Service next = startService(m_program, m_options);
+        std::lock_guard lock(m_mutex);
+        m_service = next;
+        m_serviceStarted = Clock::now();
+        ++m_serviceRestarts;
+        for (auto &[id, pending] : m_pending) {
+            if (pending.sent && !pending.reply)
+                pending.lost = true;
+        }
+        if (next.pid < 0) {
+            std::fprintf(stderr, "quillow-serve: 无法重新启动渲染进程：%s。\n", strerror(errno));
+            m_serviceGone = true;
+        }
+        m_changed.notify_all();
+        return next.pid >= 0;
+    }
+
+    // Closes the socket, which ends the service once the renders it runs
+    // are reaped, and waits for it.
+    void stopService()
+    {
+        if (m_service.pid < 0)
+            return;
+        ::close(m_service.socket);
+        while (waitpid(m_service.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        m_service = Service();
     }
 
     static Reply withAllow(Reply reply, const char *methods)
@@ -423,7 +570,9 @@ private:
     }
 
     const ServerOptions &m_options;
-    int m_service;
+    std::string m_program;
+    Service m_service; // changed under both locks below
+    Clock::time_point m_serviceStarted;
     int m_workers;
     int m_capacity;
     MHD_Daemon *m_daemon = nullptr;
@@ -431,7 +580,12 @@ private:
     std::mutex m_writing; // one request on the socket at a time
     std::mutex m_mutex;   // everything below
     std::condition_variable m_changed;
-    std::map<std::uint64_t, std::optional<WireReply>> m_pending;
+    struct Pending {
+        bool sent = false; // written to the service (or lost on the way)
+        bool lost = false; // the service died with it
+        std::optional<WireReply> reply;
+    };
+    std::map<std::uint64_t, Pending> m_pending;
     std::uint64_t m_nextId = 1;
     int m_admitted = 0;
     // Requests read and not yet answered to their last byte: stopping the
@@ -439,12 +593,14 @@ private:
     int m_exchanges = 0;
     bool m_draining = false;
     bool m_abandoned = false;
-    bool m_serviceGone = false;
+    bool m_serviceGone = false; // and could not be started again
+    bool m_stopping = false;
     std::map<std::pair<int, std::string>, long long> m_counts;
     std::array<long long, kBuckets.size()> m_latency{};
     long long m_latencyCount = 0;
     double m_latencySum = 0;
     long long m_workerRestarts = 0;
+    long long m_serviceRestarts = 0;
 };
 
 } // namespace
@@ -540,8 +696,8 @@ ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, 
     return ParseOutcome::Run;
 }
 
-int runHttpFront(const ServerOptions &options, int service, const sigset_t &stopping)
+int runHttpFront(const ServerOptions &options, const sigset_t &stopping)
 {
-    Front front(options, service);
+    Front front(options);
     return front.run(stopping);
 }

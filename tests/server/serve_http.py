@@ -6,7 +6,8 @@ line on standard error) and checks: the same bytes as quillow-render for a
 table of requests by POST and by GET; ETag, If-None-Match and 304; every
 error status with its JSON body, a 400 carrying the command's own message;
 429 under a burst larger than the queue; 504 past the time limit; a render
-process killed with SIGKILL answers 500 and the next request succeeds; a
+process killed with SIGKILL answers 500 and the next request succeeds, and
+so does a render service killed with SIGKILL, which is started again; a
 client sending its headers a byte at a time holds up nobody; seeded fuzzed
 bodies and queries never bring the server down; SIGTERM answers every
 accepted request, refuses new renders with 503 and exits 0.
@@ -357,6 +358,53 @@ def kill_a_worker(server):
     return False
 
 
+def test_service_killed(server):
+    # The render service itself killed with SIGKILL mid-render: that render
+    # gets 500, its render process goes with it, a new service takes over
+    # and the next request gets its bytes.
+    [service] = server.children()
+    found = {}
+    results = run_parallel([lambda: server.render(HEAVY), lambda: kill_service_when_busy(server, service, found)])
+    check(results[1] is True, "the service was killed while rendering: %r" % (results[1],))
+    check(found.get("gone") is True, "the lost service's render processes are gone: %r" % found)
+    status, _, data = results[0]
+    check(status == 500 and json_error(data), "a render lost with its service gives 500: %d %r" % (status, data[:200]))
+    options = {"phrase": "重来", "seed": 12}
+    status, _, data = server.render(options)
+    check(status == 200 and data == command_file(options, "png")[1], "the next request succeeds: %d" % status)
+    check(server.children() not in ([], [service]), "a new service runs: %r" % server.children())
+    check(server.request("GET", "/readyz")[0] == 200, "ready again")
+    metrics = server.request("GET", "/metrics")[2].decode()
+    check("quillow_render_service_restarts_total 1" in metrics, "the restart is counted:\n" + metrics)
+
+
+def running(pid):
+    """Whether process `pid` runs (a zombie waiting for its reaper does not)."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (FileNotFoundError, ProcessLookupError):
+        return False
+
+
+def kill_service_when_busy(server, service, found):
+    for _ in range(200):
+        workers = server.children(service)
+        if workers:
+            found["workers"] = workers
+            os.kill(service, signal.SIGKILL)
+            # Gone within a second, long before the heavy render would have
+            # ended on its own.
+            for _ in range(20):
+                if not any(running(worker) for worker in workers):
+                    found["gone"] = True
+                    break
+                time.sleep(0.05)
+            return True
+        time.sleep(0.025)
+    return False
+
+
 def test_slow_header_client(server):
     # A client that sends its request line a byte at a time, and one that
     # stops half-way, while others are served to the end.
@@ -495,6 +543,7 @@ def main():
         test_identity(server)
         test_errors(server)
         test_worker_killed(server)
+        test_service_killed(server)
         test_slow_header_client(server)
         test_fuzz(server)
         metrics = server.request("GET", "/metrics")[2].decode()
