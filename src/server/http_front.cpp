@@ -168,6 +168,7 @@ Service startService(const std::string &program, const ServerOptions &options)
     ::close(ends[1]);
     if (failed != 0) {
         ::close(ends[0]);
+        errno = failed; // posix_spawn() returns its error rather than setting errno
         return {};
     }
     return {pid, ends[0]};
@@ -524,9 +525,16 @@ private:
     {
         std::lock_guard writing(m_writing);
         ::kill(m_service.pid, SIGKILL);
-        while (waitpid(m_service.pid, nullptr, 0) < 0 && errno == EINTR) {
+        int status = 0;
+        while (waitpid(m_service.pid, &status, 0) < 0 && errno == EINTR) {
         }
         ::close(m_service.socket);
+        if (WIFSIGNALED(status))
+            std::fprintf(stderr, "quillow-serve: 渲染服务意外结束（信号 %d），重新启动。\n",
+                         WTERMSIG(status));
+        else
+            std::fprintf(stderr, "quillow-serve: 渲染服务意外结束（退出状态 %d），重新启动。\n",
+                         WEXITSTATUS(status));
         if (Clock::now() - m_serviceStarted < kRestartPause)
             std::this_thread::sleep_for(kRestartPause);
         const Service next = startService(m_program, m_options);
