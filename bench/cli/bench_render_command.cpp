@@ -8,8 +8,8 @@
 #include "bench_ratios.h"
 #include "process_memory.h"
 
-#include "cli/batch.h"
-#include "cli/job_options.h"
+#include "jobs/batch.h"
+#include "jobs/job_options.h"
 
 #include <QBuffer>
 #include <QDir>

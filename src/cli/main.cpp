@@ -1,6 +1,6 @@
-#include "cli/job_options.h"
 #include "cli/render_command.h"
 #include "composition/image_memory.h"
+#include "jobs/job_options.h"
 
 #include <QFile>
 #include <QGuiApplication>

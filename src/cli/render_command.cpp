@@ -1,8 +1,8 @@
 #include "cli/render_command.h"
 
-#include "cli/batch.h"
-#include "cli/job_options.h"
 #include "export/file_output.h"
+#include "jobs/batch.h"
+#include "jobs/job_options.h"
 
 #include <QFile>
 #include <QThread>

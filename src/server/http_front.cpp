@@ -21,8 +21,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -31,6 +35,18 @@ using Clock = std::chrono::steady_clock;
 // Larger bodies are refused before they are read: a batch line's options
 // fit in a few hundred bytes.
 constexpr std::size_t kMaxBody = 64 * 1024;
+
+// A render's query and a client's headers fit in a few hundred bytes; past
+// these the request is refused (414, 431) with the usual JSON body.
+constexpr std::size_t kMaxTarget = 8 * 1024;
+constexpr std::size_t kMaxHeaders = 16 * 1024;
+
+// What libmicrohttpd may hold of one request's head. Past it the library
+// answers 414 or 431 itself, with a fixed HTML body we cannot change, so it
+// is set well above the limits above: a request over them by any margin a
+// client would plausibly send still gets our JSON. The pool is touched only
+// as far as a request fills it.
+constexpr std::size_t kConnectionMemory = 256 * 1024;
 
 const char kHelp[] =
     "用法：quillow-serve [选项]\n"
@@ -96,27 +112,105 @@ Reply jsonError(int status, const std::string &message)
 // The upper bounds of the latency histogram, in seconds.
 constexpr std::array<double, 11> kBuckets = {0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30};
 
+// A running render service and the socket to it.
+struct Service {
+    pid_t pid = -1;
+    int socket = -1;
+};
+
+// Where the render service finds its end of the socket.
+constexpr int kServiceSocket = 3;
+
+// A service that dies sooner than this after its start is started again
+// only after this long, so that one that cannot start does not spin.
+constexpr auto kRestartPause = std::chrono::seconds(1);
+
+// Starts `program` as the render service (see runHttpFront()), with every
+// signal unblocked and its symbols bound at start-up: each render process it
+// forks then begins with them bound instead of looking each up again.
+// Returns a pid of -1 when it cannot be started.
+Service startService(const std::string &program, const ServerOptions &options)
+{
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Also when ends[1] is already kServiceSocket: dup2 onto itself clears
+    // close-on-exec in posix_spawn.
+    posix_spawn_file_actions_adddup2(&actions, ends[1], kServiceSocket);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    std::vector<std::string> arguments = {program, kRenderServiceArgument, std::to_string(kServiceSocket),
+                                          std::to_string(options.workers),
+                                          std::to_string(options.timeLimit.count())};
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::string bindNow = "LD_BIND_NOW=1";
+    std::vector<char *> environment;
+    for (char **variable = environ; *variable; ++variable) {
+        if (std::strncmp(*variable, "LD_BIND_NOW=", 12) != 0)
+            environment.push_back(*variable);
+    }
+    environment.push_back(bindNow.data());
+    environment.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed =
+        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environment.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(ends[1]);
+    if (failed != 0) {
+        ::close(ends[0]);
+        errno = failed; // posix_spawn() returns its error rather than setting errno
+        return {};
+    }
+    return {pid, ends[0]};
+}
+
 class Front {
 public:
-    Front(const ServerOptions &options, int service)
-        : m_options(options), m_service(service), m_workers(options.workers),
+    explicit Front(const ServerOptions &options)
+        : m_options(options), m_workers(options.workers),
           m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers))
     {}
 
     int run(const sigset_t &stopping)
     {
+        // The program as it was started, even should its file be replaced
+        // (a package upgrade) while it runs.
+        char program[4096];
+        const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+        if (length <= 0) {
+            std::fprintf(stderr, "quillow-serve: 无法找到本程序的文件：%s。\n", strerror(errno));
+            return 1;
+        }
+        m_program.assign(program, std::size_t(length));
+        m_service = startService(m_program, m_options);
+        m_serviceStarted = Clock::now();
+        if (m_service.pid < 0) {
+            std::fprintf(stderr, "quillow-serve: 无法启动渲染进程：%s。\n", strerror(errno));
+            return 1;
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(std::uint16_t(m_options.port));
         inet_pton(AF_INET, m_options.address.c_str(), &address.sin_addr);
-        m_daemon =
-            MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC, 0,
-                             nullptr, nullptr, &Front::answer, this, MHD_OPTION_SOCK_ADDR, &address,
-                             MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_LIMIT, 1024u,
-                             MHD_OPTION_NOTIFY_COMPLETED, &Front::completed, this, MHD_OPTION_END);
+        m_daemon = MHD_start_daemon(
+            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC, 0, nullptr,
+            nullptr, &Front::answer, this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_TIMEOUT, 30u,
+            MHD_OPTION_CONNECTION_LIMIT, 1024u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+            MHD_OPTION_NOTIFY_COMPLETED, &Front::completed, this, MHD_OPTION_END);
         if (!m_daemon) {
             std::fprintf(stderr, "quillow-serve: 无法监听 %s:%d。\n", m_options.address.c_str(),
                          m_options.port);
+            stopService();
             return 1;
         }
         std::thread replies([this] { readReplies(); });
@@ -144,8 +238,15 @@ public:
         }
         m_changed.notify_all();
         MHD_stop_daemon(m_daemon);
-        ::shutdown(m_service, SHUT_RDWR);
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        // Wakes the reader, which sees the service gone and, stopping,
+        // leaves it be.
+        ::shutdown(m_service.socket, SHUT_RDWR);
         replies.join();
+        stopService();
         return 0;
     }
 
@@ -164,6 +265,10 @@ private:
                 std::lock_guard lock(front->m_mutex);
                 ++front->m_exchanges;
             }
+            if (std::strlen(url) + valuesLength(connection, MHD_GET_ARGUMENT_KIND, 2) > kMaxTarget)
+                return front->send(connection, jsonError(414, "请求的地址超过 8 KiB。"));
+            if (valuesLength(connection, MHD_HEADER_KIND, 4) > kMaxHeaders)
+                return front->send(connection, jsonError(431, "请求头超过 16 KiB。"));
             if (static_cast<Exchange *>(*state)->tooLarge)
                 return front->send(connection, jsonError(413, "请求体超过 64 KiB。"));
             return MHD_YES;
@@ -178,6 +283,27 @@ private:
             return MHD_YES;
         }
         return front->send(connection, front->route(connection, url, method, *exchange));
+    }
+
+    // The length of the request's values of one kind, each name and value
+    // counted with `separators` bytes around them: "?" or "&" and "=" in a
+    // query (whose escapes libmicrohttpd has already undone), ": " and the
+    // line end in the headers.
+    static std::size_t valuesLength(MHD_Connection *connection, MHD_ValueKind kind, std::size_t separators)
+    {
+        struct Sum {
+            std::size_t length = 0;
+            std::size_t separators;
+        } sum{0, separators};
+        MHD_get_connection_values(
+            connection, kind,
+            [](void *into, MHD_ValueKind, const char *name, const char *value) {
+                auto *total = static_cast<Sum *>(into);
+                total->length += total->separators + std::strlen(name) + (value ? std::strlen(value) : 0);
+                return MHD_YES;
+            },
+            &sum);
+        return sum.length;
     }
 
     // Called once the response has been sent, or the connection lost.
@@ -279,20 +405,28 @@ private:
             request.id = m_nextId++;
             m_pending[request.id];
         }
-        bool sent;
         {
-            std::lock_guard lock(m_writing);
-            sent = writeRequest(m_service, request);
+            std::lock_guard writing(m_writing);
+            // A failed write is the service gone: restartService(), which
+            // waits for this lock, answers the request.
+            writeRequest(m_service.socket, request);
+            std::lock_guard lock(m_mutex);
+            m_pending[request.id].sent = true;
         }
         std::unique_lock lock(m_mutex);
-        if (!sent)
-            m_serviceGone = true;
-        m_changed.wait(lock,
-                       [&] { return m_pending[request.id].has_value() || m_serviceGone || m_abandoned; });
-        std::optional<WireReply> wire = std::move(m_pending[request.id]);
+        m_changed.wait(lock, [&] {
+            const Pending &pending = m_pending[request.id];
+            return pending.reply || pending.lost || m_serviceGone || m_abandoned;
+        });
+        std::optional<WireReply> wire = std::move(m_pending[request.id].reply);
+        const bool lost = m_pending[request.id].lost;
         m_pending.erase(request.id);
         --m_admitted;
         m_changed.notify_all();
+        if (lost) {
+            ++m_counts[{500, ""}];
+            return jsonError(500, "渲染服务意外退出，已重新启动；请重试。");
+        }
         if (!wire)
             return jsonError(503, m_abandoned ? "服务正在停止，渲染没有在时限内完成。" : "渲染进程已退出。");
         std::string format;
@@ -353,7 +487,11 @@ private:
             << "quillow_queue_depth " << std::max(0, m_admitted - m_workers) << '\n'
             << "# HELP quillow_worker_restarts_total Render processes killed for time or lost to a crash.\n"
                "# TYPE quillow_worker_restarts_total counter\n"
-            << "quillow_worker_restarts_total " << m_workerRestarts << '\n';
+            << "quillow_worker_restarts_total " << m_workerRestarts << '\n'
+            << "# HELP quillow_render_service_restarts_total Times the render service died and was started "
+               "again.\n"
+               "# TYPE quillow_render_service_restarts_total counter\n"
+            << "quillow_render_service_restarts_total " << m_serviceRestarts << '\n';
         return out.str();
     }
 
@@ -361,17 +499,71 @@ private:
     {
         for (;;) {
             WireReply reply;
-            const bool read = readReply(m_service, reply);
-            std::lock_guard lock(m_mutex);
-            if (!read) {
-                m_serviceGone = true;
+            // Only this thread and restartService(), called from it, change
+            // the socket.
+            if (readReply(m_service.socket, reply)) {
+                std::lock_guard lock(m_mutex);
+                if (const auto waiting = m_pending.find(reply.id); waiting != m_pending.end())
+                    waiting->second.reply = std::move(reply);
                 m_changed.notify_all();
-                return;
+                continue;
             }
-            if (const auto waiting = m_pending.find(reply.id); waiting != m_pending.end())
-                waiting->second = std::move(reply);
-            m_changed.notify_all();
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stopping)
+                    return;
+            }
+            if (!restartService())
+                return;
         }
+    }
+
+    // The service died (killed, out of memory): the renders it was given
+    // are lost and answered so, and a new service takes the requests from
+    // here on. False when none could be started: renders are then refused.
+    bool restartService()
+    {
+        std::lock_guard writing(m_writing);
+        ::kill(m_service.pid, SIGKILL);
+        int status = 0;
+        while (waitpid(m_service.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        ::close(m_service.socket);
+        if (WIFSIGNALED(status))
+            std::fprintf(stderr, "quillow-serve: 渲染服务意外结束（信号 %d），重新启动。\n",
+                         WTERMSIG(status));
+        else
+            std::fprintf(stderr, "quillow-serve: 渲染服务意外结束（退出状态 %d），重新启动。\n",
+                         WEXITSTATUS(status));
+        if (Clock::now() - m_serviceStarted < kRestartPause)
+            std::this_thread::sleep_for(kRestartPause);
+        const Service next = startService(m_program, m_options);
+        std::lock_guard lock(m_mutex);
+        m_service = next;
+        m_serviceStarted = Clock::now();
+        ++m_serviceRestarts;
+        for (auto &[id, pending] : m_pending) {
+            if (pending.sent && !pending.reply)
+                pending.lost = true;
+        }
+        if (next.pid < 0) {
+            std::fprintf(stderr, "quillow-serve: 无法重新启动渲染进程：%s。\n", strerror(errno));
+            m_serviceGone = true;
+        }
+        m_changed.notify_all();
+        return next.pid >= 0;
+    }
+
+    // Closes the socket, which ends the service once the renders it runs
+    // are reaped, and waits for it.
+    void stopService()
+    {
+        if (m_service.pid < 0)
+            return;
+        ::close(m_service.socket);
+        while (waitpid(m_service.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        m_service = Service();
     }
 
     static Reply withAllow(Reply reply, const char *methods)
@@ -386,7 +578,9 @@ private:
     }
 
     const ServerOptions &m_options;
-    int m_service;
+    std::string m_program;
+    Service m_service; // changed under both locks below
+    Clock::time_point m_serviceStarted;
     int m_workers;
     int m_capacity;
     MHD_Daemon *m_daemon = nullptr;
@@ -394,7 +588,12 @@ private:
     std::mutex m_writing; // one request on the socket at a time
     std::mutex m_mutex;   // everything below
     std::condition_variable m_changed;
-    std::map<std::uint64_t, std::optional<WireReply>> m_pending;
+    struct Pending {
+        bool sent = false; // written to the service (or lost on the way)
+        bool lost = false; // the service died with it
+        std::optional<WireReply> reply;
+    };
+    std::map<std::uint64_t, Pending> m_pending;
     std::uint64_t m_nextId = 1;
     int m_admitted = 0;
     // Requests read and not yet answered to their last byte: stopping the
@@ -402,12 +601,14 @@ private:
     int m_exchanges = 0;
     bool m_draining = false;
     bool m_abandoned = false;
-    bool m_serviceGone = false;
+    bool m_serviceGone = false; // and could not be started again
+    bool m_stopping = false;
     std::map<std::pair<int, std::string>, long long> m_counts;
     std::array<long long, kBuckets.size()> m_latency{};
     long long m_latencyCount = 0;
     double m_latencySum = 0;
     long long m_workerRestarts = 0;
+    long long m_serviceRestarts = 0;
 };
 
 } // namespace
@@ -503,8 +704,8 @@ ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, 
     return ParseOutcome::Run;
 }
 
-int runHttpFront(const ServerOptions &options, int service, const sigset_t &stopping)
+int runHttpFront(const ServerOptions &options, const sigset_t &stopping)
 {
-    Front front(options, service);
+    Front front(options);
     return front.run(stopping);
 }

@@ -25,7 +25,15 @@ enum class ParseOutcome { Run, Help, Error };
 ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, std::string &message);
 
 // Serves HTTP until a signal of `stopping` arrives (they must be blocked in
-// the calling thread), passing renders to the service at the other end of
-// `service`; then drains: no new connection, what was accepted is answered
-// within the drain deadline. Returns the exit status.
-int runHttpFront(const ServerOptions &options, int service, const sigset_t &stopping);
+// the calling thread), passing renders to a render service it starts; then
+// drains: no new connection, what was accepted is answered within the drain
+// deadline. Returns the exit status.
+//
+// The render service is this program started again (a process that has
+// started no thread, as forking Qt workers needs) with
+// kRenderServiceArgument, the socket's descriptor, the workers and the time
+// limit in milliseconds. Should it die, the renders it had are answered 500
+// and a new one is started.
+int runHttpFront(const ServerOptions &options, const sigset_t &stopping);
+
+inline constexpr char kRenderServiceArgument[] = "--render-service";

@@ -1,29 +1,51 @@
+#include "composition/font_request.h"
+#include "composition/text_measurer.h"
 #include "server/http_front.h"
 #include "server/render_service.h"
 
+#include <QFontDatabase>
 #include <QGuiApplication>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
 void dropQtMessages(QtMsgType, const QMessageLogContext &, const QString &)
 {}
 
-// The render service: a process of its own, forked before the HTTP server
-// starts a thread, so that it may fork render workers that use Qt.
-int serveRenders(int socket, const ServerOptions &options, int argc, char *argv[])
+// Brings into the render service what every render would otherwise set up
+// for itself in its own forked process, then throw away: fontconfig's
+// configuration, Qt's font database, the resolution of the default face and
+// of each face that can write Chinese (the faces a request names), their
+// font files and fallbacks. Only start-up state that any render builds the
+// same way is made here; nothing of a particular phrase, size or colour.
+void warmUp()
+{
+    // A machine with a great many Chinese faces: the first ones, in the
+    // database's order, so that starting stays quick.
+    constexpr qsizetype kMostFaces = 32;
+    QStringList faces = QFontDatabase::families(QFontDatabase::SimplifiedChinese).mid(0, kMostFaces);
+    faces.prepend(kDefaultFace);
+    FontTextMeasurer measurer;
+    FontRequest request;
+    request.pointSize = 12;
+    for (const QString &face : faces) {
+        request.faceName = face;
+        measurer.measure(QStringLiteral("喊"), request);
+    }
+}
+
+// The render service (see renderServiceArguments()): a process of its own,
+// started without threads, so that it may fork render workers that use Qt.
+int serveRenders(int socket, int workers, std::chrono::milliseconds timeLimit, int argc, char *argv[])
 {
     signal(SIGINT, SIG_IGN);
     signal(SIGTERM, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -31,7 +53,8 @@ int serveRenders(int socket, const ServerOptions &options, int argc, char *argv[
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("quillow-serve"));
-    runRenderService(socket, options.workers, options.timeLimit);
+    warmUp();
+    runRenderService(socket, workers, timeLimit);
     return 0;
 }
 
@@ -39,6 +62,10 @@ int serveRenders(int socket, const ServerOptions &options, int argc, char *argv[
 
 int main(int argc, char *argv[])
 {
+    if (argc == 5 && std::strcmp(argv[1], kRenderServiceArgument) == 0)
+        return serveRenders(std::atoi(argv[2]), std::atoi(argv[3]),
+                            std::chrono::milliseconds(std::atoll(argv[4])), argc, argv);
+
     ServerOptions options;
     std::string message;
     switch (parseServerOptions(argc, argv, options, message)) {
@@ -60,25 +87,5 @@ int main(int argc, char *argv[])
     sigaddset(&stopping, SIGTERM);
     sigaddset(&stopping, SIGINT);
     sigprocmask(SIG_BLOCK, &stopping, nullptr);
-
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        std::fprintf(stderr, "quillow-serve: 无法创建渲染通道：%s。\n", strerror(errno));
-        return 1;
-    }
-    const pid_t service = fork();
-    if (service < 0) {
-        std::fprintf(stderr, "quillow-serve: 无法启动渲染进程：%s。\n", strerror(errno));
-        return 1;
-    }
-    if (service == 0) {
-        ::close(ends[0]);
-        _exit(serveRenders(ends[1], options, argc, argv));
-    }
-    ::close(ends[1]);
-    const int status = runHttpFront(options, ends[0], stopping);
-    ::close(ends[0]);
-    while (waitpid(service, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    return status;
+    return runHttpFront(options, stopping);
 }

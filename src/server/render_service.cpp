@@ -1,17 +1,14 @@
 #include "server/render_service.h"
 
-#include "cli/batch.h"
-#include "cli/job_options.h"
 #include "composition/effect_frames.h"
+#include "jobs/batch.h"
+#include "jobs/job_options.h"
 #include "server/wire.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include <cerrno>
@@ -121,8 +118,6 @@ public:
 
     void run()
     {
-        if (!m_files.isValid())
-            return;
         for (;;) {
             while (int(m_running.size()) < m_workers && !m_waiting.empty()) {
                 start(std::move(m_waiting.front()));
@@ -205,7 +200,9 @@ private:
             suffix = QString(named->suffix);
         Job job;
         job.id = request.id;
-        job.path = m_files.filePath(QString::number(request.id) + QLatin1Char('.') + suffix);
+        // The file is never written (the bytes come back over the pipe): the
+        // name only gives the line its format.
+        job.path = QStringLiteral("render.") + suffix;
         // The path goes in front of the client's own text, which stays as
         // typed: a refusal quotes the number as the client wrote it.
         const QByteArray output = "\"output\":" +
@@ -270,7 +267,7 @@ private:
 
     void start(Job job)
     {
-        const BatchChild child = forkBatchLine(job.line, JobDraft());
+        const BatchChild child = forkBatchLine(job.line, JobDraft(), LineOutput::Bytes);
         if (child.pid < 0) {
             send(errorReply(
                 job.id, 500,
@@ -288,7 +285,7 @@ private:
         for (auto job = m_running.begin(); job != m_running.end(); ++job) {
             if (job->reply != fd)
                 continue;
-            char block[4096];
+            char block[64 * 1024];
             ssize_t got;
             do
                 got = ::read(fd, block, sizeof block);
@@ -309,10 +306,8 @@ private:
 
     void finish(Job &job, int status)
     {
-        const BatchResult result = batchChildResult(job.line, job.replied, status);
-        QFile file(job.path);
+        BatchResult result = batchChildResult(job.line, job.replied, status);
         if (job.timedOut) {
-            file.remove();
             WireReply reply = errorReply(job.id, 504,
                                          QStringLiteral("渲染超过了 %1 秒的时间限制，已停止。")
                                              .arg(double(m_timeLimit.count()) / 1000.0));
@@ -321,7 +316,6 @@ private:
             return;
         }
         if (!result.ok()) {
-            file.remove();
             const bool died = WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
             WireReply reply = result.badInput ? errorReply(job.id, 400, result.error, keyOf(result.error))
                                               : errorReply(job.id, 500, result.error);
@@ -329,16 +323,11 @@ private:
             send(reply);
             return;
         }
-        if (!file.open(QIODevice::ReadOnly)) {
-            send(errorReply(job.id, 500, QStringLiteral("无法读取渲染结果：%1。").arg(file.errorString())));
-            file.remove();
-            return;
-        }
         WireReply reply;
         reply.id = job.id;
         reply.status = 200;
-        reply.body = file.readAll().toStdString();
-        file.remove();
+        reply.body.assign(result.bytes.constData(), std::size_t(result.bytes.size()));
+        result.bytes.clear();
         reply.headers = cacheHeaders(job);
         reply.headers.emplace_back("Content-Type",
                                    std::string(job.format->mimeType.data(), job.format->mimeType.size()));
@@ -380,7 +369,6 @@ private:
     int m_workers;
     std::chrono::milliseconds m_timeLimit;
     bool m_closed = false;
-    QTemporaryDir m_files;
     std::deque<Job> m_waiting;
     std::list<Job> m_running;
 };

@@ -628,7 +628,8 @@ void TestStickerDialog::tilesAreSavedTogetherAndPasted()
     QString paste;
     for (std::size_t index = 0; index < expected.tiles.size(); ++index) {
         paste += QStringLiteral(":cheer-%1:").arg(index + 1);
-        const QString name = QStringLiteral("cheer-%1.%2").arg(index + 1).arg(expected.tiles[index].suffix);
+        const QString name =
+            QStringLiteral("cheer-%1.%2").arg(index + 1).arg(QString(expected.tiles[index].format->suffix));
         names << name;
         QCOMPARE(contents(folder.filePath(name)), expected.tiles[index].bytes);
     }
@@ -906,7 +907,7 @@ void TestStickerDialog::previewPlaysAWebmVideo()
 {
     Dialog d([](const StripLayout &layout, const QColor &ink, StickerOptions options,
                 const std::atomic<bool> *cancel) {
-        options.format = QStringLiteral("webm");
+        options.format = outputFormatNamed(u"webm");
         return makeSticker(layout, ink, options, cancel);
     });
     choose(d.preset(), QString());
@@ -914,7 +915,7 @@ void TestStickerDialog::previewPlaysAWebmVideo()
     QVERIFY(d.settled());
     const Sticker *sticker = d.dialog.sticker();
     QVERIFY(sticker);
-    QCOMPARE(sticker->formatName, QStringLiteral("webm"));
+    QCOMPARE(nameOf(sticker->format), QStringLiteral("webm"));
     const Animation &played = d.part<FramePlayer>("plyPreview")->animation();
     QCOMPARE(int(played.frames.size()), sticker->frames);
     QVERIFY(played.frames.size() > 30);

@@ -1,4 +1,4 @@
-#include "cli/option_text.h"
+#include "jobs/option_text.h"
 
 #include "error_of.h"
 

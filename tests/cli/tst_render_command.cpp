@@ -1,8 +1,8 @@
-#include "cli/batch.h"
-#include "cli/job_options.h"
-#include "cli/option_text.h"
 #include "cli/render_command.h"
 #include "export/apng_reader.h"
+#include "jobs/batch.h"
+#include "jobs/job_options.h"
+#include "jobs/option_text.h"
 
 #include <QBuffer>
 #include <QDir>

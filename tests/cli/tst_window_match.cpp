@@ -4,9 +4,9 @@
 #include "app/kit/spin_edit.h"
 #include "app/window/MainUnt.h"
 #include "app/window/save_dialog.h"
-#include "cli/render_job.h"
 #include "composition/colouring.h"
 #include "file_dialog_typing.h"
+#include "jobs/render_job.h"
 #include "window_parts.h"
 
 #include <QCheckBox>

@@ -6,7 +6,8 @@ line on standard error) and checks: the same bytes as quillow-render for a
 table of requests by POST and by GET; ETag, If-None-Match and 304; every
 error status with its JSON body, a 400 carrying the command's own message;
 429 under a burst larger than the queue; 504 past the time limit; a render
-process killed with SIGKILL answers 500 and the next request succeeds; a
+process killed with SIGKILL answers 500 and the next request succeeds, and
+so does a render service killed with SIGKILL, which is started again; a
 client sending its headers a byte at a time holds up nobody; seeded fuzzed
 bodies and queries never bring the server down; SIGTERM answers every
 accepted request, refuses new renders with 503 and exits 0.
@@ -232,10 +233,52 @@ def test_errors(server):
     exactly = b'{"phrase":"x","seed":1}'
     status, _, _ = server.request("POST", "/v1/render", b" " * (64 * 1024 - len(exactly)) + exactly)
     check(status == 200, "a body of exactly 64 KiB is read: %d" % status)
-    status, _, _ = server.request("GET", "/v1/render?phrase=" + "x" * 100000)
-    check(status == 414, "414 for an over-long URL: %d" % status)
-    status, _, _ = server.request("GET", "/healthz", headers={"X-Filler": "y" * 100000})
-    check(status == 431, "431 for over-long headers: %d" % status)
+    test_long_heads(server)
+
+
+def raw_status(server, head):
+    """The status and body of a request sent as `head`, byte for byte."""
+    answer = b""
+    with socket.create_connection(("127.0.0.1", server.port), timeout=60) as connection:
+        try:
+            connection.sendall(head)
+        except OSError:
+            pass  # answered and closed before the whole head was sent
+        try:
+            for _ in range(1000):
+                block = connection.recv(65536)
+                if not block:
+                    break
+                answer += block
+        except ConnectionResetError:
+            pass
+    status = int(answer.split(b" ", 2)[1]) if answer.startswith(b"HTTP/1.1 ") else None
+    return status, answer.partition(b"\r\n\r\n")[2]
+
+
+def test_long_heads(server):
+    # The limits are 8 KiB of path and query and 16 KiB of headers (each
+    # counted with its ": " and line end); one byte more is refused with the
+    # JSON body, up to far past them.
+    target = "/v1/render?phrase=x&pad="
+    heads = [
+        ("a URL of exactly 8 KiB", 400, target + "y" * (8192 - len(target))),
+        ("a URL one byte over 8 KiB", 414, target + "y" * (8193 - len(target))),
+        ("a URL of 100000 bytes", 414, target + "y" * 100000),
+    ]
+    for name, expected, url in heads:
+        status, data = raw_status(server, b"GET %s HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n" % url.encode())
+        check(status == expected and json_error(data), "%s: %r %r" % (name, status, data[:200]))
+    # Host: a (9) and Connection: close (19) besides the filler's 12.
+    for name, expected, filler in [("headers of exactly 16 KiB", 200, 16384 - 40),
+                                   ("headers one byte over 16 KiB", 431, 16384 - 39),
+                                   ("a header of 100000 bytes", 431, 100000)]:
+        status, data = raw_status(server, b"GET /healthz HTTP/1.1\r\nHost: a\r\nConnection: close\r\n"
+                                          b"X-Filler: %s\r\n\r\n" % (b"y" * filler))
+        check(status == expected and (status == 200 or json_error(data)), "%s: %r %r" % (name, status, data[:200]))
+    # Past what the server reads of a request at all, the status alone.
+    status, _ = raw_status(server, b"GET /v1/render?pad=%s HTTP/1.1\r\nHost: a\r\n\r\n" % (b"y" * 400000))
+    check(status == 414, "414 for a URL past what is read: %r" % status)
 
 
 def test_token():
@@ -311,6 +354,53 @@ def kill_a_worker(server):
         workers = server.workers()
         if workers:
             os.kill(workers[0], signal.SIGKILL)
+            return True
+        time.sleep(0.025)
+    return False
+
+
+def test_service_killed(server):
+    # The render service itself killed with SIGKILL mid-render: that render
+    # gets 500, its render process goes with it, a new service takes over
+    # and the next request gets its bytes.
+    [service] = server.children()
+    found = {}
+    results = run_parallel([lambda: server.render(HEAVY), lambda: kill_service_when_busy(server, service, found)])
+    check(results[1] is True, "the service was killed while rendering: %r" % (results[1],))
+    check(found.get("gone") is True, "the lost service's render processes are gone: %r" % found)
+    status, _, data = results[0]
+    check(status == 500 and json_error(data), "a render lost with its service gives 500: %d %r" % (status, data[:200]))
+    options = {"phrase": "重来", "seed": 12}
+    status, _, data = server.render(options)
+    check(status == 200 and data == command_file(options, "png")[1], "the next request succeeds: %d" % status)
+    check(server.children() not in ([], [service]), "a new service runs: %r" % server.children())
+    check(server.request("GET", "/readyz")[0] == 200, "ready again")
+    metrics = server.request("GET", "/metrics")[2].decode()
+    check("quillow_render_service_restarts_total 1" in metrics, "the restart is counted:\n" + metrics)
+
+
+def running(pid):
+    """Whether process `pid` runs (a zombie waiting for its reaper does not)."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (FileNotFoundError, ProcessLookupError):
+        return False
+
+
+def kill_service_when_busy(server, service, found):
+    for _ in range(200):
+        workers = server.children(service)
+        if workers:
+            found["workers"] = workers
+            os.kill(service, signal.SIGKILL)
+            # Gone within a second, long before the heavy render would have
+            # ended on its own.
+            for _ in range(20):
+                if not any(running(worker) for worker in workers):
+                    found["gone"] = True
+                    break
+                time.sleep(0.05)
             return True
         time.sleep(0.025)
     return False
@@ -454,6 +544,7 @@ def main():
         test_identity(server)
         test_errors(server)
         test_worker_killed(server)
+        test_service_killed(server)
         test_slow_header_client(server)
         test_fuzz(server)
         metrics = server.request("GET", "/metrics")[2].decode()

@@ -1,3 +1,4 @@
+#include "sticker/sticker_preset.h"
 #include "sticker/sticker_tiles.h"
 
 #include "composition/quillow_error.h"
@@ -86,7 +87,7 @@ private slots:
 void TestStickerTiles::automaticTilesDrawTheShoutAtFullHeight()
 {
     StickerOptions options;
-    options.preset = QStringLiteral("discord-emoji");
+    options.preset = &findStickerPreset(QStringLiteral("discord-emoji"));
     const StickerTiles made = makeStickerTiles(shout(), Qt::black, options, {});
 
     // Nine characters from 30 to 110 points, drawn 128 pixels high, make a
@@ -132,8 +133,8 @@ void TestStickerTiles::askedGridsGiveThatManySquares()
     QFETCH(int, side);
 
     StickerOptions options;
-    options.preset = preset;
-    options.effect = effect;
+    options.preset = preset.isEmpty() ? nullptr : &findStickerPreset(preset);
+    options.effect = effectFromName(effect);
     const StickerTiles made = makeStickerTiles(shout(), Qt::black, options, grid);
     QCOMPARE(made.grid, grid);
     QCOMPARE(int(made.tiles.size()), grid.columns * grid.rows);
@@ -152,8 +153,8 @@ void TestStickerTiles::tilesOverTheCapKeepOneTimeline()
     // more of some than of others; reveal frames dropped from one tile alone
     // would make it play out of step with its neighbours.
     StickerOptions options;
-    options.preset = QStringLiteral("slack");
-    options.effect = QStringLiteral("reveal");
+    options.preset = &findStickerPreset(QStringLiteral("slack"));
+    options.effect = Effect::Reveal;
     const StripLayout layout = shout();
     const QList<int> full =
         decodedDelays(makeStickerTiles(layout, Qt::black, options, {}).tiles.front().bytes);
@@ -198,7 +199,7 @@ void TestStickerTiles::refusals()
     QFETCH(QString, message);
 
     StickerOptions options;
-    options.preset = preset;
+    options.preset = preset.isEmpty() ? nullptr : &findStickerPreset(preset);
     if (maxBytes > 0)
         options.maxBytes = maxBytes;
     try {

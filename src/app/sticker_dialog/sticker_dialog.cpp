@@ -12,7 +12,6 @@
 #include "export/file_output.h"
 #include "export/output_format.h"
 #include "sticker/sticker_format_choice.h"
-#include "sticker/sticker_preset.h"
 
 #include <QBuffer>
 #include <QCheckBox>

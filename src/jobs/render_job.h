@@ -86,6 +86,12 @@ struct JobReport {
 // sticker job made and its warnings.
 void runRenderJob(const RenderJob &job, JobReport *report = nullptr);
 
-// Runs the job as runRenderJob() does and reports how it went. Never throws:
-// single runs and batch lines report their failures through this one path.
-JobReport renderJob(const RenderJob &job) noexcept;
+// What runRenderJob() would write to `job.output`, byte for byte, returned
+// instead of written; `job.output` is not touched. Throws as runRenderJob().
+QByteArray encodeRenderJob(const RenderJob &job, JobReport *report = nullptr);
+
+// Runs the job as runRenderJob() does and reports how it went; with `bytes`,
+// as encodeRenderJob() does, leaving the file's bytes there (empty on
+// failure). Never throws: single runs and batch lines report their failures
+// through this one path.
+JobReport renderJob(const RenderJob &job, QByteArray *bytes = nullptr) noexcept;

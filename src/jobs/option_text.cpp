@@ -1,4 +1,4 @@
-#include "cli/option_text.h"
+#include "jobs/option_text.h"
 
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "cli/render_job.h"
 #include "composition/quillow_error.h"
 #include "export/output_format.h"
+#include "jobs/render_job.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,5 +1,5 @@
-#include "cli/job_options.h"
-#include "cli/option_text.h"
+#include "jobs/job_options.h"
+#include "jobs/option_text.h"
 
 #include "composition/effect_frames.h"
 #include "composition/grapheme_clusters.h"

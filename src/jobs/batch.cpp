@@ -1,4 +1,4 @@
-#include "cli/batch.h"
+#include "jobs/batch.h"
 
 #include "export/file_output.h"
 
@@ -19,11 +19,12 @@
 #include <limits>
 #include <new>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults)
+BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOutput output)
 {
     BatchResult result;
     result.line = line.number;
@@ -34,7 +35,7 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults)
     try {
         const RenderJob job = jobFromJsonLine(line.text, defaults, line.number);
         result.output = job.output;
-        const JobReport report = renderJob(job);
+        const JobReport report = renderJob(job, output == LineOutput::Bytes ? &result.bytes : nullptr);
         result.error = report.error;
         result.sticker = report.sticker;
         result.warnings = report.warnings;
@@ -284,15 +285,29 @@ bool waitsForEarlierLine(const std::deque<Pending> &pending, const Pending &line
 
 // The child's reply: a line per temporary file it created ("temp" and the
 // name in hex), a line per warning ("warn" and its UTF-8 in hex), "bad" when
-// the options were refused, then its result as one JSON line.
+// the options were refused, the file's bytes when they were asked for
+// ("bytes" and their count on a line, then the bytes themselves), then its
+// result as one JSON line.
 BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status, bool overTimeLimit)
 {
     QJsonObject object;
     std::vector<QByteArray> temporaries;
     QStringList warnings;
     bool badInput = false;
-    for (const QByteArray &part : replied.split('\n')) {
-        if (part.startsWith("temp "))
+    QByteArray bytes;
+    for (qsizetype at = 0; at < replied.size();) {
+        qsizetype end = replied.indexOf('\n', at);
+        if (end < 0)
+            end = replied.size();
+        const QByteArray part = replied.mid(at, end - at);
+        at = end + 1;
+        if (part.startsWith("bytes ")) {
+            const qsizetype size = part.mid(6).toLongLong();
+            if (size < 0 || size > replied.size() - at)
+                break; // cut short: the child died while sending them
+            bytes = replied.mid(at, size);
+            at += size;
+        } else if (part.startsWith("temp "))
             temporaries.push_back(QByteArray::fromHex(part.mid(5)));
         else if (part.startsWith("warn "))
             warnings << QString::fromUtf8(QByteArray::fromHex(part.mid(5)));
@@ -308,6 +323,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
         result.error = object.value(QStringLiteral("error")).toString();
         result.warnings = warnings;
         result.badInput = badInput;
+        result.bytes = bytes;
         if (object.contains(QStringLiteral("bytes"))) {
             StickerFacts facts;
             facts.bytes = qint64(object.value(QStringLiteral("bytes")).toDouble());
@@ -341,25 +357,36 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     return result;
 }
 
-BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults)
+BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults, LineOutput output)
 {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         return {};
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child == 0) {
         ::close(pipeEnds[0]);
+        // Bytes are for the parent alone: once it is gone the render is of
+        // no use to anyone, and nobody would stop it at its time limit. It
+        // also holds whatever descriptors the parent had (a server's socket
+        // to its own parent, say), which would stay open while it ran.
+        if (output == LineOutput::Bytes && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent))
+            _exit(1);
         // An interrupted batch lets the lines it started finish, so that no
         // file is left half-written; the parent decides when to stop.
         signal(SIGINT, SIG_IGN);
         signal(SIGTERM, SIG_IGN);
         replyFd = pipeEnds[1];
         setTemporaryFileListener(reportTemporaryFile);
-        const BatchResult result = runBatchLine(line, defaults);
+        const BatchResult result = runBatchLine(line, defaults, output);
         for (const QString &warning : result.warnings)
             writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
         if (result.badInput)
             writeAll(replyFd, "bad\n");
+        if (result.ok() && output == LineOutput::Bytes) {
+            writeAll(replyFd, "bytes " + QByteArray::number(result.bytes.size()) + '\n');
+            writeAll(replyFd, result.bytes);
+        }
         writeAll(replyFd, resultLine(result));
         // No destructors, no exit handlers, no flushing of stdio buffers:
         // they are the parent's, and would run twice.

@@ -1,4 +1,4 @@
-#include "cli/render_job.h"
+#include "jobs/render_job.h"
 
 #include "composition/colouring.h"
 #include "composition/quillow_error.h"
@@ -38,11 +38,51 @@ StickerFacts factsOf(const Sticker &sticker, const StickerOptions &options)
     return facts;
 }
 
-void writeTiles(const StripLayout &layout, const RenderJob &job, const StickerOptions &options,
-                JobReport *report)
+StickerOptions stickerOptionsOf(const RenderJob &job, std::uint32_t seed)
 {
+    StickerOptions options = job.sticker;
+    options.format = job.format;
+    options.seed = seed;
+    return options;
+}
+
+// The job's strip laid out and coloured, and the seed of its colours.
+struct LaidOutJob {
+    StripLayout layout;
+    std::uint32_t seed = 0;
+};
+
+LaidOutJob layOut(const RenderJob &job)
+{
+    FontTextMeasurer measurer(job.dpi);
+    // No preview region: where the strip would sit in a window is not part
+    // of the picture.
+    LaidOutJob laidOut{computeStripLayout(job.settings, measurer, QSize())};
+    // One seed for the colours and the shake, so that a seed given once
+    // repeats the whole sticker.
+    laidOut.seed = job.seed.value_or(clockSeed());
+    LcgColourSource colours(laidOut.seed);
+    applyColouring(laidOut.layout, job.settings, colours);
+    return laidOut;
+}
+
+QByteArray encodeSticker(const LaidOutJob &laidOut, const RenderJob &job, JobReport *report)
+{
+    const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
+    const Sticker sticker = madeOrRefused([&] { return makeSticker(laidOut.layout, Qt::black, options); });
+    if (report) {
+        report->sticker = factsOf(sticker, options);
+        report->warnings = sticker.warnings;
+    }
+    return sticker.bytes;
+}
+
+void writeTiles(const RenderJob &job, JobReport *report)
+{
+    const LaidOutJob laidOut = layOut(job);
+    const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
     const StickerTiles made =
-        madeOrRefused([&] { return makeStickerTiles(layout, Qt::black, options, *job.tiles); });
+        madeOrRefused([&] { return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles); });
     std::vector<FileContent> files;
     for (std::size_t index = 0; index < made.tiles.size(); ++index)
         files.push_back({tileFilePath(job.output, int(index) + 1), made.tiles[index].bytes});
@@ -62,23 +102,6 @@ void writeTiles(const StripLayout &layout, const RenderJob &job, const StickerOp
     }
 }
 
-void writeSticker(const StripLayout &layout, const RenderJob &job, std::uint32_t seed, JobReport *report)
-{
-    StickerOptions options = job.sticker;
-    options.format = job.format;
-    options.seed = seed;
-    if (job.tiles) {
-        writeTiles(layout, job, options, report);
-        return;
-    }
-    const Sticker sticker = madeOrRefused([&] { return makeSticker(layout, Qt::black, options); });
-    writeBytesReplacing(job.output, sticker.bytes);
-    if (report) {
-        report->sticker = factsOf(sticker, options);
-        report->warnings = sticker.warnings;
-    }
-}
-
 } // namespace
 
 bool isStickerJob(const RenderJob &job)
@@ -92,35 +115,45 @@ bool isStickerJob(const RenderJob &job)
            sticker.rows > 1 || job.tiles.has_value();
 }
 
-void runRenderJob(const RenderJob &job, JobReport *report)
+QByteArray encodeRenderJob(const RenderJob &job, JobReport *report)
 {
-    FontTextMeasurer measurer(job.dpi);
-    // No preview region: where the strip would sit in a window is not part
-    // of the picture.
-    StripLayout layout = computeStripLayout(job.settings, measurer, QSize());
-    // One seed for the colours and the shake, so that a seed given once
-    // repeats the whole sticker.
-    const std::uint32_t seed = job.seed.value_or(clockSeed());
-    LcgColourSource colours(seed);
-    applyColouring(layout, job.settings, colours);
-
-    if (isStickerJob(job)) {
-        writeSticker(layout, job, seed, report);
-        return;
-    }
+    // Tiles are several files; one answer holds one.
+    if (job.tiles)
+        throw UsageError(QStringLiteral("拆成多个表情（tiles）会写出几个文件，只能写到文件夹里"));
+    const LaidOutJob laidOut = layOut(job);
+    if (isStickerJob(job))
+        return encodeSticker(laidOut, job, report);
     // The window saves device pixels at its screen's ratio; `scale` stands
     // for that ratio.
     const qreal ratio = job.scale;
     Animation still;
-    still.frames.push_back({renderStrip(layout, job.format->ground, Qt::black, ratio, job.dpi), 0});
-    writeOutputFile(*job.format, still, EncodeOptions(), job.output);
+    still.frames.push_back({renderStrip(laidOut.layout, job.format->ground, Qt::black, ratio, job.dpi), 0});
+    return job.format->encode(still, EncodeOptions()).bytes;
 }
 
-JobReport renderJob(const RenderJob &job) noexcept
+void runRenderJob(const RenderJob &job, JobReport *report)
+{
+    JobReport made;
+    if (job.tiles) {
+        writeTiles(job, &made);
+    } else {
+        const QByteArray bytes = encodeRenderJob(job, &made);
+        writeBytesReplacing(job.output, bytes);
+    }
+    if (report) {
+        report->sticker = made.sticker;
+        report->warnings = made.warnings;
+    }
+}
+
+JobReport renderJob(const RenderJob &job, QByteArray *bytes) noexcept
 {
     JobReport report;
     try {
-        runRenderJob(job, &report);
+        if (bytes)
+            *bytes = encodeRenderJob(job, &report);
+        else
+            runRenderJob(job, &report);
     } catch (const UsageError &error) {
         report.error = error.message();
         report.badInput = true;
@@ -136,6 +169,8 @@ JobReport renderJob(const RenderJob &job) noexcept
     if (!report.ok()) {
         report.sticker.reset();
         report.warnings.clear();
+        if (bytes)
+            bytes->clear();
     }
     return report;
 }

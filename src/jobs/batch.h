@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/job_options.h"
+#include "jobs/job_options.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,13 +30,20 @@ struct BatchResult {
     std::optional<StickerFacts> sticker; // what a sticker line made
     QStringList warnings;                // the file was written, but the user should know
     bool badInput = false;               // the options were refused: nothing was written
+    QByteArray bytes;                    // the file's bytes, when they were asked for instead of the file
 
     bool ok() const { return error.isEmpty(); }
 };
 
+// Where a line's file goes: to its "output", or back to the caller in the
+// result's `bytes`, the line's "output" then choosing the format by its
+// suffix alone.
+enum class LineOutput { File, Bytes };
+
 // Renders one line's strip or sticker in the calling process. Never throws: a failure,
 // out of memory included, is the result's error.
-BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults);
+BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults,
+                         LineOutput output = LineOutput::File);
 
 // A child process rendering one line, as forkBatchLine() started it.
 struct BatchChild {
@@ -48,8 +55,10 @@ struct BatchChild {
 // reply to `reply`. The caller reads the reply to its end, reaps the child
 // and hands both to batchChildResult(). Returns a pid of -1, errno set, when
 // no child could be started. Fork only from a process that has started no
-// thread: the child uses Qt and the allocator.
-BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults);
+// thread: the child uses Qt and the allocator. With LineOutput::Bytes the
+// child is killed should the caller die first.
+BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults,
+                         LineOutput output = LineOutput::File);
 
 // The result a child's reply and exit status tell; a child that ended
 // without a word (killed, crashed) fails the line, and the temporary files
