@@ -232,6 +232,7 @@ StickerChoices StickerChoices::load(QSettings &settings)
     const int width = settings.value(kGroup + QLatin1String("outlineWidth"), choices.outlineWidth).toInt();
     if (width >= 1 && width <= kMaxOutlineWidth)
         choices.outlineWidth = width;
+    choices.outlineEdge = settings.value(kGroup + QLatin1String("outlineEdge"), choices.outlineEdge).toBool();
     choices.shadow = settings.value(kGroup + QLatin1String("shadow"), choices.shadow).toBool();
     const QColor shadowColour(settings.value(kGroup + QLatin1String("shadowColour")).toString());
     if (shadowColour.isValid())
@@ -259,6 +260,7 @@ void StickerChoices::save(QSettings &settings) const
     settings.setValue(kGroup + QLatin1String("outline"), outline);
     settings.setValue(kGroup + QLatin1String("outlineColour"), outlineColour.name(QColor::HexRgb));
     settings.setValue(kGroup + QLatin1String("outlineWidth"), outlineWidth);
+    settings.setValue(kGroup + QLatin1String("outlineEdge"), outlineEdge);
     settings.setValue(kGroup + QLatin1String("shadow"), shadow);
     settings.setValue(kGroup + QLatin1String("shadowColour"), shadowColour.name(QColor::HexArgb));
     settings.setValue(kGroup + QLatin1String("shadowOffset"), shadowOffset);
@@ -296,6 +298,7 @@ StickerOptions StickerChoices::options() const
     options.format = made.name.toString();
     options.outlinePx = outline ? outlineWidth : 0;
     options.outlineColour = outlineColour;
+    options.outlineEdgePx = outline && outlineEdge ? readableStickerLook().edgeWidth : 0;
     options.shadow = shadow;
     options.shadowColour = shadowColour;
     options.shadowOffset = shadowOffset;
@@ -343,6 +346,9 @@ void StickerDialog::buildControls()
     m_outlineColour = new ColourEdit(QStringLiteral("edtOutlineColour"), fromQColor(Qt::white), this);
     m_outlineWidth =
         spinBox(QStringLiteral("spnOutlineWidth"), 1, kMaxOutlineWidth, QStringLiteral(" 像素"), this);
+    m_outlineEdge = new QCheckBox(QStringLiteral("深色细边"), this);
+    m_outlineEdge->setObjectName(QStringLiteral("chkOutlineEdge"));
+    m_outlineEdge->setToolTip(QStringLiteral("描边外再加一圈深色细边：浅色的描边在白色的聊天背景上也看得清"));
     m_matte = comboBox(QStringLiteral("cbbMatte"), kMattes, this);
     m_ground = comboBox(QStringLiteral("cbbGround"), kGrounds, this);
 
@@ -350,6 +356,7 @@ void StickerDialog::buildControls()
     outlineRow->addWidget(m_outline);
     outlineRow->addWidget(m_outlineColour);
     outlineRow->addWidget(m_outlineWidth);
+    outlineRow->addWidget(m_outlineEdge);
     outlineRow->addStretch();
 
     auto *form = new QFormLayout;
@@ -430,7 +437,7 @@ void StickerDialog::buildControls()
     });
     for (QComboBox *box : {m_preset, m_matte})
         connect(box, &QComboBox::currentIndexChanged, this, &StickerDialog::choicesChanged);
-    for (QCheckBox *box : {m_outline, m_shadow})
+    for (QCheckBox *box : {m_outline, m_outlineEdge, m_shadow})
         connect(box, &QCheckBox::toggled, this, &StickerDialog::choicesChanged);
     for (ColourEdit *edit : {m_outlineColour, m_shadowColour})
         connect(edit, &ColourEdit::colourChanged, this, &StickerDialog::choicesChanged);
@@ -487,6 +494,7 @@ StickerChoices StickerDialog::choices() const
     choices.outline = m_outline->isChecked();
     choices.outlineColour = toQColor(m_outlineColour->colour());
     choices.outlineWidth = m_outlineWidth->value();
+    choices.outlineEdge = m_outlineEdge->isChecked();
     choices.shadow = m_shadow->isChecked();
     choices.shadowColour = toQColor(m_shadowColour->colour());
     choices.shadowColour.setAlpha(alphaOfPercent(m_shadowOpacity->value()));
@@ -506,6 +514,7 @@ void StickerDialog::restore(const StickerChoices &choices)
     m_outline->setChecked(choices.outline);
     m_outlineColour->setColour(fromQColor(choices.outlineColour));
     m_outlineWidth->setValue(choices.outlineWidth);
+    m_outlineEdge->setChecked(choices.outlineEdge);
     m_shadow->setChecked(choices.shadow);
     m_shadowColour->setColour(fromQColor(choices.shadowColour));
     m_shadowOpacity->setValue(opacityPercent(choices.shadowColour.alpha()));
@@ -554,6 +563,7 @@ void StickerDialog::updateAllowedChoices()
     m_matte->setToolTip(gif ? kMatteTip : kMatteGifOnly);
     m_outlineColour->setEnabled(now.outline);
     m_outlineWidth->setEnabled(now.outline);
+    m_outlineEdge->setEnabled(now.outline);
     for (QWidget *part : std::initializer_list<QWidget *>{m_shadowColour, m_shadowOpacity, m_shadowX,
                                                           m_shadowY, m_shadowBlur})
         part->setEnabled(now.shadow);

@@ -46,8 +46,8 @@ bool isStickerJob(const RenderJob &job)
     if (job.format->animated)
         return true;
     const StickerOptions &sticker = job.sticker;
-    return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.shadow || sticker.maxBytes ||
-           sticker.rows > 1;
+    return !sticker.preset.isEmpty() || sticker.outlinePx > 0 || sticker.outlineEdgePx > 0 ||
+           sticker.shadow || sticker.maxBytes || sticker.rows > 1;
 }
 
 void runRenderJob(const RenderJob &job, JobReport *report)

@@ -57,6 +57,7 @@ StickerLook lookOf(const StickerOptions &options)
     StickerLook look;
     look.outlineWidth = options.outlinePx;
     look.outlineColour = options.outlineColour;
+    look.edgeWidth = options.outlineEdgePx;
     look.shadow = options.shadow;
     look.shadowColour = options.shadowColour;
     look.shadowOffset = options.shadowOffset;

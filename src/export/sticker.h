@@ -27,6 +27,7 @@ struct StickerOptions {
     int holdMs = 1500;
     int outlinePx = 0; // 0 .. 12
     QColor outlineColour = Qt::white;
+    int outlineEdgePx = 0; // 0 .. 4, the dark rim round the outline (see StickerLook)
     bool shadow = false;
     QColor shadowColour = QColor(0, 0, 0, 128);
     QPoint shadowOffset{2, 2};

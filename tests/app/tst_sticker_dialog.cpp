@@ -5,6 +5,7 @@
 #include "app/save_dialog.h"
 #include "app/sticker_dialog.h"
 #include "composition/quillow_error.h"
+#include "composition/sticker_look.h"
 #include "export/output_format.h"
 #include "export/sticker_preset.h"
 #include "file_dialog_typing.h"
@@ -296,8 +297,12 @@ void TestStickerDialog::firstTimeChoices()
     QCOMPARE(asked.format, QStringLiteral("gif"));
     QCOMPARE(asked.preset, QStringLiteral("wechat"));
     QCOMPARE(asked.effect, QStringLiteral("reveal"));
-    QCOMPARE(asked.outlinePx, 3);
-    QCOMPARE(asked.outlineColour, QColor(Qt::white));
+    // The readable look, which shows on a white chat and on a dark one.
+    QVERIFY(d.part<QCheckBox>("chkOutlineEdge")->isChecked());
+    const StickerLook &readable = readableStickerLook();
+    QCOMPARE(asked.outlinePx, readable.outlineWidth);
+    QCOMPARE(asked.outlineColour, readable.outlineColour);
+    QCOMPARE(asked.outlineEdgePx, readable.edgeWidth);
     QVERIFY(!asked.shadow);
     QVERIFY(!asked.matte);
     QCOMPARE(asked.seed, kWindowStickerSeed);
@@ -314,6 +319,7 @@ void TestStickerDialog::choicesAreRemembered()
         choose(d.effect(), QStringLiteral("shake"));
         d.outlineWidth()->setValue(5);
         d.outlineColour()->setColour(colourValue(0x12, 0x34, 0x56));
+        d.part<QCheckBox>("chkOutlineEdge")->setChecked(false);
         d.shadow()->setChecked(true);
         choose(d.matte(), QStringLiteral("dark"));
         choose(d.part<QComboBox>("cbbGround"), QStringLiteral("dark"));
@@ -326,20 +332,26 @@ void TestStickerDialog::choicesAreRemembered()
     QCOMPARE(shown.effect, QStringLiteral("shake"));
     QCOMPARE(shown.outlineWidth, 5);
     QCOMPARE(shown.outlineColour, QColor(0x12, 0x34, 0x56));
+    QVERIFY(!shown.outlineEdge);
+    QCOMPARE(fake.last().outlineEdgePx, 0);
     QVERIFY(shown.shadow);
     QCOMPARE(shown.matte, QStringLiteral("dark"));
     QCOMPARE(shown.ground, PreviewGround::Dark);
     QCOMPARE(again.part<FramePlayer>("plyPreview")->ground(), PreviewGround::Dark);
     QCOMPARE(fake.last().matte, std::optional<QColor>(kDarkMatte));
 
-    // Turning the outline off keeps its width for later.
+    // Turning the outline off keeps its width and rim for later.
+    again.part<QCheckBox>("chkOutlineEdge")->setChecked(true);
     again.outline()->setChecked(false);
     QVERIFY(again.settled());
     QCOMPARE(fake.last().outlinePx, 0);
+    QCOMPARE(fake.last().outlineEdgePx, 0);
     Dialog third(fake.maker());
     QVERIFY(!third.outline()->isChecked());
     QCOMPARE(third.outlineWidth()->value(), 5);
     QVERIFY(!third.outlineWidth()->isEnabled());
+    QVERIFY(third.part<QCheckBox>("chkOutlineEdge")->isChecked());
+    QVERIFY(!third.part<QCheckBox>("chkOutlineEdge")->isEnabled());
 }
 
 void TestStickerDialog::choicesReachTheSticker_data()
