@@ -52,6 +52,7 @@ struct FakeMaker {
         QString suffix = QStringLiteral("gif");
         QString mimeType = QStringLiteral("image/gif");
         QSize size{40, 20};
+        QStringList warnings;
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 
@@ -67,6 +68,7 @@ struct FakeMaker {
             sticker.mimeType = shared->mimeType;
             sticker.size = shared->size;
             sticker.cap = shared->cap;
+            sticker.warnings = shared->warnings;
             QImage frame(shared->size, QImage::Format_ARGB32_Premultiplied);
             frame.fill(Qt::red);
             sticker.shown.frames.push_back({frame, 100});
@@ -968,18 +970,25 @@ void TestStickerDialog::notesBreakOnlyBetweenClauses_data()
                                     << QStringList{"预览已缩小到", "40%，", "保存的文件是原大小。"};
 }
 
+// The dialog's notes sit in a narrow column beside the preview; a line
+// break inside a word ("看不" / "清") would read as two words.
 void TestStickerDialog::notesBreakOnlyBetweenClauses()
 {
     QFETCH(QString, note);
     QFETCH(QStringList, clauses);
-    const QString wrapped = wrappedAtClauses(note);
+    FakeMaker fake;
+    fake.shared->warnings = {note};
+    Dialog d(fake.maker());
+    QVERIFY(d.settled());
+    const QLabel *notes = d.part<QLabel>("lblNotes");
+    QVERIFY(notes->wordWrap());
+    // The sticker's warnings come first.
+    const QString wrapped = notes->text().split(QLatin1Char('\n')).first();
     QString visible = wrapped;
     visible.remove(QChar(0x2060));
     QCOMPARE(visible, note);
     // Laid out narrower than any clause, every line is one whole clause.
-    QFont font(kTestFace);
-    font.setPixelSize(14);
-    QTextLayout layout(wrapped, font);
+    QTextLayout layout(wrapped, notes->font());
     QTextOption option;
     option.setWrapMode(QTextOption::WordWrap);
     layout.setTextOption(option);
