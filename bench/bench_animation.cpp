@@ -11,9 +11,9 @@
 #include "export/gif_writer.h"
 #include "export/output_format.h"
 #include "export/palette_quantiser.h"
-#include "sticker/sticker_fit.h"
 #include "export/webm_writer.h"
 #include "export/webp_writer.h"
+#include "sticker/sticker_fit.h"
 
 #include "composition/effect_frames.h"
 #include "composition/sticker_look.h"

@@ -192,10 +192,7 @@ QImage renderPosedStrip(const StripLayout &layout, const QColor &ink, const std:
 
     // Each cell is painted as a strip of its own, so that the one strip
     // painting draws every frame and its clip moves with the cell.
-    StripLayout single;
-    single.width = layout.width;
-    single.height = layout.height;
-    single.settings = layout.settings;
+    StripLayout single = layout;
     for (std::size_t i = 0; i < layout.cells.size(); ++i) {
         if (!poses[i].shown)
             continue;

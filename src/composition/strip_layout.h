@@ -27,6 +27,11 @@ struct Cell {
     std::int32_t height = 0;           // the strip height, or its row's in a layout of rows
     std::optional<ColourValue> colour; // empty: the caller's ink
     std::int32_t y = 0;                // top edge inside the strip; 0 in one row
+    // Room at each side of the cell for what its glyph draws beyond the
+    // text box (an italic slant), included in `width`; 0 in the strip, where
+    // a glyph is cut at its cell's edge.
+    std::int32_t overhangLeft = 0;
+    std::int32_t overhangRight = 0;
 };
 
 // The geometry of the strip and where the output area sits in the preview
@@ -39,6 +44,10 @@ struct StripLayout {
     std::int32_t top = 0;
     StripSettings settings;
     std::int32_t rows = 1; // lines the cells are laid out in (see inRows())
+    // Every glyph drawn whole, an italic one as its slanted outline, with
+    // room for it in its cell (see withRoomForOverhang()); false in the
+    // strip, whose cells cut what reaches beyond them.
+    bool wholeGlyphs = false;
 };
 
 // Lays the trimmed phrase out, one cell per grapheme cluster: walks it from

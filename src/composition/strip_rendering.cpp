@@ -10,6 +10,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <exception>
 #include <new>
@@ -77,32 +78,76 @@ QPointF baselineOrigin(const QRectF &box, Qt::Alignment flags, const QFontMetric
     return {x, y + metrics.ascent()};
 }
 
-// Draws `text` in `font` emboldened by hand. Qt emboldens a face without a
-// bold style only in the glyphs it caches (up to about 64 pixels) and draws
-// larger glyphs as plain outlines, so a strip would turn thin half-way. Here
-// the regular outline of every size is widened by a 24th of the pixel size,
-// as FreeType's emboldening does, so small characters look as they did and
-// large ones stay in proportion. The text's own underline and strike-out come
-// with the outline.
-void drawSyntheticBold(QPainter &painter, const QRectF &box, Qt::Alignment flags, QFont font,
-                       const QString &text)
+// How the text of one cell is drawn.
+struct CellText {
+    QFont font;
+    QRect box; // the text box, within the cell's room for overhang
+    Qt::Alignment alignment;
+    // Filled as its outline (widened by `widening` pixels across where that
+    // is not 0) rather than drawn by Qt's text drawing.
+    bool asOutline = false;
+    qreal widening = 0;
+    QString text;
+
+    // The outline where the text is drawn; empty for a colour glyph, which
+    // has none. The text's own underline and strike-out come with it.
+    QPainterPath outline() const
+    {
+        QPainterPath path;
+        path.addText(baselineOrigin(box, alignment, QFontMetricsF(font), text), font, text);
+        return path;
+    }
+};
+
+CellText cellText(const StripLayout &layout, const Cell &cell, double dpi)
 {
-    font.setBold(false);
-    QPainterPath outline;
-    outline.addText(baselineOrigin(box, flags, QFontMetricsF(font), text), font, text);
+    CellText drawn;
+    drawn.font = fontFor(cellFont(layout.settings, cell), dpi);
+    drawn.box = QRect(cell.x + kCellFrame + cell.overhangLeft, cell.y + kCellFrame,
+                      cell.width - 2 * kCellFrame - cell.overhangLeft - cell.overhangRight,
+                      cell.height - 2 * kCellFrame);
+    drawn.alignment = alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign);
+    drawn.text = cell.text;
+    if (drawn.font.bold() && !hasOwnBold(drawn.font)) {
+        // Qt emboldens a face without a bold style only in the glyphs it
+        // caches (up to about 64 pixels) and draws larger glyphs as plain
+        // outlines, so a strip would turn thin half-way. Here the regular
+        // outline of every size is widened by a 24th of the pixel size, as
+        // FreeType's emboldening does, so small characters look as they did
+        // and large ones stay in proportion.
+        drawn.asOutline = true;
+        drawn.widening = drawn.font.pixelSize() / 24.0;
+        drawn.font.setBold(false);
+    } else if (layout.wholeGlyphs && drawn.font.italic()) {
+        // Qt rasterises a glyph it slants itself within the upright glyph's
+        // box, cutting off what leans beyond it; the slanted outline is whole.
+        drawn.asOutline = true;
+    }
+    return drawn;
+}
+
+// Draws the text of `cell` of `layout` in its text box, without clipping it.
+void paintCellText(QPainter &painter, const StripLayout &layout, const Cell &cell, const QColor &ink,
+                   double dpi)
+{
+    const CellText drawn = cellText(layout, cell, dpi);
+    painter.setPen(cell.colour ? toQColor(*cell.colour) : ink);
+    const QPainterPath outline = drawn.asOutline ? drawn.outline() : QPainterPath();
     if (outline.isEmpty()) {
-        // A colour glyph has no outline to widen; it keeps its own look.
-        painter.setFont(font);
-        painter.drawText(box, int(flags) | Qt::TextSingleLine, text);
+        painter.setFont(drawn.font);
+        painter.drawText(drawn.box, int(drawn.alignment) | Qt::TextSingleLine, drawn.text);
         return;
     }
-    QPainterPathStroker widening;
-    widening.setWidth(font.pixelSize() / 24.0);
-    widening.setJoinStyle(Qt::RoundJoin);
-    widening.setCapStyle(Qt::RoundCap);
-    // One shape filled once: a stroke painted over the fill would blend
-    // twice along its soft edge and leave opaque pixels off the ink.
-    const QPainterPath shape = widening.createStroke(outline).united(outline);
+    QPainterPath shape = outline;
+    if (drawn.widening > 0) {
+        QPainterPathStroker stroker;
+        stroker.setWidth(drawn.widening);
+        stroker.setJoinStyle(Qt::RoundJoin);
+        stroker.setCapStyle(Qt::RoundCap);
+        // One shape filled once: a stroke painted over the fill would blend
+        // twice along its soft edge and leave opaque pixels off the ink.
+        shape = stroker.createStroke(outline).united(outline);
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(shape, painter.pen().color());
 }
@@ -116,27 +161,48 @@ void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground
     if (ground == StripGround::White)
         painter.fillRect(QRect(0, 0, layout.width, layout.height), Qt::white);
 
-    const Qt::Alignment alignment = alignmentFlags(layout.settings.horzAlign, layout.settings.vertAlign);
-    const int flags = int(alignment) | Qt::TextSingleLine;
     for (const Cell &cell : layout.cells) {
-        const QRect bounds(cell.x, cell.y, cell.width, cell.height);
         painter.save();
         // A glyph that overhangs its cell (an italic slant, an oversize
         // glyph) is cut at the cell's edge rather than bleeding into its
         // neighbour; any clip the caller set still holds.
-        painter.setClipRect(bounds, Qt::IntersectClip);
-        const QFont font = fontFor(cellFont(layout.settings, cell), dpi);
-        painter.setPen(cell.colour ? toQColor(*cell.colour) : ink);
-        const QRect textBox = bounds.adjusted(kCellFrame, kCellFrame, -kCellFrame, -kCellFrame);
-        if (font.bold() && !hasOwnBold(font)) {
-            drawSyntheticBold(painter, textBox, alignment, font, cell.text);
-        } else {
-            painter.setFont(font);
-            painter.drawText(textBox, flags, cell.text);
-        }
+        painter.setClipRect(QRect(cell.x, cell.y, cell.width, cell.height), Qt::IntersectClip);
+        paintCellText(painter, layout, cell, ink, dpi);
         painter.restore();
     }
     painter.restore();
+}
+
+StripLayout withRoomForOverhang(const StripLayout &layout, double dpi)
+{
+    assert(layout.rows == 1);
+    StripLayout roomy = layout;
+    roomy.wholeGlyphs = true;
+    const auto measure = [&] {
+        int shift = 0;
+        for (Cell &cell : roomy.cells) {
+            const CellText drawn = cellText(roomy, cell, dpi);
+            // A round-joined widening reaches at most half its width beyond
+            // the outline; a pixel the shape touches at all gets ink.
+            const qreal reach = drawn.widening / 2;
+            const QRectF ink =
+                drawn.asOutline ? drawn.outline().boundingRect().adjusted(-reach, 0, reach, 0) : QRectF();
+            if (!ink.isEmpty()) {
+                cell.overhangLeft = std::max(0, cell.x - int(std::floor(ink.left())));
+                cell.overhangRight = std::max(0, int(std::ceil(ink.right())) - (cell.x + cell.width));
+            }
+            cell.x += shift;
+            cell.width += cell.overhangLeft + cell.overhangRight;
+            shift += cell.overhangLeft + cell.overhangRight;
+        }
+        roomy.width += shift;
+    };
+    // Only outlines are measured, so only a face made bold or italic by hand
+    // costs anything. Measuring loads outlines and rasterises nothing, so it
+    // leaves the glyph cache as it was.
+    if (layout.settings.bold || layout.settings.italic)
+        measure();
+    return roomy;
 }
 
 QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &ink, qreal devicePixelRatio,

@@ -21,12 +21,21 @@ enum class StripGround { White, Transparent };
 // cell, in cellFont() turned into a QFont by fontFor(request, dpi), with its
 // colour, or `ink` for a cell without one (see inkFromWindowText()), and the
 // settings' alignments, inside kCellFrame. Bold thickens every size, also
-// in a face without a bold style of its own. A colour emoji keeps its own
-// colours. Leaves the painter's state as it found it. Reads no application
+// in a face without a bold style of its own; with layout.wholeGlyphs an
+// italic glyph is drawn whole, else Qt cuts its slant. A colour emoji keeps
+// its own colours. Leaves the painter's state as it found it. Reads no application
 // state and touches no widget and no pixmap, so it may run on any thread with
 // its own painter.
 void paintStrip(QPainter &painter, const StripLayout &layout, StripGround ground, const QColor &ink,
                 double dpi = kDesignDpi);
+
+// `layout` (one row, no room in its cells yet) drawn whole: wholeGlyphs set,
+// and every cell widened by what its glyph, drawn by paintStrip() at `dpi`,
+// reaches beyond the cell on the left and on the right (overhangLeft,
+// overhangRight), the cells after it moved along by as much, so that nothing
+// is cut and no glyph reaches into its neighbour. A glyph within its cell
+// leaves the cell as it is. Throws std::bad_alloc when memory runs short.
+StripLayout withRoomForOverhang(const StripLayout &layout, double dpi = kDesignDpi);
 
 // The strip as a new image of round(width * ratio) x round(height * ratio)
 // physical pixels carrying `devicePixelRatio`: Format_RGB32 for White,

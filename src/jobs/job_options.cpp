@@ -56,6 +56,14 @@ QString presetLabels()
     return labels.join(QStringLiteral("、"));
 }
 
+QStringList lookNames()
+{
+    QStringList names;
+    for (const NamedStickerLook &look : namedStickerLooks())
+        names << look.name;
+    return names;
+}
+
 QStringList formatNames()
 {
     QStringList names;
@@ -76,6 +84,8 @@ QString tableValues(const QString &option)
         return effectNames().join(u'|');
     if (option == QLatin1String("preset"))
         return presetNames().join(u'|');
+    if (option == QLatin1String("look"))
+        return lookNames().join(u'|');
     return QString();
 }
 
@@ -282,6 +292,15 @@ const OptionRow kOptions[] = {
          draft.job.sticker.webpQuality =
              int(boundedInteger(option, QStringLiteral("质量"), value, 0, kMaxQuality));
      }, nullptr},
+    {"look", nullptr, kTableValues,
+     "贴纸的外观（默认 plain，不描边）：readable 为白色描边外加深色细边，浅色和深色的聊天背景上都看得清；"
+     "同时给出的 --outline、--outline-colour、--outline-edge 各改其中一项",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         const StickerLook &look = stickerLookNamed(choice(option, QStringLiteral("外观"), value, lookNames()));
+         draft.job.sticker.look.outlineWidth = look.outlineWidth;
+         draft.job.sticker.look.outlineColour = look.outlineColour;
+         draft.job.sticker.look.edgeWidth = look.edgeWidth;
+     }, nullptr},
     {"outline", nullptr, "0..12", "每个字外围描边的宽度，像素（默认 0，不描边）",
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.look.outlineWidth =
@@ -291,6 +310,11 @@ const OptionRow kOptions[] = {
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.look.outlineColour =
              asUsage([&] { return parseStickerColour(value, false, optionAndName("描边颜色", option)); });
+     }, nullptr},
+    {"outline-edge", nullptr, "0..4", "描边外缘深色细边的宽度，像素（默认 0，没有细边）",
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.look.edgeWidth =
+             int(boundedInteger(option, QStringLiteral("细边宽度"), value, 0, kMaxOutlineEdge));
      }, nullptr},
     {"shadow", nullptr, nullptr, "在字和描边下面加一层柔和的阴影", nullptr,
      [](JobDraft &draft, bool on) { draft.job.sticker.look.shadow = on; }},
@@ -426,8 +450,8 @@ const OutputFileFormat *chooseFormat(const JobDraft &draft)
         const StickerOptions &sticker = job.sticker;
         if (effectRow(sticker.effect).animates)
             return outputFormatNamed(u"apng");
-        if (sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.maxBytes ||
-            draft.rowsGiven || job.tiles)
+        if (sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.edgeWidth > 0 ||
+            sticker.look.shadow || sticker.maxBytes || draft.rowsGiven || job.tiles)
             return outputFormatNamed(u"png-alpha");
         return bySuffix;
     }
@@ -447,8 +471,8 @@ void checkFormatTakesOptions(const RenderJob &job)
     const QString format = job.format->name;
     asUsage([&] { checkFormatAnimates(*job.format, sticker.effect); });
     const bool whiteGround = job.format->ground == StripGround::White;
-    if (whiteGround &&
-        (sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.preset || sticker.maxBytes))
+    if (whiteGround && (sticker.look.outlineWidth > 0 || sticker.look.edgeWidth > 0 || sticker.look.shadow ||
+                        sticker.preset || sticker.maxBytes))
         throw UsageError(QStringLiteral("格式 %1 是窗口保存的白底图片：描边、阴影、预设和大小上限只用于 "
                                         "png-alpha、apng、gif、webp 和 webm。")
                              .arg(format));

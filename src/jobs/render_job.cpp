@@ -111,8 +111,8 @@ bool isStickerJob(const RenderJob &job)
     if (job.format->animated)
         return true;
     const StickerOptions &sticker = job.sticker;
-    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.shadow || sticker.maxBytes ||
-           sticker.rows > 1 || job.tiles.has_value();
+    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.edgeWidth > 0 ||
+           sticker.look.shadow || sticker.maxBytes || sticker.rows > 1 || job.tiles.has_value();
 }
 
 QByteArray encodeRenderJob(const RenderJob &job, JobReport *report)

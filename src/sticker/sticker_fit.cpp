@@ -3,6 +3,7 @@
 #include "composition/image_memory.h"
 #include "composition/quillow_error.h"
 #include "composition/row_layout.h"
+#include "composition/strip_rendering.h"
 #include "sticker/sticker.h"
 
 #include <QPainter>
@@ -55,7 +56,8 @@ StripLayout layoutAtDpi(const StripLayout &layout, double dpi)
     StripSettings settings = layout.settings;
     settings.spacing = int(std::lround(settings.spacing * dpi / kDesignDpi));
     FontTextMeasurer measurer(dpi);
-    StripLayout scaled = inRows(computeStripLayout(settings, measurer, QSize()), layout.rows, measurer);
+    StripLayout scaled = inRows(withRoomForOverhang(computeStripLayout(settings, measurer, QSize()), dpi),
+                                layout.rows, measurer);
     scaled.left = 0;
     scaled.top = 0;
     for (std::size_t i = 0; i < scaled.cells.size() && i < layout.cells.size(); ++i)

@@ -12,8 +12,9 @@
 
 // The strip of `layout` laid out afresh with glyphs measured at `dpi`, the
 // spacing scaled with it, so that painting at `dpi` draws every glyph sharp at
-// its new size, in as many rows as `layout`. Cell i keeps the colour of `layout`'s cell i, or its lack of
-// one. Never throws.
+// its new size, in as many rows as `layout`, every cell with room for what
+// its glyph draws beyond it (see withRoomForOverhang()). Cell i keeps the
+// colour of `layout`'s cell i, or its lack of one. Throws only std::bad_alloc.
 StripLayout layoutAtDpi(const StripLayout &layout, double dpi);
 
 // Where a sticker's strip ends up: the dpi it is drawn at, the strip laid out

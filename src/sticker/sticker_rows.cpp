@@ -2,6 +2,7 @@
 
 #include "composition/quillow_error.h"
 #include "composition/row_layout.h"
+#include "composition/strip_rendering.h"
 
 #include <algorithm>
 #include <optional>
@@ -18,9 +19,10 @@ StickerFit fitStripInRows(const StripLayout &layout, int rows, StickerSizeRule r
     checkStickerRows(rows);
     const auto fitIn = [&](int count) {
         // Laid out in rows here too, so that a strip small enough to keep
-        // its natural size keeps its rows.
+        // its natural size keeps its rows. A sticker is drawn anew anyway, so
+        // unlike the strip it need not cut an italic slant at its cells' edges.
         FontTextMeasurer measurer;
-        return fitStrip(inRows(layout, count, measurer), rule, side, margins, cancel);
+        return fitStrip(inRows(withRoomForOverhang(layout), count, measurer), rule, side, margins, cancel);
     };
     if (rows != kAutomaticRows)
         return fitIn(rows);

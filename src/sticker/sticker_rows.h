@@ -8,10 +8,11 @@ constexpr int kAutomaticRows = 0;
 // Throws QuillowError unless `rows` is kAutomaticRows or 1..kMaxRows.
 void checkStickerRows(int rows);
 
-// fitStrip() of `layout` in `rows` lines (see inRows()). kAutomaticRows
-// tries every count up to the cells' on a Square rule and keeps the one drawn
-// at the highest dpi, that is with the largest smallest character (ties: fewer
-// rows); on any other rule it is one row. The fit's layout carries its count.
+// fitStrip() of `layout` (one row) in `rows` lines (see inRows()), every
+// cell with room for its glyph's overhang (see withRoomForOverhang()).
+// kAutomaticRows tries every count up to the cells' on a Square rule and
+// keeps the one drawn at the highest dpi, that is with the largest smallest
+// character (ties: fewer rows); on any other rule it is one row. The fit's layout carries its count.
 // Throws what checkStickerRows() and fitStrip() throw.
 StickerFit fitStripInRows(const StripLayout &layout, int rows, StickerSizeRule rule, int side,
                           const QMargins &margins, const std::atomic<bool> *cancel = nullptr);

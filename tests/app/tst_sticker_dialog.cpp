@@ -6,6 +6,7 @@
 #include "app/window/save_dialog.h"
 #include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
+#include "composition/sticker_look.h"
 #include "export/output_format.h"
 #include "file_dialog_typing.h"
 #include "laid_out_strip.h"
@@ -52,6 +53,7 @@ struct FakeMaker {
         std::optional<qint64> cap;
         QString formatName = QStringLiteral("gif");
         QSize size{40, 20};
+        QStringList warnings;
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 
@@ -65,6 +67,7 @@ struct FakeMaker {
             sticker.format = outputFormatNamed(shared->formatName);
             sticker.size = shared->size;
             sticker.cap = shared->cap;
+            sticker.warnings = shared->warnings;
             QImage frame(shared->size, QImage::Format_ARGB32_Premultiplied);
             frame.fill(Qt::red);
             sticker.shown.frames.push_back({frame, 100});
@@ -315,8 +318,12 @@ void TestStickerDialog::firstTimeChoices()
     QCOMPARE(nameOf(asked.format), QStringLiteral("gif"));
     QCOMPARE(nameOf(asked.preset), QStringLiteral("wechat"));
     QCOMPARE(nameOf(asked.effect), QStringLiteral("reveal"));
-    QCOMPARE(asked.look.outlineWidth, 3);
-    QCOMPARE(asked.look.outlineColour, QColor(Qt::white));
+    // The readable look, which shows on a white chat and on a dark one.
+    QVERIFY(d.part<QCheckBox>("chkOutlineEdge")->isChecked());
+    const StickerLook &readable = readableStickerLook();
+    QCOMPARE(asked.look.outlineWidth, readable.outlineWidth);
+    QCOMPARE(asked.look.outlineColour, readable.outlineColour);
+    QCOMPARE(asked.look.edgeWidth, readable.edgeWidth);
     QVERIFY(!asked.look.shadow);
     QVERIFY(!asked.matte);
     QCOMPARE(asked.seed, kWindowStickerSeed);
@@ -333,6 +340,7 @@ void TestStickerDialog::choicesAreRemembered()
         choose(d.effect(), QStringLiteral("shake"));
         d.outlineWidth()->setValue(5);
         d.outlineColour()->setColour(colourValue(0x12, 0x34, 0x56));
+        d.part<QCheckBox>("chkOutlineEdge")->setChecked(false);
         d.shadow()->setChecked(true);
         choose(d.matte(), QStringLiteral("dark"));
         choose(d.part<QComboBox>("cbbGround"), QStringLiteral("dark"));
@@ -345,20 +353,26 @@ void TestStickerDialog::choicesAreRemembered()
     QCOMPARE(nameOf(shown.effect), QStringLiteral("shake"));
     QCOMPARE(shown.outlineWidth, 5);
     QCOMPARE(shown.outlineColour, QColor(0x12, 0x34, 0x56));
+    QVERIFY(!shown.outlineEdge);
+    QCOMPARE(fake.last().look.edgeWidth, 0);
     QVERIFY(shown.shadow);
     QCOMPARE(shown.matte, QStringLiteral("dark"));
     QCOMPARE(shown.ground, PreviewGround::Dark);
     QCOMPARE(again.part<FramePlayer>("plyPreview")->ground(), PreviewGround::Dark);
     QCOMPARE(fake.last().matte, std::optional<QColor>(kDarkMatte));
 
-    // Turning the outline off keeps its width for later.
+    // Turning the outline off keeps its width and rim for later.
+    again.part<QCheckBox>("chkOutlineEdge")->setChecked(true);
     again.outline()->setChecked(false);
     QVERIFY(again.settled());
     QCOMPARE(fake.last().look.outlineWidth, 0);
+    QCOMPARE(fake.last().look.edgeWidth, 0);
     Dialog third(fake.maker());
     QVERIFY(!third.outline()->isChecked());
     QCOMPARE(third.outlineWidth()->value(), 5);
     QVERIFY(!third.outlineWidth()->isEnabled());
+    QVERIFY(third.part<QCheckBox>("chkOutlineEdge")->isChecked());
+    QVERIFY(!third.part<QCheckBox>("chkOutlineEdge")->isEnabled());
 }
 
 void TestStickerDialog::choicesReachTheSticker_data()
@@ -1126,18 +1140,25 @@ void TestStickerDialog::notesBreakOnlyBetweenClauses_data()
                                     << QStringList{"预览已缩小到", "40%，", "保存的文件是原大小。"};
 }
 
+// The dialog's notes sit in a narrow column beside the preview; a line
+// break inside a word ("看不" / "清") would read as two words.
 void TestStickerDialog::notesBreakOnlyBetweenClauses()
 {
     QFETCH(QString, note);
     QFETCH(QStringList, clauses);
-    const QString wrapped = wrappedAtClauses(note);
+    FakeMaker fake;
+    fake.shared->warnings = {note};
+    Dialog d(fake.maker());
+    QVERIFY(d.settled());
+    const QLabel *notes = d.part<QLabel>("lblNotes");
+    QVERIFY(notes->wordWrap());
+    // The sticker's warnings come first.
+    const QString wrapped = notes->text().split(QLatin1Char('\n')).first();
     QString visible = wrapped;
     visible.remove(QChar(0x2060));
     QCOMPARE(visible, note);
     // Laid out narrower than any clause, every line is one whole clause.
-    QFont font(kTestFace);
-    font.setPixelSize(14);
-    QTextLayout layout(wrapped, font);
+    QTextLayout layout(wrapped, notes->font());
     QTextOption option;
     option.setWrapMode(QTextOption::WordWrap);
     layout.setTextOption(option);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End to end: the window on a private X server previews a gradient strip,
 # Ctrl+E opens "导出贴纸" with its first-time choices (微信, 逐字出现,
-# a 3-pixel white outline), Return saves, and the file is checked against
+# the readable look: a 3-pixel white outline with a dark rim), Return saves, and the file is checked against
 # what quillow-render writes for the same options (the window's stickers
 # shake with seed 1). Once the command line makes animated stickers, the file
 # must be an animated GIF within WeChat's limits (1 MiB, 1000 pixels);
@@ -59,7 +59,7 @@ if QT_QPA_PLATFORM=offscreen "$QUILLOW_RENDER" --help | grep -q -- '--effect'; t
     ((frames > 1)) || { echo "the GIF does not animate" >&2; exit 1; }
     ((bytes <= 1024 * 1024)) || { echo "over WeChat's 1 MiB" >&2; exit 1; }
     ((width <= 1000 && height <= 1000)) || { echo "over WeChat's 1000 pixels" >&2; exit 1; }
-    command_options=(--preset wechat --effect reveal --outline 3 --outline-colour '#FFFFFF' --seed 1)
+    command_options=(--preset wechat --effect reveal --look readable --seed 1)
 else
     [[ "$(head -c 4 "$saved" | tail -c 3)" == PNG ]] || { echo "not a PNG" >&2; exit 1; }
     command_options=(--format png-alpha)

@@ -133,6 +133,8 @@ private slots:
     void helpListsEveryRowOfTheTables();
     void stickerOptions_data();
     void stickerOptions();
+    void namedLookSetsTheOutline_data();
+    void namedLookSetsTheOutline();
     void formatChoice_data();
     void formatChoice();
     void stickerFilesHoldTheirFrames_data();
@@ -291,6 +293,10 @@ void TestRenderCommand::refusesBadInput_data()
         << "停留时长（--hold-ms）必须是 0 到 60000 之间的整数，而不是 “60001”。";
     QTest::newRow("outline of 13") << QStringList{"--outline", "13", "-o", "a.gif", "我"}
                                    << "描边宽度（--outline）必须是 0 到 12 之间的整数，而不是 “13”。";
+    QTest::newRow("look not in the list") << QStringList{"--look", "loud", "-o", "a.gif", "我"}
+                                          << "外观（--look）只能是 plain、readable，而不是 “loud”。";
+    QTest::newRow("outline edge of 5") << QStringList{"--outline-edge", "5", "-o", "a.gif", "我"}
+                                       << "细边宽度（--outline-edge）必须是 0 到 4 之间的整数，而不是 “5”。";
     QTest::newRow("outline colour with alpha")
         << QStringList{"--outline-colour", "#FFFFFF80", "-o", "a.gif", "我"}
         << "描边颜色（--outline-colour）必须写成 #RRGGBB（如 #FFFFFF），而不是“#FFFFFF80”。";
@@ -348,7 +354,8 @@ void TestRenderCommand::refusesBadInput_data()
                                     << "--rows 和 --tiles 不能同时使用";
     QTest::newRow("tiles of a preset of the strip's shape")
         << QStringList{"--tiles", "2x1", "--preset", "wechat", "-o", "a.png", "我"}
-        << "只有方形的表情预设（discord-emoji、discord-sticker、slack）才能拆成多个表情";
+        << "只有方形的表情预设（telegram-emoji、whatsapp、discord-emoji、discord-"
+           "sticker、slack）才能拆成多个表情";
     QTest::newRow("animated effect in the window's PNG")
         << QStringList{"--effect", "reveal", "--format", "png", "-o", "a.png", "我"}
         << "格式 png 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。";
@@ -692,6 +699,8 @@ void TestRenderCommand::helpListsEveryRowOfTheTables_data()
         QTest::addRow("effect %s", qPrintable(effect)) << "effect" << effect;
     for (const OutputFileFormat &format : outputFileFormats())
         QTest::addRow("format %s", qPrintable(QString(format.name))) << "format" << QString(format.name);
+    for (const NamedStickerLook &look : namedStickerLooks())
+        QTest::addRow("look %s", qPrintable(look.name)) << "look" << look.name;
 }
 
 // A row added to one of the tables is offered by --help and taken by the
@@ -790,6 +799,44 @@ void TestRenderCommand::stickerOptions()
     }
 }
 
+void TestRenderCommand::namedLookSetsTheOutline_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("outline");
+    QTest::addColumn<QString>("outlineColour");
+    QTest::addColumn<int>("edge");
+    QTest::newRow("readable") << QStringList{"--look", "Readable"} << 3 << "#FFFFFF" << 2;
+    QTest::newRow("readable, wider") << QStringList{"--outline", "5", "--look", "readable"} << 5 << "#FFFFFF"
+                                     << 2;
+    QTest::newRow("readable in yellow")
+        << QStringList{"--look", "readable", "--outline-colour", "#FFFF00"} << 3 << "#FFFF00" << 2;
+    QTest::newRow("readable without its rim")
+        << QStringList{"--outline-edge", "0", "--look", "readable"} << 3 << "#FFFFFF" << 0;
+    QTest::newRow("plain, then an outline")
+        << QStringList{"--look", "plain", "--outline", "2"} << 2 << "#FFFFFF" << 0;
+    QTest::newRow("a rim alone") << QStringList{"--outline-edge", "4"} << 0 << "#FFFFFF" << 4;
+    QTest::newRow("an explicit colour without a look")
+        << QStringList{"--outline", "3", "--outline-colour", "#FF00FF"} << 3 << "#FF00FF" << 0;
+}
+
+// A look sets the outline as a whole; the outline's own options, wherever
+// they stand, change their part of it, on the command line and in a batch
+// line alike.
+void TestRenderCommand::namedLookSetsTheOutline()
+{
+    QFETCH(QStringList, arguments);
+    arguments << "-o"
+              << "a.webp"
+              << "加油";
+    const RenderJob fromCommand = parseCommandLine(QStringList{"quillow-render"} + arguments).draft.job;
+    const RenderJob fromLine = jobFromJsonLine(asBatchLine(arguments), JobDraft(), 1);
+    for (const RenderJob &job : {fromCommand, fromLine}) {
+        QTEST(job.sticker.look.outlineWidth, "outline");
+        QTEST(formatStickerColour(job.sticker.look.outlineColour), "outlineColour");
+        QTEST(job.sticker.look.edgeWidth, "edge");
+    }
+}
+
 // The suffix chooses the format unless --format does; a ".png" is the
 // window's PNG until an animation, a look, a preset or a cap asks for a
 // sticker. Only stickers go through makeSticker().
@@ -814,6 +861,9 @@ void TestRenderCommand::formatChoice_data()
     QTest::newRow("png-alpha with an outline")
         << QStringList{"--format", "png-alpha", "--outline", "1", "-o", "a.png"} << alpha << true;
     QTest::newRow(".png with a shadow") << QStringList{"--shadow", "-o", "a.png"} << alpha << true;
+    QTest::newRow(".png, readable look") << QStringList{"--look", "readable", "-o", "a.png"} << alpha << true;
+    QTest::newRow(".png with only a rim")
+        << QStringList{"--outline-edge", "1", "-o", "a.png"} << alpha << true;
     QTest::newRow(".png with a cap") << QStringList{"--max-bytes", "9000", "-o", "a.png"} << alpha << true;
     QTest::newRow(".png with a preset") << QStringList{"--preset", "wechat", "-o", "a.png"} << alpha << true;
     QTest::newRow(".png in two rows") << QStringList{"--rows", "2", "-o", "a.png"} << alpha << true;

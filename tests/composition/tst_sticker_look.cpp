@@ -1,3 +1,4 @@
+#include "composition/ink.h"
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
 #include "composition/strip_rendering.h"
@@ -44,6 +45,50 @@ std::vector<bool> within(const QImage &image, QPoint shift, QSize size, double r
     return marks;
 }
 
+// Whether some pixel of `glyphs` (a picture's own ink, more than half
+// covered) can be reached from the border of `dressed` laid on `ground`
+// through pixels that contrast with the ground by less than 3:1. None can
+// when every glyph is enclosed by a line that reads. Pixels meet at edges
+// and corners alike. `glyphs` is at `shift` in `dressed`.
+bool glyphShowsThroughToTheGround(const QImage &dressed, const QImage &glyphs, QPoint shift,
+                                  const QColor &ground)
+{
+    QImage shown(dressed.size(), QImage::Format_RGB32);
+    shown.fill(ground);
+    QImage pixels = dressed;
+    pixels.setDevicePixelRatio(1.0);
+    QPainter(&shown).drawImage(0, 0, pixels);
+    const int w = shown.width(), h = shown.height();
+    std::vector<bool> seen(std::size_t(w * h));
+    std::vector<QPoint> todo;
+    const auto visit = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= w || y >= h || seen[std::size_t(y * w + x)])
+            return;
+        seen[std::size_t(y * w + x)] = true;
+        if (contrastRatio(QColor(shown.pixel(x, y)), ground) < 3.0)
+            todo.push_back({x, y});
+    };
+    for (int x = 0; x < w; ++x) {
+        visit(x, 0);
+        visit(x, h - 1);
+    }
+    for (int y = 0; y < h; ++y) {
+        visit(0, y);
+        visit(w - 1, y);
+    }
+    while (!todo.empty()) {
+        const QPoint at = todo.back();
+        todo.pop_back();
+        const QPoint inGlyphs = at - shift;
+        if (glyphs.rect().contains(inGlyphs) && qAlpha(glyphs.pixel(inGlyphs)) > 127)
+            return true;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                visit(at.x() + dx, at.y() + dy);
+    }
+    return false;
+}
+
 } // namespace
 
 class TestStickerLook : public QObject {
@@ -59,6 +104,8 @@ private slots:
     void pictureStaysUnchangedOnTop();
     void shadowOfADotIsTheBlurKernel();
     void plainLookChangesNothing();
+    void readableLookReadsOnLightAndDark_data();
+    void readableLookReadsOnLightAndDark();
     void lookOutOfRangeIsRefused_data();
     void lookOutOfRangeIsRefused();
 };
@@ -280,6 +327,45 @@ void TestStickerLook::plainLookChangesNothing()
     const QImage picture = transparentStrip(QStringLiteral("加油"));
     QCOMPARE(applyStickerLook(picture, StickerLook{}), picture);
     QVERIFY(applyStickerLook(QImage(), StickerLook{}).isNull());
+}
+
+void TestStickerLook::readableLookReadsOnLightAndDark_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<qreal>("ratio");
+    for (const quint32 seed : {1u, 2u, 3u, 4u, 5u})
+        QTest::newRow(qPrintable(QStringLiteral("random colours, seed %1").arg(seed)))
+            << seed << false << 1.0;
+    QTest::newRow("bold, seed 6") << 6u << true << 1.0;
+    QTest::newRow("at ratio 1.5, seed 7") << 7u << false << 1.5;
+}
+
+// Random colours are often light, and a white outline alone vanishes on a
+// white chat: the readable look must close every character off from a white
+// ground and from a dark theme's #1E1E1E by a line of 3:1 contrast or more.
+void TestStickerLook::readableLookReadsOnLightAndDark()
+{
+    QFETCH(quint32, seed);
+    QFETCH(bool, bold);
+    QFETCH(qreal, ratio);
+    StripSettings settings;
+    settings.text = QStringLiteral("我们一起大声喊出来吧");
+    settings.faceName = QStringLiteral("WenQuanYi Micro Hei");
+    settings.bold = bold;
+    FontTextMeasurer measurer;
+    StripLayout layout = computeStripLayout(settings, measurer, QSize());
+    LcgColourSource colours(seed);
+    applyColouring(layout, settings, colours);
+    const QImage picture = renderStrip(layout, StripGround::Transparent, Qt::black, ratio);
+
+    const StickerLook &look = readableStickerLook();
+    const QImage dressed = applyStickerLook(picture, look);
+    const QMargins margins = stickerMargins(look, ratio);
+    for (const QColor &ground : {QColor(Qt::white), QColor(0x1E, 0x1E, 0x1E)})
+        QVERIFY2(
+            !glyphShowsThroughToTheGround(dressed, picture, QPoint(margins.left(), margins.top()), ground),
+            qPrintable(ground.name()));
 }
 
 void TestStickerLook::lookOutOfRangeIsRefused_data()

@@ -53,6 +53,17 @@ int greyOf(const AnimationFrame &frame)
     return qRed(frame.image.pixel(0, 0));
 }
 
+// The coverage of every pixel of the sticker's last frame, added up.
+qint64 inkOf(const Sticker &sticker)
+{
+    const QImage &image = sticker.shown.frames.back().image;
+    qint64 ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ink += qAlpha(image.pixel(x, y));
+    return ink;
+}
+
 int totalDelay(const Animation &animation)
 {
     int total = 0;
@@ -87,6 +98,8 @@ private slots:
     void sameInputSameBytes_data();
     void sameInputSameBytes();
     void cancelStopsTheWork();
+    void italicKeepsEveryStroke_data();
+    void italicKeepsEveryStroke();
     void sameBytesWhateverWasDrawnBefore();
 };
 
@@ -477,6 +490,41 @@ void TestSticker::cancelStopsTheWork()
     QVERIFY_THROWS_EXCEPTION(
         StickerCancelled,
         makeSticker(strip(kTen), Qt::black, withPreset(QStringLiteral("discord-sticker")), &cancel));
+}
+
+void TestSticker::italicKeepsEveryStroke_data()
+{
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<int>("outline");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("plain") << false << 0 << 1;
+    QTest::newRow("bold") << true << 0 << 1;
+    QTest::newRow("outline 3") << false << 3 << 1;
+    QTest::newRow("bold, outline 2, two rows") << true << 2 << 2;
+}
+
+// A slant leans a glyph's top beyond its cell. The strip cuts it there; a
+// sticker makes room for it, so that the italic has as much ink as the
+// upright (a shear keeps areas) and its outline runs round every stroke.
+void TestSticker::italicKeepsEveryStroke()
+{
+    QFETCH(bool, bold);
+    QFETCH(int, outline);
+    QFETCH(int, rows);
+    StripSettings settings;
+    settings.text = QStringLiteral("翻翻翻");
+    settings.bold = bold;
+    StickerOptions options;
+    options.format = outputFormatNamed(u"png-alpha");
+    options.look.outlineWidth = outline;
+    options.rows = rows;
+    const Sticker upright = makeSticker(laidOutStrip(settings), Qt::black, options);
+    settings.italic = true;
+    const Sticker italic = makeSticker(laidOutStrip(settings), Qt::black, options);
+
+    QVERIFY2(inkOf(italic) * 100 >= inkOf(upright) * 98,
+             qPrintable(QStringLiteral("italic %1, upright %2").arg(inkOf(italic)).arg(inkOf(upright))));
+    QVERIFY(italic.size.width() > upright.size.width());
 }
 
 // The window makes stickers on a worker thread that has drawn other text;

@@ -178,8 +178,8 @@ void TestStickerTiles::refusals_data()
     QTest::addColumn<qint64>("maxBytes");
     QTest::addColumn<QString>("message");
 
-    const QString notSquare =
-        QStringLiteral("只有方形的表情预设（discord-emoji、discord-sticker、slack）才能拆成多个表情");
+    const QString notSquare = QStringLiteral("只有方形的表情预设（telegram-emoji、whatsapp、discord-"
+                                             "emoji、discord-sticker、slack）才能拆成多个表情");
     const QString badGrid = QStringLiteral("拆成的表情须为 1 到 10 列、1 到 4 行，或 auto（自动）");
     QTest::newRow("no preset") << "" << TileGrid{} << qint64(0) << notSquare;
     QTest::newRow("a preset of the strip's shape") << "wechat" << TileGrid{2, 1} << qint64(0) << notSquare;

@@ -255,6 +255,7 @@ StickerChoices StickerChoices::load(QSettings &settings)
     const int width = settings.value(kGroup + QLatin1String("outlineWidth"), choices.outlineWidth).toInt();
     if (width >= 1 && width <= kMaxOutlineWidth)
         choices.outlineWidth = width;
+    choices.outlineEdge = settings.value(kGroup + QLatin1String("outlineEdge"), choices.outlineEdge).toBool();
     choices.shadow = settings.value(kGroup + QLatin1String("shadow"), choices.shadow).toBool();
     const QColor shadowColour(settings.value(kGroup + QLatin1String("shadowColour")).toString());
     if (shadowColour.isValid())
@@ -286,6 +287,7 @@ void StickerChoices::save(QSettings &settings) const
     settings.setValue(kGroup + QLatin1String("outline"), outline);
     settings.setValue(kGroup + QLatin1String("outlineColour"), outlineColour.name(QColor::HexRgb));
     settings.setValue(kGroup + QLatin1String("outlineWidth"), outlineWidth);
+    settings.setValue(kGroup + QLatin1String("outlineEdge"), outlineEdge);
     settings.setValue(kGroup + QLatin1String("shadow"), shadow);
     settings.setValue(kGroup + QLatin1String("shadowColour"), shadowColour.name(QColor::HexArgb));
     settings.setValue(kGroup + QLatin1String("shadowOffset"), shadowOffset);
@@ -325,6 +327,7 @@ StickerOptions StickerChoices::options() const
     options.format = &made;
     options.look.outlineWidth = outline ? outlineWidth : 0;
     options.look.outlineColour = outlineColour;
+    options.look.edgeWidth = outline && outlineEdge ? readableStickerLook().edgeWidth : 0;
     options.look.shadow = shadow;
     options.look.shadowColour = shadowColour;
     options.look.shadowOffset = shadowOffset;
@@ -386,6 +389,9 @@ void StickerDialog::buildControls()
     m_tilesOn->setObjectName(QStringLiteral("chkTiles"));
     m_tileGrid = comboBox(QStringLiteral("cbbTileGrid"), kTileGrids, this);
     m_tileGrid->setToolTip(QStringLiteral("列 × 行；自动让字按表情的整个高度排成一行，需要几个就拆几个"));
+    m_outlineEdge = new QCheckBox(QStringLiteral("深色细边"), this);
+    m_outlineEdge->setObjectName(QStringLiteral("chkOutlineEdge"));
+    m_outlineEdge->setToolTip(QStringLiteral("描边外再加一圈深色细边：浅色的描边在白色的聊天背景上也看得清"));
     m_matte = comboBox(QStringLiteral("cbbMatte"), kMattes, this);
     m_ground = comboBox(QStringLiteral("cbbGround"), kGrounds, this);
 
@@ -393,6 +399,7 @@ void StickerDialog::buildControls()
     outlineRow->addWidget(m_outline);
     outlineRow->addWidget(m_outlineColour);
     outlineRow->addWidget(m_outlineWidth);
+    outlineRow->addWidget(m_outlineEdge);
     outlineRow->addStretch();
 
     auto *form = new QFormLayout;
@@ -482,7 +489,7 @@ void StickerDialog::buildControls()
     });
     for (QComboBox *box : {m_preset, m_matte, m_rows, m_tileGrid})
         connect(box, &QComboBox::currentIndexChanged, this, &StickerDialog::choicesChanged);
-    for (QCheckBox *box : {m_outline, m_shadow, m_tilesOn})
+    for (QCheckBox *box : {m_outline, m_outlineEdge, m_shadow, m_tilesOn})
         connect(box, &QCheckBox::toggled, this, &StickerDialog::choicesChanged);
     for (ColourEdit *edit : {m_outlineColour, m_shadowColour})
         connect(edit, &ColourEdit::colourChanged, this, &StickerDialog::choicesChanged);
@@ -539,6 +546,7 @@ StickerChoices StickerDialog::choices() const
     choices.outline = m_outline->isChecked();
     choices.outlineColour = toQColor(m_outlineColour->colour());
     choices.outlineWidth = m_outlineWidth->value();
+    choices.outlineEdge = m_outlineEdge->isChecked();
     choices.shadow = m_shadow->isChecked();
     choices.shadowColour = toQColor(m_shadowColour->colour());
     choices.shadowColour.setAlpha(alphaOfPercent(m_shadowOpacity->value()));
@@ -560,6 +568,7 @@ void StickerDialog::restore(const StickerChoices &choices)
     m_outline->setChecked(choices.outline);
     m_outlineColour->setColour(fromQColor(choices.outlineColour));
     m_outlineWidth->setValue(choices.outlineWidth);
+    m_outlineEdge->setChecked(choices.outlineEdge);
     m_shadow->setChecked(choices.shadow);
     m_shadowColour->setColour(fromQColor(choices.shadowColour));
     m_shadowOpacity->setValue(opacityPercent(choices.shadowColour.alpha()));
@@ -619,6 +628,7 @@ void StickerDialog::updateAllowedChoices()
     m_rows->setEnabled(!now.tileGrid());
     m_outlineColour->setEnabled(now.outline);
     m_outlineWidth->setEnabled(now.outline);
+    m_outlineEdge->setEnabled(now.outline);
     for (QWidget *part : std::initializer_list<QWidget *>{m_shadowColour, m_shadowOpacity, m_shadowX,
                                                           m_shadowY, m_shadowBlur})
         part->setEnabled(now.shadow);

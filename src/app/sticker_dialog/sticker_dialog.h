@@ -49,6 +49,9 @@ struct StickerChoices {
     bool outline = true;
     QColor outlineColour = Qt::white;
     int outlineWidth = 3; // 1 .. 12, kept while the outline is off
+    // The readable look's dark rim round the outline, on at first: a white
+    // outline alone vanishes on a white chat.
+    bool outlineEdge = true;
     bool shadow = false;
     QColor shadowColour = StickerLook().shadowColour; // with its opacity
     QPoint shadowOffset = StickerLook().shadowOffset;
@@ -163,6 +166,7 @@ private:
     QCheckBox *m_outline;
     ColourEdit *m_outlineColour;
     QSpinBox *m_outlineWidth;
+    QCheckBox *m_outlineEdge;
     QCheckBox *m_shadow;
     ColourEdit *m_shadowColour;
     QSpinBox *m_shadowOpacity;
