@@ -8,6 +8,7 @@
 #include "export/webm_writer.h"
 #include "sticker/sticker_fit.h"
 #include "sticker/sticker_format_choice.h"
+#include "sticker/sticker_plays.h"
 #include "sticker/sticker_preset.h"
 #include "sticker/sticker_rows.h"
 #include "sticker/sticker_tiles.h"
@@ -60,6 +61,12 @@ QMargins expectedMargins(const StickerOptions &options)
 {
     const int shake = shakes(options.effect) ? kShakeReach : 0;
     return stickerMargins(options.look) + QMargins(shake, shake, shake, shake);
+}
+
+// Whether stickers of `kind` (null: none) play a few times and stop.
+bool finitePlays(const StickerKind *kind)
+{
+    return kind && kind->maxTotalPlayMs > 0;
 }
 
 struct ComposedFrames {
@@ -137,11 +144,18 @@ class CapSearch {
 public:
     CapSearch(std::optional<qint64> cap, const std::atomic<bool> *cancel) : m_cap(cap), m_cancel(cancel) {}
 
+    // Every attempt's animation, after any thinning, made to play this way
+    // before it is encoded; its frames leave room for the leading copy of
+    // the finished picture, so none is thinned here.
+    void playFinitely(const FinitePlayRules &rules) { m_plays = rules; }
+
     bool fits(const Encoded &encoded) const { return !m_cap || encoded.bytes.size() <= *m_cap; }
 
-    Encoded encode(const Attempt &attempt)
+    Encoded encode(Attempt &attempt)
     {
         stopIfCancelled(m_cancel);
+        if (m_plays)
+            attempt.animation = withFinitePlays(attempt.animation, 0, *m_plays);
         QElapsedTimer timer;
         timer.start();
         Encoded encoded = encodeFrames(attempt.animation, attempt.request);
@@ -183,6 +197,7 @@ public:
 
 private:
     std::optional<qint64> m_cap;
+    std::optional<FinitePlayRules> m_plays;
     const std::atomic<bool> *m_cancel;
     int m_encodes = 0;
     qint64 m_searchNs = 0;
@@ -282,7 +297,13 @@ QString revealWarning(const StickerFit &fit, const StickerOptions &options)
 bool keepsSizeRule(const StickerKind &kind, QSize size)
 {
     const int longest = std::max(size.width(), size.height());
+    const bool inBox = size.width() <= kind.side && size.height() <= kind.height && size.width() % 2 == 0 &&
+                       size.height() % 2 == 0;
     switch (kind.sizeRule) {
+    case StickerSizeRule::WithinBox:
+        return inBox;
+    case StickerSizeRule::FillsBox:
+        return inBox && (size.width() == kind.side || size.height() == kind.height);
     case StickerSizeRule::Square:
         return size == QSize(kind.side, kind.side);
     case StickerSizeRule::LongestExactly:
@@ -326,6 +347,21 @@ void checkKeepsKind(const StickerPreset &preset, const StickerKind &kind, QSize 
                                .arg(preset.label)
                                .arg(kind.minFrameMs)
                                .arg(shortestMs));
+    if (kind.maxTotalPlayMs > 0) {
+        const int plays = made.attempt.animation.loopCount;
+        if (frames < kind.minFrames || plays < 1 || plays > kind.maxPlays ||
+            playedMs * plays > kind.maxTotalPlayMs)
+            throw QuillowError(QStringLiteral("%1的动画须有 %2 到 %3 帧、播放 1 到 %4 遍、合计不超过 %5 "
+                                              "秒，这个效果有 %6 帧、播放 %7 遍、每遍 %8 毫秒")
+                                   .arg(preset.label)
+                                   .arg(kind.minFrames)
+                                   .arg(*kind.maxFrames)
+                                   .arg(kind.maxPlays)
+                                   .arg(kind.maxTotalPlayMs / 1000.0)
+                                   .arg(frames)
+                                   .arg(plays)
+                                   .arg(playedMs));
+    }
     if (kind.maxDurationMs > 0 && playedMs > kind.maxDurationMs)
         throw QuillowError(QStringLiteral("%1的动画最长 %2 秒，这个效果要 %3 毫秒：请缩短停留时长或每帧时长")
                                .arg(preset.label)
@@ -377,8 +413,12 @@ Drawn drawFitted(const QColor &ink, const StickerOptions &options, const Sticker
     composed.animation = centredOnCanvas(composed.animation, fit.canvas);
 
     const StickerKind *kind = plan.choice.kind;
-    if (kind && kind->maxFrames && int(composed.animation.frames.size()) > *kind->maxFrames) {
-        const int excess = int(composed.animation.frames.size()) - *kind->maxFrames;
+    // A sticker played a few times gains a leading copy of the finished
+    // picture (see withFinitePlays()), so it leaves room for it here, where
+    // the reveal is still whole.
+    const int room = kind && kind->maxFrames ? *kind->maxFrames - (finitePlays(kind) ? 1 : 0) : 0;
+    if (kind && kind->maxFrames && int(composed.animation.frames.size()) > room) {
+        const int excess = int(composed.animation.frames.size()) - room;
         if (composed.revealFrames - excess < 2)
             throw QuillowError(QStringLiteral("%1最多 %2 帧，这个效果有 %3 帧")
                                    .arg(plan.preset->label)
@@ -430,12 +470,16 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     const StickerSizeRule rule = kind ? kind->sizeRule : StickerSizeRule::NaturalAtMost;
     const int side = kind ? kind->side : INT_MAX;
     const FitFor fitFor = [&](const QMargins &margins, const StickerFit *previous) {
-        return fitStripInRows(layout, previous ? previous->layout.rows : options.rows, rule, side, margins,
-                              cancel);
+        const int rows = previous ? previous->layout.rows : options.rows;
+        if (isBoxRule(rule))
+            return fitStripInKindBox(layout, rows, *kind, margins, cancel);
+        return fitStripInRows(layout, rows, rule, side, margins, cancel);
     };
     const Drawn drawn = drawFitted(ink, options, plan, fitFor, cancel);
 
     CapSearch search(plan.choice.cap, cancel);
+    if (finitePlays(kind))
+        search.playFinitely({kind->minFrames, *kind->maxFrames, kind->maxPlays, kind->maxTotalPlayMs});
     std::optional<Made> made = encodeWithinCap(search, drawn.composed, firstRequest(plan, options));
     if (!made)
         throw QuillowError(stickerCapMessage(plan.preset, plan.choice));

@@ -38,6 +38,8 @@ QSize paddedCanvas(QSize natural, StickerSizeRule rule, int side)
         return natural.width() >= natural.height() ? QSize(side, natural.height())
                                                    : QSize(natural.width(), side);
     case StickerSizeRule::NaturalAtMost:
+    case StickerSizeRule::WithinBox: // fitted by fitStripInKindBox()
+    case StickerSizeRule::FillsBox:
         break;
     }
     return natural;

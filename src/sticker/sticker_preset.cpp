@@ -45,6 +45,16 @@ std::vector<StickerPreset> buildPresets()
     StickerKind whatsappMoving = kind({webp}, Square, 512, 500 * kKB, "500 KB");
     whatsappMoving.minFrameMs = 8;
     whatsappMoving.maxDurationMs = 10000;
+    // LINE shows a moving sticker's first frame when it is not playing, and
+    // plays it a few times only.
+    StickerKind line = kind({png}, WithinBox, 370, 1000 * kKB, "1 MB");
+    line.height = 320;
+    line.margin = 10;
+    StickerKind lineMoving = kind({apng}, FillsBox, 320, 300 * kKB, "300 KB", 20);
+    lineMoving.height = 270;
+    lineMoving.minFrames = 5;
+    lineMoving.maxPlays = 4;
+    lineMoving.maxTotalPlayMs = 4000;
     const auto moving = [](StickerKind still, const OutputFileFormat *format,
                            std::optional<int> maxFrames = std::nullopt) {
         still.formats = {format};
@@ -71,6 +81,7 @@ std::vector<StickerPreset> buildPresets()
          discordSticker,
          moving(discordSticker, apng),
          {}},
+        {QStringLiteral("line"), QStringLiteral("LINE 贴图"), line, lineMoving, {}},
         {QStringLiteral("slack"), QStringLiteral("Slack 表情"), slack, moving(slack, gif, 50), {}},
     };
 }

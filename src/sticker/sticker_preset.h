@@ -14,7 +14,17 @@ enum class StickerSizeRule {
     NaturalAtMost,  // the strip as laid out, shrunk only when its longest side is over `side`
     LongestExactly, // the longest side exactly `side`, the other at most `side`
     Square,         // exactly side x side, the picture centred
+    // The box rules: at most `side` wide and `height` tall, both sides even,
+    // the picture as large as fits with `margin` clear pixels inside every edge.
+    WithinBox,
+    FillsBox, // as WithinBox, and the side the picture fills first exactly at its limit
 };
+
+// Whether `rule` is one of the box rules.
+constexpr bool isBoxRule(StickerSizeRule rule)
+{
+    return rule == StickerSizeRule::WithinBox || rule == StickerSizeRule::FillsBox;
+}
 
 // What a chat app takes as one kind of sticker: a still, or one that moves.
 struct StickerKind {
@@ -28,10 +38,14 @@ struct StickerKind {
     std::optional<int> maxFrames;
     int minFrameMs = 0;    // the shortest a frame may show; 0: any
     int maxDurationMs = 0; // the longest one play may last; 0: any
-    // The longest all plays together may last, for an app that plays a
-    // sticker a few times and stops; 0: it loops forever. The APNG writer
-    // does not yet choose its play count from it.
+    // For an app that plays a sticker a few times and then shows its first
+    // frame: the fewest frames, the most plays and the longest all plays
+    // together may last. maxTotalPlayMs 0: it loops forever.
+    int minFrames = 0;
+    int maxPlays = 0;
     int maxTotalPlayMs = 0;
+    int height = 0; // the box rules' tallest canvas; `side` is then its widest
+    int margin = 0; // the box rules' clear pixels inside every edge
 };
 
 // What one chat app accepts as a sticker or custom emoji: everything the

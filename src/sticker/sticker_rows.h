@@ -16,3 +16,11 @@ void checkStickerRows(int rows);
 // Throws what checkStickerRows() and fitStrip() throw.
 StickerFit fitStripInRows(const StripLayout &layout, int rows, StickerSizeRule rule, int side,
                           const QMargins &margins, const std::atomic<bool> *cancel = nullptr);
+
+// The fit for one of `kind`'s box rules (see StickerSizeRule): the largest
+// drawing of `layout` in `rows` lines within the box with `margins` and the
+// kind's margin, its canvas padded to even sides and, for FillsBox, to the
+// box along the side it fills first. kAutomaticRows chooses the count as on a
+// Square rule. Throws what fitStripInRows() throws.
+StickerFit fitStripInKindBox(const StripLayout &layout, int rows, const StickerKind &kind,
+                             const QMargins &margins, const std::atomic<bool> *cancel = nullptr);

@@ -20,6 +20,9 @@ import tempfile
 from PIL import Image
 
 SQUARE, LONGEST, AT_MOST = "square", "longest exactly", "at most"
+# A box's side is (width, height); both sides even. FILLS_BOX: one side at
+# its limit.
+WITHIN_BOX, FILLS_BOX = "within box", "filling box"
 
 # name: still (suffix, size rule, side, cap), animated (suffix, size rule,
 # side, cap), and for the animation: most frames, shortest frame in ms,
@@ -33,7 +36,14 @@ PRESETS = {
     "discord-emoji": (("png", SQUARE, 128, 256 * 1024), ("gif", SQUARE, 128, 256 * 1024), None, 0, 0),
     "discord-sticker": (("png", SQUARE, 320, 512 * 1024), ("apng", SQUARE, 320, 512 * 1024), None, 0, 0),
     "slack": (("png", SQUARE, 128, 128_000), ("gif", SQUARE, 128, 128_000), 50, 0, 0),
+    "line": (("png", WITHIN_BOX, (370, 320), 1_000_000), ("apng", FILLS_BOX, (320, 270), 300_000), 20, 0, 0),
 }
+
+# For an app that plays an animation a few times and then shows its first
+# frame: fewest frames, most plays, longest all plays together in ms.
+FINITE_PLAYS = {"line": (5, 4, 4000)}
+# Clear pixels the still keeps inside every edge.
+STILL_MARGINS = {"line": 10}
 
 EFFECTS = ["still", "reveal", "shake", "reveal-shake"]
 PHRASES = {
@@ -63,6 +73,9 @@ def size_keeps(rule, side, size):
         return size == (side, side)
     if rule == LONGEST:
         return max(width, height) == side and min(width, height) <= side
+    if rule in (WITHIN_BOX, FILLS_BOX):
+        inside = width <= side[0] and height <= side[1] and width % 2 == 0 and height % 2 == 0
+        return inside and (rule == WITHIN_BOX or width == side[0] or height == side[1])
     return max(width, height) <= side
 
 
@@ -123,6 +136,40 @@ def read_picture(path):
         return image.size, frames, delays, sum(delays), []
 
 
+def finite_play_problems(path, rules):
+    """How an animation breaks an app's rules for playing a few times, its
+    first frame standing for it: frame count, plays, their length, and the
+    first frame the same picture as the last."""
+    fewest, most_plays, longest_ms = rules
+    problems = []
+    with Image.open(path) as image:
+        frames = getattr(image, "n_frames", 1)
+        plays = image.info.get("loop", 0)
+        delays, pictures = [], []
+        for index in range(frames):
+            image.seek(index)
+            delays.append(image.info.get("duration", 0))
+            pictures.append(image.convert("RGBA").tobytes())
+    if frames < fewest:
+        problems.append("%d frames, under %d" % (frames, fewest))
+    if not 1 <= plays <= most_plays:
+        problems.append("plays %d times, not 1 to %d" % (plays, most_plays))
+    elif sum(delays) * plays > longest_ms:
+        problems.append("%d plays of %d ms, over %d" % (plays, sum(delays), longest_ms))
+    if pictures[0] != pictures[-1]:
+        problems.append("the first frame is not the finished picture")
+    return problems
+
+
+def margin_problem(path, margin):
+    with Image.open(path) as image:
+        box = image.convert("RGBA").getchannel("A").getbbox()
+        width, height = image.size
+    if box and min(box[0], box[1], width - box[2], height - box[3]) < margin:
+        return "drawn at %s on %d x %d, closer than %d px to an edge" % (box, width, height, margin)
+    return None
+
+
 def main():
     render = sys.argv[1]
     offered = offered_presets(render)
@@ -167,7 +214,7 @@ def main():
                 probe_video(path) if suffix == "webm" else read_picture(path))
             problems += found
             if not size_keeps(rule, side, tuple(size)):
-                problems.append("%d x %d, not %s %d" % (size[0], size[1], rule, side))
+                problems.append("%d x %d, not %s %s" % (size[0], size[1], rule, side))
             if not moving and frames != 1:
                 problems.append("a still of %d frames" % frames)
             if moving and most_frames and frames > most_frames:
@@ -176,6 +223,10 @@ def main():
                 problems.append("a frame of %d ms, under %d" % (min(delays), shortest_ms))
             if moving and longest_ms and played_ms > longest_ms:
                 problems.append("plays %d ms, over %d" % (played_ms, longest_ms))
+            if moving and name in FINITE_PLAYS:
+                problems += finite_play_problems(path, FINITE_PLAYS[name])
+            if not moving and name in STILL_MARGINS:
+                problems += filter(None, [margin_problem(path, STILL_MARGINS[name])])
             # The whole shout, as the video ends, is the still of the same
             # phrase: a reveal adds no margin.
             if suffix == "webm" and effect == "reveal":

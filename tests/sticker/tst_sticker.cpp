@@ -3,6 +3,7 @@
 #include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
 #include "composition/strip_rendering.h"
+#include "export/apng_reader.h"
 #include "export/output_format.h"
 #include "laid_out_strip.h"
 #include "sticker/sticker_fit.h"
@@ -81,6 +82,8 @@ private slots:
     void presetGivesItsSizeFormatAndCap();
     void animatedPresetGivesItsFormat_data();
     void animatedPresetGivesItsFormat();
+    void lineKeepsItsBoxAndPlays_data();
+    void lineKeepsItsBoxAndPlays();
     void capBelowTheFileForcesTheSearch_data();
     void capBelowTheFileForcesTheSearch();
     void capThatCannotBeMetNamesIt();
@@ -218,6 +221,70 @@ void TestSticker::animatedPresetGivesItsFormat()
         QCOMPARE(decoded.size(), QSize(side, side));
     else
         QVERIFY(std::max(decoded.width(), decoded.height()) <= 1000);
+}
+
+void TestSticker::lineKeepsItsBoxAndPlays_data()
+{
+    QTest::addColumn<QString>("phrase");
+    QTest::addColumn<QString>("effect");
+    const QStringList phrases = {QStringLiteral("喊"), QStringLiteral("Shout it"), QStringLiteral("加油💪🔥"),
+                                 QStringLiteral("友谊的小船说翻就"), kTen};
+    for (const QString &phrase : phrases)
+        for (const char *effect : {"still", "reveal", "shake", "reveal-shake"})
+            QTest::addRow("%s, %s", qPrintable(phrase), effect) << phrase << QString::fromLatin1(effect);
+}
+
+// Read back from the file: a still within 370 x 320 with its margin, a moving
+// sticker filling 320 x 270 along one side, both with even sides; an
+// animation of 5 to 20 frames played 1 to 4 times within 4 s, starting and
+// ending on the finished picture, which LINE shows when it does not play.
+void TestSticker::lineKeepsItsBoxAndPlays()
+{
+    QFETCH(QString, phrase);
+    QFETCH(QString, effect);
+
+    StickerOptions options = withPreset(QStringLiteral("line"));
+    options.effect = effectFromName(effect);
+    const bool moving = effect != QLatin1String("still");
+    const Sticker sticker = stickerOf(phrase, options);
+    QVERIFY(sticker.bytes.size() <= (moving ? 300'000 : 1'000'000));
+    const ApngContents file = readApng(sticker.bytes);
+    const QSize size(file.width, file.height);
+    QCOMPARE(size, sticker.size);
+    QVERIFY2(size.width() % 2 == 0 && size.height() % 2 == 0,
+             qPrintable(QStringLiteral("%1 x %2").arg(file.width).arg(file.height)));
+
+    if (!moving) {
+        QCOMPARE(file.plays, -1);
+        QVERIFY(size.width() <= 370 && size.height() <= 320);
+        const QImage &image = file.defaultImage;
+        QRect drawn;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAlpha(image.pixel(x, y)) > 0)
+                    drawn |= QRect(x, y, 1, 1);
+        QVERIFY(!drawn.isEmpty());
+        QVERIFY2(QRect(10, 10, size.width() - 20, size.height() - 20).contains(drawn),
+                 qPrintable(QStringLiteral("drawn at %1,%2 %3 x %4")
+                                .arg(drawn.x())
+                                .arg(drawn.y())
+                                .arg(drawn.width())
+                                .arg(drawn.height())));
+        return;
+    }
+    QVERIFY(size.width() <= 320 && size.height() <= 270);
+    QVERIFY(size.width() == 320 || size.height() == 270);
+    const int frames = int(file.frames.size());
+    QVERIFY2(frames >= 5 && frames <= 20, qPrintable(QString::number(frames)));
+    QCOMPARE(sticker.frames, frames);
+    double cycleMs = 0;
+    for (const ApngShownFrame &frame : file.frames)
+        cycleMs += frame.delayMs;
+    QVERIFY2(file.plays >= 1 && file.plays <= 4 && file.plays * cycleMs <= 4000,
+             qPrintable(QStringLiteral("%1 plays of %2 ms").arg(file.plays).arg(cycleMs)));
+    QCOMPARE(file.frames.front().image, file.frames.back().image);
+    QVERIFY(file.defaultIsFrame);
+    QCOMPARE(file.defaultImage, file.frames.front().image);
 }
 
 void TestSticker::capBelowTheFileForcesTheSearch_data()
