@@ -34,7 +34,7 @@ struct StickerOptions {
     int webpQuality = -1;           // -1: lossless
     std::optional<qint64> maxBytes; // a cap of the caller's own
     std::uint32_t seed = 0;         // the shake's trembling
-    int rows = 0;                   // 1 .. 4 lines; 0: as many as make a square preset's
+    int rows = 0;                   // 1 .. 4 lines; 0: as many as make a square or box preset's
                                     // smallest character largest, one without such a preset
 };
 

@@ -819,7 +819,7 @@ void TestStickerDialog::chosenEffectAndFormatComeBack()
     QCOMPARE(shown,
              (QStringList{"wechat=shake/shake", "qq=shake/shake", "telegram=shake/shake",
                           "telegram-emoji=shake/shake", "whatsapp=shake/shake", "discord-emoji=shake/shake",
-                          "discord-sticker=shake/shake", "slack=shake/shake"}));
+                          "discord-sticker=shake/shake", "line=shake/shake", "slack=shake/shake"}));
 
     // WebP chosen for a Telegram still; WeChat's stills are PNG only; its
     // animations GIF; a Telegram animation is video; the Telegram still is

@@ -319,7 +319,7 @@ void TestRenderCommand::refusesBadInput_data()
         << QStringList{"--preset", "kakao", "-o", "a.gif", "我"}
         << "预设（--preset）只能是 "
            "wechat、qq、telegram、telegram-emoji、whatsapp、discord-emoji、discord-sticker、"
-           "slack，而不是 “kakao”。";
+           "line、slack，而不是 “kakao”。";
     // A cap is read as typed, digits only.
     QTest::newRow("cap after a space")
         << QStringList{"--max-bytes", " 5000", "-o", "a.gif", "我"}
