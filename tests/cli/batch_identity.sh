@@ -7,11 +7,8 @@
 # usage: batch_identity.sh path/to/quillow-render
 set -euo pipefail
 
-render=$(readlink -f "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "$*" >&2; exit 1; }
+# shellcheck source=scratch_common.sh
+source "$(dirname "$(readlink -f "$0")")/scratch_common.sh"
 
 python3 - >lines.jsonl <<'PY'
 import json, random

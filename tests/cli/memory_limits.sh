@@ -12,11 +12,8 @@
 # usage: memory_limits.sh path/to/quillow-render
 set -euo pipefail
 
-render=$(readlink -f "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "$*" >&2; exit 1; }
+# shellcheck source=scratch_common.sh
+source "$(dirname "$(readlink -f "$0")")/scratch_common.sh"
 
 limited() {
     local limit=$1

@@ -8,11 +8,8 @@
 # usage: stops.sh path/to/quillow-render
 set -euo pipefail
 
-render=$(readlink -f "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "$*" >&2; exit 1; }
+# shellcheck source=scratch_common.sh
+source "$(dirname "$(readlink -f "$0")")/scratch_common.sh"
 
 # Waits until process $1 handles signal number $2 (bit $2 - 1 of SigCgt).
 wait_for_handler() {
