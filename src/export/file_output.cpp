@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include <fcntl.h>
@@ -96,6 +97,8 @@ public:
     // Gives the complete file the name `targetName` in its folder, replacing
     // the file there. Throws QuillowError naming the shown path; `replacing`
     // says whether there is an old file the message can call unchanged.
+    // Called inside a RenameWindow, so that a signal cannot end the process
+    // between giving the file a name and giving it the target's.
     void replace(const QByteArray &targetName, bool replacing)
     {
         const auto failed = [&](int error) {
@@ -104,12 +107,6 @@ public:
             return replacing ? writeFailedError(m_shownPath, qt_error_string(error), true)
                              : cannotCreateFileError(m_shownPath, qt_error_string(error));
         };
-        ++replacingNow;
-        const struct Done {
-            ~Done() { --replacingNow; }
-        } done;
-        if (writingAbandoned.load())
-            throw writeFailedError(m_shownPath, QStringLiteral("已停止"), replacing);
         if (m_name.isEmpty()) {
             // The descriptor's entry in /proc is how an unnamed file gets a
             // name without privileges.
@@ -219,21 +216,20 @@ private:
 // group where the process may give them (root may give any; others their
 // own groups), then the permission bits, after the owner because a change
 // of owner clears the set-user-ID bit.
-void keepOwnerAndMode(QFileDevice &file, const QString &path)
+void keepOwnerAndMode(int file, const QString &path)
 {
     struct stat old {};
     if (stat(QFile::encodeName(path).constData(), &old) != 0)
         return;
     struct stat fresh {};
-    if (fstat(file.handle(), &fresh) != 0)
+    if (fstat(file, &fresh) != 0)
         return;
     if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
-        fchown(file.handle(), old.st_uid, old.st_gid) != 0 &&
-        fchown(file.handle(), uid_t(-1), old.st_gid) != 0) {
+        fchown(file, old.st_uid, old.st_gid) != 0 && fchown(file, uid_t(-1), old.st_gid) != 0) {
         // Neither is allowed: like any new file, it belongs to its writer.
     }
     const mode_t mode = old.st_mode & 07777;
-    if (fchmod(file.handle(), mode) != 0)
+    if (fchmod(file, mode) != 0)
         throw writeFailedError(path, qt_error_string(errno), true);
 }
 
@@ -306,36 +302,87 @@ void writeExactly(QIODevice &device, const void *data, qint64 size)
     throw writeFailedError(QString(), device.errorString(), false);
 }
 
+namespace {
+
+std::function<void(QIODevice &)> writingAll(const QByteArray &bytes)
+{
+    return [&bytes](QIODevice &device) { writeExactly(device, bytes.constData(), bytes.size()); };
+}
+
+// A file whose complete content waits in its temporary file for its
+// target's name.
+class PreparedFile {
+public:
+    PreparedFile(const QString &path, const std::function<void(QIODevice &)> &writeContent) : m_path(path)
+    {
+        refuseIrregularTarget(path);
+        // A link to a file is followed: the file it leads to is replaced, in
+        // its own folder, and the link stays.
+        const QFileInfo given(path);
+        const QFileInfo target(given.isSymbolicLink() ? given.canonicalFilePath() : path);
+        m_targetName = QFile::encodeName(target.fileName());
+        // A file the user may not write is not replaced, though the folder
+        // would allow it.
+        if (target.exists() && access(QFile::encodeName(target.filePath()).constData(), W_OK) != 0)
+            throw cannotCreateFileError(path, qt_error_string(errno));
+
+        m_scratch = std::make_unique<ScratchFile>(QFile::encodeName(target.path()), path);
+        ScratchDevice file(m_scratch->handle(), path);
+        writeContent(file);
+        requireComplete(file, path);
+    }
+
+    const QString &path() const { return m_path; }
+
+    // Replaces the target. Only inside a RenameWindow.
+    void giveTargetName()
+    {
+        // The target could have been swapped for something else while we
+        // wrote.
+        refuseIrregularTarget(m_path);
+        const bool replacing = QFileInfo::exists(m_path);
+        if (replacing)
+            keepOwnerAndMode(m_scratch->handle(), m_path);
+        m_scratch->replace(m_targetName, replacing);
+    }
+
+private:
+    QString m_path;
+    QByteArray m_targetName;
+    std::unique_ptr<ScratchFile> m_scratch;
+};
+
+// While one is open, abandonFileWriting() leaves the process to finish the
+// renames inside it: files that are complete take their names, all of them,
+// so a signal never leaves half a set. Opening one after a stop was asked
+// for throws instead, naming `shownPath`.
+class RenameWindow {
+public:
+    RenameWindow(const QString &shownPath)
+    {
+        ++replacingNow;
+        if (writingAbandoned.load()) {
+            --replacingNow;
+            throw writeFailedError(shownPath, QStringLiteral("已停止"), QFileInfo::exists(shownPath));
+        }
+    }
+    RenameWindow(const RenameWindow &) = delete;
+    RenameWindow &operator=(const RenameWindow &) = delete;
+    ~RenameWindow() { --replacingNow; }
+};
+
+} // namespace
+
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent)
 {
-    refuseIrregularTarget(path);
-    // A link to a file is followed: the file it leads to is replaced, in its
-    // own folder, and the link stays.
-    const QFileInfo given(path);
-    const QFileInfo target(given.isSymbolicLink() ? given.canonicalFilePath() : path);
-    const QByteArray targetName = QFile::encodeName(target.fileName());
-    // A file the user may not write is not replaced, though the folder
-    // would allow it.
-    if (target.exists() && access(QFile::encodeName(target.filePath()).constData(), W_OK) != 0)
-        throw cannotCreateFileError(path, qt_error_string(errno));
-
-    ScratchFile scratch(QFile::encodeName(target.path()), path);
-    ScratchDevice file(scratch.handle(), path);
-    writeContent(file);
-    requireComplete(file, path);
-
-    // The target could have been swapped for something else while we wrote.
-    refuseIrregularTarget(path);
-    const bool replacing = target.exists();
-    if (replacing)
-        keepOwnerAndMode(file, path);
-    scratch.replace(targetName, replacing);
+    PreparedFile file(path, writeContent);
+    const RenameWindow window(path);
+    file.giveTargetName();
 }
 
 void writeBytesReplacing(const QString &path, const QByteArray &bytes)
 {
-    writeFileReplacing(
-        path, [&bytes](QIODevice &device) { writeExactly(device, bytes.constData(), bytes.size()); });
+    writeFileReplacing(path, writingAll(bytes));
 }
 
 QString fileNameFromPhrase(const QString &phrase)
@@ -352,32 +399,45 @@ void writeFilesReplacing(const std::vector<FileContent> &files)
     for (const FileContent &file : files)
         refuseIrregularTarget(file.path);
 
+    // Every file is complete before the first takes its name, so that a
+    // failure or a stop while writing leaves every old file as it was.
     struct Previous {
         QString path;
         std::optional<QByteArray> bytes; // none: there was no file
     };
-    std::vector<Previous> written;
-    try {
-        for (const FileContent &file : files) {
-            Previous previous{file.path, std::nullopt};
-            if (QFileInfo::exists(file.path)) {
-                QFile old(file.path);
-                if (!old.open(QIODevice::ReadOnly))
-                    throw cannotCreateFileError(file.path, old.errorString());
-                previous.bytes = old.readAll();
-            }
-            writeBytesReplacing(file.path, file.bytes);
-            written.push_back(std::move(previous));
+    std::vector<Previous> previous;
+    std::vector<PreparedFile> prepared;
+    prepared.reserve(files.size());
+    for (const FileContent &file : files) {
+        Previous old{file.path, std::nullopt};
+        if (QFileInfo::exists(file.path)) {
+            QFile reader(file.path);
+            if (!reader.open(QIODevice::ReadOnly))
+                throw cannotCreateFileError(file.path, reader.errorString());
+            old.bytes = reader.readAll();
         }
+        previous.push_back(std::move(old));
+        prepared.emplace_back(file.path, writingAll(file.bytes));
+    }
+    if (prepared.empty())
+        return;
+
+    const RenameWindow window(prepared.front().path());
+    std::size_t renamed = 0;
+    try {
+        for (; renamed < prepared.size(); ++renamed)
+            prepared[renamed].giveTargetName();
     } catch (...) {
-        // Putting back is best effort: the failure the user must read is
-        // the first one.
-        for (auto previous = written.rbegin(); previous != written.rend(); ++previous) {
+        // A name the system refuses shows only now. Putting back is best
+        // effort, still inside the window: the failure the user must read
+        // is the first one.
+        while (renamed > 0) {
+            const Previous &old = previous[--renamed];
             try {
-                if (previous->bytes) {
-                    writeBytesReplacing(previous->path, *previous->bytes);
+                if (old.bytes) {
+                    PreparedFile(old.path, writingAll(*old.bytes)).giveTargetName();
                 } else {
-                    QFile::remove(previous->path);
+                    QFile::remove(old.path);
                 }
             } catch (...) {
             }

@@ -53,12 +53,15 @@ struct FileContent {
     QByteArray bytes;
 };
 
-// Writes every file of `files` as writeFileReplacing() does, one after
-// another, all or none: should one fail, those already written are put back
-// as they were (their old bytes, or no file where there was none) and the
-// failure is thrown. Targets that are not regular files are refused before
-// anything is written. Their old contents are read into memory, so this is
-// for small files (emoji, not videos).
+// Writes every file of `files` as writeFileReplacing() does, all or none:
+// each is complete in its temporary file before the first takes its
+// target's name, and then they take their names one after another. Should
+// one fail, those already renamed are put back as they were (their old
+// bytes, or no file where there was none) and the failure is thrown. A stop
+// (abandonFileWriting()) before the renaming begins leaves every old file;
+// one during it lets the whole set finish. Targets that are not regular
+// files are refused before anything is written. Their old contents are read
+// into memory, so this is for small files (emoji, not videos).
 void writeFilesReplacing(const std::vector<FileContent> &files);
 
 // Told the local name of each named temporary file writeFileReplacing()
@@ -74,7 +77,8 @@ void setTemporaryFileListener(TemporaryFileListener listener);
 // For a handler of SIGINT or SIGTERM that ends the process at once: from
 // now on no writeFileReplacing() of this process replaces its target, and
 // the named temporary file of the one being written, if any, is removed
-// (an unnamed one goes with the process). Returns false when a complete
-// file is taking its target's name at this very moment: the handler should
-// then let it finish. Async-signal-safe.
+// (an unnamed one goes with the process). Returns false when complete files
+// are taking their targets' names at this very moment (a single file or a
+// set from writeFilesReplacing()): the handler should then let them finish.
+// Async-signal-safe.
 bool abandonFileWriting() noexcept;

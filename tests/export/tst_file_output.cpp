@@ -15,8 +15,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -139,6 +141,32 @@ QString saveUnderFileSizeLimit(const QString &format, const Raster &picture, con
     return QString::fromUtf8(message);
 }
 
+// What `run` returns, run in a child process, so that what it changes in
+// the process (a stop asked for is never taken back) dies with the child;
+// -1 when the child fails.
+int inChildProcess(const std::function<int()> &run)
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0)
+        _exit(run());
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// What abandonFileWriting() answered when the temporary-file listener asked
+// for a stop: 1 for true, 2 for false, 0 before it was asked.
+std::atomic<int> stopAnswer{0};
+
+void stopOnFirstNamedFile(const QByteArray &)
+{
+    if (stopAnswer.load() == 0)
+        stopAnswer.store(abandonFileWriting() ? 1 : 2);
+}
+
 // One row per format the program writes, for the tests that treat them alike.
 void everyFormat()
 {
@@ -175,6 +203,8 @@ private slots:
     void emptyPictureWritesNothing_data();
     void emptyPictureWritesNothing();
     void setIsWrittenWholeOrPutBack();
+    void stoppedSetIsWholeOrUntouched_data();
+    void stoppedSetIsWholeOrUntouched();
 };
 
 void TestFileOutput::replacesExistingFile_data()
@@ -553,6 +583,53 @@ void TestFileOutput::setIsWrittenWholeOrPutBack()
     writeFilesReplacing(whole);
     QCOMPARE(contents(kept), QByteArray("new 1"));
     QCOMPARE(contents(fresh), QByteArray("new 2"));
+}
+
+void TestFileOutput::stoppedSetIsWholeOrUntouched_data()
+{
+    QTest::addColumn<bool>("beforeWriting");
+    QTest::newRow("stop before the set is written") << true;
+    // A file without a name gets one only as it is renamed; with a named
+    // temporary file the stop comes while the set is still being written.
+    QTest::newRow("stop as the first file gets a name") << false;
+}
+
+// A signal handler that stops while tiles are written must find either
+// every tile complete or every old file untouched, never the first few new.
+void TestFileOutput::stoppedSetIsWholeOrUntouched()
+{
+    QFETCH(bool, beforeWriting);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QStringList names{QStringLiteral("tile-1.png"), QStringLiteral("tile-2.png"),
+                            QStringLiteral("tile-3.png")};
+    QVERIFY(writeOldFile(folder.filePath(names[1]), "old 2"));
+    std::vector<FileContent> set;
+    for (const QString &name : names)
+        set.push_back({folder.filePath(name), "new " + name.toUtf8()});
+
+    const int outcome = inChildProcess([&] {
+        if (beforeWriting)
+            stopAnswer.store(abandonFileWriting() ? 1 : 2);
+        else
+            setTemporaryFileListener(stopOnFirstNamedFile);
+        try {
+            writeFilesReplacing(set);
+        } catch (const QuillowError &) {
+            return 10 + stopAnswer.load();
+        }
+        return 20 + stopAnswer.load();
+    });
+    if (outcome == 22) {
+        // The stop came while the set was taking its names: it finished.
+        for (const FileContent &file : set)
+            QCOMPARE(contents(file.path), file.bytes);
+    } else {
+        // The stop came first: nothing was renamed, nothing is left behind.
+        QCOMPARE(outcome, 11);
+        QCOMPARE(contents(folder.filePath(names[1])), QByteArray("old 2"));
+        QCOMPARE(entries(folder.path()), QStringList{names[1]});
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFileOutput)
