@@ -22,9 +22,47 @@ struct Extent {
     }
 };
 
+// What a line needs of the height of its box, the rows from `top` to
+// `bottom` (from the box's top).
+struct LineInk {
+    int top = 0;
+    int bottom = 0;
+};
+
+// The cells' measures a line's extent is made of.
+struct CellMeasures {
+    std::vector<int> lineHeights; // of a line ending at each cell
+    std::vector<int> ownHeights;  // of each cell's own text box
+    std::vector<InkRows> ink;     // within each cell's own text box
+    VertAlign align = VertAlign::Top;
+
+    // The ink of the line of cells [begin, end), each placed in the line's
+    // box by the vertical alignment as painting places it.
+    LineInk lineInk(std::size_t begin, std::size_t end) const
+    {
+        const int height = lineHeights[end - 1];
+        LineInk line{height, 0};
+        for (std::size_t i = begin; i < end; ++i) {
+            const int spare = height - ownHeights[i];
+            int above = 0; // from the line's top to the text box's
+            int roundUp = 0;
+            if (align == VertAlign::Middle) {
+                above = spare / 2;
+                roundUp = spare % 2 != 0 ? 1 : 0;
+            } else if (align == VertAlign::Bottom) {
+                above = spare;
+            }
+            line.top = std::min(line.top, above + ink[i].top);
+            line.bottom = std::max(line.bottom, above + roundUp + ink[i].bottom);
+        }
+        line.bottom = std::max(line.bottom, line.top);
+        return line;
+    }
+};
+
 struct BreakSearch {
     const std::vector<Cell> &cells;
-    const std::vector<int> &lineHeights; // of a line ending at each cell
+    const CellMeasures &measures;
     int spacing = 0;
     Breaks breaks;
     Breaks best;
@@ -40,7 +78,8 @@ struct BreakSearch {
             for (std::size_t i = begin; i < end; ++i)
                 width += cells[i].width;
             extent.width = std::max(extent.width, width);
-            extent.height += lineHeights[end - 1] + (line > 0 ? spacing : 0);
+            const LineInk ink = measures.lineInk(begin, end);
+            extent.height += ink.bottom - ink.top + (line > 0 ? spacing : 0);
             begin = end;
         }
         return extent;
@@ -90,11 +129,16 @@ StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer)
     // Sizes grow along a line, so its last cell is its largest and gives
     // the line's height.
     const QString reference(QChar{kReferenceGlyph});
-    std::vector<int> lineHeights;
-    for (const Cell &cell : strip.cells)
-        lineHeights.push_back(
+    CellMeasures measures;
+    measures.align = strip.settings.vertAlign;
+    for (const Cell &cell : strip.cells) {
+        measures.lineHeights.push_back(
             measurer.measure(reference, measuringFont(strip.settings, cell.pointSize)).height());
-    BreakSearch search{strip.cells, lineHeights, strip.settings.spacing, {}, {}, {}};
+        const FontRequest font = cellFont(strip.settings, cell);
+        measures.ownHeights.push_back(measurer.measure(cell.text, font).height());
+        measures.ink.push_back(measurer.inkRows(cell.text, font));
+    }
+    BreakSearch search{strip.cells, measures, strip.settings.spacing, {}, {}, {}};
     search.search(lines);
     Breaks best = search.best;
     best.push_back(strip.cells.size());
@@ -107,9 +151,14 @@ StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer)
     std::size_t begin = 0;
     for (std::size_t line = 0; line < lines; ++line) {
         const std::size_t end = best[line];
-        const int height = lineHeights[end - 1];
+        const int height = measures.lineHeights[end - 1];
+        // Lines are set by their ink: the box of one may reach into the
+        // empty top or bottom of the next, and the first's may start above
+        // the layout, where it has nothing to draw.
+        const LineInk ink = measures.lineInk(begin, end);
         if (line > 0)
             laid.height += strip.settings.spacing;
+        const int top = laid.height - ink.top;
         int lineWidth = 0;
         for (std::size_t i = begin; i < end; ++i)
             lineWidth += strip.cells[i].width;
@@ -117,11 +166,11 @@ StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer)
         for (std::size_t i = begin; i < end; ++i) {
             Cell &cell = laid.cells[i];
             cell.x = x;
-            cell.y = laid.height;
+            cell.y = top;
             cell.height = height;
             x += cell.width;
         }
-        laid.height += height;
+        laid.height += ink.bottom - ink.top;
         begin = end;
     }
     return laid;

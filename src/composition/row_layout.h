@@ -10,10 +10,13 @@ constexpr int kMaxRows = 4;
 // width and colour, so sizes still grow from the first character to the last,
 // which ends the bottom line. The breaks make the longer side of the lines'
 // box as short as they can, so that a square drawing of it is largest (ties:
-// the narrower box, then the earlier breaks). A line is as tall as the reference
-// glyph at its largest size, and its cells share that box, so the vertical
-// alignment puts them on one line as it does in the strip; lines are
-// `settings.spacing` apart and the horizontal alignment places each one in the
-// widest line's width. More rows than cells gives one cell a line. One row
-// returns `strip` unchanged. Asks `measurer` once per cell. Never throws.
+// the narrower box, then the earlier breaks). A line's cells share a box as
+// tall as the reference glyph at its largest size, so the vertical alignment
+// puts them on one line as it does in the strip. Lines are set by their ink
+// (TextMeasurer::inkRows(), with its air): the ink of one ends
+// `settings.spacing` above the ink of the next, the first line's ink starts
+// the layout and the last one's ends it, so boxes may reach beyond it and
+// into each other where they draw nothing. The horizontal alignment places
+// each line in the widest line's width. More rows than cells gives one cell
+// a line. One row returns `strip` unchanged. Never throws.
 StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer);

@@ -14,10 +14,24 @@ constexpr int kCellFrame = 0;
 
 // The box a one-line, non-wrapping label needs for `text` in a font: the
 // text's extent plus the constant inner frame.
+// The rows of a text's box (as measure() gives it, from its top) that its
+// ink needs: [top, bottom).
+struct InkRows {
+    int top = 0;
+    int bottom = 0;
+};
+
 class TextMeasurer {
 public:
     virtual ~TextMeasurer() = default;
     virtual QSize measure(const QString &text, const FontRequest &font) = 0;
+    // The rows of measure()'s box that `text` inks, with a little air above
+    // and below so that lines set by them never touch. This one says the
+    // whole box.
+    virtual InkRows inkRows(const QString &text, const FontRequest &font)
+    {
+        return {0, measure(text, font).height()};
+    }
 };
 
 // Measures with Qt's font metrics, caching by text and request so that
@@ -28,6 +42,11 @@ public:
     explicit FontTextMeasurer(double dpi = kDesignDpi) : m_dpi(dpi) {}
 
     QSize measure(const QString &text, const FontRequest &font) override;
+    // The glyphs' tight outline where they are drawn in the box (an
+    // underline included), plus a twentieth of the size above and below and
+    // what emboldening adds, within the box. Text without ink has the
+    // whole box.
+    InkRows inkRows(const QString &text, const FontRequest &font) override;
 
 private:
     double m_dpi;

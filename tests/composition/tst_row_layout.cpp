@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace {
@@ -13,6 +14,16 @@ public:
     QSize measure(const QString &, const FontRequest &font) override
     {
         return QSize(font.pointSize + 3, font.pointSize * 2);
+    }
+};
+
+// Ink only in the middle half of each box, as a measurer that reads glyphs
+// would report it.
+class InkInTheMiddle : public FakeMeasurer {
+public:
+    InkRows inkRows(const QString &, const FontRequest &font) override
+    {
+        return {font.pointSize / 2, font.pointSize * 3 / 2};
     }
 };
 
@@ -45,6 +56,8 @@ private slots:
     void linesReadInOrderAndAreAligned();
     void oneRowIsTheStrip();
     void breaksMakeTheLongerSideShortest();
+    void linesAreSetByTheirInk_data();
+    void linesAreSetByTheirInk();
 };
 
 void TestRowLayout::linesReadInOrderAndAreAligned_data()
@@ -167,6 +180,47 @@ void TestRowLayout::breaksMakeTheLongerSideShortest()
         const StripLayout laid = inRows(strip, rows, measurer);
         QCOMPARE(QSize(laid.width, laid.height), expected[rows - 2]);
     }
+}
+
+void TestRowLayout::linesAreSetByTheirInk_data()
+{
+    QTest::addColumn<VertAlign>("align");
+    QTest::addColumn<int>("spacing");
+    QTest::newRow("top") << VertAlign::Top << 0;
+    QTest::newRow("middle, spacing 6") << VertAlign::Middle << 6;
+    QTest::newRow("bottom, spacing 3") << VertAlign::Bottom << 3;
+}
+
+// Lines of ink, not of boxes, are `spacing` apart, and the layout starts
+// and ends with ink: the boxes' empty tops and bottoms would cost a square
+// sticker a fifth of its height.
+void TestRowLayout::linesAreSetByTheirInk()
+{
+    QFETCH(VertAlign, align);
+    QFETCH(int, spacing);
+    StripLayout strip = oneRow(QStringLiteral("一二三四五六七八九十"), HorzAlign::Left, spacing);
+    strip.settings.vertAlign = align;
+    InkInTheMiddle measurer;
+    const StripLayout laid = inRows(strip, 3, measurer);
+
+    // Each cell's ink where painting puts it: its own box (twice its size
+    // tall) placed in the line's box by the alignment.
+    std::map<int, std::pair<int, int>> lines; // box top -> ink top, bottom
+    for (const Cell &cell : laid.cells) {
+        const int spare = cell.height - 2 * cell.pointSize;
+        const int above = align == VertAlign::Top ? 0 : align == VertAlign::Middle ? spare / 2 : spare;
+        const int top = cell.y + above + cell.pointSize / 2;
+        const int bottom = cell.y + above + cell.pointSize * 3 / 2;
+        const auto [line, fresh] = lines.try_emplace(cell.y, top, bottom);
+        line->second = {std::min(line->second.first, top), std::max(line->second.second, bottom)};
+    }
+    QCOMPARE(int(lines.size()), 3);
+    int inkAbove = -1;
+    for (const auto &[boxTop, ink] : lines) {
+        QCOMPARE(ink.first, inkAbove < 0 ? 0 : inkAbove + spacing);
+        inkAbove = ink.second;
+    }
+    QCOMPARE(laid.height, inkAbove);
 }
 
 QTEST_GUILESS_MAIN(TestRowLayout)

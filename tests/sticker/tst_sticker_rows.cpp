@@ -39,9 +39,10 @@ void TestStickerRows::rowsMakeTheFirstCharacterReadable_data()
     QTest::addColumn<int>("atMost");
 
     // One row is a thin line across the square. Rows at best about double
-    // it: the cells' boxes (sizes 30 to 110 points, each box 1.18 ems tall)
-    // cover an area no split can pack into 128 x 128 with the first
-    // character's em above 13 pixels.
+    // it: even set by their ink, lines of sizes 30 to 110 points growing in
+    // reading order cannot fill the square more tightly. With the first
+    // character 13 pixels high the last is 48, and the three lines (up to
+    // 60, 90 and 110 points) already stack 122 pixels of ink.
     QTest::newRow("one row") << 1 << QStringLiteral("still") << 5 << 7;
     QTest::newRow("two rows") << 2 << QStringLiteral("still") << 10 << 13;
     QTest::newRow("three rows") << 3 << QStringLiteral("still") << 12 << 13;
