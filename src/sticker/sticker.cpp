@@ -479,7 +479,8 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
 
     CapSearch search(plan.choice.cap, cancel);
     if (finitePlays(kind))
-        search.playFinitely({kind->minFrames, *kind->maxFrames, kind->maxPlays, kind->maxTotalPlayMs});
+        search.playFinitely(
+            {kind->minFrames, *kind->maxFrames, kind->maxPlays, kind->maxTotalPlayMs, options.preset->label});
     std::optional<Made> made = encodeWithinCap(search, drawn.composed, firstRequest(plan, options));
     if (!made)
         throw QuillowError(stickerCapMessage(plan.preset, plan.choice));

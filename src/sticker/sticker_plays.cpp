@@ -26,7 +26,8 @@ Animation withFinitePlays(const Animation &animation, int revealFrames, const Fi
     if (count > room) {
         const int keep = revealFrames - (count - room);
         if (keep < 2)
-            throw QuillowError(QStringLiteral("动画最多只能有 %1 帧，这个效果有 %2 帧")
+            throw QuillowError(QStringLiteral("%1的动画最多只能有 %2 帧，这个效果有 %3 帧")
+                                   .arg(rules.app)
                                    .arg(rules.maxFrames)
                                    .arg(count + (wrapped ? 1 : 0)));
         made = withFewerRevealFrames(animation, revealFrames, keep);
@@ -56,7 +57,8 @@ Animation withFinitePlays(const Animation &animation, int revealFrames, const Fi
                                          ? std::nullopt
                                          : playsWithin(int(cycleMs), rules.maxPlays, rules.maxTotalMs);
     if (!plays)
-        throw QuillowError(QStringLiteral("动画播放一遍要 %1 毫秒，超过了所有播放合计 %2 毫秒的上限")
+        throw QuillowError(QStringLiteral("%1的动画播放一遍要 %2 毫秒，超过了所有播放合计 %3 毫秒的上限")
+                               .arg(rules.app)
                                .arg(cycleMs)
                                .arg(rules.maxTotalMs));
     made.loopCount = *plays;

@@ -2,6 +2,8 @@
 
 #include "composition/animation.h"
 
+#include <QString>
+
 #include <optional>
 
 // What an app that plays an animated sticker a limited number of times and
@@ -12,6 +14,7 @@ struct FinitePlayRules {
     int maxFrames = 1;
     int maxPlays = 1;   // at least 1
     int maxTotalMs = 0; // every play together
+    QString app;        // the app's name, which begins a refusal
 };
 
 // The most plays, 1 .. `maxPlays`, that together last at most `maxTotalMs`

@@ -17,7 +17,7 @@ Q_DECLARE_METATYPE(Animation)
 namespace {
 
 // LINE's animated stickers: 5 to 20 frames, 1 to 4 plays, 4 s in all.
-const FinitePlayRules kLine{5, 20, 4, 4000};
+const FinitePlayRules kLine{5, 20, 4, 4000, QStringLiteral("LINE 贴图")};
 
 const Patch kInk{QRect(2, 2, 8, 10), qRgba(220, 20, 40, 255)};
 
@@ -152,11 +152,11 @@ void TestStickerPlays::refusesWhatCannotKeepThem_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("one play longer than all may last")
         << growing(3, 1000, 2001) << 3
-        << QStringLiteral("动画播放一遍要 4001 毫秒，超过了所有播放合计 4000 毫秒的上限");
+        << QStringLiteral("LINE 贴图的动画播放一遍要 4001 毫秒，超过了所有播放合计 4000 毫秒的上限");
     // 3 revealed and 20 after them: the reveal keeps 2, one short.
     Animation long_ = growing(23, 40, 200);
     QTest::newRow("too many frames after the reveal")
-        << long_ << 3 << QStringLiteral("动画最多只能有 20 帧，这个效果有 24 帧");
+        << long_ << 3 << QStringLiteral("LINE 贴图的动画最多只能有 20 帧，这个效果有 24 帧");
 }
 
 void TestStickerPlays::refusesWhatCannotKeepThem()
