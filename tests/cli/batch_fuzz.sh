@@ -118,9 +118,13 @@ grep -q "行失败" errors.txt || fail "fuzz batch: no summary on standard error
 # successful line reported: its bytes, its frames as a decoder counts them,
 # within its cap; a still WebP is no animation (dwebp reads it).
 mkdir s
-"$py" - >stickers.jsonl <<'PY'
-import json, random
+# Every preset the program offers, as its usage lists them.
+presets=$("$render" --help | sed -n 's/^  --preset //p')
+[ -n "$presets" ] || fail "--help lists no presets"
+PRESETS=$presets "$py" - >stickers.jsonl <<'PY'
+import json, os, random
 rng = random.Random(20261211)
+presets = os.environ["PRESETS"].split("|")
 chars = "你好加油喊叫我们AbX!"
 names = []
 for i in range(80):
@@ -135,7 +139,9 @@ for i in range(80):
             "output": name, "seed": rng.randint(0, 1000),
             "effect": rng.choice(["still", "still", "reveal", "shake", "reveal-shake"])}
     if rng.random() < 0.5:
-        line["preset"] = rng.choice(["wechat", "qq", "telegram", "discord-emoji", "discord-sticker", "slack"])
+        line["preset"] = rng.choice(presets)
+    if rng.random() < 0.3:
+        line["rows"] = rng.choice(["auto", 1, 2, 3, 4])
     if rng.random() < 0.5:
         line["outline"] = rng.randint(1, 12)
     if rng.random() < 0.3:
