@@ -29,8 +29,13 @@ InkRows FontTextMeasurer::inkRows(const QString &text, const FontRequest &reques
     QRectF ink = metrics.tightBoundingRect(text);
     if (ink.isEmpty())
         return {0, boxHeight};
+    // The lines Qt draws with the text, which its outline leaves out.
     if (request.underline)
         ink.setBottom(std::max(ink.bottom(), metrics.underlinePos() + metrics.lineWidth()));
+    if (request.strikeOut) {
+        ink.setTop(std::min(ink.top(), -metrics.strikeOutPos() - metrics.lineWidth()));
+        ink.setBottom(std::max(ink.bottom(), -metrics.strikeOutPos() + metrics.lineWidth()));
+    }
     // A twentieth of the size, and what emboldening adds (it widens the
     // outline by a 24th of the size across).
     const qreal air = font.pixelSize() / 20.0 + (request.bold ? font.pixelSize() / 48.0 : 0);

@@ -43,7 +43,7 @@ public:
 
     QSize measure(const QString &text, const FontRequest &font) override;
     // The glyphs' tight outline where they are drawn in the box (an
-    // underline included), plus a twentieth of the size above and below and
+    // underline or strike-out line included), plus a twentieth of the size above and below and
     // what emboldening adds, within the box. Text without ink has the
     // whole box.
     InkRows inkRows(const QString &text, const FontRequest &font) override;
