@@ -9,13 +9,17 @@ namespace {
 // The first cell of every line after the first.
 using Breaks = std::vector<std::size_t>;
 
-// What a way of breaking is judged by: the longer side of the box the lines
+// What a way of breaking is judged by: lines that show nothing (only
+// spaces) as few as can be, then the longer side of the box the lines
 // make, then its width.
 struct Extent {
+    int blankLines = 0;
     int width = 0;
     int height = 0;
     bool operator<(const Extent &other) const
     {
+        if (blankLines != other.blankLines)
+            return blankLines < other.blankLines;
         const int longest = std::max(width, height);
         const int otherLongest = std::max(other.width, other.height);
         return longest != otherLongest ? longest < otherLongest : width < other.width;
@@ -34,7 +38,30 @@ struct CellMeasures {
     std::vector<int> lineHeights; // of a line ending at each cell
     std::vector<int> ownHeights;  // of each cell's own text box
     std::vector<InkRows> ink;     // within each cell's own text box
+    std::vector<int> widths;
+    std::vector<bool> blank; // a space, which a line may start or end with unseen
     VertAlign align = VertAlign::Top;
+
+    // How far the cells a line starts with reach before what it shows, and
+    // how wide that is: blank cells at either end of a line stand outside
+    // it, so a line break at a space leaves no gap at the edge.
+    struct Span {
+        int lead = 0;
+        int width = 0;
+        bool shows = false; // has a cell that is not a space
+    };
+    Span lineSpan(std::size_t begin, std::size_t end) const
+    {
+        Span span;
+        for (; begin < end && blank[begin]; ++begin)
+            span.lead += widths[begin];
+        while (end > begin && blank[end - 1])
+            --end;
+        for (std::size_t i = begin; i < end; ++i)
+            span.width += widths[i];
+        span.shows = begin < end;
+        return span;
+    }
 
     // The ink of the line of cells [begin, end), each placed in the line's
     // box by the vertical alignment as painting places it.
@@ -42,7 +69,11 @@ struct CellMeasures {
     {
         const int height = lineHeights[end - 1];
         LineInk line{height, 0};
+        bool inked = false;
         for (std::size_t i = begin; i < end; ++i) {
+            if (ink[i].bottom <= ink[i].top)
+                continue; // a space draws nothing
+            inked = true;
             const int spare = height - ownHeights[i];
             int above = 0; // from the line's top to the text box's
             int roundUp = 0;
@@ -55,8 +86,7 @@ struct CellMeasures {
             line.top = std::min(line.top, above + ink[i].top);
             line.bottom = std::max(line.bottom, above + roundUp + ink[i].bottom);
         }
-        line.bottom = std::max(line.bottom, line.top);
-        return line;
+        return inked ? line : LineInk{0, height};
     }
 };
 
@@ -74,10 +104,9 @@ struct BreakSearch {
         std::size_t begin = 0;
         for (std::size_t line = 0; line <= breaks.size(); ++line) {
             const std::size_t end = line < breaks.size() ? breaks[line] : cells.size();
-            int width = 0;
-            for (std::size_t i = begin; i < end; ++i)
-                width += cells[i].width;
-            extent.width = std::max(extent.width, width);
+            const CellMeasures::Span span = measures.lineSpan(begin, end);
+            extent.width = std::max(extent.width, span.width);
+            extent.blankLines += span.shows ? 0 : 1;
             const LineInk ink = measures.lineInk(begin, end);
             extent.height += ink.bottom - ink.top + (line > 0 ? spacing : 0);
             begin = end;
@@ -137,6 +166,8 @@ StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer)
         const FontRequest font = cellFont(strip.settings, cell);
         measures.ownHeights.push_back(measurer.measure(cell.text, font).height());
         measures.ink.push_back(measurer.inkRows(cell.text, font));
+        measures.widths.push_back(cell.width);
+        measures.blank.push_back(cell.text.trimmed().isEmpty());
     }
     BreakSearch search{strip.cells, measures, strip.settings.spacing, {}, {}, {}};
     search.search(lines);
@@ -159,10 +190,8 @@ StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer)
         if (line > 0)
             laid.height += strip.settings.spacing;
         const int top = laid.height - ink.top;
-        int lineWidth = 0;
-        for (std::size_t i = begin; i < end; ++i)
-            lineWidth += strip.cells[i].width;
-        int x = lineLeft(strip.settings.horzAlign, bestWidth, lineWidth);
+        const CellMeasures::Span span = measures.lineSpan(begin, end);
+        int x = lineLeft(strip.settings.horzAlign, bestWidth, span.width) - span.lead;
         for (std::size_t i = begin; i < end; ++i) {
             Cell &cell = laid.cells[i];
             cell.x = x;

@@ -17,6 +17,7 @@ constexpr int kMaxRows = 4;
 // `settings.spacing` above the ink of the next, the first line's ink starts
 // the layout and the last one's ends it, so boxes may reach beyond it and
 // into each other where they draw nothing. The horizontal alignment places
-// each line in the widest line's width. More rows than cells gives one cell
-// a line. One row returns `strip` unchanged. Never throws.
+// what each line shows in the widest line's width: spaces at either end of a
+// line stand outside it, so that breaking at a space leaves no gap at the
+// edge. More rows than cells gives one cell a line. One row returns `strip` unchanged. Never throws.
 StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer);

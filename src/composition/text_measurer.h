@@ -12,15 +12,15 @@
 // exactly fills a cell whose spacing is 0.
 constexpr int kCellFrame = 0;
 
-// The box a one-line, non-wrapping label needs for `text` in a font: the
-// text's extent plus the constant inner frame.
 // The rows of a text's box (as measure() gives it, from its top) that its
-// ink needs: [top, bottom).
+// ink needs: [top, bottom), empty for text that draws nothing.
 struct InkRows {
     int top = 0;
     int bottom = 0;
 };
 
+// The box a one-line, non-wrapping label needs for `text` in a font: the
+// text's extent plus the constant inner frame.
 class TextMeasurer {
 public:
     virtual ~TextMeasurer() = default;
@@ -42,10 +42,10 @@ public:
     explicit FontTextMeasurer(double dpi = kDesignDpi) : m_dpi(dpi) {}
 
     QSize measure(const QString &text, const FontRequest &font) override;
-    // The glyphs' tight outline where they are drawn in the box (an
-    // underline or strike-out line included), plus a twentieth of the size above and below and
-    // what emboldening adds, within the box. Text without ink has the
-    // whole box.
+    // The glyphs' tight outline where they are drawn in the box, with the
+    // underline or strike-out line, plus a twentieth of the size above and
+    // below and what emboldening adds, within the box; empty for a space
+    // without those lines.
     InkRows inkRows(const QString &text, const FontRequest &font) override;
 
 private:

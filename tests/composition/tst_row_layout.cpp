@@ -46,6 +46,21 @@ int lineWidth(const StripLayout &layout, int y)
     return width;
 }
 
+// Whether a line with these gaps to the layout's sides is where `align`
+// puts it (centred: to the pixel).
+bool placedBy(HorzAlign align, int leftGap, int rightGap)
+{
+    switch (align) {
+    case HorzAlign::Left:
+        return leftGap == 0;
+    case HorzAlign::Right:
+        return rightGap == 0;
+    case HorzAlign::Centre:
+        break;
+    }
+    return std::abs(leftGap - rightGap) <= 1;
+}
+
 } // namespace
 
 class TestRowLayout : public QObject {
@@ -58,6 +73,8 @@ private slots:
     void breaksMakeTheLongerSideShortest();
     void linesAreSetByTheirInk_data();
     void linesAreSetByTheirInk();
+    void spacesAtLineEndsStandOutside_data();
+    void spacesAtLineEndsStandOutside();
 };
 
 void TestRowLayout::linesReadInOrderAndAreAligned_data()
@@ -137,17 +154,8 @@ void TestRowLayout::linesReadInOrderAndAreAligned()
         const int leftGap = first->x;
         const int rightGap = laid.width - (last->x + last->width);
         QVERIFY(leftGap >= 0 && rightGap >= 0);
-        switch (align) {
-        case HorzAlign::Left:
-            QCOMPARE(leftGap, 0);
-            break;
-        case HorzAlign::Right:
-            QCOMPARE(rightGap, 0);
-            break;
-        case HorzAlign::Centre:
-            QVERIFY(std::abs(leftGap - rightGap) <= 1);
-            break;
-        }
+        QVERIFY2(placedBy(align, leftGap, rightGap),
+                 qPrintable(QStringLiteral("%1 | %2").arg(leftGap).arg(rightGap)));
     }
 }
 
@@ -221,6 +229,71 @@ void TestRowLayout::linesAreSetByTheirInk()
         inkAbove = ink.second;
     }
     QCOMPARE(laid.height, inkAbove);
+}
+
+void TestRowLayout::spacesAtLineEndsStandOutside_data()
+{
+    QTest::addColumn<HorzAlign>("align");
+    QTest::newRow("left") << HorzAlign::Left;
+    QTest::newRow("centre") << HorzAlign::Centre;
+    QTest::newRow("right") << HorzAlign::Right;
+}
+
+// Cells wider than their lines are tall, so that width decides the breaks.
+class WideMeasurer : public TextMeasurer {
+public:
+    QSize measure(const QString &, const FontRequest &font) override
+    {
+        return QSize(font.pointSize, font.pointSize / 2);
+    }
+};
+
+// "GO GO GO" in three lines breaks at its spaces, and each line's GO, not a
+// space before or after it, is what the alignment places.
+void TestRowLayout::spacesAtLineEndsStandOutside()
+{
+    QFETCH(HorzAlign, align);
+    StripSettings settings;
+    settings.text = QStringLiteral("GO GO GO");
+    settings.horzAlign = align;
+    WideMeasurer measurer;
+    const StripLayout laid = inRows(computeStripLayout(settings, measurer, QSize()), 3, measurer);
+
+    std::map<int, std::vector<const Cell *>> lines;
+    for (const Cell &cell : laid.cells)
+        lines[cell.y].push_back(&cell);
+    QCOMPARE(int(lines.size()), 3);
+    int widest = 0;
+    for (const auto &[top, cells] : lines) {
+        QString text;
+        for (const Cell *cell : cells)
+            text += cell->text;
+        QCOMPARE(text.trimmed(), QStringLiteral("GO"));
+        const Cell *first = *std::find_if(cells.begin(), cells.end(),
+                                          [](const Cell *cell) { return cell->text != QLatin1String(" "); });
+        const Cell *last = *std::find_if(cells.rbegin(), cells.rend(),
+                                         [](const Cell *cell) { return cell->text != QLatin1String(" "); });
+        const int leftGap = first->x;
+        const int rightGap = laid.width - (last->x + last->width);
+        widest = std::max(widest, last->x + last->width - first->x);
+        QVERIFY2(placedBy(align, leftGap, rightGap),
+                 qPrintable(QStringLiteral("%1 | %2").arg(leftGap).arg(rightGap)));
+    }
+    QCOMPARE(laid.width, widest);
+
+    // A line of nothing but a space only when there is no other way. For
+    // lines as tall as FakeMeasurer's, "A B C D" in four would rather have
+    // one ("A", " ", "B C", " D").
+    settings.text = QStringLiteral("A B");
+    QCOMPARE(inRows(computeStripLayout(settings, measurer, QSize()), 3, measurer).rows, 3);
+    settings.text = QStringLiteral("A B C D");
+    FakeMeasurer tall;
+    const StripLayout four = inRows(computeStripLayout(settings, tall, QSize()), 4, tall);
+    QCOMPARE(four.rows, 4);
+    for (const Cell &cell : four.cells)
+        QVERIFY(std::any_of(four.cells.begin(), four.cells.end(), [&cell](const Cell &other) {
+            return other.y == cell.y && other.text != QLatin1String(" ");
+        }));
 }
 
 QTEST_GUILESS_MAIN(TestRowLayout)
