@@ -52,6 +52,14 @@ QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &
 // drew before; renderStrip() and makeSticker() go through it.
 void withFreshTextState(const std::function<void()> &work);
 
+// Declares that the calling thread has drawn no text (measuring is not
+// drawing): the next withFreshTextState() called on it then runs its work
+// right there instead of on a thread of its own, since the state it finds is
+// the one a new thread would start from. Later calls start threads again.
+// For a process that exists to render once, forked from one that only
+// measures: it spares a thread and the font set-up that thread would repeat.
+void markTextStateFresh();
+
 // QColor takes a number as an RGB value, so a ratio or a dpi passed where the
 // ink goes would compile and paint in near-black; these make it an error.
 template <typename Number, typename... Rest, std::enable_if_t<std::is_arithmetic_v<Number>, int> = 0>

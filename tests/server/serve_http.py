@@ -169,6 +169,16 @@ IDENTITY = [
     ("webp reveal-shake", {"phrase": "声音大", "format": "webp", "effect": "reveal-shake", "seed": 2}),
     ("wechat preset", {"phrase": "我们", "preset": "wechat", "seed": 9}),
     ("slack preset with outline", {"phrase": "好!", "preset": "slack", "outline": 3, "seed": 4}),
+    # Glyphs too large for Qt's glyph cache are drawn as outlines, which
+    # carry whatever the face last rasterised: a render must start from the
+    # same text state as quillow-render's.
+    ("italic, underlined and struck out at 300 dpi",
+     {"phrase": "大声喊出来吧", "italic": True, "underline": True, "strike-out": True, "dpi": 300, "seed": 13}),
+    ("bold italic gif with an outline and a shadow",
+     {"phrase": "一起加油", "bold": True, "italic": True, "format": "gif", "effect": "reveal-shake", "outline": 4,
+      "shadow": True, "seed": 21}),
+    ("ten characters in a face that cannot write them", {"phrase": "友谊的小船说翻就翻吧", "face": "DejaVu Sans",
+                                                          "colours": "gradient", "halign": "centre"}),
 ]
 
 
