@@ -46,8 +46,9 @@ StripLayout withRoomForOverhang(const StripLayout &layout, double dpi = kDesignD
 QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &ink,
                    qreal devicePixelRatio = 1.0, double dpi = kDesignDpi);
 
-// Runs `work` on a thread of its own and waits for it, passing on whatever
-// it throws. Text measured and drawn there starts from Qt's fresh font state,
+// Runs `work` on a thread of its own (or, once after markTextStateFresh(),
+// on the calling thread) and waits for it, passing on whatever it throws.
+// Text measured and drawn there starts from Qt's fresh font state,
 // so the pixels depend only on what `work` does, never on what this process
 // drew before; renderStrip() and makeSticker() go through it.
 void withFreshTextState(const std::function<void()> &work);
