@@ -16,6 +16,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -227,8 +228,24 @@ QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &
     return image;
 }
 
+namespace {
+
+// Set by markTextStateFresh(); taken by the first withFreshTextState().
+thread_local bool textStateFresh = false;
+
+} // namespace
+
+void markTextStateFresh()
+{
+    textStateFresh = true;
+}
+
 void withFreshTextState(const std::function<void()> &work)
 {
+    if (std::exchange(textStateFresh, false)) {
+        work();
+        return;
+    }
     // FreeType faces and Qt's font engines are kept per thread, and a face
     // remembers the sub-pixel offset of the last glyph rasterised into the
     // glyph cache; Qt then applies that offset to the outlines of glyphs too

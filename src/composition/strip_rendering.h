@@ -46,11 +46,20 @@ StripLayout withRoomForOverhang(const StripLayout &layout, double dpi = kDesignD
 QImage renderStrip(const StripLayout &layout, StripGround ground, const QColor &ink,
                    qreal devicePixelRatio = 1.0, double dpi = kDesignDpi);
 
-// Runs `work` on a thread of its own and waits for it, passing on whatever
-// it throws. Text measured and drawn there starts from Qt's fresh font state,
+// Runs `work` on a thread of its own (or, once after markTextStateFresh(),
+// on the calling thread) and waits for it, passing on whatever it throws.
+// Text measured and drawn there starts from Qt's fresh font state,
 // so the pixels depend only on what `work` does, never on what this process
 // drew before; renderStrip() and makeSticker() go through it.
 void withFreshTextState(const std::function<void()> &work);
+
+// Declares that the calling thread has drawn no text (measuring is not
+// drawing): the next withFreshTextState() called on it then runs its work
+// right there instead of on a thread of its own, since the state it finds is
+// the one a new thread would start from. Later calls start threads again.
+// For a process that exists to render once, forked from one that only
+// measures: it spares a thread and the font set-up that thread would repeat.
+void markTextStateFresh();
 
 // QColor takes a number as an RGB value, so a ratio or a dpi passed where the
 // ink goes would compile and paint in near-black; these make it an error.

@@ -222,6 +222,8 @@ void writeAll(int fd, const QByteArray &bytes)
 // In a child: its end of the pipe to the parent.
 int replyFd = -1;
 
+void (*childPreparation)() = nullptr;
+
 // In a child: tells the parent each temporary file's name before anything is
 // written to it, so that the parent can remove the file should the child be
 // killed (by the system for memory, say) before it has replaced its target.
@@ -357,6 +359,11 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     return result;
 }
 
+void setBatchChildPreparation(void (*prepare)())
+{
+    childPreparation = prepare;
+}
+
 BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults, LineOutput output)
 {
     int pipeEnds[2];
@@ -376,6 +383,8 @@ BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         // file is left half-written; the parent decides when to stop.
         signal(SIGINT, SIG_IGN);
         signal(SIGTERM, SIG_IGN);
+        if (childPreparation)
+            childPreparation();
         replyFd = pipeEnds[1];
         setTemporaryFileListener(reportTemporaryFile);
         const BatchResult result = runBatchLine(line, defaults, output);

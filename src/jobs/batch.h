@@ -60,6 +60,11 @@ struct BatchChild {
 BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults,
                          LineOutput output = LineOutput::File);
 
+// Has every child forkBatchLine() starts from now on call `prepare` first,
+// before anything of its line: a caller that forks many such children may
+// ready the process for its one render. Null (the default) calls nothing.
+void setBatchChildPreparation(void (*prepare)());
+
 // The result a child's reply and exit status tell; a child that ended
 // without a word (killed, crashed) fails the line, and the temporary files
 // it named are removed. `overTimeLimit`: the caller killed it for taking too

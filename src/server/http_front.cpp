@@ -266,11 +266,11 @@ private:
                 ++front->m_exchanges;
             }
             if (std::strlen(url) + valuesLength(connection, MHD_GET_ARGUMENT_KIND, 2) > kMaxTarget)
-                return front->send(connection, jsonError(414, "请求的地址超过 8 KiB。"));
+                return front->send(connection, front->counted(url, jsonError(414, "请求的地址超过 8 KiB。")));
             if (valuesLength(connection, MHD_HEADER_KIND, 4) > kMaxHeaders)
-                return front->send(connection, jsonError(431, "请求头超过 16 KiB。"));
+                return front->send(connection, front->counted(url, jsonError(431, "请求头超过 16 KiB。")));
             if (static_cast<Exchange *>(*state)->tooLarge)
-                return front->send(connection, jsonError(413, "请求体超过 64 KiB。"));
+                return front->send(connection, front->counted(url, jsonError(413, "请求体超过 64 KiB。")));
             return MHD_YES;
         }
         auto *exchange = static_cast<Exchange *>(*state);
@@ -282,7 +282,7 @@ private:
             *uploadSize = 0;
             return MHD_YES;
         }
-        return front->send(connection, front->route(connection, url, method, *exchange));
+        return front->send(connection, front->counted(url, front->route(connection, url, method, *exchange)));
     }
 
     // The length of the request's values of one kind, each name and value
@@ -397,10 +397,8 @@ private:
                 return withHeader(jsonError(503, "服务正在停止，不再接受新的渲染。"), "Retry-After", "5");
             if (m_serviceGone)
                 return jsonError(503, "渲染进程已退出。");
-            if (m_admitted >= m_capacity) {
-                ++m_counts[{429, ""}];
+            if (m_admitted >= m_capacity)
                 return withHeader(jsonError(429, "渲染队列已满，请稍后再试。"), "Retry-After", "1");
-            }
             ++m_admitted;
             request.id = m_nextId++;
             m_pending[request.id];
@@ -423,18 +421,10 @@ private:
         m_pending.erase(request.id);
         --m_admitted;
         m_changed.notify_all();
-        if (lost) {
-            ++m_counts[{500, ""}];
+        if (lost)
             return jsonError(500, "渲染服务意外退出，已重新启动；请重试。");
-        }
         if (!wire)
             return jsonError(503, m_abandoned ? "服务正在停止，渲染没有在时限内完成。" : "渲染进程已退出。");
-        std::string format;
-        for (const auto &[name, value] : wire->headers) {
-            if (name == "X-Quillow-Format")
-                format = value;
-        }
-        ++m_counts[{wire->status, format}];
         if (wire->workerLost)
             ++m_workerRestarts;
         const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -445,6 +435,23 @@ private:
         ++m_latencyCount;
         m_latencySum += seconds;
         return {wire->status, std::move(wire->headers), std::move(wire->body)};
+    }
+
+    // Counts `reply` among the render requests answered when it answers
+    // one: every status, the refusals made here before the render service
+    // sees the request included.
+    Reply counted(const std::string &url, Reply reply)
+    {
+        if (url != "/v1/render")
+            return reply;
+        std::string format;
+        for (const auto &[name, value] : reply.headers) {
+            if (name == "X-Quillow-Format")
+                format = value;
+        }
+        std::lock_guard lock(m_mutex);
+        ++m_counts[{reply.status, format}];
+        return reply;
     }
 
     bool authorised(MHD_Connection *connection) const

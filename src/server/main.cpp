@@ -1,4 +1,6 @@
 #include "composition/font_request.h"
+#include "composition/strip_layout.h"
+#include "composition/strip_rendering.h"
 #include "composition/text_measurer.h"
 #include "server/http_front.h"
 #include "server/render_service.h"
@@ -21,8 +23,11 @@ void dropQtMessages(QtMsgType, const QMessageLogContext &, const QString &)
 // for itself in its own forked process, then throw away: fontconfig's
 // configuration, Qt's font database, the resolution of the default face and
 // of each face that can write Chinese (the faces a request names), their
-// font files and fallbacks. Only start-up state that any render builds the
-// same way is made here; nothing of a particular phrase, size or colour.
+// font files and fallbacks, and a font engine for each size a strip's cells
+// take at the default resolution, which is where a render spends its font
+// lookups. Only state that any render builds the same way is made here, by
+// measuring alone: nothing is drawn, so each render process still starts
+// from the text state a new thread would (see markTextStateFresh()).
 void warmUp()
 {
     // A machine with a great many Chinese faces: the first ones, in the
@@ -32,10 +37,13 @@ void warmUp()
     faces.prepend(kDefaultFace);
     FontTextMeasurer measurer;
     FontRequest request;
-    request.pointSize = 12;
     for (const QString &face : faces) {
         request.faceName = face;
-        measurer.measure(QStringLiteral("喊"), request);
+        for (int size = kLargestPointSize; size > kLargestPointSize - kPointStep * kMaxPhraseLength;
+             size -= kPointStep) {
+            request.pointSize = size;
+            measurer.measure(QString(QChar{kReferenceGlyph}), request);
+        }
     }
 }
 
@@ -54,6 +62,9 @@ int serveRenders(int socket, int workers, std::chrono::milliseconds timeLimit, i
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("quillow-serve"));
     warmUp();
+    // This thread only measures; each render process forked from it draws
+    // in it once instead of starting a thread with its own font set-up.
+    markTextStateFresh();
     runRenderService(socket, workers, timeLimit);
     return 0;
 }

@@ -169,6 +169,16 @@ IDENTITY = [
     ("webp reveal-shake", {"phrase": "声音大", "format": "webp", "effect": "reveal-shake", "seed": 2}),
     ("wechat preset", {"phrase": "我们", "preset": "wechat", "seed": 9}),
     ("slack preset with outline", {"phrase": "好!", "preset": "slack", "outline": 3, "seed": 4}),
+    # Glyphs too large for Qt's glyph cache are drawn as outlines, which
+    # carry whatever the face last rasterised: a render must start from the
+    # same text state as quillow-render's.
+    ("italic, underlined and struck out at 300 dpi",
+     {"phrase": "大声喊出来吧", "italic": True, "underline": True, "strike-out": True, "dpi": 300, "seed": 13}),
+    ("bold italic gif with an outline and a shadow",
+     {"phrase": "一起加油", "bold": True, "italic": True, "format": "gif", "effect": "reveal-shake", "outline": 4,
+      "shadow": True, "seed": 21}),
+    ("ten characters in a face that cannot write them", {"phrase": "友谊的小船说翻就翻吧", "face": "DejaVu Sans",
+                                                          "colours": "gradient", "halign": "centre"}),
 ]
 
 
@@ -297,6 +307,8 @@ def test_token():
         status, _, _ = server.render(options, headers={"Authorization": "Bearer s3cret-token"})
         check(status == 200, "the right token renders: %d" % status)
         check(server.request("GET", "/healthz")[0] == 200, "health needs no token")
+        metrics = server.request("GET", "/metrics")[2].decode()
+        check('quillow_requests_total{status="401",format=""} 4' in metrics, "the 401s are counted:\n" + metrics)
     finally:
         check(server.stop() == 0, "token server exits 0")
 
@@ -548,8 +560,12 @@ def main():
         test_slow_header_client(server)
         test_fuzz(server)
         metrics = server.request("GET", "/metrics")[2].decode()
+        # Every render request answered is counted, also those refused
+        # before a render was asked for (405, 413, 414).
         for line in ['quillow_requests_total{status="200",format="png"}', 'quillow_requests_total{status="400"',
-                     "quillow_request_duration_seconds_count", "quillow_in_flight 0", "quillow_queue_depth 0"]:
+                     'quillow_requests_total{status="405",format=""} 1', 'quillow_requests_total{status="413"',
+                     'quillow_requests_total{status="414"', "quillow_request_duration_seconds_count",
+                     "quillow_in_flight 0", "quillow_queue_depth 0"]:
             check(line in metrics, "metrics show " + line)
     finally:
         check(server.stop() == 0, "SIGTERM on an idle server exits 0")
