@@ -177,6 +177,9 @@ IDENTITY = [
     ("bold italic gif with an outline and a shadow",
      {"phrase": "一起加油", "bold": True, "italic": True, "format": "gif", "effect": "reveal-shake", "outline": 4,
       "shadow": True, "seed": 21}),
+    # Rows are set by the glyphs' measured ink, before anything is drawn.
+    ("rows of an emoji, italic and underlined", {"phrase": "友谊的小 船说翻就翻", "preset": "discord-emoji",
+                                                "rows": "auto", "italic": True, "underline": True, "seed": 6}),
     ("ten characters in a face that cannot write them", {"phrase": "友谊的小船说翻就翻吧", "face": "DejaVu Sans",
                                                           "colours": "gradient", "halign": "centre"}),
 ]
