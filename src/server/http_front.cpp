@@ -357,8 +357,10 @@ private:
         }
         if (url != "/v1/render")
             return jsonError(404, "没有这个地址：请用 /v1/render。");
-        if (method != "GET" && method != "POST")
-            return withAllow(jsonError(405, "/v1/render 只接受 GET 和 POST。"), "GET, POST");
+        // HEAD is a GET whose body libmicrohttpd leaves out: a cache or a
+        // link checker learns the ETag, type and length without the bytes.
+        if (!get && method != "POST")
+            return withAllow(jsonError(405, "/v1/render 只接受 GET、HEAD 和 POST。"), "GET, HEAD, POST");
         if (!authorised(connection))
             return withHeader(jsonError(401, "缺少令牌或令牌不对：请在 Authorization 中给出 Bearer 令牌。"),
                               "WWW-Authenticate", "Bearer");
@@ -366,7 +368,7 @@ private:
             return jsonError(413, "请求体超过 64 KiB。");
 
         WireRequest request;
-        request.query = method == "GET";
+        request.query = get;
         if (request.query) {
             MHD_get_connection_values(
                 connection, MHD_GET_ARGUMENT_KIND,

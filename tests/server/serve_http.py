@@ -238,7 +238,15 @@ def test_errors(server):
     status, _, data = server.request("GET", "/v1/nothing")
     check(status == 404 and json_error(data), "404: %d" % status)
     status, headers, data = server.request("DELETE", "/v1/render")
-    check(status == 405 and headers.get("allow") == "GET, POST" and json_error(data), "405: %d" % status)
+    check(status == 405 and headers.get("allow") == "GET, HEAD, POST" and json_error(data), "405: %d" % status)
+    # HEAD answers GET's head: the same status, type, length and ETag, and no body.
+    link = "/v1/render?" + query({"phrase": "喊", "seed": 1})
+    got = server.request("GET", link)
+    head = server.request("HEAD", link)
+    check(head[0] == got[0] == 200 and head[2] == b"", "HEAD: %d %d %r" % (head[0], got[0], head[2][:40]))
+    for name in ["content-type", "content-length", "etag", "cache-control"]:
+        check(head[1].get(name) == got[1].get(name), "HEAD's %s: %r, GET's %r" % (name, head[1].get(name),
+                                                                                 got[1].get(name)))
     status, _, _ = server.request("POST", "/metrics", b"")
     check(status == 405, "405 on /metrics: %d" % status)
     status, _, data = server.request("POST", "/v1/render", b"{" + b" " * (64 * 1024) + b"}")
