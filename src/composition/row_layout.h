@@ -19,5 +19,7 @@ constexpr int kMaxRows = 4;
 // into each other where they draw nothing. The horizontal alignment places
 // what each line shows in the widest line's width: spaces at either end of a
 // line stand outside it, so that breaking at a space leaves no gap at the
-// edge. More rows than cells gives one cell a line. One row returns `strip` unchanged. Never throws.
+// edge; a line of nothing but spaces is made only when no break avoids it.
+// More rows than cells gives one cell a line. One row returns `strip`
+// unchanged. Never throws.
 StripLayout inRows(const StripLayout &strip, int rows, TextMeasurer &measurer);

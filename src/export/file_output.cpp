@@ -358,7 +358,7 @@ private:
 // for throws instead, naming `shownPath`.
 class RenameWindow {
 public:
-    RenameWindow(const QString &shownPath)
+    explicit RenameWindow(const QString &shownPath)
     {
         ++replacingNow;
         if (writingAbandoned.load()) {
