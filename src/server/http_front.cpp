@@ -1,32 +1,29 @@
 #include "server/http_front.h"
 
+#include "server/connection_guard.h"
+#include "server/server_metrics.h"
+#include "server/service_link.h"
 #include "server/wire.h"
 
 #include <microhttpd.h>
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <getopt.h>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
-#include <thread>
+#include <random>
+#include <stdexcept>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -48,184 +45,293 @@ constexpr std::size_t kMaxHeaders = 16 * 1024;
 // as far as a request fills it.
 constexpr std::size_t kConnectionMemory = 256 * 1024;
 
-const char kHelp[] =
-    "用法：quillow-serve [选项]\n"
-    "以 HTTP 提供 quillow-render 的渲染：POST /v1/render（JSON，键与批处理行相同，不含 output）\n"
-    "或 GET /v1/render?phrase=…&…，回答文件的字节。另有 /healthz、/readyz 和 /metrics。\n"
-    "\n"
-    "  --listen 地址:端口      监听的 IPv4 地址和端口（默认 127.0.0.1:8080）\n"
-    "  --workers N            同时渲染的进程数（默认为处理器核数）\n"
-    "  --queue N              等待渲染的请求数上限，超出回答 429（默认为进程数的两倍）\n"
-    "  --token-file 文件       要求 Authorization: Bearer <文件中的令牌>\n"
-    "  --time-limit 秒         一次渲染的时间上限，超出回答 504（默认 10）\n"
-    "  --drain-deadline 秒     收到 SIGTERM 或 SIGINT 后等待进行中请求的时间（默认 20）\n"
-    "  --help                 显示本帮助\n"
-    "\n"
-    "TLS 由前面的反向代理负责。\n";
-
-bool readWhole(const char *text, long long low, long long high, long long &value)
-{
-    char *end = nullptr;
-    errno = 0;
-    const long long number = std::strtoll(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || number < low || number > high)
-        return false;
-    value = number;
-    return true;
-}
-
-bool readSeconds(const char *text, std::chrono::milliseconds &value)
-{
-    char *end = nullptr;
-    errno = 0;
-    const double seconds = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !(seconds > 0) || seconds > 86400)
-        return false;
-    value = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
-    return value.count() > 0;
-}
-
-struct Exchange {
-    std::string body;
-    bool tooLarge = false;
-};
+// How long a request may take to arrive whole, head and body. A client on
+// a slow mobile link sends a few hundred bytes well within it; one that
+// trickles a byte at a time to hold a connection open does not.
+constexpr auto kRequestDeadline = std::chrono::seconds(10);
+// Longest wait for a client to take any of an answer, and longest idle
+// keep-alive: a reader that takes nothing for this long is dropped.
+constexpr unsigned kIdleSeconds = 10;
+// Connections one address may hold. Past it a connection gets only the
+// probes, quickly: a client that opens hundreds of connections holds a
+// handful of slots, never all of them, and a probe from the same address
+// (a node's kubelet behind the same NAT) is still answered.
+constexpr int kConnectionsPerAddress = 64;
+constexpr auto kOverLimitDeadline = std::chrono::seconds(2);
+// The most connections at once, whatever the descriptor limit allows: each
+// costs a descriptor or two (its socket, an answer's body file) and a few
+// KiB of memory.
+constexpr rlim_t kMostConnections = 16384;
+// Threads polling the connections. The answers are computed elsewhere (the
+// render service); these only read requests and send bytes.
+constexpr unsigned kPollingThreads = 2;
+// After the drain deadline, how long the 503s for renders given up on may
+// take to be sent before the connections are closed.
+constexpr auto kAbandonedFlush = std::chrono::seconds(2);
 
 struct Reply {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    int bodyFile = -1; // owned; the body when set
+    std::uint64_t bodySize = 0;
+    double queueMs = 0;
+    double renderMs = 0;
 };
 
-Reply jsonError(int status, const std::string &message)
+Reply jsonError(int status, const std::string &message, const std::string &key = std::string())
 {
-    std::string escaped;
-    for (const char c : message) {
-        if (c == '"' || c == '\\')
-            escaped += '\\';
-        escaped += c;
-    }
     return {status,
             {{"Content-Type", "application/json; charset=utf-8"}, {"Cache-Control", "no-store"}},
-            "{\"error\":\"" + escaped + "\",\"key\":null}\n"};
+            "{\"error\":\"" + jsonEscaped(message) +
+                "\",\"key\":" + (key.empty() ? std::string("null") : "\"" + jsonEscaped(key) + "\"") + "}\n"};
 }
 
-// The upper bounds of the latency histogram, in seconds.
-constexpr std::array<double, 11> kBuckets = {0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30};
-
-// A running render service and the socket to it.
-struct Service {
-    pid_t pid = -1;
-    int socket = -1;
-};
-
-// Where the render service finds its end of the socket.
-constexpr int kServiceSocket = 3;
-
-// A service that dies sooner than this after its start is started again
-// only after this long, so that one that cannot start does not spin.
-constexpr auto kRestartPause = std::chrono::seconds(1);
-
-// Starts `program` as the render service (see runHttpFront()), with every
-// signal unblocked and its symbols bound at start-up: each render process it
-// forks then begins with them bound instead of looking each up again.
-// Returns a pid of -1 when it cannot be started.
-Service startService(const std::string &program, const ServerOptions &options)
+Reply withHeader(Reply reply, const char *name, const std::string &value)
 {
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // Also when ends[1] is already kServiceSocket: dup2 onto itself clears
-    // close-on-exec in posix_spawn.
-    posix_spawn_file_actions_adddup2(&actions, ends[1], kServiceSocket);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    std::vector<std::string> arguments = {program, kRenderServiceArgument, std::to_string(kServiceSocket),
-                                          std::to_string(options.workers),
-                                          std::to_string(options.timeLimit.count())};
-    std::vector<char *> argv;
-    for (std::string &argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::string bindNow = "LD_BIND_NOW=1";
-    std::vector<char *> environment;
-    for (char **variable = environ; *variable; ++variable) {
-        if (std::strncmp(*variable, "LD_BIND_NOW=", 12) != 0)
-            environment.push_back(*variable);
-    }
-    environment.push_back(bindNow.data());
-    environment.push_back(nullptr);
-    pid_t pid = -1;
-    const int failed =
-        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environment.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(ends[1]);
-    if (failed != 0) {
-        ::close(ends[0]);
-        errno = failed; // posix_spawn() returns its error rather than setting errno
-        return {};
-    }
-    return {pid, ends[0]};
+    reply.headers.emplace_back(name, value);
+    return reply;
 }
+
+std::string headerOf(const Reply &reply, const char *name)
+{
+    for (const auto &[key, value] : reply.headers) {
+        if (strcasecmp(key.c_str(), name) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool isUtf8(const char *text)
+{
+    const auto *at = reinterpret_cast<const unsigned char *>(text);
+    while (*at) {
+        const unsigned char lead = *at;
+        int more = 0;
+        std::uint32_t code = 0;
+        if (lead < 0x80) {
+            ++at;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3;
+            code = lead & 0x07;
+        } else {
+            return false;
+        }
+        ++at;
+        for (int i = 0; i < more; ++i, ++at) {
+            if ((*at & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (*at & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF.
+        if ((more == 2 && code < 0x800) || (more == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+    }
+    return true;
+}
+
+// A client's X-Request-Id is echoed and logged only when it is a plain
+// token: it goes into a header and a log line unchanged.
+bool usableRequestId(const char *id)
+{
+    const std::size_t length = std::strlen(id);
+    if (length == 0 || length > 128)
+        return false;
+    return std::all_of(id, id + length, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '_' || c == '.' || c == ':';
+    });
+}
+
+// A simple top-level "preset" string of a JSON object the render service
+// accepted, for the metrics; empty when it is not plainly there.
+std::string presetOfJson(const std::string &body)
+{
+    const std::string key = "\"preset\"";
+    std::size_t at = body.find(key);
+    if (at == std::string::npos)
+        return {};
+    at = body.find_first_not_of(" \t\r\n", at + key.size());
+    if (at == std::string::npos || body[at] != ':')
+        return {};
+    at = body.find_first_not_of(" \t\r\n", at + 1);
+    if (at == std::string::npos || body[at] != '"')
+        return {};
+    const std::size_t end = body.find('"', at + 1);
+    if (end == std::string::npos || end - at - 1 > 64)
+        return {};
+    const std::string name = body.substr(at + 1, end - at - 1);
+    return name.find('\\') == std::string::npos ? name : std::string();
+}
+
+// Raises the descriptor limit as far as allowed and returns the number of
+// connections it leaves room for.
+unsigned connectionLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    // Each connection may hold its socket and an answer's body file; the
+    // program's own descriptors come first.
+    const rlim_t reserved = 64;
+    const rlim_t room = limit.rlim_cur > 2 * reserved ? (limit.rlim_cur - reserved) / 2 : 64;
+    return unsigned(std::min(room, kMostConnections));
+}
+
+// One request, from its head to the end of its answer.
+struct Exchange {
+    ConnectionGuard::Slot *slot = nullptr;
+    Clock::time_point started;
+    std::string method;
+    std::string path;
+    std::string requestId;
+    std::string body;
+    bool tooLarge = false;
+    bool admitted = false; // counted among the renders admitted
+    std::string preset;    // for the metrics, once the render has been accepted
+    // The render's answer, set by the thread that resumes the connection.
+    std::optional<Reply> rendered;
+    // What was answered, for the access log.
+    int status = 0;
+    std::uint64_t bytes = 0;
+    double queueMs = 0;
+    double renderMs = 0;
+};
 
 class Front {
 public:
     explicit Front(const ServerOptions &options)
-        : m_options(options), m_workers(options.workers),
-          m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers))
-    {}
-
-    int run(const sigset_t &stopping)
+        : m_options(options), m_token(options.token), m_workers(options.workers),
+          m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers)), m_link(options),
+          m_guard(kRequestDeadline, kOverLimitDeadline, kConnectionsPerAddress)
     {
-        // The program as it was started, even should its file be replaced
-        // (a package upgrade) while it runs.
-        char program[4096];
-        const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-        if (length <= 0) {
-            std::fprintf(stderr, "quillow-serve: 无法找到本程序的文件：%s。\n", strerror(errno));
+        std::random_device random;
+        m_idPrefix = std::to_string(random()) + std::to_string(random());
+    }
+
+    int run(const sigset_t &handled)
+    {
+        std::string error;
+        if (!m_link.start(error)) {
+            std::fprintf(stderr, "quillow-serve: %s\n", error.c_str());
+            m_link.stop();
             return 1;
         }
-        m_program.assign(program, std::size_t(length));
-        m_service = startService(m_program, m_options);
-        m_serviceStarted = Clock::now();
-        if (m_service.pid < 0) {
-            std::fprintf(stderr, "quillow-serve: 无法启动渲染进程：%s。\n", strerror(errno));
-            return 1;
-        }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(std::uint16_t(m_options.port));
-        inet_pton(AF_INET, m_options.address.c_str(), &address.sin_addr);
-        m_daemon = MHD_start_daemon(
-            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ITC, 0, nullptr,
-            nullptr, &Front::answer, this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_TIMEOUT, 30u,
-            MHD_OPTION_CONNECTION_LIMIT, 1024u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-            MHD_OPTION_NOTIFY_COMPLETED, &Front::completed, this, MHD_OPTION_END);
+        const unsigned connections = connectionLimit();
+        m_daemon = startDaemon(m_options.listen, false, connections);
         if (!m_daemon) {
-            std::fprintf(stderr, "quillow-serve: 无法监听 %s:%d。\n", m_options.address.c_str(),
-                         m_options.port);
-            stopService();
+            std::fprintf(stderr, "quillow-serve: 无法监听 %s:%d：%s。\n", m_options.listen.address.c_str(),
+                         m_options.listen.port, strerror(errno));
+            m_link.stop();
             return 1;
         }
-        std::thread replies([this] { readReplies(); });
-        const MHD_DaemonInfo *bound = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
-        std::fprintf(stderr, "quillow-serve: 正在监听 http://%s:%u/\n", m_options.address.c_str(),
-                     bound ? unsigned(bound->port) : unsigned(m_options.port));
+        if (m_options.metricsListen) {
+            m_metricsDaemon = startDaemon(*m_options.metricsListen, true, 64);
+            if (!m_metricsDaemon) {
+                std::fprintf(stderr, "quillow-serve: 无法监听 %s:%d：%s。\n",
+                             m_options.metricsListen->address.c_str(), m_options.metricsListen->port,
+                             strerror(errno));
+                MHD_stop_daemon(m_daemon);
+                m_link.stop();
+                return 1;
+            }
+            std::fprintf(stderr, "quillow-serve: /metrics 在 http://%s:%u/metrics\n",
+                         m_options.metricsListen->address.c_str(), boundPort(m_metricsDaemon));
+        }
+        std::fprintf(stderr, "quillow-serve: 正在监听 http://%s:%u/\n", m_options.listen.address.c_str(),
+                     boundPort(m_daemon));
         std::fflush(stderr);
 
         int signal = 0;
-        while (sigwait(&stopping, &signal) != 0) {
+        for (;;) {
+            if (sigwait(&handled, &signal) != 0)
+                continue;
+            if (signal != SIGHUP)
+                break;
+            rereadToken();
         }
-        std::fprintf(stderr, "quillow-serve: 收到信号 %d，停止接受新连接，等待进行中的请求。\n", signal);
+        drain(signal, handled);
+        return 0;
+    }
+
+private:
+    // The main daemon, or with `metricsOnly` the one for the metrics
+    // address, which neither guards nor logs its few connections.
+    MHD_Daemon *startDaemon(const ListenAddress &listen, bool metricsOnly, unsigned connections)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(std::uint16_t(listen.port));
+        inet_pton(AF_INET, listen.address.c_str(), &address.sin_addr);
+        if (metricsOnly)
+            return MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr,
+                                    &Front::answerMetrics, this, MHD_OPTION_SOCK_ADDR, &address,
+                                    MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_LIMIT,
+                                    connections, MHD_OPTION_END);
+        return MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ITC, 0,
+                                nullptr, nullptr, &Front::answer, this, MHD_OPTION_SOCK_ADDR, &address,
+                                MHD_OPTION_THREAD_POOL_SIZE, kPollingThreads, MHD_OPTION_CONNECTION_TIMEOUT,
+                                kIdleSeconds, MHD_OPTION_CONNECTION_LIMIT, connections,
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                                MHD_OPTION_NOTIFY_COMPLETED, &Front::completed, this,
+                                MHD_OPTION_NOTIFY_CONNECTION, &Front::connectionEvent, this, MHD_OPTION_END);
+    }
+
+    static unsigned boundPort(MHD_Daemon *daemon)
+    {
+        const MHD_DaemonInfo *bound = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
+        return bound ? unsigned(bound->port) : 0;
+    }
+
+    void rereadToken()
+    {
+        if (m_options.tokenFile.empty()) {
+            std::fprintf(stderr, "quillow-serve: 收到 SIGHUP；没有令牌文件，无事可做。\n");
+            return;
+        }
+        try {
+            std::string token = readTokenFile(m_options.tokenFile);
+            std::lock_guard lock(m_mutex);
+            m_token = std::move(token);
+            std::fprintf(stderr, "quillow-serve: 收到 SIGHUP，已重新读取令牌文件。\n");
+        } catch (const std::runtime_error &error) {
+            std::fprintf(stderr, "quillow-serve: 收到 SIGHUP，%s 仍用原来的令牌。\n", error.what());
+        }
+    }
+
+    void drain(int signal, const sigset_t &handled)
+    {
+        std::fprintf(stderr, "quillow-serve: 收到信号 %d，/readyz 回答 503，%.1f 秒后停止接受新连接。\n",
+                     signal, double(m_options.drainDelay.count()) / 1000);
         {
-            std::unique_lock lock(m_mutex);
+            std::lock_guard lock(m_mutex);
             m_draining = true;
+        }
+        // Load balancers take a few probes to notice; until then they send
+        // requests here, which are served. A second signal ends the wait.
+        const timespec delay{time_t(m_options.drainDelay.count() / 1000),
+                             long(m_options.drainDelay.count() % 1000) * 1'000'000};
+        if (delay.tv_sec > 0 || delay.tv_nsec > 0) {
+            while (sigtimedwait(&handled, nullptr, &delay) == SIGHUP)
+                rereadToken();
+        }
+        std::fprintf(stderr, "quillow-serve: 停止接受新连接，等待进行中的请求。\n");
+        std::fflush(stderr);
+        {
+            std::lock_guard lock(m_admission);
+            std::lock_guard state(m_mutex);
+            m_closed = true;
         }
         const MHD_socket listening = MHD_quiesce_daemon(m_daemon);
         if (listening != MHD_INVALID_SOCKET)
@@ -234,46 +340,114 @@ public:
             std::unique_lock lock(m_mutex);
             m_changed.wait_until(lock, Clock::now() + m_options.drainDeadline,
                                  [this] { return m_exchanges == 0; });
-            m_abandoned = true;
         }
-        m_changed.notify_all();
-        MHD_stop_daemon(m_daemon);
+        // Renders still running are answered 503; no render is admitted any
+        // more (m_closed), so no connection stays suspended, which the
+        // library's stop does not allow.
         {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
+            std::lock_guard lock(m_admission);
+            m_link.abandonAll();
         }
-        // Wakes the reader, which sees the service gone and, stopping,
-        // leaves it be.
-        ::shutdown(m_service.socket, SHUT_RDWR);
-        replies.join();
-        stopService();
-        return 0;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_until(lock, Clock::now() + kAbandonedFlush, [this] { return m_exchanges == 0; });
+        }
+        MHD_stop_daemon(m_daemon);
+        m_link.stop();
+        if (m_metricsDaemon)
+            MHD_stop_daemon(m_metricsDaemon);
     }
 
-private:
+    static void connectionEvent(void *self, MHD_Connection *connection, void **socketContext,
+                                MHD_ConnectionNotificationCode code)
+    {
+        auto *front = static_cast<Front *>(self);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo *fd =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            const MHD_ConnectionInfo *peer =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            *socketContext =
+                front->m_guard.opened(fd ? fd->connect_fd : -1, peer ? peer->client_addr : nullptr);
+        } else {
+            front->m_guard.closed(static_cast<ConnectionGuard::Slot *>(*socketContext));
+            *socketContext = nullptr;
+        }
+    }
+
+    static ConnectionGuard::Slot *slotOf(MHD_Connection *connection)
+    {
+        const MHD_ConnectionInfo *info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info ? static_cast<ConnectionGuard::Slot *>(info->socket_context) : nullptr;
+    }
+
     static MHD_Result answer(void *self, MHD_Connection *connection, const char *url, const char *method,
                              const char *, const char *upload, size_t *uploadSize, void **state)
     {
+        return static_cast<Front *>(self)->handle(connection, url, method, upload, uploadSize, state);
+    }
+
+    // The metrics address: /metrics alone.
+    static MHD_Result answerMetrics(void *self, MHD_Connection *connection, const char *url,
+                                    const char *method, const char *, const char *, size_t *uploadSize,
+                                    void **state)
+    {
         auto *front = static_cast<Front *>(self);
         if (!*state) {
+            // Marks the request seen; its answer comes with the next call,
+            // once any body has been read and dropped.
+            *state = front;
+            return MHD_YES;
+        }
+        if (*uploadSize > 0) {
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        Reply reply = std::strcmp(url, "/metrics") != 0 ? jsonError(404, "这个地址只提供 /metrics。")
+                      : std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0
+                          ? withHeader(jsonError(405, "这个地址只接受 GET。"), "Allow", "GET, HEAD")
+                          : front->metricsReply();
+        return queue(connection, std::move(reply));
+    }
+
+    MHD_Result handle(MHD_Connection *connection, const char *url, const char *method, const char *upload,
+                      size_t *uploadSize, void **state)
+    {
+        if (!*state) {
+            ConnectionGuard::Slot *slot = slotOf(connection);
+            if (slot && !m_guard.headRead(slot))
+                return MHD_NO;
             auto exchange = std::make_unique<Exchange>();
+            exchange->slot = slot;
+            exchange->started = Clock::now();
+            exchange->method = method;
+            exchange->path = url;
+            const char *id = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Request-Id");
+            exchange->requestId = id && usableRequestId(id) ? std::string(id) : newRequestId();
             const char *length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
             if (length && std::strtoull(length, nullptr, 10) > kMaxBody)
                 exchange->tooLarge = true;
+            Exchange &begun = *exchange;
             *state = exchange.release();
             {
-                std::lock_guard lock(front->m_mutex);
-                ++front->m_exchanges;
+                std::lock_guard lock(m_mutex);
+                ++m_exchanges;
             }
             if (std::strlen(url) + valuesLength(connection, MHD_GET_ARGUMENT_KIND, 2) > kMaxTarget)
-                return front->send(connection, front->counted(url, jsonError(414, "请求的地址超过 8 KiB。")));
+                return respond(connection, begun, jsonError(414, "请求的地址超过 8 KiB。"));
             if (valuesLength(connection, MHD_HEADER_KIND, 4) > kMaxHeaders)
-                return front->send(connection, front->counted(url, jsonError(431, "请求头超过 16 KiB。")));
-            if (static_cast<Exchange *>(*state)->tooLarge)
-                return front->send(connection, front->counted(url, jsonError(413, "请求体超过 64 KiB。")));
+                return respond(connection, begun, jsonError(431, "请求头超过 16 KiB。"));
+            if (begun.tooLarge)
+                return respond(connection, begun, jsonError(413, "请求体超过 64 KiB。"));
             return MHD_YES;
         }
         auto *exchange = static_cast<Exchange *>(*state);
+        if (exchange->rendered) {
+            Reply reply = std::move(*exchange->rendered);
+            exchange->rendered.reset();
+            return respond(connection, *exchange, std::move(reply));
+        }
         if (*uploadSize > 0) {
             if (exchange->body.size() + *uploadSize > kMaxBody)
                 exchange->tooLarge = true;
@@ -282,7 +456,17 @@ private:
             *uploadSize = 0;
             return MHD_YES;
         }
-        return front->send(connection, front->counted(url, front->route(connection, url, method, *exchange)));
+        if (exchange->slot && !m_guard.requestRead(exchange->slot))
+            return MHD_NO;
+        std::optional<Reply> reply = route(connection, *exchange);
+        if (!reply)
+            return MHD_YES; // suspended until the render's answer
+        return respond(connection, *exchange, std::move(*reply));
+    }
+
+    std::string newRequestId()
+    {
+        return m_idPrefix.substr(0, 12) + '-' + std::to_string(m_nextRequest.fetch_add(1) + 1);
     }
 
     // The length of the request's values of one kind, each name and value
@@ -307,22 +491,54 @@ private:
     }
 
     // Called once the response has been sent, or the connection lost.
-    static void completed(void *self, MHD_Connection *, void **state, MHD_RequestTerminationCode)
+    static void completed(void *self, MHD_Connection *connection, void **state, MHD_RequestTerminationCode)
     {
+        auto *front = static_cast<Front *>(self);
+        if (ConnectionGuard::Slot *slot = slotOf(connection))
+            front->m_guard.answered(slot);
         std::unique_ptr<Exchange> exchange(static_cast<Exchange *>(*state));
         *state = nullptr;
         if (!exchange)
             return;
-        auto *front = static_cast<Front *>(self);
+        if (exchange->status != 0)
+            writeAccessLog(
+                {exchange->method, exchange->path, exchange->status, exchange->bytes, exchange->queueMs,
+                 exchange->renderMs,
+                 std::chrono::duration<double, std::milli>(Clock::now() - exchange->started).count(),
+                 exchange->requestId, exchange->slot ? ConnectionGuard::peer(exchange->slot) : ""});
         std::lock_guard lock(front->m_mutex);
+        if (exchange->admitted)
+            --front->m_admitted;
         --front->m_exchanges;
         front->m_changed.notify_all();
     }
 
-    MHD_Result send(MHD_Connection *connection, const Reply &reply)
+    // Queues `reply` on the connection, the library's own response made
+    // from it. Takes the body file, if any.
+    static MHD_Result queue(MHD_Connection *connection, Reply reply)
     {
-        MHD_Response *response = MHD_create_response_from_buffer(
-            reply.body.size(), const_cast<char *>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
+        MHD_Response *response = nullptr;
+        if (reply.status == 304) {
+            // A 304 has no body, and a length, if sent, would have to be the
+            // 200's. This library sends "Content-Length: 0" for an empty
+            // answer and chunks one of unknown length; only the plain mode,
+            // which closes the connection after it, sends neither.
+            response = MHD_create_response_from_callback(
+                MHD_SIZE_UNKNOWN, 1024,
+                [](void *, uint64_t, char *, size_t) -> ssize_t { return MHD_CONTENT_READER_END_OF_STREAM; },
+                nullptr, nullptr);
+            if (response)
+                MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
+        } else if (reply.bodyFile >= 0) {
+            // Sent from the file as the client takes it: the answer never
+            // sits in this process's memory.
+            response = MHD_create_response_from_fd64(reply.bodySize, reply.bodyFile);
+            if (!response)
+                ::close(reply.bodyFile);
+        } else {
+            response = MHD_create_response_from_buffer(
+                reply.body.size(), const_cast<char *>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
+        }
         if (!response)
             return MHD_NO;
         for (const auto &[name, value] : reply.headers)
@@ -332,35 +548,73 @@ private:
         return queued;
     }
 
-    Reply route(MHD_Connection *connection, const std::string &url, const std::string &method,
-                Exchange &exchange)
+    MHD_Result respond(MHD_Connection *connection, Exchange &exchange, Reply reply)
     {
-        const bool get = method == "GET" || method == "HEAD";
-        if (url == "/healthz" || url == "/readyz" || url == "/metrics") {
-            if (!get)
-                return withAllow(jsonError(405, "这个地址只接受 GET。"), "GET, HEAD");
-            if (url == "/healthz")
-                return {200,
-                        {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}},
-                        "ok\n"};
-            if (url == "/readyz") {
+        const bool render = exchange.path == "/v1/render";
+        reply.headers.emplace_back("X-Request-Id", exchange.requestId);
+        if (render) {
+            const bool accepted = reply.status == 200 || reply.status == 304;
+            m_metrics.countAnswer(reply.status, headerOf(reply, "X-Quillow-Format"),
+                                  accepted ? exchange.preset : std::string());
+            bool tokened;
+            {
                 std::lock_guard lock(m_mutex);
-                const bool ready = !m_serviceGone && !m_draining && m_admitted < m_capacity;
-                return {ready ? 200 : 503,
-                        {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}},
-                        ready ? "ready\n" : "not ready\n"};
+                tokened = !m_token.empty();
+                if (m_draining)
+                    reply.headers.emplace_back("Connection", "close");
             }
-            return {
-                200,
-                {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}},
-                metrics()};
+            // An answer behind a token is the client's own: a shared cache
+            // must not hand it to others.
+            if (tokened) {
+                for (auto &[name, value] : reply.headers) {
+                    if (strcasecmp(name.c_str(), "Cache-Control") == 0 && value.rfind("public", 0) == 0)
+                        value = "private" + value.substr(6);
+                }
+            }
+        }
+        exchange.status = reply.status;
+        exchange.bytes = reply.bodyFile >= 0 ? reply.bodySize : reply.body.size();
+        exchange.queueMs = reply.queueMs;
+        exchange.renderMs = reply.renderMs;
+        return queue(connection, std::move(reply));
+    }
+
+    // The answer to a request that has arrived whole, or nothing when a
+    // render was asked for: the connection is then suspended until it ends.
+    std::optional<Reply> route(MHD_Connection *connection, Exchange &exchange)
+    {
+        const std::string &url = exchange.path;
+        const std::string &method = exchange.method;
+        const bool get = method == "GET" || method == "HEAD";
+        const bool probe = url == "/healthz" || url == "/readyz";
+        if (exchange.slot && ConnectionGuard::overLimit(exchange.slot) && !probe)
+            return withHeader(jsonError(429, "来自 " + ConnectionGuard::peer(exchange.slot) +
+                                                 " 的连接过多：请关闭空闲的连接后再试。"),
+                              "Retry-After", "1");
+        if (probe || url == "/metrics") {
+            if (url == "/metrics" && m_options.metricsListen)
+                return jsonError(404, "/metrics 在另一个地址上。");
+            if (!get)
+                return withHeader(jsonError(405, "这个地址只接受 GET。"), "Allow", "GET, HEAD");
+            if (url == "/healthz")
+                return Reply{200,
+                             {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}},
+                             "ok\n"};
+            if (url == "/readyz") {
+                const bool ready = this->ready();
+                return Reply{ready ? 200 : 503,
+                             {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}},
+                             ready ? "ready\n" : "not ready\n"};
+            }
+            return metricsReply();
         }
         if (url != "/v1/render")
             return jsonError(404, "没有这个地址：请用 /v1/render。");
         // HEAD is a GET whose body libmicrohttpd leaves out: a cache or a
         // link checker learns the ETag, type and length without the bytes.
         if (!get && method != "POST")
-            return withAllow(jsonError(405, "/v1/render 只接受 GET、HEAD 和 POST。"), "GET, HEAD, POST");
+            return withHeader(jsonError(405, "/v1/render 只接受 GET、HEAD 和 POST。"), "Allow",
+                              "GET, HEAD, POST");
         if (!authorised(connection))
             return withHeader(jsonError(401, "缺少令牌或令牌不对：请在 Authorization 中给出 Bearer 令牌。"),
                               "WWW-Authenticate", "Bearer");
@@ -370,351 +624,227 @@ private:
         WireRequest request;
         request.query = get;
         if (request.query) {
+            struct Query {
+                std::string payload;
+                std::string preset;
+                std::optional<std::string> badName; // a name or value that is not UTF-8
+            } query;
             MHD_get_connection_values(
                 connection, MHD_GET_ARGUMENT_KIND,
                 [](void *into, MHD_ValueKind, const char *name, const char *value) {
-                    auto *payload = static_cast<std::string *>(into);
-                    *payload += name;
-                    *payload += '\0';
+                    auto *read = static_cast<Query *>(into);
+                    if (!isUtf8(name) || (value && !isUtf8(value))) {
+                        if (!read->badName)
+                            read->badName = isUtf8(name) ? std::string(name) : std::string();
+                        return MHD_YES;
+                    }
+                    read->payload += name;
+                    read->payload += '\0';
                     if (value)
-                        *payload += value;
-                    *payload += '\0';
+                        read->payload += value;
+                    read->payload += '\0';
+                    if (std::strcmp(name, "preset") == 0 && value)
+                        read->preset = value;
                     return MHD_YES;
                 },
-                &request.payload);
+                &query);
+            // The query's escapes are undone byte by byte: text in another
+            // encoding (GBK's %BC%D3) arrives as bytes that are no UTF-8,
+            // which would be drawn as boxes.
+            if (query.badName)
+                return jsonError(
+                    400,
+                    query.badName->empty()
+                        ? std::string("查询参数的名字不是有效的 UTF-8：请以 UTF-8 编码后再转义。")
+                        : "查询参数 “" + *query.badName + "” 的值不是有效的 UTF-8：请以 UTF-8 编码后再转义。",
+                    *query.badName);
+            request.payload = std::move(query.payload);
+            exchange.preset = std::move(query.preset);
         } else {
             request.payload = exchange.body;
+            exchange.preset = presetOfJson(exchange.body);
         }
+        const std::string fingerprint = m_link.fingerprint();
         if (const char *tags = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-None-Match"))
-            request.ifNoneMatch = tags;
-        return render(std::move(request));
+            request.ifNoneMatch = serviceTags(tags, fingerprint);
+        return admit(connection, exchange, std::move(request), fingerprint);
     }
 
-    Reply render(WireRequest request)
+    bool ready()
     {
-        const Clock::time_point started = Clock::now();
+        std::lock_guard lock(m_mutex);
+        return !m_draining && !m_link.gone();
+    }
+
+    std::optional<Reply> admit(MHD_Connection *connection, Exchange &exchange, WireRequest request,
+                               const std::string &fingerprint)
+    {
+        std::lock_guard admission(m_admission);
         {
             std::lock_guard lock(m_mutex);
-            if (m_draining)
+            if (m_closed)
                 return withHeader(jsonError(503, "服务正在停止，不再接受新的渲染。"), "Retry-After", "5");
-            if (m_serviceGone)
+            if (m_link.gone())
                 return jsonError(503, "渲染进程已退出。");
             if (m_admitted >= m_capacity)
                 return withHeader(jsonError(429, "渲染队列已满，请稍后再试。"), "Retry-After", "1");
             ++m_admitted;
-            request.id = m_nextId++;
-            m_pending[request.id];
+            exchange.admitted = true;
         }
-        {
-            std::lock_guard writing(m_writing);
-            // A failed write is the service gone: restartService(), which
-            // waits for this lock, answers the request.
-            writeRequest(m_service.socket, request);
-            std::lock_guard lock(m_mutex);
-            m_pending[request.id].sent = true;
-        }
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] {
-            const Pending &pending = m_pending[request.id];
-            return pending.reply || pending.lost || m_serviceGone || m_abandoned;
+        const Clock::time_point submitted = Clock::now();
+        MHD_suspend_connection(connection);
+        m_link.submit(std::move(request), [this, connection, &exchange, submitted,
+                                           fingerprint](ServiceLink::Outcome outcome, WireReply &&wire) {
+            exchange.rendered = answerOf(outcome, std::move(wire), submitted, fingerprint);
+            MHD_resume_connection(connection);
         });
-        std::optional<WireReply> wire = std::move(m_pending[request.id].reply);
-        const bool lost = m_pending[request.id].lost;
-        m_pending.erase(request.id);
-        --m_admitted;
-        m_changed.notify_all();
-        if (lost)
-            return jsonError(500, "渲染服务意外退出，已重新启动；请重试。");
-        if (!wire)
-            return jsonError(503, m_abandoned ? "服务正在停止，渲染没有在时限内完成。" : "渲染进程已退出。");
-        if (wire->workerLost)
-            ++m_workerRestarts;
-        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-        for (std::size_t i = 0; i < kBuckets.size(); ++i) {
-            if (seconds <= kBuckets[i])
-                ++m_latency[i];
-        }
-        ++m_latencyCount;
-        m_latencySum += seconds;
-        return {wire->status, std::move(wire->headers), std::move(wire->body)};
+        return std::nullopt;
     }
 
-    // Counts `reply` among the render requests answered when it answers
-    // one: every status, the refusals made here before the render service
-    // sees the request included.
-    Reply counted(const std::string &url, Reply reply)
+    Reply answerOf(ServiceLink::Outcome outcome, WireReply &&wire, Clock::time_point submitted,
+                   const std::string &fingerprint)
     {
-        if (url != "/v1/render")
-            return reply;
-        std::string format;
-        for (const auto &[name, value] : reply.headers) {
-            if (name == "X-Quillow-Format")
-                format = value;
+        switch (outcome) {
+        case ServiceLink::Outcome::Lost:
+            return jsonError(500, "渲染服务意外退出，已重新启动；请重试。");
+        case ServiceLink::Outcome::Gone:
+            return jsonError(503, "渲染进程已退出。");
+        case ServiceLink::Outcome::Dropped:
+            return withHeader(jsonError(503, "服务正在停止，渲染没有在时限内完成。"), "Retry-After", "5");
+        case ServiceLink::Outcome::Replied:
+            break;
         }
-        std::lock_guard lock(m_mutex);
-        ++m_counts[{reply.status, format}];
+        if (wire.workerLost)
+            m_metrics.countWorkerLost();
+        Reply reply{wire.status, std::move(wire.headers), std::move(wire.body), wire.bodyFile, wire.bodySize};
+        const double totalMs = std::chrono::duration<double, std::milli>(Clock::now() - submitted).count();
+        reply.renderMs = totalMs;
+        for (auto header = reply.headers.begin(); header != reply.headers.end();) {
+            if (header->first == "X-Quillow-Render-Ms") {
+                // The render's own time, from the service; the rest waited.
+                reply.renderMs = std::min(totalMs, std::strtod(header->second.c_str(), nullptr));
+                header = reply.headers.erase(header);
+                continue;
+            }
+            if (header->first == "ETag")
+                header->second = clientTag(header->second, fingerprint);
+            ++header;
+        }
+        reply.queueMs = totalMs - reply.renderMs;
+        if (reply.status == 200)
+            m_metrics.countRender(reply.queueMs / 1000, reply.renderMs / 1000);
         return reply;
     }
 
-    bool authorised(MHD_Connection *connection) const
+    // The service tags a render by its options and this program's version;
+    // a client sees the tag with the render fingerprint added, so that new
+    // fonts or libraries never answer an old tag with other bytes.
+    static std::string clientTag(const std::string &serviceTag, const std::string &fingerprint)
     {
-        if (m_options.token.empty())
+        if (serviceTag.size() < 2 || serviceTag.back() != '"')
+            return serviceTag;
+        return serviceTag.substr(0, serviceTag.size() - 1) + '-' + fingerprint + '"';
+    }
+
+    // The client's If-None-Match as the service knows the tags: those of
+    // the current fingerprint without it; others can match nothing.
+    static std::string serviceTags(const std::string &header, const std::string &fingerprint)
+    {
+        const std::string suffix = '-' + fingerprint + '"';
+        std::string tags;
+        std::size_t at = 0;
+        while (at <= header.size()) {
+            std::size_t end = header.find(',', at);
+            if (end == std::string::npos)
+                end = header.size();
+            std::string tag = header.substr(at, end - at);
+            at = end + 1;
+            tag.erase(0, tag.find_first_not_of(" \t"));
+            tag.erase(tag.find_last_not_of(" \t") + 1);
+            if (tag == "*") {
+                tags = "*";
+                break;
+            }
+            if (tag.rfind("W/", 0) == 0)
+                tag.erase(0, 2);
+            if (tag.size() > suffix.size() + 1 &&
+                tag.compare(tag.size() - suffix.size(), suffix.size(), suffix) == 0)
+                tags += (tags.empty() ? "" : ", ") + tag.substr(0, tag.size() - suffix.size()) + '"';
+        }
+        return tags;
+    }
+
+    bool authorised(MHD_Connection *connection)
+    {
+        std::string token;
+        {
+            std::lock_guard lock(m_mutex);
+            token = m_token;
+        }
+        if (token.empty())
             return true;
         const char *header = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Authorization");
-        const std::string expected = "Bearer " + m_options.token;
-        const std::string given = header ? header : "";
-        // Constant time in the token: every byte of the expected value is
-        // compared, whatever the given one's length.
-        unsigned char difference = given.size() == expected.size() ? 0 : 1;
-        for (std::size_t i = 0; i < expected.size(); ++i)
-            difference |= static_cast<unsigned char>(expected[i] ^ (i < given.size() ? given[i] : 0));
+        std::string given = header ? header : "";
+        // The scheme's name is case-insensitive; spaces may follow it.
+        const std::size_t space = given.find(' ');
+        if (space == std::string::npos || strcasecmp(given.substr(0, space).c_str(), "bearer") != 0)
+            return false;
+        given.erase(0, given.find_first_not_of(' ', space));
+        given.erase(given.find_last_not_of(" \t") + 1);
+        // Constant time in the token: every byte of it is compared, whatever
+        // the given one's length.
+        unsigned char difference = given.size() == token.size() ? 0 : 1;
+        for (std::size_t i = 0; i < token.size(); ++i)
+            difference |= static_cast<unsigned char>(token[i] ^ (i < given.size() ? given[i] : 0));
         return difference == 0;
     }
 
-    std::string metrics()
+    Reply metricsReply()
     {
-        std::lock_guard lock(m_mutex);
-        std::ostringstream out;
-        out << "# HELP quillow_requests_total Render requests answered, by status and format.\n"
-               "# TYPE quillow_requests_total counter\n";
-        for (const auto &[key, count] : m_counts)
-            out << "quillow_requests_total{status=\"" << key.first << "\",format=\"" << key.second << "\"} "
-                << count << '\n';
-        out << "# HELP quillow_request_duration_seconds Time from admission to the answer of a render.\n"
-               "# TYPE quillow_request_duration_seconds histogram\n";
-        for (std::size_t i = 0; i < kBuckets.size(); ++i)
-            out << "quillow_request_duration_seconds_bucket{le=\"" << kBuckets[i] << "\"} " << m_latency[i]
-                << '\n';
-        out << "quillow_request_duration_seconds_bucket{le=\"+Inf\"} " << m_latencyCount << '\n'
-            << "quillow_request_duration_seconds_sum " << m_latencySum << '\n'
-            << "quillow_request_duration_seconds_count " << m_latencyCount << '\n'
-            << "# HELP quillow_in_flight Render requests admitted and not yet answered.\n"
-               "# TYPE quillow_in_flight gauge\n"
-            << "quillow_in_flight " << m_admitted << '\n'
-            << "# HELP quillow_queue_depth Admitted render requests waiting for a worker.\n"
-               "# TYPE quillow_queue_depth gauge\n"
-            << "quillow_queue_depth " << std::max(0, m_admitted - m_workers) << '\n'
-            << "# HELP quillow_worker_restarts_total Render processes killed for time or lost to a crash.\n"
-               "# TYPE quillow_worker_restarts_total counter\n"
-            << "quillow_worker_restarts_total " << m_workerRestarts << '\n'
-            << "# HELP quillow_render_service_restarts_total Times the render service died and was started "
-               "again.\n"
-               "# TYPE quillow_render_service_restarts_total counter\n"
-            << "quillow_render_service_restarts_total " << m_serviceRestarts << '\n';
-        return out.str();
-    }
-
-    void readReplies()
-    {
-        for (;;) {
-            WireReply reply;
-            // Only this thread and restartService(), called from it, change
-            // the socket.
-            if (readReply(m_service.socket, reply)) {
-                std::lock_guard lock(m_mutex);
-                if (const auto waiting = m_pending.find(reply.id); waiting != m_pending.end())
-                    waiting->second.reply = std::move(reply);
-                m_changed.notify_all();
-                continue;
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_stopping)
-                    return;
-            }
-            if (!restartService())
-                return;
+        ServerMetrics::Gauges gauges;
+        {
+            std::lock_guard lock(m_mutex);
+            gauges.inFlight = m_admitted;
+            gauges.queued = std::max(0, m_admitted - m_workers);
+            gauges.ready = !m_draining;
         }
-    }
-
-    // The service died (killed, out of memory): the renders it was given
-    // are lost and answered so, and a new service takes the requests from
-    // here on. False when none could be started: renders are then refused.
-    bool restartService()
-    {
-        std::lock_guard writing(m_writing);
-        ::kill(m_service.pid, SIGKILL);
-        int status = 0;
-        while (waitpid(m_service.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        ::close(m_service.socket);
-        if (WIFSIGNALED(status))
-            std::fprintf(stderr, "quillow-serve: 渲染服务意外结束（信号 %d），重新启动。\n",
-                         WTERMSIG(status));
-        else
-            std::fprintf(stderr, "quillow-serve: 渲染服务意外结束（退出状态 %d），重新启动。\n",
-                         WEXITSTATUS(status));
-        if (Clock::now() - m_serviceStarted < kRestartPause)
-            std::this_thread::sleep_for(kRestartPause);
-        const Service next = startService(m_program, m_options);
-        std::lock_guard lock(m_mutex);
-        m_service = next;
-        m_serviceStarted = Clock::now();
-        ++m_serviceRestarts;
-        for (auto &[id, pending] : m_pending) {
-            if (pending.sent && !pending.reply)
-                pending.lost = true;
-        }
-        if (next.pid < 0) {
-            std::fprintf(stderr, "quillow-serve: 无法重新启动渲染进程：%s。\n", strerror(errno));
-            m_serviceGone = true;
-        }
-        m_changed.notify_all();
-        return next.pid >= 0;
-    }
-
-    // Closes the socket, which ends the service once the renders it runs
-    // are reaped, and waits for it.
-    void stopService()
-    {
-        if (m_service.pid < 0)
-            return;
-        ::close(m_service.socket);
-        while (waitpid(m_service.pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        m_service = Service();
-    }
-
-    static Reply withAllow(Reply reply, const char *methods)
-    {
-        return withHeader(std::move(reply), "Allow", methods);
-    }
-
-    static Reply withHeader(Reply reply, const char *name, const char *value)
-    {
-        reply.headers.emplace_back(name, value);
-        return reply;
+        gauges.ready = gauges.ready && !m_link.gone();
+        gauges.serviceRestarts = m_link.restarts();
+        gauges.connectionsTimedOut = m_guard.timedOut();
+        return {200,
+                {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}},
+                m_metrics.text(gauges)};
     }
 
     const ServerOptions &m_options;
-    std::string m_program;
-    Service m_service; // changed under both locks below
-    Clock::time_point m_serviceStarted;
+    std::string m_token; // under m_mutex: SIGHUP replaces it
     int m_workers;
     int m_capacity;
+    ServiceLink m_link;
+    ConnectionGuard m_guard;
+    ServerMetrics m_metrics;
     MHD_Daemon *m_daemon = nullptr;
+    MHD_Daemon *m_metricsDaemon = nullptr;
+    std::string m_idPrefix;
+    std::atomic<unsigned long long> m_nextRequest{0};
 
-    std::mutex m_writing; // one request on the socket at a time
-    std::mutex m_mutex;   // everything below
+    // Held from the check that admits a render to its submission, and while
+    // the drain gives up on renders: none is admitted after that.
+    std::mutex m_admission;
+    std::mutex m_mutex; // everything below
     std::condition_variable m_changed;
-    struct Pending {
-        bool sent = false; // written to the service (or lost on the way)
-        bool lost = false; // the service died with it
-        std::optional<WireReply> reply;
-    };
-    std::map<std::uint64_t, Pending> m_pending;
-    std::uint64_t m_nextId = 1;
     int m_admitted = 0;
-    // Requests read and not yet answered to their last byte: stopping the
+    // Requests begun and not yet answered to their last byte: stopping the
     // daemon while one is being sent would cut it.
     int m_exchanges = 0;
-    bool m_draining = false;
-    bool m_abandoned = false;
-    bool m_serviceGone = false; // and could not be started again
-    bool m_stopping = false;
-    std::map<std::pair<int, std::string>, long long> m_counts;
-    std::array<long long, kBuckets.size()> m_latency{};
-    long long m_latencyCount = 0;
-    double m_latencySum = 0;
-    long long m_workerRestarts = 0;
-    long long m_serviceRestarts = 0;
+    bool m_draining = false; // readiness says no
+    bool m_closed = false;   // no render is admitted
 };
 
 } // namespace
 
-ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, std::string &message)
-{
-    static const option kOptions[] = {
-        {"listen", required_argument, nullptr, 'l'},
-        {"workers", required_argument, nullptr, 'w'},
-        {"queue", required_argument, nullptr, 'q'},
-        {"token-file", required_argument, nullptr, 't'},
-        {"time-limit", required_argument, nullptr, 'T'},
-        {"drain-deadline", required_argument, nullptr, 'd'},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
-    };
-    opterr = 0;
-    optind = 1;
-    long long number = 0;
-    for (;;) {
-        const int given = getopt_long(argc, argv, "", kOptions, nullptr);
-        if (given == -1)
-            break;
-        switch (given) {
-        case 'h':
-            message = kHelp;
-            return ParseOutcome::Help;
-        case 'l': {
-            const std::string value = optarg;
-            const std::size_t colon = value.rfind(':');
-            in_addr parsed{};
-            if (colon == std::string::npos ||
-                inet_pton(AF_INET, value.substr(0, colon).c_str(), &parsed) != 1 ||
-                !readWhole(value.c_str() + colon + 1, 0, 65535, number)) {
-                message = "--listen 必须写成 IPv4地址:端口（如 127.0.0.1:8080），而不是 “" + value + "”。";
-                return ParseOutcome::Error;
-            }
-            options.address = value.substr(0, colon);
-            options.port = int(number);
-            break;
-        }
-        case 'w':
-            if (!readWhole(optarg, 1, 1024, number)) {
-                message = std::string("--workers 必须是 1 到 1024 之间的整数，而不是 “") + optarg + "”。";
-                return ParseOutcome::Error;
-            }
-            options.workers = int(number);
-            break;
-        case 'q':
-            if (!readWhole(optarg, 0, 100000, number)) {
-                message = std::string("--queue 必须是 0 到 100000 之间的整数，而不是 “") + optarg + "”。";
-                return ParseOutcome::Error;
-            }
-            options.queue = int(number);
-            break;
-        case 'T':
-        case 'd':
-            if (!readSeconds(optarg, given == 'T' ? options.timeLimit : options.drainDeadline)) {
-                message = std::string(given == 'T' ? "--time-limit" : "--drain-deadline") +
-                          " 必须是 0 到 86400 之间的正秒数，而不是 “" + optarg + "”。";
-                return ParseOutcome::Error;
-            }
-            break;
-        case 't': {
-            std::ifstream file(optarg, std::ios::binary);
-            std::string token((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' '))
-                token.pop_back();
-            if (!file.good() && !file.eof()) {
-                message = std::string("无法读取令牌文件 “") + optarg + "”。";
-                return ParseOutcome::Error;
-            }
-            if (token.empty()) {
-                message = std::string("令牌文件 “") + optarg + "” 是空的或无法读取。";
-                return ParseOutcome::Error;
-            }
-            options.token = token;
-            break;
-        }
-        default:
-            message = std::string("未知选项或缺少值：") + argv[optind - 1] + "。请看 --help。";
-            return ParseOutcome::Error;
-        }
-    }
-    // Resolved here, before the render service is forked: it and the HTTP
-    // side must agree on how many renders run at once.
-    if (options.workers == 0)
-        options.workers = int(std::max(1u, std::thread::hardware_concurrency()));
-    if (optind < argc) {
-        message = std::string("多余的参数：") + argv[optind] + "。请看 --help。";
-        return ParseOutcome::Error;
-    }
-    return ParseOutcome::Run;
-}
-
-int runHttpFront(const ServerOptions &options, const sigset_t &stopping)
+int runHttpFront(const ServerOptions &options, const sigset_t &handled)
 {
     Front front(options);
-    return front.run(stopping);
+    return front.run(handled);
 }

@@ -4,10 +4,22 @@
 #include "composition/text_measurer.h"
 #include "server/http_front.h"
 #include "server/render_service.h"
+#include "server/server_options.h"
+#include "server/wire.h"
 
+#include <QCryptographicHash>
 #include <QFontDatabase>
 #include <QGuiApplication>
 
+#include <fontconfig/fontconfig.h>
+#include <gif_lib.h>
+#include <libimagequant.h>
+#include <webp/encode.h>
+#include <zlib.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -47,12 +59,49 @@ void warmUp()
     }
 }
 
+// What shapes a render's bytes besides its options and this program's
+// version: the libraries that draw and encode, and the font files a face
+// name may resolve to (each by path, length and time of change, so that a
+// font installed, removed or replaced changes it). The WEBM encoder is
+// loaded only when a WEBM is made, and WEBM answers carry no tag.
+std::string renderFingerprint()
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const std::string versions = std::string("qt ") + qVersion() + "\nzlib " + zlibVersion() + "\nwebp " +
+                                 std::to_string(WebPGetEncoderVersion()) + "\ngif " +
+                                 std::to_string(GIFLIB_MAJOR * 10000 + GIFLIB_MINOR * 100 + GIFLIB_RELEASE) +
+                                 "\nimagequant " + std::to_string(liq_version()) + "\n";
+    hash.addData(QByteArray::fromStdString(versions));
+    QList<QByteArray> files;
+    if (FcFontSet *fonts = FcConfigGetFonts(nullptr, FcSetSystem)) {
+        for (int i = 0; i < fonts->nfont; ++i) {
+            FcChar8 *file = nullptr;
+            if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) != FcResultMatch)
+                continue;
+            struct stat facts {};
+            const QByteArray path(reinterpret_cast<const char *>(file));
+            if (::stat(path.constData(), &facts) == 0)
+                files.append(path + ' ' + QByteArray::number(qlonglong(facts.st_size)) + ' ' +
+                             QByteArray::number(qlonglong(facts.st_mtim.tv_sec)) + '\n');
+        }
+    }
+    // A font set lists a file once per face in it, in no set order.
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
+    for (const QByteArray &file : files)
+        hash.addData(file);
+    return hash.result().toHex().left(12).toStdString();
+}
+
 // The render service (see renderServiceArguments()): a process of its own,
 // started without threads, so that it may fork render workers that use Qt.
 int serveRenders(int socket, int workers, std::chrono::milliseconds timeLimit, int argc, char *argv[])
 {
     signal(SIGINT, SIG_IGN);
     signal(SIGTERM, SIG_IGN);
+    // A hang-up sent to the whole process group (a closed terminal) is the
+    // HTTP side's to act on.
+    signal(SIGHUP, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
     sigset_t none;
     sigemptyset(&none);
@@ -65,6 +114,8 @@ int serveRenders(int socket, int workers, std::chrono::milliseconds timeLimit, i
     // This thread only measures; each render process forked from it draws
     // in it once instead of starting a thread with its own font set-up.
     markTextStateFresh();
+    if (!writeHello(socket, {renderFingerprint()}))
+        return 1;
     runRenderService(socket, workers, timeLimit);
     return 0;
 }
@@ -93,10 +144,11 @@ int main(int argc, char *argv[])
     signal(SIGPIPE, SIG_IGN);
     // Blocked here and in every thread the server starts: the main thread
     // alone takes them, with sigwait().
-    sigset_t stopping;
-    sigemptyset(&stopping);
-    sigaddset(&stopping, SIGTERM);
-    sigaddset(&stopping, SIGINT);
-    sigprocmask(SIG_BLOCK, &stopping, nullptr);
-    return runHttpFront(options, stopping);
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGHUP);
+    sigprocmask(SIG_BLOCK, &handled, nullptr);
+    return runHttpFront(options, handled);
 }

@@ -1,8 +1,12 @@
 #include "server/wire.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -60,6 +64,44 @@ bool readPart(int fd, std::uint64_t size, std::string &part)
     return readAll(fd, part.data(), part.size());
 }
 
+// A file that disappears with its last descriptor, or -1.
+int temporaryFile()
+{
+    const char *directory = std::getenv("TMPDIR");
+    for (const char *candidate : {directory, "/tmp"}) {
+        if (!candidate || !*candidate)
+            continue;
+        const int fd = ::open(candidate, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return fd;
+    }
+    // A read-only file system without a writable /tmp: memory after all,
+    // but outside the heap, handed back whole when the answer is sent.
+    return memfd_create("quillow-body", MFD_CLOEXEC);
+}
+
+// Copies `size` bytes from `fd` into a temporary file through a small
+// buffer; -1 when the stream breaks, or no file can be made (then nothing
+// has been read).
+int readPartToFile(int fd, std::uint64_t size)
+{
+    const int file = temporaryFile();
+    if (file < 0)
+        return -1;
+    char block[64 * 1024];
+    while (size > 0) {
+        const std::size_t step = std::size_t(std::min<std::uint64_t>(size, sizeof block));
+        if (!readAll(fd, block, step) || !writeAll(file, block, step)) {
+            ::close(file);
+            return -2;
+        }
+        size -= step;
+    }
+    return file;
+}
+
+constexpr char kHelloMagic[4] = {'Q', 'H', 'L', '1'};
+
 } // namespace
 
 bool writeRequest(int fd, const WireRequest &request)
@@ -100,7 +142,7 @@ bool writeReply(int fd, const WireReply &reply)
     return writeAll(fd, message.data(), message.size()) && writeAll(fd, reply.body.data(), reply.body.size());
 }
 
-bool readReply(int fd, WireReply &reply)
+bool readReply(int fd, WireReply &reply, std::uint64_t keepInMemory)
 {
     char head[19];
     if (!readAll(fd, head, sizeof head))
@@ -109,19 +151,53 @@ bool readReply(int fd, WireReply &reply)
     reply.status = int(takeNumber(head + 8, 2));
     reply.workerLost = head[10] != 0;
     std::string headers;
-    if (!readPart(fd, takeNumber(head + 11, 4), headers) ||
-        !readPart(fd, takeNumber(head + 15, 4), reply.body))
+    if (!readPart(fd, takeNumber(head + 11, 4), headers))
+        return false;
+    const std::uint64_t bodySize = takeNumber(head + 15, 4);
+    reply.bodyFile = -1;
+    reply.bodySize = bodySize;
+    reply.body.clear();
+    int file = -1;
+    if (bodySize > keepInMemory && bodySize <= kMaxPart)
+        file = readPartToFile(fd, bodySize);
+    if (file == -2)
+        return false;
+    if (file >= 0)
+        reply.bodyFile = file;
+    else if (!readPart(fd, bodySize, reply.body))
         return false;
     reply.headers.clear();
     std::size_t at = 0;
     while (at < headers.size()) {
         const std::size_t nameEnd = headers.find('\n', at);
         const std::size_t valueEnd = headers.find('\n', nameEnd + 1);
-        if (nameEnd == std::string::npos || valueEnd == std::string::npos)
+        if (nameEnd == std::string::npos || valueEnd == std::string::npos) {
+            if (reply.bodyFile >= 0)
+                ::close(reply.bodyFile);
+            reply.bodyFile = -1;
             return false;
+        }
         reply.headers.emplace_back(headers.substr(at, nameEnd - at),
                                    headers.substr(nameEnd + 1, valueEnd - nameEnd - 1));
         at = valueEnd + 1;
     }
     return true;
+}
+
+bool writeHello(int fd, const WireHello &hello)
+{
+    std::string message(kHelloMagic, sizeof kHelloMagic);
+    putNumber(message, hello.fingerprint.size(), 4);
+    message += hello.fingerprint;
+    return writeAll(fd, message.data(), message.size());
+}
+
+bool readHello(int fd, WireHello &hello)
+{
+    char head[8];
+    if (!readAll(fd, head, sizeof head) || std::memcmp(head, kHelloMagic, sizeof kHelloMagic) != 0)
+        return false;
+    const std::uint64_t size = takeNumber(head + 4, 4);
+    // A fingerprint is a hash's few dozen characters.
+    return size <= 4096 && readPart(fd, size, hello.fingerprint);
 }

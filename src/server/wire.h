@@ -24,7 +24,18 @@ struct WireReply {
     int status = 500;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // When readReply() put the body in a file instead: its descriptor, read
+    // from offset 0, and its length. The reader owns it.
+    int bodyFile = -1;
+    std::uint64_t bodySize = 0;
     bool workerLost = false; // a render process was killed or crashed on the way
+};
+
+// What the render service says once, before any reply: the fingerprint of
+// what shapes a render's bytes besides its options (library versions, the
+// font files), which every strong ETag must carry.
+struct WireHello {
+    std::string fingerprint;
 };
 
 // Write or read one whole message; false when the peer is gone or the
@@ -32,4 +43,10 @@ struct WireReply {
 bool writeRequest(int fd, const WireRequest &request);
 bool readRequest(int fd, WireRequest &request);
 bool writeReply(int fd, const WireReply &reply);
-bool readReply(int fd, WireReply &reply);
+// A body longer than `keepInMemory` bytes goes to an unlinked temporary
+// file (in $TMPDIR, else /tmp, else an anonymous memory file) rather than
+// the heap, so that a process holding many answers for slow clients does
+// not grow with them.
+bool readReply(int fd, WireReply &reply, std::uint64_t keepInMemory = UINT64_MAX);
+bool writeHello(int fd, const WireHello &hello);
+bool readHello(int fd, WireHello &hello);
