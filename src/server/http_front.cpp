@@ -236,6 +236,8 @@ public:
             m_link.stop();
             return 1;
         }
+        std::fprintf(stderr, "quillow-serve: 正在监听 http://%s:%u/\n", m_options.listen.address.c_str(),
+                     boundPort(m_daemon));
         if (m_options.metricsListen) {
             m_metricsDaemon = startDaemon(*m_options.metricsListen, true, 64);
             if (!m_metricsDaemon) {
@@ -249,8 +251,6 @@ public:
             std::fprintf(stderr, "quillow-serve: /metrics 在 http://%s:%u/metrics\n",
                          m_options.metricsListen->address.c_str(), boundPort(m_metricsDaemon));
         }
-        std::fprintf(stderr, "quillow-serve: 正在监听 http://%s:%u/\n", m_options.listen.address.c_str(),
-                     boundPort(m_daemon));
         std::fflush(stderr);
 
         int signal = 0;
