@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -33,6 +34,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -222,6 +224,105 @@ void BM_ServeClosedLoop(benchmark::State &state)
     }
 }
 
+// Connections that send their request's head a byte a second, from
+// 127.0.0.2 up, ten to an address (as many clients behind their own
+// addresses would); one the server closes is opened again, so that `count`
+// stay open while the object lives.
+class SlowConnections {
+public:
+    explicit SlowConnections(int port, int count) : m_port(port), m_fds(std::size_t(count), -1)
+    {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, rlim_t(count) + 1024);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        for (std::size_t i = 0; i < m_fds.size(); ++i)
+            m_fds[i] = open(i);
+        m_thread = std::thread([this] { keep(); });
+    }
+
+    ~SlowConnections()
+    {
+        m_stop = true;
+        m_thread.join();
+        for (const int fd : m_fds) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    int reopened() const { return m_reopened; }
+
+private:
+    int open(std::size_t index) const
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 2 + std::uint32_t(index / 10));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(std::uint16_t(m_port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        static const char head[] = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+        if (bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source) != 0 ||
+            connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::send(fd, head, sizeof head - 1, MSG_NOSIGNAL) != ssize_t(sizeof head - 1)) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    void keep()
+    {
+        // Bounded: a benchmark run lasts minutes at most.
+        for (int second = 0; second < 3600 && !m_stop; ++second) {
+            for (std::size_t i = 0; i < m_fds.size() && !m_stop; ++i) {
+                char answer[512];
+                if (m_fds[i] >= 0 && ::send(m_fds[i], "y", 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1 &&
+                    ::recv(m_fds[i], answer, sizeof answer, MSG_DONTWAIT) < 0 && errno == EAGAIN)
+                    continue;
+                if (m_fds[i] >= 0)
+                    ::close(m_fds[i]);
+                m_fds[i] = open(i);
+                ++m_reopened;
+            }
+            for (int tenth = 0; tenth < 10 && !m_stop; ++tenth)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    int m_port;
+    std::vector<int> m_fds;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_reopened{0};
+    std::thread m_thread;
+};
+
+// The closed loop again while 1,000 slow connections are held open.
+void BM_ServeWithSlowConnections(benchmark::State &state)
+{
+    Server server;
+    if (server.port() == 0) {
+        state.SkipWithError("quillow-serve did not start");
+        return;
+    }
+    SlowConnections slow(server.port(), 1000);
+    for (auto _ : state) {
+        std::atomic<bool> failed{false};
+        const Clock::time_point start = Clock::now();
+        const std::vector<double> latencies = closedLoop(
+            kStrips, [&](int &fd, int i) { return post(fd, server.port(), body(i)); }, failed);
+        finish(state, std::chrono::duration<double>(Clock::now() - start).count(), kStrips);
+        state.counters["median_ms"] = latencies[latencies.size() / 2] * 1000;
+        state.counters["p99_ms"] = latencies[latencies.size() * 99 / 100] * 1000;
+        if (failed)
+            state.SkipWithError("a request failed");
+    }
+    state.counters["slow_reopened"] = slow.reopened();
+}
+
 // The same lines through the batch on every core.
 void BM_BatchSameLines(benchmark::State &state)
 {
@@ -291,6 +392,7 @@ BENCHMARK(BM_ServeClosedLoop)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServeWithSlowConnections)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BatchSameLines)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProcessPerRequest)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -303,6 +405,10 @@ std::vector<BenchRatio> benchRatios()
         {"process per request / serve, per strip", "BM_ProcessPerRequest/iterations:1/manual_time", serve,
          ">= 2.5"},
         {"serve p99 / median latency", {serve, "p99_ms"}, {serve, "median_ms"}, "<= 3"},
+        {"serve p99 with 1000 slow connections open / without",
+         {"BM_ServeWithSlowConnections/iterations:1/manual_time", "p99_ms"},
+         {serve, "p99_ms"},
+         "<= 1.5"},
         {"serve memory after 10000 requests / after 100",
          {"BM_ServeMemory/10000/iterations:1/manual_time", "rss_MiB"},
          {"BM_ServeMemory/100/iterations:1/manual_time", "rss_MiB"},

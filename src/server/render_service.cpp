@@ -40,6 +40,7 @@ struct Job {
     int reply = -1;
     QByteArray replied;
     Clock::time_point deadline;
+    Clock::time_point started; // when its render process was forked
     bool timedOut = false;
 };
 
@@ -304,7 +305,8 @@ private:
         }
         job.pid = child.pid;
         job.reply = child.reply;
-        job.deadline = Clock::now() + m_timeLimit;
+        job.started = Clock::now();
+        job.deadline = job.started + m_timeLimit;
         m_running.push_back(std::move(job));
     }
 
@@ -373,6 +375,11 @@ private:
         }
         for (const QString &warning : result.warnings)
             reply.headers.emplace_back("X-Quillow-Warning", QUrl::toPercentEncoding(warning).toStdString());
+        // The HTTP side splits a request's time into waiting and rendering
+        // with it, and drops it from the answer.
+        reply.headers.emplace_back(
+            "X-Quillow-Render-Ms",
+            std::to_string(std::chrono::duration<double, std::milli>(Clock::now() - job.started).count()));
         send(reply);
     }
 
