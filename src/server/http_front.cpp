@@ -151,30 +151,44 @@ bool usableRequestId(const char *id)
     });
 }
 
-// A simple top-level "preset" string of a JSON object the render service
-// accepted, for the metrics; empty when it is not plainly there.
+// A preset's name as a metrics label: lower case (names are matched without
+// case), and empty unless it is a short plain word.
+std::string presetLabel(std::string name)
+{
+    if (name.size() > 64)
+        return {};
+    for (char &c : name) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        else if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
+            return {};
+    }
+    return name;
+}
+
+// The "preset" string of a JSON object the render service accepted, as a
+// label; empty when it is not plainly there.
 std::string presetOfJson(const std::string &body)
 {
     const std::string key = "\"preset\"";
-    std::size_t at = body.find(key);
-    if (at == std::string::npos)
-        return {};
-    at = body.find_first_not_of(" \t\r\n", at + key.size());
-    if (at == std::string::npos || body[at] != ':')
-        return {};
-    at = body.find_first_not_of(" \t\r\n", at + 1);
-    if (at == std::string::npos || body[at] != '"')
-        return {};
-    const std::size_t end = body.find('"', at + 1);
-    if (end == std::string::npos || end - at - 1 > 64)
-        return {};
-    const std::string name = body.substr(at + 1, end - at - 1);
-    return name.find('\\') == std::string::npos ? name : std::string();
+    for (std::size_t found = body.find(key); found != std::string::npos; found = body.find(key, found + 1)) {
+        std::size_t at = body.find_first_not_of(" \t\r\n", found + key.size());
+        if (at == std::string::npos || body[at] != ':')
+            continue; // the word inside some other string
+        at = body.find_first_not_of(" \t\r\n", at + 1);
+        if (at == std::string::npos || body[at] != '"')
+            return {};
+        const std::size_t end = body.find('"', at + 1);
+        return end == std::string::npos ? std::string() : presetLabel(body.substr(at + 1, end - at - 1));
+    }
+    return {};
 }
 
 // Raises the descriptor limit as far as allowed and returns the number of
-// connections it leaves room for.
-unsigned connectionLimit()
+// connections it leaves room for, besides the program's own descriptors and
+// a body file for each of the `admitted` renders that may be answered at
+// once.
+unsigned connectionLimit(int admitted)
 {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
@@ -182,10 +196,8 @@ unsigned connectionLimit()
         setrlimit(RLIMIT_NOFILE, &limit);
         getrlimit(RLIMIT_NOFILE, &limit);
     }
-    // Each connection may hold its socket and an answer's body file; the
-    // program's own descriptors come first.
-    const rlim_t reserved = 64;
-    const rlim_t room = limit.rlim_cur > 2 * reserved ? (limit.rlim_cur - reserved) / 2 : 64;
+    const rlim_t reserved = 64 + rlim_t(admitted);
+    const rlim_t room = limit.rlim_cur > reserved + 64 ? limit.rlim_cur - reserved : 64;
     return unsigned(std::min(room, kMostConnections));
 }
 
@@ -228,7 +240,7 @@ public:
             m_link.stop();
             return 1;
         }
-        const unsigned connections = connectionLimit();
+        const unsigned connections = connectionLimit(m_capacity);
         m_daemon = startDaemon(m_options.listen, false, connections);
         if (!m_daemon) {
             std::fprintf(stderr, "quillow-serve: 无法监听 %s:%d：%s。\n", m_options.listen.address.c_str(),
@@ -644,7 +656,7 @@ private:
                         read->payload += value;
                     read->payload += '\0';
                     if (std::strcmp(name, "preset") == 0 && value)
-                        read->preset = value;
+                        read->preset = presetLabel(value);
                     return MHD_YES;
                 },
                 &query);

@@ -44,6 +44,8 @@ HANG = 60
 
 
 def raise_descriptor_limit(wanted):
+    """Raises this process's descriptor limit; the server started from it
+    inherits the hard limit and raises its own."""
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     if soft < wanted:
         resource.setrlimit(resource.RLIMIT_NOFILE, (min(wanted, hard), hard))
