@@ -53,10 +53,13 @@ constexpr auto kRequestDeadline = std::chrono::seconds(10);
 // keep-alive: a reader that takes nothing for this long is dropped.
 constexpr unsigned kIdleSeconds = 10;
 // Connections one address may hold. Past it a connection gets only the
-// probes, quickly: a client that opens hundreds of connections holds a
-// handful of slots, never all of them, and a probe from the same address
-// (a node's kubelet behind the same NAT) is still answered.
-constexpr int kConnectionsPerAddress = 64;
+// probes, quickly: a client that opens thousands of connections holds a
+// small part of the slots, never all of them, and a probe from the same
+// address (a node's kubelet behind the same NAT) is still answered. A
+// reverse proxy in front arrives from one address too; its pool of
+// keep-alive connections (nginx keeps 32 per worker process) fits well
+// under this.
+constexpr int kConnectionsPerAddress = 256;
 constexpr auto kOverLimitDeadline = std::chrono::seconds(2);
 // The most connections at once, whatever the descriptor limit allows: each
 // costs a descriptor or two (its socket, an answer's body file) and a few
