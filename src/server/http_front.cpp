@@ -188,9 +188,9 @@ std::string presetOfJson(const std::string &body)
 }
 
 // Raises the descriptor limit as far as allowed and returns the number of
-// connections it leaves room for, besides the program's own descriptors and
-// a body file for each of the `admitted` renders that may be answered at
-// once.
+// connections it leaves room for: each may hold its socket and the file of
+// a large answer, besides the program's own descriptors and the files of
+// the `admitted` renders whose answers are arriving.
 unsigned connectionLimit(int admitted)
 {
     rlimit limit{};
@@ -200,7 +200,7 @@ unsigned connectionLimit(int admitted)
         getrlimit(RLIMIT_NOFILE, &limit);
     }
     const rlim_t reserved = 64 + rlim_t(admitted);
-    const rlim_t room = limit.rlim_cur > reserved + 64 ? limit.rlim_cur - reserved : 64;
+    const rlim_t room = limit.rlim_cur > reserved + 128 ? (limit.rlim_cur - reserved) / 2 : 64;
     return unsigned(std::min(room, kMostConnections));
 }
 
@@ -213,8 +213,7 @@ struct Exchange {
     std::string requestId;
     std::string body;
     bool tooLarge = false;
-    bool admitted = false; // counted among the renders admitted
-    std::string preset;    // for the metrics, once the render has been accepted
+    std::string preset; // for the metrics, once the render has been accepted
     // The render's answer, set by the thread that resumes the connection.
     std::optional<Reply> rendered;
     // What was answered, for the access log.
@@ -522,8 +521,6 @@ private:
                  std::chrono::duration<double, std::milli>(Clock::now() - exchange->started).count(),
                  exchange->requestId, exchange->slot ? ConnectionGuard::peer(exchange->slot) : ""});
         std::lock_guard lock(front->m_mutex);
-        if (exchange->admitted)
-            --front->m_admitted;
         --front->m_exchanges;
         front->m_changed.notify_all();
     }
@@ -704,13 +701,18 @@ private:
             if (m_admitted >= m_capacity)
                 return withHeader(jsonError(429, "渲染队列已满，请稍后再试。"), "Retry-After", "1");
             ++m_admitted;
-            exchange.admitted = true;
         }
         const Clock::time_point submitted = Clock::now();
         MHD_suspend_connection(connection);
         m_link.submit(std::move(request), [this, connection, &exchange, submitted,
                                            fingerprint](ServiceLink::Outcome outcome, WireReply &&wire) {
             exchange.rendered = answerOf(outcome, std::move(wire), submitted, fingerprint);
+            {
+                // Its worker is free: a client slow to read the answer
+                // holds a connection, never a place among the renders.
+                std::lock_guard lock(m_mutex);
+                --m_admitted;
+            }
             MHD_resume_connection(connection);
         });
         return std::nullopt;
@@ -731,6 +733,9 @@ private:
         }
         if (wire.workerLost)
             m_metrics.countWorkerLost();
+        if (wire.bodyLost)
+            return withHeader(jsonError(503, "服务器暂时没有地方存放这个回答，请稍后再试。"), "Retry-After",
+                              "5");
         Reply reply{wire.status, std::move(wire.headers), std::move(wire.body), wire.bodyFile, wire.bodySize};
         const double totalMs = std::chrono::duration<double, std::milli>(Clock::now() - submitted).count();
         reply.renderMs = totalMs;

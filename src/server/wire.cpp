@@ -80,20 +80,30 @@ int temporaryFile()
     return memfd_create("quillow-body", MFD_CLOEXEC);
 }
 
+constexpr int kNoFile = -1;       // no temporary file could be made; nothing read
+constexpr int kStreamBroken = -2; // the stream ended or failed part way
+constexpr int kFileFailed = -3;   // the file could not take it; the part was read and dropped
+
 // Copies `size` bytes from `fd` into a temporary file through a small
-// buffer; -1 when the stream breaks, or no file can be made (then nothing
-// has been read).
+// buffer and returns the file, or one of the codes above. Should the file
+// fail (a full disk), the rest is still read, so that the stream stays at a
+// message's start.
 int readPartToFile(int fd, std::uint64_t size)
 {
-    const int file = temporaryFile();
+    int file = temporaryFile();
     if (file < 0)
-        return -1;
+        return kNoFile;
     char block[64 * 1024];
     while (size > 0) {
         const std::size_t step = std::size_t(std::min<std::uint64_t>(size, sizeof block));
-        if (!readAll(fd, block, step) || !writeAll(file, block, step)) {
+        if (!readAll(fd, block, step)) {
+            if (file >= 0)
+                ::close(file);
+            return kStreamBroken;
+        }
+        if (file >= 0 && !writeAll(file, block, step)) {
             ::close(file);
-            return -2;
+            file = kFileFailed;
         }
         size -= step;
     }
@@ -157,13 +167,16 @@ bool readReply(int fd, WireReply &reply, std::uint64_t keepInMemory)
     reply.bodyFile = -1;
     reply.bodySize = bodySize;
     reply.body.clear();
-    int file = -1;
+    reply.bodyLost = false;
+    int file = kNoFile;
     if (bodySize > keepInMemory && bodySize <= kMaxPart)
         file = readPartToFile(fd, bodySize);
-    if (file == -2)
+    if (file == kStreamBroken)
         return false;
     if (file >= 0)
         reply.bodyFile = file;
+    else if (file == kFileFailed)
+        reply.bodyLost = true;
     else if (!readPart(fd, bodySize, reply.body))
         return false;
     reply.headers.clear();

@@ -28,6 +28,7 @@ struct WireReply {
     // from offset 0, and its length. The reader owns it.
     int bodyFile = -1;
     std::uint64_t bodySize = 0;
+    bool bodyLost = false;   // its file could not take the body (a full disk)
     bool workerLost = false; // a render process was killed or crashed on the way
 };
 
