@@ -1,5 +1,7 @@
 #include "server/connection_guard.h"
 
+#include "server/server_metrics.h"
+
 #include <cassert>
 #include <cerrno>
 
@@ -171,4 +173,6 @@ void ConnectionGuard::expire(Slot &slot)
     // The library reads the end of the stream and closes the connection
     // itself, in its own thread.
     ::shutdown(slot.fd, SHUT_RDWR);
+    if (slot.requestBegun)
+        writeAccessLog({"-", "-", 408, 0, 0, 0, 0, "", slot.address});
 }

@@ -225,6 +225,23 @@ def test_slow_readers():
         check(server.stop() == 0, "readers server exits 0")
 
 
+def test_slow_reader_frees_its_worker():
+    # One worker and no queue: a client still reading a large answer holds
+    # its connection, not the only place among the renders.
+    big = {"phrase": "一二三四五", "format": "bmp", "dpi": 300, "scale": 3}
+    server = Server("--workers", "1", "--queue", "0", name="one-place")
+    try:
+        reader = socket.create_connection(("127.0.0.1", server.port), timeout=HANG)
+        reader.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 64 * 1024)
+        reader.sendall(("GET /v1/render?%s HTTP/1.1\r\nHost: a\r\n\r\n" % base.query(big)).encode())
+        check(reader.recv(64).startswith(b"HTTP/1.1 200"), "the large answer begins")
+        status, _, _ = server.render({"phrase": "下一个", "seed": 1})
+        check(status == 200, "the next render is not turned away while the first is read: %d" % status)
+        reader.close()
+    finally:
+        check(server.stop() == 0, "one-place server exits 0")
+
+
 def test_drain_with_delay():
     # One worker: of three heavy renders, the last is still waiting or
     # rendering when the short drain deadline passes.
@@ -387,6 +404,7 @@ def main():
     test_fingerprint()
     test_drain_with_delay()
     test_slow_readers()
+    test_slow_reader_frees_its_worker()
     test_connection_flood()
     if base.failures:
         print("%d failures" % len(base.failures), file=sys.stderr)
