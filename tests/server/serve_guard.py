@@ -343,11 +343,18 @@ def test_requests(server):
     status, headers, _ = server.request("GET", "/healthz", headers={"X-Request-Id": "bad id\x7f"})
     check(headers.get("x-request-id", "bad id") != "bad id\x7f" and headers.get("x-request-id"),
           "an unusable request id is replaced: %r" % headers.get("x-request-id"))
-    logged = [json.loads(line) for line in open(server.log, encoding="utf-8") if line.startswith("{")]
-    check(any(entry.get("request_id") == "trace-42" and entry.get("status") == 200 and entry.get("path") == "/v1/render"
-              and entry.get("bytes", 0) > 0 and 0 < entry.get("render_ms", 0) <= entry.get("ms", 0)
-              and "queue_ms" in entry for entry in logged),
-          "the access log has the request: %r" % logged[-3:])
+    # The line is written once the answer has gone out, which may be just
+    # after the client has it.
+    def traced(entry):
+        return (entry.get("request_id") == "trace-42" and entry.get("status") == 200
+                and entry.get("path") == "/v1/render" and entry.get("bytes", 0) > 0
+                and 0 < entry.get("render_ms", 0) <= entry.get("ms", 0) and "queue_ms" in entry)
+    for _ in range(100):
+        logged = [json.loads(line) for line in open(server.log, encoding="utf-8") if line.startswith("{")]
+        if any(traced(entry) for entry in logged):
+            break
+        time.sleep(0.05)
+    check(any(traced(entry) for entry in logged), "the access log has the request: %r" % logged[-3:])
     metrics = server.request("GET", "/metrics")
     check(metrics[0] == 404, "/metrics is on its own address: %d" % metrics[0])
     text = open(server.log, encoding="utf-8").read()
