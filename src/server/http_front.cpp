@@ -1,6 +1,8 @@
 #include "server/http_front.h"
 
 #include "server/connection_guard.h"
+#include "server/render_admission.h"
+#include "server/request_values.h"
 #include "server/server_metrics.h"
 #include "server/service_link.h"
 #include "server/wire.h"
@@ -105,88 +107,6 @@ std::string headerOf(const Reply &reply, const char *name)
     return {};
 }
 
-bool isUtf8(const char *text)
-{
-    const auto *at = reinterpret_cast<const unsigned char *>(text);
-    while (*at) {
-        const unsigned char lead = *at;
-        int more = 0;
-        std::uint32_t code = 0;
-        if (lead < 0x80) {
-            ++at;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            more = 1;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            more = 2;
-            code = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            more = 3;
-            code = lead & 0x07;
-        } else {
-            return false;
-        }
-        ++at;
-        for (int i = 0; i < more; ++i, ++at) {
-            if ((*at & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (*at & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF.
-        if ((more == 2 && code < 0x800) || (more == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-    }
-    return true;
-}
-
-// A client's X-Request-Id is echoed and logged only when it is a plain
-// token: it goes into a header and a log line unchanged.
-bool usableRequestId(const char *id)
-{
-    const std::size_t length = std::strlen(id);
-    if (length == 0 || length > 128)
-        return false;
-    return std::all_of(id, id + length, [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-               c == '_' || c == '.' || c == ':';
-    });
-}
-
-// A preset's name as a metrics label: lower case (names are matched without
-// case), and empty unless it is a short plain word.
-std::string presetLabel(std::string name)
-{
-    if (name.size() > 64)
-        return {};
-    for (char &c : name) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-        else if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
-            return {};
-    }
-    return name;
-}
-
-// The "preset" string of a JSON object the render service accepted, as a
-// label; empty when it is not plainly there.
-std::string presetOfJson(const std::string &body)
-{
-    const std::string key = "\"preset\"";
-    for (std::size_t found = body.find(key); found != std::string::npos; found = body.find(key, found + 1)) {
-        std::size_t at = body.find_first_not_of(" \t\r\n", found + key.size());
-        if (at == std::string::npos || body[at] != ':')
-            continue; // the word inside some other string
-        at = body.find_first_not_of(" \t\r\n", at + 1);
-        if (at == std::string::npos || body[at] != '"')
-            return {};
-        const std::size_t end = body.find('"', at + 1);
-        return end == std::string::npos ? std::string() : presetLabel(body.substr(at + 1, end - at - 1));
-    }
-    return {};
-}
-
 // Raises the descriptor limit as far as allowed and returns the number of
 // connections it leaves room for: each may hold its socket and the file of
 // a large answer, besides the program's own descriptors and the files of
@@ -227,7 +147,8 @@ class Front {
 public:
     explicit Front(const ServerOptions &options)
         : m_options(options), m_token(options.token), m_workers(options.workers),
-          m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers)), m_link(options),
+          m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers)),
+          m_admission(m_capacity), m_link(options),
           m_guard(kRequestDeadline, kOverLimitDeadline, kConnectionsPerAddress)
     {
         std::random_device random;
@@ -342,11 +263,7 @@ private:
         }
         std::fprintf(stderr, "quillow-serve: 停止接受新连接，等待进行中的请求。\n");
         std::fflush(stderr);
-        {
-            std::lock_guard lock(m_admission);
-            std::lock_guard state(m_mutex);
-            m_closed = true;
-        }
+        m_admission.close();
         const MHD_socket listening = MHD_quiesce_daemon(m_daemon);
         if (listening != MHD_INVALID_SOCKET)
             ::close(listening);
@@ -356,12 +273,9 @@ private:
                                  [this] { return m_exchanges == 0; });
         }
         // Renders still running are answered 503; no render is admitted any
-        // more (m_closed), so no connection stays suspended, which the
-        // library's stop does not allow.
-        {
-            std::lock_guard lock(m_admission);
-            m_link.abandonAll();
-        }
+        // more, so no connection stays suspended, which the library's stop
+        // does not allow.
+        m_link.abandonAll();
         {
             std::unique_lock lock(m_mutex);
             m_changed.wait_until(lock, Clock::now() + kAbandonedFlush, [this] { return m_exchanges == 0; });
@@ -691,30 +605,28 @@ private:
     std::optional<Reply> admit(MHD_Connection *connection, Exchange &exchange, WireRequest request,
                                const std::string &fingerprint)
     {
-        std::lock_guard admission(m_admission);
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_closed)
-                return withHeader(jsonError(503, "服务正在停止，不再接受新的渲染。"), "Retry-After", "5");
-            if (m_link.gone())
-                return jsonError(503, "渲染进程已退出。");
-            if (m_admitted >= m_capacity)
-                return withHeader(jsonError(429, "渲染队列已满，请稍后再试。"), "Retry-After", "1");
-            ++m_admitted;
-        }
+        if (m_link.gone())
+            return jsonError(503, "渲染进程已退出。");
         const Clock::time_point submitted = Clock::now();
-        MHD_suspend_connection(connection);
-        m_link.submit(std::move(request), [this, connection, &exchange, submitted,
-                                           fingerprint](ServiceLink::Outcome outcome, WireReply &&wire) {
-            exchange.rendered = answerOf(outcome, std::move(wire), submitted, fingerprint);
-            {
-                // Its worker is free: a client slow to read the answer
-                // holds a connection, never a place among the renders.
-                std::lock_guard lock(m_mutex);
-                --m_admitted;
-            }
-            MHD_resume_connection(connection);
+        const RenderAdmission::Verdict verdict = m_admission.admit([&] {
+            MHD_suspend_connection(connection);
+            m_link.submit(std::move(request), [this, connection, &exchange, submitted,
+                                               fingerprint](ServiceLink::Outcome outcome, WireReply &&wire) {
+                exchange.rendered = answerOf(outcome, std::move(wire), submitted, fingerprint);
+                // Its worker is free: a client slow to read the answer holds
+                // a connection, never a place among the renders.
+                m_admission.release();
+                MHD_resume_connection(connection);
+            });
         });
+        switch (verdict) {
+        case RenderAdmission::Verdict::Closed:
+            return withHeader(jsonError(503, "服务正在停止，不再接受新的渲染。"), "Retry-After", "5");
+        case RenderAdmission::Verdict::Full:
+            return withHeader(jsonError(429, "渲染队列已满，请稍后再试。"), "Retry-After", "1");
+        case RenderAdmission::Verdict::Admitted:
+            break;
+        }
         return std::nullopt;
     }
 
@@ -756,44 +668,6 @@ private:
         return reply;
     }
 
-    // The service tags a render by its options and this program's version;
-    // a client sees the tag with the render fingerprint added, so that new
-    // fonts or libraries never answer an old tag with other bytes.
-    static std::string clientTag(const std::string &serviceTag, const std::string &fingerprint)
-    {
-        if (serviceTag.size() < 2 || serviceTag.back() != '"')
-            return serviceTag;
-        return serviceTag.substr(0, serviceTag.size() - 1) + '-' + fingerprint + '"';
-    }
-
-    // The client's If-None-Match as the service knows the tags: those of
-    // the current fingerprint without it; others can match nothing.
-    static std::string serviceTags(const std::string &header, const std::string &fingerprint)
-    {
-        const std::string suffix = '-' + fingerprint + '"';
-        std::string tags;
-        std::size_t at = 0;
-        while (at <= header.size()) {
-            std::size_t end = header.find(',', at);
-            if (end == std::string::npos)
-                end = header.size();
-            std::string tag = header.substr(at, end - at);
-            at = end + 1;
-            tag.erase(0, tag.find_first_not_of(" \t"));
-            tag.erase(tag.find_last_not_of(" \t") + 1);
-            if (tag == "*") {
-                tags = "*";
-                break;
-            }
-            if (tag.rfind("W/", 0) == 0)
-                tag.erase(0, 2);
-            if (tag.size() > suffix.size() + 1 &&
-                tag.compare(tag.size() - suffix.size(), suffix.size(), suffix) == 0)
-                tags += (tags.empty() ? "" : ", ") + tag.substr(0, tag.size() - suffix.size()) + '"';
-        }
-        return tags;
-    }
-
     bool authorised(MHD_Connection *connection)
     {
         std::string token;
@@ -822,10 +696,10 @@ private:
     Reply metricsReply()
     {
         ServerMetrics::Gauges gauges;
+        gauges.inFlight = m_admission.admitted();
+        gauges.queued = std::max(0, gauges.inFlight - m_workers);
         {
             std::lock_guard lock(m_mutex);
-            gauges.inFlight = m_admitted;
-            gauges.queued = std::max(0, m_admitted - m_workers);
             gauges.ready = !m_draining;
         }
         gauges.ready = gauges.ready && !m_link.gone();
@@ -840,6 +714,7 @@ private:
     std::string m_token; // under m_mutex: SIGHUP replaces it
     int m_workers;
     int m_capacity;
+    RenderAdmission m_admission;
     ServiceLink m_link;
     ConnectionGuard m_guard;
     ServerMetrics m_metrics;
@@ -848,17 +723,12 @@ private:
     std::string m_idPrefix;
     std::atomic<unsigned long long> m_nextRequest{0};
 
-    // Held from the check that admits a render to its submission, and while
-    // the drain gives up on renders: none is admitted after that.
-    std::mutex m_admission;
     std::mutex m_mutex; // everything below
     std::condition_variable m_changed;
-    int m_admitted = 0;
     // Requests begun and not yet answered to their last byte: stopping the
     // daemon while one is being sent would cut it.
     int m_exchanges = 0;
     bool m_draining = false; // readiness says no
-    bool m_closed = false;   // no render is admitted
 };
 
 } // namespace
