@@ -546,6 +546,10 @@ def drain_when_busy(server, kept):
 
 
 def test_command_line():
+    # The token is the first line: one of white space is no token, whatever follows.
+    blank_first_line = os.path.join(WORK, "blank-first-line")
+    with open(blank_first_line, "w") as file:
+        file.write(" \t\nsecond-line-token\n")
     done = subprocess.run([SERVE, "--help"], capture_output=True, timeout=60)
     check(done.returncode == 0 and b"--listen" in done.stdout and b"--token-file" in done.stdout, "--help")
     for arguments, message in [
@@ -554,7 +558,11 @@ def test_command_line():
             (["--listen", "127.0.0.1:65536"],
              "--listen 必须写成 IPv4地址:端口（如 127.0.0.1:8080），而不是 “127.0.0.1:65536”。"),
             (["--token-file", os.path.join(WORK, "missing")], "无法读取令牌文件 “%s”。" % os.path.join(WORK, "missing")),
-            (["--time-limit", "0"], "--time-limit 必须是 0 到 86400 之间的正秒数，而不是 “0”。")]:
+            (["--time-limit", "0"], "--time-limit 必须是 0 到 86400 之间的正秒数，而不是 “0”。"),
+            (["--drain-delay", "-1"], "--drain-delay 必须是 0 到 86400 之间的秒数，而不是 “-1”。"),
+            (["--metrics-listen", "localhost:9090"],
+             "--metrics-listen 必须写成 IPv4地址:端口（如 127.0.0.1:8080），而不是 “localhost:9090”。"),
+            (["--token-file", blank_first_line], "令牌文件 “%s” 的第一行是空的。" % blank_first_line)]:
         done = subprocess.run([SERVE, *arguments], capture_output=True, timeout=60)
         check(done.returncode == 2 and done.stderr.decode() == "quillow-serve: " + message + "\n",
               "%r: %d %r" % (arguments, done.returncode, done.stderr.decode()))
