@@ -79,29 +79,29 @@ ConnectionGuard::~ConnectionGuard()
 
 ConnectionGuard::Slot *ConnectionGuard::opened(int fd, const sockaddr *peer)
 {
-    auto *slot = new Slot;
+    auto slot = std::make_unique<Slot>();
     slot->fd = fd;
     slot->address = addressText(peer);
     std::lock_guard lock(m_mutex);
     const int held = ++m_byAddress[slot->address];
     slot->overLimit = held > m_perAddress;
     slot->deadline = Clock::now() + (slot->overLimit ? m_overLimitDeadline : m_deadline);
-    m_slots.insert(slot);
-    return slot;
+    Slot *opened = slot.get();
+    m_slots.emplace(opened, std::move(slot));
+    return opened;
 }
 
 void ConnectionGuard::closed(Slot *slot)
 {
     if (!slot)
         return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_slots.erase(slot);
-        if (const auto held = m_byAddress.find(slot->address);
-            held != m_byAddress.end() && --held->second <= 0)
-            m_byAddress.erase(held);
-    }
-    delete slot;
+    std::lock_guard lock(m_mutex);
+    const auto found = m_slots.find(slot);
+    if (found == m_slots.end())
+        return;
+    if (const auto held = m_byAddress.find(slot->address); held != m_byAddress.end() && --held->second <= 0)
+        m_byAddress.erase(held);
+    m_slots.erase(found);
 }
 
 bool ConnectionGuard::headRead(Slot *slot)
@@ -148,7 +148,7 @@ void ConnectionGuard::watch()
     while (!m_stopping) {
         m_wake.wait_for(lock, kWatchPeriod);
         const Clock::time_point now = Clock::now();
-        for (Slot *slot : m_slots) {
+        for (const auto &[slot, owned] : m_slots) {
             if (slot->receiving && !slot->expired && slot->deadline <= now)
                 expire(*slot);
         }

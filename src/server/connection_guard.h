@@ -8,10 +8,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
 struct sockaddr;
 
@@ -63,7 +64,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopping = false;
-    std::set<Slot *> m_slots;
+    std::unordered_map<Slot *, std::unique_ptr<Slot>> m_slots;
     std::map<std::string, int> m_byAddress;
     long long m_timedOut = 0;
     std::thread m_watch;
