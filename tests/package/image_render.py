@@ -154,15 +154,16 @@ def make_package(build, source, work):
     return debs[0]
 
 
-def make_image(source, deb):
-    """quillow-serve:test-<digest of the package and the Containerfile>,
-    built once for each."""
+def make_image(build, source, deb):
+    """quillow-serve:test-<build tree>-<package and Containerfile>, built
+    once for each. Only this build tree's older images are removed: another
+    tree's test may be using its own at the same time."""
     digest = hashlib.sha256()
     for path in (deb, os.path.join(source, "Containerfile")):
         with open(path, "rb") as data:
             digest.update(hashlib.sha256(data.read()).digest())
-    digest = digest.hexdigest()[:12]
-    tag = "localhost/quillow-serve:test-" + digest
+    tree = "test-" + hashlib.sha256(build.encode()).hexdigest()[:8] + "-"
+    tag = "localhost/quillow-serve:" + tree + digest.hexdigest()[:12]
     if subprocess.run(["podman", "image", "exists", tag]).returncode == 0:
         print("reusing %s" % tag, file=sys.stderr)
         return tag
@@ -174,7 +175,7 @@ def make_image(source, deb):
     # Earlier packages' images are of no more use; their layers are large.
     listed = subprocess.run(["podman", "images", "--format", "{{.Repository}}:{{.Tag}}", "localhost/quillow-serve"],
                             capture_output=True, text=True).stdout.split()
-    stale = [name for name in listed if ":test-" in name and name != tag]
+    stale = [name for name in listed if (":" + tree) in name and name != tag]
     if stale:
         subprocess.run(["podman", "rmi", "--force", *stale], capture_output=True)
     return tag
@@ -348,7 +349,7 @@ def main():
     work = os.path.join(build, "tests", "package", "image")
     started = time.monotonic()
     deb = make_package(build, source, work)
-    tag = make_image(source, deb)
+    tag = make_image(build, source, deb)
     config = image_config(tag)
     check(config.get("User") == UID + ":" + UID, "the image runs as %r, not %s" % (config.get("User"), UID))
     print("package and image ready in %.0f s" % (time.monotonic() - started), file=sys.stderr)
