@@ -38,7 +38,6 @@ import time
 import urllib.parse
 
 UID = "10001"
-PORT = 8080
 # Replace the image's default arguments: a token from a mounted file, and a
 # render time limit for a busy machine (the test is about bytes, not speed).
 ARGUMENTS = ["--token-file", "/run/quillow/token", "--time-limit", "120"]
@@ -64,11 +63,11 @@ def query(options):
 
 # ---- the client, run inside the server's network namespace ---------------
 
-def client(token, out_dir):
+def client(port, token, out_dir):
     """Waits for /healthz, then asks for every case; writes each body to a
     file and prints one JSON line of statuses."""
     def get(path, headers, timeout=120):
-        connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=timeout)
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
         try:
             connection.request("GET", path, headers=headers)
             response = connection.getresponse()
@@ -77,7 +76,10 @@ def client(token, out_dir):
             connection.close()
 
     report = {"healthz": None, "unauthorised": None, "renders": []}
-    for _ in range(600):  # at most a minute: the server loads its fonts first
+    deadline = time.monotonic() + 60  # the server loads its fonts first
+    for _ in range(600):
+        if time.monotonic() > deadline:
+            break
         try:
             report["healthz"] = get("/healthz", {}, timeout=5)[0]
             break
@@ -342,8 +344,8 @@ def rendered_by_command(render, options, suffix, work):
 
 
 def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "--client":
-        client(sys.argv[2], sys.argv[3])
+    if len(sys.argv) == 5 and sys.argv[1] == "--client":
+        client(int(sys.argv[2]), sys.argv[3], sys.argv[4])
         return 0
     build, source, render = (os.path.abspath(p) for p in sys.argv[1:4])
     work = os.path.join(build, "tests", "package", "image")
@@ -352,6 +354,10 @@ def main():
     tag = make_image(build, source, deb)
     config = image_config(tag)
     check(config.get("User") == UID + ":" + UID, "the image runs as %r, not %s" % (config.get("User"), UID))
+    # The port the entrypoint listens on, inside the server's own network.
+    entrypoint = config.get("Entrypoint") or []
+    listen = entrypoint[entrypoint.index("--listen") + 1] if "--listen" in entrypoint else "127.0.0.1:8080"
+    port = listen.rsplit(":", 1)[1]
     print("package and image ready in %.0f s" % (time.monotonic() - started), file=sys.stderr)
 
     scratch = tempfile.mkdtemp(prefix="image-render-")
@@ -389,7 +395,7 @@ def main():
         check(root_is_read_only(pid), "the server's root file system is writable")
 
         done = subprocess.run(["nsenter", "--net=/proc/%d/ns/net" % pid, "--", sys.executable,
-                               os.path.abspath(__file__), "--client", token, out_dir],
+                               os.path.abspath(__file__), "--client", port, token, out_dir],
                               capture_output=True, text=True, timeout=900)
         try:
             report = json.loads(done.stdout.strip().splitlines()[-1])
