@@ -11,7 +11,7 @@ CMAKE_FLAGS ?=
 # `make test` rebuilds nothing.
 WERROR     ?= $(if $(filter true,$(CI)),ON,OFF)
 
-.PHONY: all bootstrap configure build run test test-release test-asan bench install package clean
+.PHONY: all bootstrap configure build run test test-release test-asan bench install package container clean
 
 all: build
 
@@ -48,12 +48,23 @@ install: build
 	cmake --install $(BUILD)
 
 # A build tree of its own: the package installs under /usr, and the program
-# knows where it is installed.
+# knows where it is installed. Only the three programs are built: with
+# CMAKE_SKIP_INSTALL_ALL_DEPENDENCY, cpack does not build every test first.
+# An older version's package is removed so that one file matches the glob the
+# Containerfile and the README use. Every file carries the last commit's time,
+# so that the same programs make the same package (and podman reuses the
+# image's layers for it).
 package: bootstrap
-	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DQUILLOW_WERROR=$(WERROR) $(CMAKE_FLAGS)
-	cmake --build $(PACKAGE_BUILD) -j $(JOBS) --target quillow quillow-render
-	cd $(PACKAGE_BUILD) && cpack -G DEB
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DQUILLOW_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS) --target quillow quillow-render quillow-serve
+	rm -f $(PACKAGE_BUILD)/quillow_*.deb
+	cd $(PACKAGE_BUILD) && SOURCE_DATE_EPOCH=$$(git log -1 --format=%ct 2>/dev/null || echo 0) cpack -G DEB
 	@ls $(PACKAGE_BUILD)/quillow_*.deb
+
+# The quillow-serve image, tagged with the version, built by podman from
+# the package above (see scripts/make-container).
+container: package
+	scripts/make-container $(PACKAGE_BUILD)/quillow_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD)
