@@ -1,5 +1,7 @@
 #include "server/http_front.h"
 
+#include "server/web_catalogue.h"
+#include "server/web_page.h"
 #include "server/wire.h"
 
 #include <microhttpd.h>
@@ -59,6 +61,7 @@ const char kHelp[] =
     "  --token-file 文件       要求 Authorization: Bearer <文件中的令牌>\n"
     "  --time-limit 秒         一次渲染的时间上限，超出回答 504（默认 10）\n"
     "  --drain-deadline 秒     收到 SIGTERM 或 SIGINT 后等待进行中请求的时间（默认 20）\n"
+    "  --no-web               不在 / 提供网页（/v1/presets 仍然提供）\n"
     "  --help                 显示本帮助\n"
     "\n"
     "TLS 由前面的反向代理负责。\n";
@@ -178,7 +181,8 @@ class Front {
 public:
     explicit Front(const ServerOptions &options)
         : m_options(options), m_workers(options.workers),
-          m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers))
+          m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers)),
+          m_web(stickerCatalogueJson(), options.web)
     {}
 
     int run(const sigset_t &stopping)
@@ -355,6 +359,9 @@ private:
                 {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}},
                 metrics()};
         }
+        if (auto page = m_web.answer(
+                method, url, MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-None-Match")))
+            return {page->status, std::move(page->headers), std::move(page->body)};
         if (url != "/v1/render")
             return jsonError(404, "没有这个地址：请用 /v1/render。");
         // HEAD is a GET whose body libmicrohttpd leaves out: a cache or a
@@ -593,6 +600,7 @@ private:
     int m_workers;
     int m_capacity;
     MHD_Daemon *m_daemon = nullptr;
+    const WebPage m_web;
 
     std::mutex m_writing; // one request on the socket at a time
     std::mutex m_mutex;   // everything below
@@ -631,6 +639,7 @@ ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, 
         {"token-file", required_argument, nullptr, 't'},
         {"time-limit", required_argument, nullptr, 'T'},
         {"drain-deadline", required_argument, nullptr, 'd'},
+        {"no-web", no_argument, nullptr, 'W'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -642,6 +651,9 @@ ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, 
         if (given == -1)
             break;
         switch (given) {
+        case 'W':
+            options.web = false;
+            break;
         case 'h':
             message = kHelp;
             return ParseOutcome::Help;

@@ -16,6 +16,7 @@ struct ServerOptions {
     std::string token; // empty: no token asked for
     std::chrono::milliseconds timeLimit{10'000};
     std::chrono::milliseconds drainDeadline{20'000};
+    bool web = true; // --no-web: no page at /
 };
 
 enum class ParseOutcome { Run, Help, Error };
