@@ -244,7 +244,7 @@ async function render() {
 
 function askForToken() {
   $('token-box').hidden = false;
-  say('这个服务要求访问令牌：请在左侧填写。', true);
+  say('这个服务要求访问令牌：请在上方填写。', true);
   $('token').focus();
 }
 
@@ -270,7 +270,7 @@ function show(blob, headers, asked) {
   const video = blob.type === 'video/webm';
   const url = URL.createObjectURL(blob);
   const name = fileName(headers, `sticker.${(format(headers.get('X-Quillow-Format')) || { suffix: 'png' }).suffix}`);
-  state.shown = { blob, url, name, headers, video };
+  state.shown = { blob, url, name, headers, video, asked };
   const picture = $('picture');
   const movie = $('movie');
   const target = video ? movie : picture;
@@ -310,10 +310,20 @@ function show(blob, headers, asked) {
   share.disabled = share.hidden;
 }
 
-function kilobytes(bytes) {
-  // Rounded down: the line never claims the file is smaller than it is
-  // against a cap it passes.
-  return bytes < 10000 ? `${(Math.floor(bytes / 100) / 10).toFixed(1)} KB` : `${Math.floor(bytes / 1000)} KB`;
+// A size in the cap's kind of unit (KiB beside a cap of KiB or MiB), rounded
+// down so that a file within its cap never reads as over it.
+function sizeText(bytes, binary) {
+  const unit = binary ? 1024 : 1000;
+  const name = binary ? 'KiB' : 'KB';
+  const tenths = Math.floor((bytes * 10) / unit);
+  return tenths < 100 ? `${(tenths / 10).toFixed(1)} ${name}` : `${Math.floor(bytes / unit)} ${name}`;
+}
+
+// The chat's rules for the sticker a query asked for.
+function kindOf(asked) {
+  const p = state.catalogue.presets.find((row) => row.name === (asked.get('preset') || ''));
+  const e = state.catalogue.effects.find((row) => row.name === asked.get('effect'));
+  return p && e ? (e.animates ? p.animated : p.still) : {};
 }
 
 function decoded(value) {
@@ -325,7 +335,7 @@ function decoded(value) {
 }
 
 function showFacts() {
-  const { blob, headers, video } = state.shown;
+  const { blob, headers, video, asked } = state.shown;
   const facts = [];
   const media = video ? $('movie') : $('picture');
   const width = video ? media.videoWidth : media.naturalWidth;
@@ -337,10 +347,13 @@ function showFacts() {
   if (frames) facts.push(['帧数', frames]);
   const bytes = Number(headers.get('X-Quillow-Bytes')) || blob.size;
   const cap = Number(headers.get('X-Quillow-Cap'));
-  let size = kilobytes(bytes);
+  const kind = kindOf(asked);
+  const chatsCap = cap && kind.capBytes === cap && kind.capText;
+  const binary = chatsCap ? /iB$/.test(kind.capText) : false;
+  let size = sizeText(bytes, binary);
   let over = false;
   if (cap) {
-    size += ` / 上限 ${kilobytes(cap)}`;
+    size += ` / 上限 ${chatsCap ? kind.capText : sizeText(cap, binary)}`;
     over = bytes > cap;
   }
   facts.push(['大小', size, over]);
@@ -410,14 +423,15 @@ async function share() {
 // --- start ------------------------------------------------------------------
 
 function listen() {
-  $('choices').addEventListener('submit', (event) => {
+  $('token-box').addEventListener('submit', (event) => {
     event.preventDefault();
-    if (!$('token-box').hidden && $('token').value.trim()) {
-      sessionStorage.setItem(TOKEN_KEY, $('token').value.trim());
-      $('token').value = '';
-      $('token-box').hidden = true;
-      say('');
-    }
+    const token = $('token').value.trim();
+    if (!token) return;
+    sessionStorage.setItem(TOKEN_KEY, token);
+    $('token').value = '';
+    $('token-box').hidden = true;
+    say('');
+    $('phrase').focus();
     schedule(0);
   });
   $('phrase').addEventListener('input', () => {

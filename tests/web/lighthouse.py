@@ -1,0 +1,106 @@
+#!/usr/bin/python3
+"""Lighthouse's audit of the page quillow-serve serves, on its mobile preset.
+
+Installs Lighthouse 12.2.3 from npm into a cache folder once (13 wants a
+newer Node than Debian's), starts quillow-serve on a free loopback port and
+audits the page with Debian's chromium: accessibility and best practices at
+least 95, performance at least 90. Prints every score and any audit that
+fell short. Skips (exit 77) only when npm's registry cannot be reached and
+Lighthouse is not cached yet.
+
+usage: lighthouse.py path/to/quillow-serve output-folder
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SERVE, OUT = (os.path.abspath(p) for p in sys.argv[1:3])
+VERSION = "12.2.3"
+CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "quillow",
+                     f"lighthouse-{VERSION}")
+LIGHTHOUSE = os.path.join(CACHE, "node_modules", ".bin", "lighthouse")
+GOALS = {"accessibility": 0.95, "best-practices": 0.95, "performance": 0.90}
+SKIP = 77
+
+
+def install():
+    if os.path.exists(LIGHTHOUSE):
+        return True
+    npm = shutil.which("npm")
+    if not npm:
+        print("SKIP: no npm", file=sys.stderr)
+        return False
+    try:
+        reachable = subprocess.run([npm, "ping"], capture_output=True, timeout=30).returncode == 0
+    except subprocess.TimeoutExpired:
+        reachable = False
+    if not reachable:
+        print("SKIP: npm's registry cannot be reached", file=sys.stderr)
+        return False
+    os.makedirs(CACHE, exist_ok=True)
+    result = subprocess.run([npm, "i", "-E", "--no-audit", "--no-fund", "--prefix", CACHE, f"lighthouse@{VERSION}"],
+                            capture_output=True, text=True, timeout=600)
+    if result.returncode != 0:
+        raise SystemExit("npm could not install Lighthouse:\n" + result.stderr[-4000:])
+    return True
+
+
+def main():
+    if not install():
+        return SKIP
+    work = tempfile.mkdtemp(prefix="lighthouse-")
+    log_path = os.path.join(work, "server.log")
+    with open(log_path, "wb") as log:
+        server = subprocess.Popen([SERVE, "--listen", "127.0.0.1:0"], stdout=subprocess.DEVNULL, stderr=log)
+    try:
+        port = None
+        for _ in range(300):
+            text = open(log_path, encoding="utf-8", errors="replace").read()
+            if "http://127.0.0.1:" in text:
+                port = int(text.split("http://127.0.0.1:")[1].split("/")[0])
+                break
+            if server.poll() is not None:
+                break
+            time.sleep(0.1)
+        if port is None:
+            raise SystemExit("quillow-serve did not start: " + open(log_path).read())
+        report = os.path.join(OUT, "lighthouse.json")
+        flags = " ".join(["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                          "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                          "--disable-dev-shm-usage", f"--user-data-dir={os.path.join(work, 'profile')}"])
+        environment = dict(os.environ, CHROME_PATH=shutil.which("chromium") or "/usr/bin/chromium")
+        result = subprocess.run([LIGHTHOUSE, f"http://127.0.0.1:{port}/", "--quiet", "--output=json",
+                                 f"--output-path={report}", f"--chrome-flags={flags}",
+                                 "--only-categories=performance,accessibility,best-practices"],
+                                env=environment, capture_output=True, text=True, timeout=240)
+        if result.returncode != 0:
+            raise SystemExit("Lighthouse failed:\n" + result.stderr[-4000:])
+    finally:
+        server.terminate()
+        try:
+            server.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            server.kill()
+    audit = json.load(open(report))
+    failed = []
+    for name, goal in GOALS.items():
+        score = audit["categories"][name]["score"]
+        print(f"lighthouse {name}: {round(score * 100)}")
+        if score is None or score < goal:
+            failed.append(name)
+    for row in audit["audits"].values():
+        if row.get("score") is not None and row["score"] < 1 and row.get("scoreDisplayMode") != "informative":
+            print(f"  {row['id']}: {row['score']} {row.get('displayValue', '')}")
+    shutil.rmtree(work, ignore_errors=True)
+    if failed:
+        print("below the goal:", ", ".join(failed), file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
