@@ -25,6 +25,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.parse
 
@@ -315,6 +316,11 @@ def phone_flow(server):
         check(message and "行数" in message, f"the service's message beside the rows: {message!r}")
         check(driver.find_element(By.ID, "rows").get_attribute("aria-invalid") == "true", "rows marked invalid")
         check(driver.find_element(By.ID, "picture").is_displayed(), "the last preview stays")
+        driver.find_element(By.CSS_SELECTOR, 'input[name="ground"][value="dark"]').click()
+        driver.execute_script("document.getElementById('rows').scrollIntoView({block: 'center'})")
+        driver.save_screenshot(os.path.join(OUT, "web_360_refusal.png"))
+        driver.execute_script("document.getElementById('stage').scrollIntoView()")
+        driver.save_screenshot(os.path.join(OUT, "web_360_dark.png"))
         check(console_errors(driver, ["/v1/render"]) == [], f"console errors: {console_errors(driver)}")
         Select(driver.find_element(By.ID, "rows")).select_by_index(0)
         settle(driver, lambda q: "rows" not in q, "the preview after the refusal")
@@ -366,6 +372,46 @@ def desktop_and_token(server):
         guarded.stop()
 
 
+# Renders for a few seconds: holds the only worker of a server without a
+# queue while the page asks for its preview.
+HEAVY = {"phrase": "你好世界加油喊叫声音", "format": "webp", "effect": "reveal-shake", "frame-ms": "10",
+         "hold-ms": "0", "outline": "12", "shadow": "true", "shadow-blur": "20", "seed": "1"}
+
+
+def busy_service():
+    """A full queue: the page waits Retry-After, asks once more, then says so."""
+    busy = Server("--workers", "1", "--queue", "0", name="busy")
+    driver = browser(1280, 800, WORK)
+    try:
+        driver.get(busy.base + "/")
+        if not settle(driver, lambda q: True, "the first preview of the busy server"):
+            return
+        heavy = threading.Thread(target=busy.request, args=("GET", "/v1/render?" + urllib.parse.urlencode(HEAVY)))
+        heavy.start()
+        for _ in range(100):
+            if b"quillow_in_flight 1" in busy.request("GET", "/metrics")[2]:
+                break
+            time.sleep(0.05)
+        driver.find_element(By.ID, "bold").click()
+        waited = wait_for(driver, lambda d: "自动重试" in d.find_element(By.ID, "status").text,
+                          "the page waiting after 429")
+        check(waited, "429: the page says it will try again")
+        ended = wait_for(driver, lambda d: d.execute_script(
+            "const s = document.getElementById('stage');"
+            "return s.getAttribute('aria-busy') === 'false' && ((s.dataset.shown || '').includes('bold=true')"
+            " || document.getElementById('status').textContent.includes('服务正忙，请稍后'));"),
+            "the retry's outcome")
+        check(ended, "429: the retry ends in a preview or a message")
+        heavy.join(timeout=WAIT_S)
+        metrics = busy.request("GET", "/metrics")[2].decode()
+        refused = sum(int(line.rsplit(" ", 1)[1]) for line in metrics.splitlines()
+                      if line.startswith('quillow_requests_total{status="429"'))
+        check(1 <= refused <= 2, f"429: asked again once, not more ({refused} refusals)")
+    finally:
+        driver.quit()
+        busy.stop()
+
+
 def main():
     server = Server()
     no_web = Server("--no-web", name="no-web")
@@ -375,6 +421,7 @@ def main():
         check(no_web.request("GET", "/v1/presets")[0] == 200, "--no-web: the tables stay for bots")
         no_web.stop()
         desktop_and_token(server)
+        busy_service()
         phone_flow(server)
     finally:
         server.stop()
