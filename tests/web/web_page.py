@@ -292,6 +292,18 @@ def phone_flow(server):
                 check(os.path.exists(target) and open(target, "rb").read() == page_bytes,
                       f"the downloaded file is the preview: {os.listdir(downloads)}")
 
+            # 复制 says what it did: copied, or why not (the clipboard may
+            # refuse a page that is not in front).
+            driver.find_element(By.ID, "copy").click()
+            copied = wait_for(driver, lambda d: d.find_element(By.ID, "action-note").text, "复制's note")
+            check(copied, "复制 leaves a note")
+
+            # 换一组: another seed, another file.
+            seed = urllib.parse.parse_qs(asked)["seed"]
+            driver.find_element(By.ID, "reseed").click()
+            check(settle(driver, lambda q: q.get("seed") != seed and q.get("effect") == ["reveal"], "a new seed"),
+                  "换一组 asks for other colours")
+
         # A WEBM plays, looping and muted, in the <video>.
         catalogue = json.loads(server.request("GET", "/v1/presets")[2])
         webm = next((p["name"] for p in catalogue["presets"] if p["animated"]["formats"][:1] == ["webm"]), None)
@@ -361,6 +373,10 @@ def desktop_and_token(server):
         box = wait_for(driver, lambda d: d.find_element(By.ID, "token").is_displayed(), "the token box")
         if box:
             token = driver.find_element(By.ID, "token")
+            token.send_keys("wrong", Keys.ENTER)
+            check(wait_for(driver, lambda d: "令牌不对" in d.find_element(By.ID, "status").text
+                           and d.find_element(By.ID, "token").is_displayed(), "a wrong token refused"),
+                  "a wrong token is asked for again")
             token.send_keys("s3cret-token", Keys.ENTER)
             check(settle(driver, lambda q: True, "a preview with the token"), "the token lets renders through")
             driver.refresh()

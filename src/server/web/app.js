@@ -15,6 +15,8 @@ const state = {
   controller: null,
   shown: null, // { blob, url, name, headers, video }
   firstShown: false,
+  showing: 0, // counts the files handed to the preview; only the latest may show
+  urls: [], // blob: addresses made and not yet given back
 };
 
 function newSeed() {
@@ -243,8 +245,10 @@ async function render() {
 }
 
 function askForToken() {
+  const refused = sessionStorage.getItem(TOKEN_KEY) !== null;
+  sessionStorage.removeItem(TOKEN_KEY);
   $('token-box').hidden = false;
-  say('这个服务要求访问令牌：请在上方填写。', true);
+  say(refused ? '令牌不对：请重新填写。' : '这个服务要求访问令牌：请在上方填写。', true);
   $('token').focus();
 }
 
@@ -266,15 +270,21 @@ function fileName(headers, fallback) {
 }
 
 function show(blob, headers, asked) {
-  const old = state.shown;
   const video = blob.type === 'video/webm';
   const url = URL.createObjectURL(blob);
+  state.urls.push(url);
   const name = fileName(headers, `sticker.${(format(headers.get('X-Quillow-Format')) || { suffix: 'png' }).suffix}`);
   state.shown = { blob, url, name, headers, video, asked };
   const picture = $('picture');
   const movie = $('movie');
   const target = video ? movie : picture;
+  const mine = ++state.showing;
+  const onFailed = () => {
+    if (mine === state.showing) say('浏览器无法显示这个文件；仍可下载。', true);
+  };
   const onReady = () => {
+    target.removeEventListener('error', onFailed);
+    if (mine !== state.showing) return;
     picture.hidden = video;
     movie.hidden = !video;
     $('placeholder').hidden = true;
@@ -285,7 +295,8 @@ function show(blob, headers, asked) {
       movie.removeAttribute('src');
       movie.load();
     }
-    if (old) URL.revokeObjectURL(old.url);
+    for (const made of state.urls) if (made !== url) URL.revokeObjectURL(made);
+    state.urls = [url];
     showFacts();
     // What the preview was made from, for anyone checking it against the
     // command line's file.
@@ -296,6 +307,7 @@ function show(blob, headers, asked) {
     }
   };
   target.addEventListener(video ? 'loadeddata' : 'load', onReady, { once: true });
+  target.addEventListener('error', onFailed, { once: true });
   target.src = url;
   picture.alt = video ? '' : `预览：${$('phrase').value}`;
   movie.setAttribute('aria-label', `预览：${$('phrase').value}`);
