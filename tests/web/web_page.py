@@ -338,10 +338,14 @@ def phone_flow(server):
         settle(driver, lambda q: "rows" not in q, "the preview after the refusal")
         check(driver.find_element(By.ID, "rows-error").text == "", "the error goes with the next preview")
 
-        # Reflow: a 1280 px screen at 400 % zoom is 320 CSS pixels wide.
-        viewport(driver, 320, 640, False)
-        time.sleep(0.3)
-        no_sideways_scroll(driver, "320 px")
+        # Reflow: a 1280 px screen at 400 % zoom is 320 CSS pixels wide, a
+        # 360 px phone at 200 % is 180.
+        for width, mobile in [(320, False), (180, True)]:
+            viewport(driver, width, 640, mobile)
+            time.sleep(0.3)
+            no_sideways_scroll(driver, f"{width} px")
+            box = driver.find_element(By.ID, "phrase").size["width"]
+            check(box >= width * 0.5, f"{width} px: the phrase box keeps {box} px")
         viewport(driver, 360, 740, True)
 
         # The service gone: said, and the last preview kept.
