@@ -1,6 +1,7 @@
 #include "server/web_catalogue.h"
 
 #include "composition/effect_frames.h"
+#include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
 #include "composition/strip_settings.h"
 #include "export/output_format.h"
@@ -46,6 +47,22 @@ QJsonObject kindObject(const StickerPreset *preset, bool animated)
     return kind;
 }
 
+// The format each effect's sticker is made in when none is asked for, by
+// the rule every front end follows; an effect the preset refuses is left
+// out (asking for it gets the preset's own message).
+QJsonObject formatsByEffect(const StickerPreset *preset)
+{
+    QJsonObject formats;
+    for (const EffectRow &row : effectRows()) {
+        try {
+            const StickerFormatChoice choice = chooseStickerFormat(preset, row.effect, nullptr, std::nullopt);
+            formats.insert(text(row.name), text(choice.format->name));
+        } catch (const QuillowError &) {
+        }
+    }
+    return formats;
+}
+
 QJsonObject presetObject(const StickerPreset *preset)
 {
     QJsonObject object{
@@ -53,6 +70,7 @@ QJsonObject presetObject(const StickerPreset *preset)
         {QStringLiteral("label"), preset ? preset->label : customPresetLabel()},
         {QStringLiteral("still"), kindObject(preset, false)},
         {QStringLiteral("animated"), kindObject(preset, true)},
+        {QStringLiteral("formatFor"), formatsByEffect(preset)},
     };
     if (preset && !preset->animatedRefusal.isEmpty())
         object.insert(QStringLiteral("animatedRefusal"), preset->animatedRefusal);

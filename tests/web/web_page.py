@@ -134,6 +134,13 @@ def check_headers(server):
     presets = {p["name"]: p for p in catalogue["presets"]}
     check("" in presets and "whatsapp" in presets, f"presets: {sorted(presets)}")
     check(all(p["still"]["formats"] for p in presets.values()), "every preset takes a still")
+    # The format made for each effect is one the preset takes for that kind.
+    animates = {e["name"]: e["animates"] for e in catalogue["effects"]}
+    for p in presets.values():
+        for effect, made in p["formatFor"].items():
+            check(made in p["animated" if animates[effect] else "still"]["formats"], f"{p['name']} {effect}: {made}")
+        check(set(p["formatFor"]) == ({e for e in animates if not animates[e]} if not p["animated"]["formats"]
+                                      else set(animates)), f"{p['name']}: a format for every effect it takes")
     formats = {f["name"] for f in catalogue["formats"]}
     check(all(set(p["still"]["formats"] + p["animated"]["formats"]) <= formats for p in presets.values()),
           "presets name only formats of the table")
@@ -306,7 +313,7 @@ def phone_flow(server):
 
         # A WEBM plays, looping and muted, in the <video>.
         catalogue = json.loads(server.request("GET", "/v1/presets")[2])
-        webm = next((p["name"] for p in catalogue["presets"] if p["animated"]["formats"][:1] == ["webm"]), None)
+        webm = next((p["name"] for p in catalogue["presets"] if p["formatFor"].get("reveal") == "webm"), None)
         if check(webm, "a preset makes WEBM"):
             Select(driver.find_element(By.ID, "preset")).select_by_value(webm)
             Select(driver.find_element(By.ID, "effect")).select_by_value("reveal")

@@ -105,13 +105,12 @@ function followPreset() {
 function query() {
   const p = preset();
   const e = effect();
-  const kind = e.animates ? p.animated : p.still;
   const q = new URLSearchParams();
   q.set('phrase', $('phrase').value);
   if (p.name) q.set('preset', p.name);
-  // The chat's own first format, as the window makes it; the service's
-  // default may differ for a request without a format.
-  if (kind.formats.length) q.set('format', kind.formats[0]);
+  // The format the window and the command line choose for this chat and
+  // effect, named outright so that any service makes the same file.
+  if (p.formatFor[e.name]) q.set('format', p.formatFor[e.name]);
   q.set('effect', e.name);
   const colours = checked('colours');
   q.set('colours', colours);
