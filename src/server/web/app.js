@@ -78,28 +78,26 @@ function capText(kind) {
   return kind.capBytes ? `${Math.floor(kind.capBytes / 1000)} KB` : '';
 }
 
-// What the chosen chat allows: its animated effects only where it takes an
-// animation, and a line saying what it takes.
+// "静态 WebP，最长边 512 像素，不超过 100 KB": what a chat takes of one kind.
+function kindText(name, kind) {
+  const facts = [kind.formats.map((n) => format(n).label).join('、')];
+  if (kind.side) facts.push(`最长边 ${kind.side} 像素`);
+  if (capText(kind)) facts.push(`不超过 ${capText(kind)}`);
+  return `${name} ${facts.join('，')}`;
+}
+
+// What the chosen chat allows: only the effects it takes, and a line
+// saying what it takes.
 function followPreset() {
   const p = preset();
-  const still = p.still.formats.map((n) => format(n).label).join('、');
-  const moving = p.animated.formats.map((n) => format(n).label).join('、');
-  const parts = [];
-  if (p.name) {
-    parts.push(`静态 ${still}${p.still.side ? `，最长边 ${p.still.side} 像素` : ''}${capText(p.still) ? `，不超过 ${capText(p.still)}` : ''}`);
-    parts.push(moving ? `动画 ${moving}${capText(p.animated) ? `，不超过 ${capText(p.animated)}` : ''}` : '不收动画');
-  } else {
-    parts.push(`静态 ${still}；动画 ${moving}`);
-  }
-  $('preset-hint').textContent = parts.join('；') + '。';
-  const animates = p.animated.formats.length > 0;
-  for (const option of $('effect').options) {
-    const row = state.catalogue.effects.find((e) => e.name === option.value);
-    option.disabled = row.animates && !animates;
-  }
-  if (effect().animates && !animates) $('effect').value = state.catalogue.effects[0].name;
-  $('effect-hint').hidden = animates;
-  $('effect-hint').textContent = animates ? '' : p.animatedRefusal || '这个聊天软件不收动画贴纸。';
+  const moving = p.animated.formats.length > 0;
+  const kinds = [kindText('静态', p.still), moving ? kindText('动画', p.animated) : '不收动画'];
+  $('preset-hint').textContent = `${kinds.join('；')}。`;
+  const effectBox = $('effect');
+  for (const option of effectBox.options) option.disabled = !(option.value in p.formatFor);
+  if (!(effectBox.value in p.formatFor)) effectBox.value = state.catalogue.effects[0].name;
+  $('effect-hint').hidden = moving;
+  $('effect-hint').textContent = moving ? '' : p.animatedRefusal || '这个聊天软件不收动画贴纸。';
 }
 
 function query() {
