@@ -96,8 +96,9 @@ WebPage::WebPage(std::string catalogue, bool servePage)
             }
             const std::string tag = tagOf(file.bytes);
             // Under an address of its own bytes, a file can be kept by the
-            // browser for a year: a new page asks for a new address. The
-            // plain address serves a page loaded before an upgrade too.
+            // browser for a year: a new program's page asks for a new
+            // address. The plain address, revalidated each time, is for
+            // whoever links to the file itself.
             const std::string versioned = "/web/" + tag + "/" + name;
             m_resources.push_back({versioned, contentTypeOf(name), std::string(file.bytes), {}, true});
             m_resources.push_back({"/" + name, contentTypeOf(name), std::string(file.bytes), {}, false});
