@@ -64,6 +64,7 @@ function trimPhrase() {
 // --- the choices ------------------------------------------------------------
 
 function fillChoices() {
+  $('phrase').maxLength = state.catalogue.maxPhraseLength;
   const presetBox = $('preset');
   for (const p of state.catalogue.presets) presetBox.add(new Option(p.label, p.name));
   // The first chat rather than no preset: a sticker is what people come for.
