@@ -317,6 +317,9 @@ def phone_flow(server):
         if check(webm, "a preset makes WEBM"):
             Select(driver.find_element(By.ID, "preset")).select_by_value(webm)
             Select(driver.find_element(By.ID, "effect")).select_by_value("reveal")
+            # A WEBM takes seconds: the page says it is at work meanwhile.
+            check(wait_for(driver, lambda d: "正在生成" in d.find_element(By.ID, "status").text
+                           or "webm" in (shown(d) or ""), "the WEBM under way"), "a slow render is said")
             if settle(driver, lambda q: q.get("format") == ["webm"], "the WEBM preview"):
                 playing = wait_for(driver, lambda d: d.execute_script(
                     "const v = document.getElementById('movie');"

@@ -7,6 +7,7 @@ const $ = (id) => document.getElementById(id);
 const TOKEN_KEY = 'quillow-token';
 const TYPING_PAUSE_MS = 250;
 const LONGEST_RETRY_WAIT_S = 10;
+const SLOW_RENDER_MS = 400;
 
 const state = {
   catalogue: null,
@@ -185,11 +186,12 @@ function pause(seconds, signal) {
 }
 
 // A full queue says when to come back: once, then the page says so.
-async function fetchRetryingOnce(url, signal) {
+// `onWait` is told before the page waits.
+async function fetchRetryingOnce(url, signal, onWait) {
   let response = await fetch(url, { headers: headersWithToken(), signal });
   if (response.status === 429) {
     const wait = Number.parseFloat(response.headers.get('Retry-After'));
-    say('服务正忙，稍后自动重试…');
+    onWait();
     await pause(Number.isFinite(wait) ? Math.min(Math.max(wait, 0), LONGEST_RETRY_WAIT_S) : 1, signal);
     response = await fetch(url, { headers: headersWithToken(), signal });
   }
@@ -212,9 +214,17 @@ async function render() {
   const controller = new AbortController();
   state.controller = controller;
   $('stage').setAttribute('aria-busy', 'true');
+  // A moving sticker can take seconds: say so, rather than leave the old
+  // one looking like the answer.
+  const slow = setTimeout(() => {
+    if (state.controller === controller) say('正在生成…');
+  }, SLOW_RENDER_MS);
   try {
     const asked = query();
-    const response = await fetchRetryingOnce(`/v1/render?${asked}`, controller.signal);
+    const response = await fetchRetryingOnce(`/v1/render?${asked}`, controller.signal, () => {
+      clearTimeout(slow);
+      say('服务正忙，稍后自动重试…');
+    });
     if (response.status === 401) {
       askForToken();
       return;
@@ -235,6 +245,7 @@ async function render() {
     if (error.name === 'AbortError') return;
     say(state.shown ? '连接不上服务：网络可能断开了。下面仍是上一张预览。' : '连接不上服务：网络可能断开了。', true);
   } finally {
+    clearTimeout(slow);
     if (state.controller === controller) {
       state.controller = null;
       $('stage').setAttribute('aria-busy', 'false');
