@@ -254,8 +254,21 @@ def phone_flow(server):
         no_sideways_scroll(driver, "360 px")
         check(console_errors(driver) == [], f"console errors on load: {console_errors(driver)}")
 
-        # A person's sticker, as the command line makes it with the same seed.
+        # An input method composing pinyin: no preview of the letters, one of
+        # the character chosen.
         phrase = driver.find_element(By.ID, "phrase")
+        phrase.click()
+        phrase.send_keys(Keys.END)
+        driver.execute_cdp_cmd("Input.imeSetComposition", {"text": "ha", "selectionStart": 2, "selectionEnd": 2})
+        time.sleep(1)
+        previewed = urllib.parse.parse_qs(shown(driver) or "phrase=ha").get("phrase", ["ha"])[0]
+        check(phrase.get_attribute("value").endswith("ha") and not previewed.endswith("ha"),
+              f"no preview while composing: {previewed}")
+        driver.execute_cdp_cmd("Input.insertText", {"text": "哈"})
+        check(settle(driver, lambda q: q.get("phrase", [""])[0].endswith("哈"), "the composed character"),
+              "the composed character is previewed")
+
+        # A person's sticker, as the command line makes it with the same seed.
         phrase.send_keys(Keys.CONTROL, "a")
         phrase.send_keys(Keys.DELETE)
         phrase.send_keys("友谊的小船说翻就翻")

@@ -455,10 +455,15 @@ function listen() {
     $('phrase').focus();
     schedule(0);
   });
-  $('phrase').addEventListener('input', () => {
+  // While a Chinese input method composes, the box holds pinyin letters
+  // that are not the phrase: the preview waits for the characters chosen.
+  const phraseChanged = (event) => {
+    if (event.isComposing) return;
     trimPhrase();
     schedule(TYPING_PAUSE_MS);
-  });
+  };
+  $('phrase').addEventListener('input', phraseChanged);
+  $('phrase').addEventListener('compositionend', phraseChanged);
   $('preset').addEventListener('change', () => {
     followPreset();
     schedule(0);
