@@ -24,8 +24,21 @@ import time
 SERVE, OUT = (os.path.abspath(p) for p in sys.argv[1:3])
 BENCH = "--bench" in sys.argv[3:]
 VERSION = "12.2.3"
-CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "quillow",
-                     f"lighthouse-{VERSION}")
+
+def cache_folder():
+    """The user's cache, kept across builds; the build folder where it cannot be written."""
+    folder = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "quillow",
+                          f"lighthouse-{VERSION}")
+    try:
+        os.makedirs(folder, exist_ok=True)
+        if os.access(folder, os.W_OK):
+            return folder
+    except OSError:
+        pass
+    return os.path.join(OUT, f"lighthouse-{VERSION}")
+
+
+CACHE = cache_folder()
 LIGHTHOUSE = os.path.join(CACHE, "node_modules", ".bin", "lighthouse")
 GOALS = {"accessibility": 0.95, "best-practices": 0.95, "performance": 0.90}
 ASSERTED = set() if BENCH else {"accessibility", "best-practices"}
