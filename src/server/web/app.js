@@ -14,7 +14,7 @@ const state = {
   seed: newSeed(),
   timer: 0,
   controller: null,
-  shown: null, // { blob, url, name, headers, video }
+  shown: null, // { blob, url, name, headers, video, asked }
   firstShown: false,
   showing: 0, // counts the files handed to the preview; only the latest may show
   urls: [], // blob: addresses made and not yet given back
@@ -378,13 +378,13 @@ function showFacts() {
     over = bytes > cap;
   }
   facts.push(['大小', size, over]);
-  // What fitting the cap gave up, by whichever header the service sends.
-  const given = [headers.get('X-Quillow-Fitted'), headers.get('X-Quillow-Warning')]
-    .filter(Boolean)
-    .flatMap((value) => value.split(','))
-    .map((value) => decoded(value.trim()))
-    .filter(Boolean);
-  if (given.length) facts.push(['为满足上限', given.join('；')]);
+  // What fitting the cap gave up, where the service says so, and what else
+  // the service had to change (a WEBM's length): each percent-encoded, the
+  // values of a repeated header joined by commas.
+  for (const [header, term] of [['X-Quillow-Fitted', '为满足上限'], ['X-Quillow-Warning', '提示']]) {
+    const values = (headers.get(header) || '').split(',').map((value) => decoded(value.trim())).filter(Boolean);
+    if (values.length) facts.push([term, values.join('；')]);
+  }
   const list = $('facts');
   list.replaceChildren();
   for (const [term, value, problem] of facts) {
