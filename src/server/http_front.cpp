@@ -5,6 +5,8 @@
 #include "server/request_values.h"
 #include "server/server_metrics.h"
 #include "server/service_link.h"
+#include "server/web_catalogue.h"
+#include "server/web_page.h"
 #include "server/wire.h"
 
 #include <microhttpd.h>
@@ -149,7 +151,8 @@ public:
         : m_options(options), m_token(options.token), m_workers(options.workers),
           m_capacity(m_workers + (options.queue >= 0 ? options.queue : 2 * m_workers)),
           m_admission(m_capacity), m_link(options),
-          m_guard(kRequestDeadline, kOverLimitDeadline, kConnectionsPerAddress)
+          m_guard(kRequestDeadline, kOverLimitDeadline, kConnectionsPerAddress),
+          m_web(stickerCatalogueJson(), options.web)
     {
         std::random_device random;
         m_idPrefix = std::to_string(random()) + std::to_string(random());
@@ -534,6 +537,9 @@ private:
             }
             return metricsReply();
         }
+        if (auto page = m_web.answer(
+                method, url, MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-None-Match")))
+            return {page->status, std::move(page->headers), std::move(page->body)};
         if (url != "/v1/render")
             return jsonError(404, "没有这个地址：请用 /v1/render。");
         // HEAD is a GET whose body libmicrohttpd leaves out: a cache or a
@@ -722,6 +728,7 @@ private:
     MHD_Daemon *m_metricsDaemon = nullptr;
     std::string m_idPrefix;
     std::atomic<unsigned long long> m_nextRequest{0};
+    const WebPage m_web;
 
     std::mutex m_mutex; // everything below
     std::condition_variable m_changed;

@@ -29,6 +29,7 @@ const char kHelp[] =
     "  --time-limit 秒            一次渲染的时间上限，超出回答 504（默认与批处理每行的上限相同）\n"
     "  --drain-delay 秒           收到 SIGTERM 后 /readyz 回答 503、仍接受连接的时间（默认 5）\n"
     "  --drain-deadline 秒        之后等待进行中请求的时间（默认 20）\n"
+    "  --no-web                  不在 / 提供网页（/v1/presets 仍然提供）\n"
     "  --help                    显示本帮助\n"
     "\n"
     "TLS 由前面的反向代理负责。\n";
@@ -113,6 +114,7 @@ ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, 
         {"time-limit", required_argument, nullptr, 'T'},
         {"drain-delay", required_argument, nullptr, 'D'},
         {"drain-deadline", required_argument, nullptr, 'd'},
+        {"no-web", no_argument, nullptr, 'W'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -125,6 +127,9 @@ ParseOutcome parseServerOptions(int argc, char *argv[], ServerOptions &options, 
         if (given == -1)
             break;
         switch (given) {
+        case 'W':
+            options.web = false;
+            break;
         case 'h':
             message = kHelp;
             return ParseOutcome::Help;

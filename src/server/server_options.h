@@ -25,6 +25,7 @@ struct ServerOptions {
     std::chrono::milliseconds timeLimit{0};
     std::chrono::milliseconds drainDelay{5'000};
     std::chrono::milliseconds drainDeadline{20'000};
+    bool web = true; // --no-web: no page at /
 };
 
 enum class ParseOutcome { Run, Help, Error };
