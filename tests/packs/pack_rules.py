@@ -252,6 +252,33 @@ def make(render, folder, app, effect, phrases, arguments, output):
     return subprocess.run(command + arguments + [source], capture_output=True, text=True)
 
 
+def batch_line_problems(render, folder):
+    """A batch line with "pack" makes the pack the command line makes, and
+    a refused one fails its line alone, writing nothing."""
+    case = CASES[2]
+    name, app, effect, phrases, arguments = case[:5]
+    items = []
+    for line in phrases.splitlines():
+        phrase, tab, tags = line.partition("\t")
+        items.append({"phrase": phrase, "emoji": tags} if tab else phrase)
+    output = os.path.join(folder, "batch.zip")
+    refused = os.path.join(folder, "batch-refused.zip")
+    lines = [
+        {"pack": app, "phrases": items, "output": output, "pack-name": arguments[1], "publisher": arguments[3],
+         "effect": effect},
+        {"pack": "line", "phrases": ["好的"], "output": refused},
+    ]
+    made = subprocess.run([render, "--batch", "-"], input="".join(json.dumps(line) + "\n" for line in lines),
+                          capture_output=True, text=True)
+    results = [json.loads(line) for line in made.stdout.splitlines()]
+    problems = []
+    if [r.get("ok") for r in results] != [True, False] or "现有 1 张" not in results[1].get("error", ""):
+        return ["batch line: results %s, %s" % (results, made.stderr)]
+    if os.path.exists(refused):
+        problems.append("batch line: the refused pack was written")
+    return problems + ["batch line: %s" % problem for problem in check_pack(output, case, folder)]
+
+
 def main():
     render = sys.argv[1]
     failures = []
@@ -264,6 +291,8 @@ def main():
                 failures.append("%s: exit %d: %s" % (name, made.returncode, made.stderr.strip()))
                 continue
             failures += ["%s: %s" % (name, problem) for problem in check_pack(output, case, folder)]
+
+        failures += batch_line_problems(render, folder)
 
         for name, app, effect, phrases, arguments, message in REFUSALS:
             for existing in (None, b"the user's old file"):
