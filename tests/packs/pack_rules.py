@@ -5,6 +5,7 @@ PNG, APNG, GIF and WebP, ffprobe for WEBM, unzip -t for the archive. Then
 packs the rules refuse: each must name the rule and leave no file.
 
     pack_rules.py QUILLOW_RENDER
+    pack_rules.py --check FILE CASE
 """
 
 import io
@@ -279,7 +280,20 @@ def batch_line_problems(render, folder):
     return problems + ["batch line: %s" % problem for problem in check_pack(output, case, folder)]
 
 
+def check_only(path, case_name):
+    """--check FILE CASE: holds a pack made elsewhere (the window's) to the
+    rules of one case above."""
+    case = next(case for case in CASES if case[0] == case_name)
+    with tempfile.TemporaryDirectory() as folder:
+        problems = check_pack(path, case, folder)
+    for problem in problems:
+        print("FAIL", problem)
+    return 1 if problems else 0
+
+
 def main():
+    if sys.argv[1] == "--check":
+        return check_only(sys.argv[2], sys.argv[3])
     render = sys.argv[1]
     failures = []
     with tempfile.TemporaryDirectory() as folder:

@@ -61,6 +61,9 @@ PackDialog::PackDialog(JobDraft draft, const QString &firstPhrase, ErrorReporter
     m_phrases->setPlainText(firstPhrase + QLatin1Char('\n'));
     m_phrases->setPlaceholderText(QStringLiteral("每行一句短语；短语后可加制表符和表情符号"));
     m_phrases->setTabChangesFocus(false);
+    // A tab only parts a phrase from its emoji: a wide stop would push them
+    // out of sight.
+    m_phrases->setTabStopDistance(m_phrases->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4);
     m_app = new QComboBox(this);
     m_app->setObjectName(QStringLiteral("cmbPackApp"));
     for (const StickerPackRule &rule : stickerPackRules())
@@ -113,6 +116,15 @@ PackDialog::PackDialog(JobDraft draft, const QString &firstPhrase, ErrorReporter
     m_changed->setSingleShot(true);
     m_changed->setInterval(kRemakeDelayMs);
     connect(m_changed, &QTimer::timeout, this, &PackDialog::startMaking);
+    // Only what the chosen app records can be edited.
+    const auto showFields = [this] {
+        const StickerPackRule *rule = stickerPackNamed(m_app->currentData().toString());
+        for (QLineEdit *edit : {m_name, m_publisher})
+            edit->setEnabled(rule && rule->metadata == PackMetadata::StickerAppContents);
+        m_prefix->setEnabled(rule && rule->naming == PackNaming::ChatName);
+    };
+    showFields();
+    connect(m_app, &QComboBox::currentIndexChanged, this, showFields);
     const auto remake = [this] { m_changed->start(); };
     connect(m_phrases, &QPlainTextEdit::textChanged, this, remake);
     connect(m_app, &QComboBox::currentIndexChanged, this, remake);
