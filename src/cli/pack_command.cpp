@@ -193,7 +193,10 @@ int runPackCommand(const QStringList &arguments, QIODevice &input, QIODevice &er
             say(errors, QStringLiteral("quillow-render: 收到信号，已停止：没有写出贴纸包。\n"));
             return 128 + signal;
         }
-        say(errors, QStringLiteral("quillow-render: %1；没有写出贴纸包。\n").arg(error.message()));
+        QString message = error.message();
+        if (message.endsWith(QStringLiteral("。")))
+            message.chop(1);
+        say(errors, QStringLiteral("quillow-render: %1；没有写出贴纸包。\n").arg(message));
         return kExitBadInput;
     } catch (const QuillowError &error) {
         say(errors, QStringLiteral("quillow-render: %1\n").arg(error.message()));
