@@ -188,6 +188,10 @@ int runPackCommand(const QStringList &arguments, QIODevice &input, QIODevice &er
         for (const QString &warning : pack.warnings)
             say(errors, QStringLiteral("quillow-render: %1\n").arg(warning));
         writePack(pack, request.output);
+        if (const int signal = stop.load(); signal != 0) {
+            say(errors, QStringLiteral("quillow-render: 收到信号时贴纸包已经写完。\n"));
+            return 128 + signal;
+        }
     } catch (const UsageError &error) {
         if (const int signal = stop.load(); signal != 0) {
             say(errors, QStringLiteral("quillow-render: 收到信号，已停止：没有写出贴纸包。\n"));

@@ -23,6 +23,10 @@
 
 namespace {
 
+// The most stickers one pack is made of here, whatever the app takes: every
+// file is held in memory until the archive is written.
+constexpr int kMaxPackStickers = 500;
+
 // The keys of a pack line that are the pack's own rather than a sticker's.
 const QStringList &packKeys()
 {
@@ -252,6 +256,10 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
     if (draft.job.sticker.preset && draft.job.sticker.preset != rule.preset)
         throw UsageError(QStringLiteral("%1 的贴纸包按 %2 预设做贴纸，不能另给预设 %3。")
                              .arg(rule.label, rule.preset->name, draft.job.sticker.preset->name));
+    if (request.entries.size() > std::size_t(kMaxPackStickers))
+        throw UsageError(QStringLiteral("一个贴纸包最多做 %1 张贴纸，短语表有 %2 句。")
+                             .arg(kMaxPackStickers)
+                             .arg(request.entries.size()));
     try {
         checkPackCount(rule, animated, int(request.entries.size()));
         checkPackNames(rule, request.name, request.publisher);
