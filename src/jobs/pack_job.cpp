@@ -384,21 +384,26 @@ BatchResult runPackLine(const BatchLine &line, const JobDraft &defaults, LineOut
         const QJsonValue phrases = object.value(QStringLiteral("phrases"));
         if (!phrases.isArray())
             throw UsageError(QStringLiteral("字段 “phrases” 必须是短语的数组。"));
-        // Each item is a phrase, or an object of a phrase and its emoji; it
-        // becomes one line of a phrase list, numbered as the item.
-        QString list;
+        // Each item is a phrase, or an object of a phrase and its emoji,
+        // numbered as the item; every item is a sticker, "#" or not.
+        int number = 0;
         for (const QJsonValue &item : phrases.toArray()) {
+            ++number;
             const QString phrase = item.isObject()
                                        ? item.toObject().value(QStringLiteral("phrase")).toString()
                                        : item.toString();
             const QString emoji =
                 item.isObject() ? item.toObject().value(QStringLiteral("emoji")).toString() : QString();
-            if (phrase.contains(QLatin1Char('\n')) || phrase.contains(QLatin1Char('\t')) ||
-                phrase.trimmed().isEmpty())
-                throw UsageError(QStringLiteral("\"phrases\" 里的每一项都要是一句不含换行和制表符的短语。"));
-            list += phrase + (emoji.isEmpty() ? QString() : QLatin1Char('\t') + emoji) + QLatin1Char('\n');
+            if (phrase.trimmed().isEmpty())
+                throw UsageError(QStringLiteral("\"phrases\" 的第 %1 项不是一句短语。").arg(number));
+            try {
+                request.entries.push_back(packEntry(number, phrase, emoji, request.rule->maxEmoji));
+            } catch (const UsageError &) {
+                throw;
+            } catch (const QuillowError &error) {
+                throw UsageError(error.message());
+            }
         }
-        request.entries = readPackList(*request.rule, list);
         request.draft = packDraftFromObject(object, defaults);
         const MadePack pack = makePack(request, threadRenderer());
         result.warnings = pack.warnings;

@@ -277,6 +277,31 @@ QStringList emojiIn(const QString &text)
     return found;
 }
 
+PackEntry packEntry(int line, const QString &phrase, const QString &tags, int maxEmoji)
+{
+    PackEntry entry{line, phrase, {}};
+    for (const QString &cluster : graphemeClusters(tags)) {
+        if (cluster.trimmed().isEmpty() || cluster == QLatin1String(",") || cluster == QStringLiteral("，"))
+            continue;
+        if (!isEmoji(cluster))
+            throw QuillowError(
+                QStringLiteral("第 %1 行：制表符后的“%2”不是表情符号；那里只能写这张贴纸的表情符号")
+                    .arg(line)
+                    .arg(cluster));
+        entry.emoji << cluster;
+    }
+    if (entry.emoji.size() > maxEmoji)
+        throw QuillowError(QStringLiteral("第 %1 行：每张贴纸最多 %2 个表情符号，这一行有 %3 个")
+                               .arg(line)
+                               .arg(maxEmoji)
+                               .arg(entry.emoji.size()));
+    if (entry.emoji.isEmpty()) {
+        const QStringList own = emojiIn(phrase);
+        entry.emoji << (own.isEmpty() ? QStringLiteral("💬") : own.first());
+    }
+    return entry;
+}
+
 std::vector<PackEntry> readPackPhrases(const QString &text, int maxEmoji)
 {
     std::vector<PackEntry> entries;
@@ -290,29 +315,8 @@ std::vector<PackEntry> readPackPhrases(const QString &text, int maxEmoji)
             continue;
         const int number = int(at) + 1;
         const qsizetype tab = lineText.indexOf(QLatin1Char('\t'));
-        PackEntry entry{number, tab < 0 ? lineText : lineText.left(tab), {}};
-        if (tab >= 0) {
-            for (const QString &cluster : graphemeClusters(lineText.mid(tab + 1))) {
-                if (cluster.trimmed().isEmpty() || cluster == QLatin1String(",") ||
-                    cluster == QStringLiteral("，"))
-                    continue;
-                if (!isEmoji(cluster))
-                    throw QuillowError(
-                        QStringLiteral("第 %1 行：制表符后的“%2”不是表情符号；那里只能写这张贴纸的表情符号")
-                            .arg(number)
-                            .arg(cluster));
-                entry.emoji << cluster;
-            }
-            if (entry.emoji.size() > maxEmoji)
-                throw QuillowError(QStringLiteral("第 %1 行：每张贴纸最多 %2 个表情符号，这一行有 %3 个")
-                                       .arg(number)
-                                       .arg(maxEmoji)
-                                       .arg(entry.emoji.size()));
-        }
-        if (entry.emoji.isEmpty()) {
-            const QStringList own = emojiIn(entry.phrase);
-            entry.emoji << (own.isEmpty() ? QStringLiteral("💬") : own.first());
-        }
+        const PackEntry entry = packEntry(number, tab < 0 ? lineText : lineText.left(tab),
+                                          tab < 0 ? QString() : lineText.mid(tab + 1), maxEmoji);
         entries.push_back(entry);
     }
     return entries;

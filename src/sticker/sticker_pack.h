@@ -92,6 +92,12 @@ struct PackEntry {
 // for more tags than `maxEmoji`.
 std::vector<PackEntry> readPackPhrases(const QString &text, int maxEmoji);
 
+// One sticker of a list: `phrase` tagged with the emoji of `tags` (spaces
+// and commas between them allowed), or when there are none with the
+// phrase's own first emoji, else 💬. Throws QuillowError naming `line` for a
+// tag that is not emoji, or for more than `maxEmoji`.
+PackEntry packEntry(int line, const QString &phrase, const QString &tags, int maxEmoji);
+
 // The emoji of `text` in order (whole sequences: modifiers, joiners, flags).
 QStringList emojiIn(const QString &text);
 
