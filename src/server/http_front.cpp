@@ -355,7 +355,11 @@ private:
                 {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}},
                 metrics()};
         }
-        if (url != "/v1/render")
+        if (url == "/v1/pack" && (method != "POST" || exchange.body.find("\"pack\"") == std::string::npos))
+            return withAllow(jsonError(method != "POST" ? 405 : 400,
+                                       "/v1/pack 只接受 POST，请求体是带 \"pack\" 和 \"phrases\" 的 JSON。"),
+                             "POST");
+        if (url != "/v1/render" && url != "/v1/pack")
             return jsonError(404, "没有这个地址：请用 /v1/render。");
         // HEAD is a GET whose body libmicrohttpd leaves out: a cache or a
         // link checker learns the ETag, type and length without the bytes.
