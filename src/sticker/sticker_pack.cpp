@@ -11,6 +11,9 @@
 #include <QJsonObject>
 #include <QRect>
 
+#include <algorithm>
+#include <climits>
+
 namespace {
 
 constexpr qint64 kKB = 1000;
@@ -213,19 +216,32 @@ int maxChatNameLength(const StickerPackRule &rule)
     return rule.app == QLatin1String("slack") ? 100 : 32;
 }
 
+// Every pack file is scanned once: the bounds are kept as numbers rather
+// than by uniting rectangles pixel by pixel.
 QRect inkOf(const Animation &animation)
 {
-    QRect ink;
+    int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
     for (const AnimationFrame &frame : animation.frames) {
-        const QImage image = frame.image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage image = frame.image.format() == QImage::Format_ARGB32_Premultiplied
+                                 ? frame.image
+                                 : frame.image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         for (int y = 0; y < image.height(); ++y) {
             const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                if (qAlpha(row[x]) != 0)
-                    ink |= QRect(x, y, 1, 1);
+            int first = 0;
+            while (first < image.width() && qAlpha(row[first]) == 0)
+                ++first;
+            if (first == image.width())
+                continue;
+            int last = image.width() - 1;
+            while (qAlpha(row[last]) == 0)
+                --last;
+            left = std::min(left, first);
+            right = std::max(right, last);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
         }
     }
-    return ink;
+    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 PackFileFacts factsOf(const QByteArray &bytes, const OutputFileFormat &format)
