@@ -16,9 +16,12 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <exception>
-#include <mutex>
+#include <functional>
 #include <new>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -119,6 +122,29 @@ BatchResult resultFromLine(const QByteArray &text)
     return result;
 }
 
+// Runs task(0) … task(count - 1) on one thread per core, the calling one
+// included, and returns once every thread has been joined: a process that
+// forks afterwards has only its own thread again.
+void onEveryCore(std::size_t count, const std::function<void(std::size_t)> &task)
+{
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t at = next++; at < count; at = next++)
+            task(at);
+    };
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> threads;
+    try {
+        for (std::size_t i = 1; i < std::min(cores, count); ++i)
+            threads.emplace_back(work);
+    } catch (const std::system_error &) {
+        // Fewer threads: this one does the rest.
+    }
+    work();
+    for (std::thread &thread : threads)
+        thread.join();
+}
+
 } // namespace
 
 PackRenderer childRenderer(int workers, const std::atomic<int> &stop, int wake)
@@ -177,22 +203,8 @@ PackRenderer threadRenderer()
 {
     return [](const std::vector<BatchLine> &lines, const JobDraft &defaults) {
         std::vector<BatchResult> made(lines.size());
-        std::atomic<std::size_t> next{0};
-        const auto work = [&] {
-            for (std::size_t at = next++; at < lines.size(); at = next++)
-                made[at] = runBatchLine(lines[at], defaults, LineOutput::Bytes);
-        };
-        const int cores = std::max(1, int(std::thread::hardware_concurrency()));
-        std::vector<std::thread> threads;
-        try {
-            for (int i = 1; i < std::min<int>(cores, int(lines.size())); ++i)
-                threads.emplace_back(work);
-        } catch (const std::system_error &) {
-            // Fewer threads: this one does the rest.
-        }
-        work();
-        for (std::thread &thread : threads)
-            thread.join();
+        onEveryCore(lines.size(),
+                    [&](std::size_t at) { made[at] = runBatchLine(lines[at], defaults, LineOutput::Bytes); });
         return made;
     };
 }
@@ -286,7 +298,6 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
     }
 
     const std::vector<BatchResult> results = render(lines, draft);
-    const StickerKind &kind = rule.preset->kind(animated);
     for (std::size_t at = 0; at < pack.stickers.size(); ++at) {
         PackSticker &sticker = pack.stickers[at];
         const BatchResult &result = results.at(at);
@@ -295,24 +306,44 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
         for (const QString &warning : result.warnings)
             pack.warnings << QStringLiteral("%1：%2").arg(who(sticker.entry), warning);
         sticker.bytes = result.bytes;
-        try {
-            checkPackSticker(who(sticker.entry), kind, *format, sticker.bytes);
-        } catch (const QuillowError &error) {
-            throw UsageError(error.message());
-        }
     }
 
+    // Every sticker is read back and checked, and the extra images drawn
+    // and checked, side by side; the first failure in pack order is the one
+    // reported.
+    const StickerKind &kind = rule.preset->kind(animated);
+    const std::vector<PackImageRule> &images = rule.kind(animated).images;
     const QString iconPhrase =
         request.iconPhrase.isEmpty() ? request.entries.front().phrase : request.iconPhrase;
-    for (const PackImageRule &image : rule.kind(animated).images) {
+    const std::size_t stickers = pack.stickers.size();
+    pack.pictures.resize(images.size());
+    std::vector<std::exception_ptr> failures(stickers + images.size());
+    onEveryCore(failures.size(), [&](std::size_t at) {
         try {
-            pack.pictures.push_back(drawPicture(image, iconPhrase, draft));
-            checkPackImage(image, pack.pictures.back().bytes);
-        } catch (const QuillowError &error) {
-            throw UsageError(
-                QStringLiteral("%1（用“%2”画）：%3").arg(image.label, iconPhrase, error.message()));
+            if (at < stickers) {
+                const PackSticker &sticker = pack.stickers[at];
+                try {
+                    checkPackSticker(who(sticker.entry), kind, *format, sticker.bytes);
+                } catch (const QuillowError &error) {
+                    throw UsageError(error.message());
+                }
+                return;
+            }
+            const PackImageRule &image = images[at - stickers];
+            try {
+                pack.pictures[at - stickers] = drawPicture(image, iconPhrase, draft);
+                checkPackImage(image, pack.pictures[at - stickers].bytes);
+            } catch (const QuillowError &error) {
+                throw UsageError(
+                    QStringLiteral("%1（用“%2”画）：%3").arg(image.label, iconPhrase, error.message()));
+            }
+        } catch (...) {
+            failures[at] = std::current_exception();
         }
-    }
+    });
+    for (const std::exception_ptr &failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
 
     std::vector<ZipMember> members;
     std::vector<PackListedSticker> listed;
