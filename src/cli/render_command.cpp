@@ -1,5 +1,6 @@
 #include "cli/render_command.h"
 
+#include "cli/pack_command.h"
 #include "export/file_output.h"
 #include "jobs/batch.h"
 #include "jobs/job_options.h"
@@ -100,6 +101,8 @@ int runBatchFrom(const CommandLine &command, QIODevice &input, QIODevice &output
 int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &output, QIODevice &errors,
                      const std::atomic<int> &stop, int wake)
 {
+    if (isPackCommand(arguments))
+        return runPackCommand(arguments, input, errors, stop, wake);
     CommandLine command;
     try {
         command = parseCommandLine(arguments);

@@ -1,6 +1,7 @@
 #include "jobs/batch.h"
 
 #include "export/file_output.h"
+#include "jobs/pack_job.h"
 
 #include <QFileDevice>
 #include <QFileInfo>
@@ -32,6 +33,8 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         result.error = QStringLiteral("这一行超过 %1 字节（1 MiB），没有处理。").arg(kMaxBatchLineBytes);
         return result;
     }
+    if (isPackLine(line.text))
+        return runPackLine(line, defaults, output);
     try {
         const RenderJob job = jobFromJsonLine(line.text, defaults, line.number);
         result.output = job.output;

@@ -219,6 +219,15 @@ private:
             throw UsageError(QStringLiteral("字段 “output” 由服务决定：请求里不能给出文件名。"));
         if (object.contains(QStringLiteral("batch")))
             throw UsageError(QStringLiteral("未知字段：“batch”。"));
+        // A sticker pack is one ZIP, made by the line's child (no format row).
+        if (object.contains(QStringLiteral("pack"))) {
+            object.insert(QStringLiteral("output"), QStringLiteral("pack.zip"));
+            Job job;
+            job.id = request.id;
+            job.line = {1, QJsonDocument(object).toJson(QJsonDocument::Compact), false};
+            m_waiting.push_back(std::move(job));
+            return;
+        }
         // A reply carries one picture; tiles are several files.
         if (object.contains(QStringLiteral("tiles")))
             throw UsageError(
@@ -359,6 +368,12 @@ private:
         reply.body.assign(result.bytes.constData(), std::size_t(result.bytes.size()));
         result.bytes.clear();
         reply.headers = cacheHeaders(job);
+        if (!job.format) {
+            reply.headers.insert(reply.headers.end(),
+                                 {{"Content-Type", "application/zip"},
+                                  {"Content-Disposition", "attachment; filename=\"pack.zip\""}});
+            return send(reply);
+        }
         reply.headers.emplace_back("Content-Type",
                                    std::string(job.format->mimeType.data(), job.format->mimeType.size()));
         reply.headers.emplace_back("Content-Disposition", contentDisposition(job.phrase, *job.format));

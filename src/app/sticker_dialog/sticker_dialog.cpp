@@ -3,6 +3,7 @@
 
 #include "app/kit/colour_edit.h"
 #include "app/shell/cache_folder.h"
+#include "app/sticker_dialog/pack_dialog.h"
 #include "app/window/save_dialog.h"
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
@@ -459,6 +460,7 @@ void StickerDialog::buildControls()
     connect(m_saveButton, &QPushButton::clicked, this, &StickerDialog::save);
     connect(m_copyButton, &QPushButton::clicked, this, &StickerDialog::copy);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    addPackButton(buttons, this, m_layout, m_phrase, m_report);
 
     // A label rather than a pop-up, as the main window's: it never takes the
     // focus, and goes by itself.
