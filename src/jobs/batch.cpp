@@ -98,8 +98,12 @@ QByteArray resultLine(const BatchResult &result)
                 QByteArray files;
                 for (const QString &file : sticker->tileFiles)
                     files += (files.isEmpty() ? "" : ",") + jsonString(file);
+                QByteArray frames;
+                for (const int count : sticker->tileFrames)
+                    frames += (frames.isEmpty() ? "" : ",") + QByteArray::number(count);
                 // The dpi in full, so that --dpi draws the uncut banner alike.
-                line += ",\"tiles\":[" + files + "],\"paste\":" + jsonString(sticker->pasteText) +
+                line += ",\"tiles\":[" + files + "],\"tileFrames\":[" + frames +
+                        "],\"paste\":" + jsonString(sticker->pasteText) +
                         ",\"dpi\":" + QByteArray::number(sticker->tileDpi, 'g', 17);
             }
         }
@@ -339,6 +343,8 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
                 facts.cap = qint64(object.value(QStringLiteral("cap")).toDouble());
             for (const QJsonValue file : object.value(QStringLiteral("tiles")).toArray())
                 facts.tileFiles << file.toString();
+            for (const QJsonValue frames : object.value(QStringLiteral("tileFrames")).toArray())
+                facts.tileFrames << frames.toInt();
             facts.pasteText = object.value(QStringLiteral("paste")).toString();
             facts.tileDpi = object.value(QStringLiteral("dpi")).toDouble();
             result.sticker = facts;

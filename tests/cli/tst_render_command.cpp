@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -151,6 +152,7 @@ private slots:
     void batchRefusesNamesTheSystemWouldChange_data();
     void batchRefusesNamesTheSystemWouldChange();
     void batchOrderCountsEveryFileALineWrites();
+    void webpTilesKeepOneTimeline();
 };
 
 void TestRenderCommand::parsesSettings_data()
@@ -1230,6 +1232,31 @@ void TestRenderCommand::batchOrderCountsEveryFileALineWrites()
     QCOMPARE(contents(dir.filePath(QStringLiteral("made.gif"))),
              contents(dir.filePath(QStringLiteral("shout.gif"))));
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("link.gif"))).isSymLink());
+}
+
+// Tiles play in step only with the same frames: a tile that stays empty
+// while the characters of another appear must not lose those frames to the
+// encoder's merging of equal neighbours. Each tile's frames are reported,
+// and are the file's.
+void TestRenderCommand::webpTilesKeepOneTimeline()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const QByteArray line =
+        R"({"phrase":"友谊的小船说翻","preset":"whatsapp","tiles":"auto","effect":"reveal","seed":3,"output":"w.webp"})";
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, line + '\n');
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors + result.output));
+    const QJsonObject object = QJsonDocument::fromJson(result.output.toUtf8()).object();
+    const QJsonArray files = object.value(QStringLiteral("tiles")).toArray();
+    const QJsonArray frames = object.value(QStringLiteral("tileFrames")).toArray();
+    QVERIFY2(files.size() > 1 && frames.size() == files.size(), qPrintable(result.output));
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        const int inFile = webpFrames(contents(dir.filePath(files[index].toString())));
+        QCOMPARE(frames[index].toInt(), inFile);
+        QCOMPARE(inFile, object.value(QStringLiteral("frames")).toInt());
+    }
+    // At least a frame per character: nothing merged away.
+    QVERIFY2(object.value(QStringLiteral("frames")).toInt() >= 6, qPrintable(result.output));
 }
 
 QTEST_MAIN(TestRenderCommand)
