@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -62,26 +63,30 @@ struct EncodedRelease {
 // rectangle of the frame it was merged into, which show what was there.
 // That frame's disposal moves to the last of them, so the rectangle is
 // cleared, if at all, when the next real frame comes, as before.
-QByteArray withEveryFrame(const QByteArray &file, const std::vector<int> &delaysMs)
+QByteArray withEveryFrame(const QByteArray &file, const std::vector<int> &delaysMs, int loopCount)
 {
     const WebPData data{reinterpret_cast<const std::uint8_t *>(file.constData()), std::size_t(file.size())};
     const std::unique_ptr<WebPMux, MuxRelease> merged(WebPMuxCreate(&data, 0));
     const std::unique_ptr<WebPMux, MuxRelease> restored(WebPMuxNew());
     if (!merged || !restored)
         throw std::bad_alloc();
-    WebPMuxAnimParams params;
-    int width = 0, height = 0, frames = 0;
-    if (WebPMuxGetAnimationParams(merged.get(), &params) != WEBP_MUX_OK ||
-        WebPMuxGetCanvasSize(merged.get(), &width, &height) != WEBP_MUX_OK ||
-        WebPMuxNumChunks(merged.get(), WEBP_CHUNK_ANMF, &frames) != WEBP_MUX_OK)
+    // Frames that all merged into one may come back as a still picture.
+    WebPMuxAnimParams params{0, loopCount};
+    const bool still = WebPMuxGetAnimationParams(merged.get(), &params) != WEBP_MUX_OK;
+    int width = 0, height = 0, frames = 1;
+    if (WebPMuxGetCanvasSize(merged.get(), &width, &height) != WEBP_MUX_OK ||
+        (!still && WebPMuxNumChunks(merged.get(), WEBP_CHUNK_ANMF, &frames) != WEBP_MUX_OK))
         throw webpError(QStringLiteral("WebPMux：读不回编码器写出的动画"));
     if (WebPMuxSetAnimationParams(restored.get(), &params) != WEBP_MUX_OK ||
         WebPMuxSetCanvasSize(restored.get(), width, height) != WEBP_MUX_OK)
         throw std::bad_alloc();
 
     const auto push = [&restored](const WebPMuxFrameInfo &frame) {
-        if (WebPMuxPushFrame(restored.get(), &frame, 1) != WEBP_MUX_OK)
+        const WebPMuxError error = WebPMuxPushFrame(restored.get(), &frame, 1);
+        if (error == WEBP_MUX_MEMORY_ERROR)
             throw std::bad_alloc();
+        if (error != WEBP_MUX_OK)
+            throw webpError(QStringLiteral("WebPMuxPushFrame：错误 %1").arg(int(error)));
     };
     std::size_t next = 0; // the first delay the frames so far have not covered
     for (int number = 1; number <= frames; ++number) {
@@ -89,6 +94,12 @@ QByteArray withEveryFrame(const QByteArray &file, const std::vector<int> &delays
         if (WebPMuxGetFrame(merged.get(), number, &frame) != WEBP_MUX_OK)
             throw webpError(QStringLiteral("WebPMux：读不回第 %1 帧").arg(number));
         const std::unique_ptr<WebPMuxFrameInfo, MuxFrameRelease> owned(&frame);
+        if (still) {
+            frame.id = WEBP_CHUNK_ANMF;
+            frame.duration = std::accumulate(delaysMs.begin(), delaysMs.end(), 0);
+            frame.dispose_method = WEBP_MUX_DISPOSE_NONE;
+            frame.blend_method = WEBP_MUX_BLEND;
+        }
         // The delays this frame stands for: its own and those merged into it.
         std::size_t end = next;
         long long covered = 0;
@@ -223,7 +234,7 @@ EncodedAnimation encodeAnimated(const Animation &animation, const std::vector<QI
         std::vector<int> delaysMs;
         for (const AnimationFrame &frame : animation.frames)
             delaysMs.push_back(frame.delayMs);
-        return {withEveryFrame(file, delaysMs), int(frames.size()), -1, {}};
+        return {withEveryFrame(file, delaysMs, animation.loopCount), int(frames.size()), -1, {}};
     }
     return {file, frameCount, -1, {}};
 }
