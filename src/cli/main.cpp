@@ -15,6 +15,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -73,6 +74,12 @@ void writeRaw(const char *text)
 
 int main(int argc, char *argv[])
 {
+    // One heap for every thread. A thread of its own would reserve an
+    // arena of 64 MiB of address space; under a memory limit that fails,
+    // and the allocator then tries again, and fails again, on every
+    // allocation of the thread (millions of system calls for one sticker)
+    // before it falls back to this heap after all.
+    mallopt(M_ARENA_MAX, 1);
     const bool haveInput = holdPlace(STDIN_FILENO);
     holdPlace(STDOUT_FILENO);
     holdPlace(STDERR_FILENO);

@@ -154,7 +154,9 @@ int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &
 
 void stopSingleRun(int signal) noexcept
 {
-    if (!singleRunActive.load() || !abandonFileWriting())
+    // Files that already have their names are the run's result: it goes on
+    // to report them written rather than claim the old ones stayed.
+    if (!singleRunActive.load() || !abandonFileWriting() || anyTargetReplaced())
         return;
     const std::string_view message = stoppedMessage(signal);
     [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, message.data(), message.size());

@@ -25,6 +25,6 @@ int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &
 // while runRenderCommand() makes a single picture, abandons it (no file is
 // replaced; see abandonFileWriting()), says so on standard error and ends
 // the process at once with 128 + `signal`. Returns, doing nothing, in a
-// batch, before or after the picture, and while its complete file is
-// taking its name. Async-signal-safe.
+// batch, before or after the picture, and once its complete file is taking
+// or has taken its name (the run then reports it written). Async-signal-safe.
 void stopSingleRun(int signal) noexcept;

@@ -186,7 +186,6 @@ QImage renderPosedStrip(const StripLayout &layout, const QColor &ink, const std:
     QImage image = newImage(physical, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);
-    requireTextHeadroom();
     QPainter painter(&image);
     painter.translate(margin, margin);
 
@@ -196,6 +195,10 @@ QImage renderPosedStrip(const StripLayout &layout, const QColor &ink, const std:
     for (std::size_t i = 0; i < layout.cells.size(); ++i) {
         if (!poses[i].shown)
             continue;
+        // Each size is a font engine of its own, which fontconfig sets up
+        // the first time the size is drawn: the margin it needs is checked
+        // for each cell, as the frames before have taken their share.
+        requireTextHeadroom();
         single.cells.assign(1, layout.cells[i]);
         painter.save();
         painter.translate(poses[i].offset);

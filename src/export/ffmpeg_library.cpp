@@ -6,10 +6,16 @@
 
 #include <dlfcn.h>
 
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -22,6 +28,23 @@ constexpr const char *kLibraries[] = {
     "libavcodec.so." QUILLOW_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
     "libavformat.so." QUILLOW_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR),
 };
+
+// Set on a thread when FFmpeg, or a codec library under it, said that an
+// allocation failed; taken by ffmpegRanOutOfMemory().
+thread_local bool outOfMemorySaid = false;
+
+// FFmpeg's messages are not for the user, but one tells what an error code
+// does not: libvpx's "Memory allocation error" reaches the caller only as
+// "invalid data" or "invalid argument".
+void noteOutOfMemory(void *, int level, const char *format, va_list arguments)
+{
+    if (level > AV_LOG_ERROR)
+        return;
+    char text[512];
+    vsnprintf(text, sizeof text, format, arguments);
+    if (strstr(text, "Memory allocation error") || strstr(text, strerror(ENOMEM)))
+        outOfMemorySaid = true;
+}
 
 QuillowError loadError(const char *what)
 {
@@ -37,8 +60,14 @@ FfmpegLibrary load()
     void *handles[std::size(kLibraries)] = {};
     for (std::size_t i = 0; i < std::size(kLibraries); ++i) {
         handles[i] = dlopen(kLibraries[i], RTLD_NOW | RTLD_LOCAL);
-        if (!handles[i])
-            throw loadError(dlerror());
+        if (!handles[i]) {
+            const char *reason = dlerror();
+            // The loader could not map a library (or one it pulls in): no
+            // room in the address space, which is running out of memory.
+            if (strstr(reason, "failed to map segment") || strstr(reason, strerror(ENOMEM)))
+                throw std::bad_alloc();
+            throw loadError(reason);
+        }
     }
     FfmpegLibrary library;
     const auto resolve = [&handles](auto &function, const char *name) {
@@ -57,6 +86,7 @@ FfmpegLibrary load()
     // decoder's complaints) are not for the user; failures reach them as
     // exceptions.
     library.av_log_set_level(AV_LOG_QUIET);
+    library.av_log_set_callback(noteOutOfMemory);
     return library;
 }
 
@@ -70,6 +100,12 @@ const FfmpegLibrary &ffmpegLibrary()
     if (!loaded)
         loaded = load();
     return *loaded;
+}
+
+bool ffmpegRanOutOfMemory(int code)
+{
+    const bool said = std::exchange(outOfMemorySaid, false);
+    return code == AVERROR(ENOMEM) || said;
 }
 
 QString ffmpegReason(int code)

@@ -24,8 +24,14 @@ struct FfmpegLibrary {
 
 // The loaded functions, the same object for the process's life. Throws
 // QuillowError naming the library when one cannot be loaded or lacks a
-// function; the next call tries again.
+// function, std::bad_alloc when there is no room to map one; the next call
+// tries again.
 const FfmpegLibrary &ffmpegLibrary();
+
+// Whether the failure `code` (a negative AVERROR) of the last FFmpeg call
+// on this thread came from a failed allocation: ENOMEM, or a codec library
+// saying so while FFmpeg gives another code. Forgets what was said.
+bool ffmpegRanOutOfMemory(int code);
 
 // FFmpeg's own words for the error `code` (a negative AVERROR).
 QString ffmpegReason(int code);

@@ -27,6 +27,8 @@ std::atomic<TemporaryFileListener> temporaryFileListener{nullptr};
 std::atomic<bool> writingAbandoned{false};
 // How many temporary files are being given their target's name right now.
 std::atomic<int> replacingNow{0};
+// Set once a file, or a whole set, has taken its target's name for good.
+std::atomic<bool> someTargetReplaced{false};
 
 // The one named temporary file that abandonFileWriting() removes, kept in
 // a form a signal handler can use. The first writer to take the slot has it
@@ -369,6 +371,11 @@ public:
     RenameWindow(const RenameWindow &) = delete;
     RenameWindow &operator=(const RenameWindow &) = delete;
     ~RenameWindow() { --replacingNow; }
+
+    // Every file of the window has its target's name. Said before the
+    // window closes, so that a handler that finds no window open and
+    // nothing replaced knows that nothing will be.
+    void replaced() { someTargetReplaced.store(true); }
 };
 
 } // namespace
@@ -376,8 +383,9 @@ public:
 void writeFileReplacing(const QString &path, const std::function<void(QIODevice &)> &writeContent)
 {
     PreparedFile file(path, writeContent);
-    const RenameWindow window(path);
+    RenameWindow window(path);
     file.giveTargetName();
+    window.replaced();
 }
 
 void writeBytesReplacing(const QString &path, const QByteArray &bytes)
@@ -422,7 +430,7 @@ void writeFilesReplacing(const std::vector<FileContent> &files)
     if (prepared.empty())
         return;
 
-    const RenameWindow window(prepared.front().path());
+    RenameWindow window(prepared.front().path());
     std::size_t renamed = 0;
     try {
         for (; renamed < prepared.size(); ++renamed)
@@ -444,6 +452,7 @@ void writeFilesReplacing(const std::vector<FileContent> &files)
         }
         throw;
     }
+    window.replaced();
 }
 
 bool abandonFileWriting() noexcept
@@ -457,6 +466,11 @@ bool abandonFileWriting() noexcept
     if (signalledScratch.published.load())
         unlinkat(signalledScratch.folder, signalledScratch.name, 0);
     return true;
+}
+
+bool anyTargetReplaced() noexcept
+{
+    return someTargetReplaced.load();
 }
 
 void setTemporaryFileListener(TemporaryFileListener listener)

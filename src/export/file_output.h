@@ -82,3 +82,9 @@ void setTemporaryFileListener(TemporaryFileListener listener);
 // set from writeFilesReplacing()): the handler should then let them finish.
 // Async-signal-safe.
 bool abandonFileWriting() noexcept;
+
+// Whether a writeFileReplacing() or writeFilesReplacing() of this process
+// has replaced its target (all of its set) since the process began. A
+// handler that abandonFileWriting() let go on reads it to tell whether the
+// new files are already in place. Async-signal-safe.
+bool anyTargetReplaced() noexcept;

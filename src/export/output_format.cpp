@@ -77,6 +77,7 @@ EncodedAnimation encodeWebpFile(const Animation &animation, const EncodeOptions 
 {
     WebpOptions webp;
     webp.quality = options.quality;
+    webp.keepEveryFrame = options.keepEveryFrame;
     return encodeWebp(animation, webp);
 }
 

@@ -21,6 +21,7 @@ struct EncodeOptions {
     int quality = -1;                     // WebP: -1 lossless, 0 .. 100 lossy
     std::optional<QColor> matte;          // GIF: blend soft edges onto this first
     int webmCrf = kDefaultWebmCrf;        // WEBM: VP9's constant quality, 0 .. 63, higher smaller
+    bool keepEveryFrame = false;          // WebP: equal neighbouring frames are not merged
 };
 
 // One kind of file the program writes. Every caller (the window, the

@@ -1,5 +1,6 @@
 #include "export/webm_writer.h"
 
+#include "composition/image_memory.h"
 #include "export/export_errors.h"
 #include "export/ffmpeg_library.h"
 
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <new>
 #include <numeric>
 
 namespace {
@@ -23,8 +25,17 @@ QuillowError ffmpegError(const char *function, int code)
         QStringLiteral("FFmpeg %1：%2").arg(QLatin1String(function), ffmpegReason(code)));
 }
 
+// What libvpx takes beyond the frames for a sticker-sized video: its
+// look-ahead queue and reference frames, tens of megabytes.
+constexpr std::size_t kCodecHeadroomBytes = std::size_t(64) << 20;
+
 void check(const char *function, int code)
 {
+    // The frames and settings are checked before they reach the encoder, so
+    // a failure with little memory left is the lack of it, however FFmpeg
+    // words it: libvpx's failed allocations come back as "invalid data".
+    if (code < 0 && (ffmpegRanOutOfMemory(code) || !memoryAvailable(kCodecHeadroomBytes)))
+        throw std::bad_alloc();
     if (code < 0)
         throw ffmpegError(function, code);
 }
@@ -189,7 +200,7 @@ public:
 
         m_codec.reset(ffmpegLibrary().avcodec_alloc_context3(vp9));
         if (!m_codec)
-            throw ffmpegError("avcodec_alloc_context3", AVERROR(ENOMEM));
+            throw std::bad_alloc();
         m_codec->width = size.width();
         m_codec->height = size.height();
         m_codec->pix_fmt = AV_PIX_FMT_YUVA420P;
@@ -214,7 +225,7 @@ public:
 
         AVStream *stream = ffmpegLibrary().avformat_new_stream(m_format.get(), nullptr);
         if (!stream)
-            throw ffmpegError("avformat_new_stream", AVERROR(ENOMEM));
+            throw std::bad_alloc();
         stream->time_base = m_codec->time_base;
         // Recorded as the track's default duration: players and checkers
         // read the rate from it instead of guessing from millisecond stamps.
@@ -225,12 +236,12 @@ public:
 
         auto *buffer = static_cast<std::uint8_t *>(ffmpegLibrary().av_malloc(kIoBufferBytes));
         if (!buffer)
-            throw ffmpegError("av_malloc", AVERROR(ENOMEM));
+            throw std::bad_alloc();
         m_io.reset(ffmpegLibrary().avio_alloc_context(buffer, kIoBufferBytes, 1, &m_file, nullptr,
                                                       &MemoryFile::write, &seekInMemory<MemoryFile>));
         if (!m_io) {
             ffmpegLibrary().av_free(buffer);
-            throw ffmpegError("avio_alloc_context", AVERROR(ENOMEM));
+            throw std::bad_alloc();
         }
         m_format->pb = m_io.get();
         m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -238,7 +249,7 @@ public:
 
         m_packet.reset(ffmpegLibrary().av_packet_alloc());
         if (!m_packet)
-            throw ffmpegError("av_packet_alloc", AVERROR(ENOMEM));
+            throw std::bad_alloc();
     }
 
     // `frame` (null at the end) to the encoder, and whatever it has ready
@@ -274,7 +285,7 @@ public:
     {
         FfmpegFramePtr frame(ffmpegLibrary().av_frame_alloc());
         if (!frame)
-            throw ffmpegError("av_frame_alloc", AVERROR(ENOMEM));
+            throw std::bad_alloc();
         frame->format = m_codec->pix_fmt;
         frame->width = m_codec->width;
         frame->height = m_codec->height;
@@ -322,7 +333,9 @@ EncodedAnimation encodeWebm(const Animation &animation, const WebmOptions &optio
         if (shown[k] != converted) {
             // The encoder may still hold the last picture it was given.
             frame = muxer.newFrame();
-            fillYuva(frame.get(), animation.frames[shown[k]].image.convertToFormat(QImage::Format_RGBA8888));
+            // Converted here: Qt would split a large picture over its thread
+            // pool and wait for threads a memory limit may never let start.
+            fillYuva(frame.get(), convertedHere(animation.frames[shown[k]].image, QImage::Format_RGBA8888));
             converted = shown[k];
         }
         frame->pts = qint64(k);

@@ -2,12 +2,16 @@
 
 #include "export/export_errors.h"
 
+#include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <cstdint>
 #include <memory>
 #include <new>
+#include <numeric>
+#include <vector>
 
 namespace {
 
@@ -38,6 +42,105 @@ struct DataRelease {
 struct DemuxRelease {
     void operator()(WebPDemuxer *demuxer) const { WebPDemuxDelete(demuxer); }
 };
+
+struct MuxRelease {
+    void operator()(WebPMux *mux) const { WebPMuxDelete(mux); }
+};
+
+struct MuxFrameRelease {
+    void operator()(WebPMuxFrameInfo *frame) const { WebPDataClear(&frame->bitstream); }
+};
+
+struct EncodedRelease {
+    void operator()(std::uint8_t *bytes) const { WebPFree(bytes); }
+};
+
+// The encoder's file `file` with every frame of `delaysMs` a frame of its
+// own again. libwebp's animation encoder merges a frame equal to the one
+// before into it whatever its options say (it looks for the changed
+// rectangle before it weighs a key frame), so each merged frame comes back
+// as one that draws nothing: fully transparent pixels blended over the
+// rectangle of the frame it was merged into, which show what was there.
+// That frame's disposal moves to the last of them, so the rectangle is
+// cleared, if at all, when the next real frame comes, as before.
+QByteArray withEveryFrame(const QByteArray &file, const std::vector<int> &delaysMs, int loopCount)
+{
+    const WebPData data{reinterpret_cast<const std::uint8_t *>(file.constData()), std::size_t(file.size())};
+    const std::unique_ptr<WebPMux, MuxRelease> merged(WebPMuxCreate(&data, 0));
+    const std::unique_ptr<WebPMux, MuxRelease> restored(WebPMuxNew());
+    if (!merged || !restored)
+        throw std::bad_alloc();
+    // Frames that all merged into one may come back as a still picture.
+    WebPMuxAnimParams params{0, loopCount};
+    const bool still = WebPMuxGetAnimationParams(merged.get(), &params) != WEBP_MUX_OK;
+    int width = 0, height = 0, frames = 1;
+    if (WebPMuxGetCanvasSize(merged.get(), &width, &height) != WEBP_MUX_OK ||
+        (!still && WebPMuxNumChunks(merged.get(), WEBP_CHUNK_ANMF, &frames) != WEBP_MUX_OK))
+        throw webpError(QStringLiteral("WebPMux：读不回编码器写出的动画"));
+    if (WebPMuxSetAnimationParams(restored.get(), &params) != WEBP_MUX_OK ||
+        WebPMuxSetCanvasSize(restored.get(), width, height) != WEBP_MUX_OK)
+        throw std::bad_alloc();
+
+    const auto push = [&restored](const WebPMuxFrameInfo &frame) {
+        const WebPMuxError error = WebPMuxPushFrame(restored.get(), &frame, 1);
+        if (error == WEBP_MUX_MEMORY_ERROR)
+            throw std::bad_alloc();
+        if (error != WEBP_MUX_OK)
+            throw webpError(QStringLiteral("WebPMuxPushFrame：错误 %1").arg(int(error)));
+    };
+    std::size_t next = 0; // the first delay the frames so far have not covered
+    for (int number = 1; number <= frames; ++number) {
+        WebPMuxFrameInfo frame;
+        if (WebPMuxGetFrame(merged.get(), number, &frame) != WEBP_MUX_OK)
+            throw webpError(QStringLiteral("WebPMux：读不回第 %1 帧").arg(number));
+        const std::unique_ptr<WebPMuxFrameInfo, MuxFrameRelease> owned(&frame);
+        if (still) {
+            frame.id = WEBP_CHUNK_ANMF;
+            frame.duration = std::accumulate(delaysMs.begin(), delaysMs.end(), 0);
+            frame.dispose_method = WEBP_MUX_DISPOSE_NONE;
+            frame.blend_method = WEBP_MUX_BLEND;
+        }
+        // The delays this frame stands for: its own and those merged into it.
+        std::size_t end = next;
+        long long covered = 0;
+        while (end < delaysMs.size() && covered < frame.duration)
+            covered += delaysMs[end++];
+        if (covered != frame.duration || end == next)
+            throw webpError(QStringLiteral("WebP 动画的第 %1 帧与原来的帧对不上").arg(number));
+
+        const WebPMuxAnimDispose dispose = frame.dispose_method;
+        frame.duration = delaysMs[next];
+        frame.dispose_method = end - next > 1 ? WEBP_MUX_DISPOSE_NONE : dispose;
+        push(frame);
+        if (end - next > 1) {
+            int frameWidth = 0, frameHeight = 0;
+            if (!WebPGetInfo(frame.bitstream.bytes, frame.bitstream.size, &frameWidth, &frameHeight))
+                throw webpError(QStringLiteral("WebP 动画的第 %1 帧读不出大小").arg(number));
+            const std::vector<std::uint8_t> clear(std::size_t(frameWidth) * std::size_t(frameHeight) * 4, 0);
+            std::uint8_t *encoded = nullptr;
+            const std::size_t size =
+                WebPEncodeLosslessRGBA(clear.data(), frameWidth, frameHeight, frameWidth * 4, &encoded);
+            const std::unique_ptr<std::uint8_t, EncodedRelease> ownedEncoded(encoded);
+            if (size == 0)
+                throw std::bad_alloc();
+            WebPMuxFrameInfo unchanged = frame;
+            unchanged.bitstream = {encoded, size};
+            unchanged.blend_method = WEBP_MUX_BLEND;
+            for (std::size_t delay = next + 1; delay < end; ++delay) {
+                unchanged.duration = delaysMs[delay];
+                unchanged.dispose_method = delay + 1 == end ? dispose : WEBP_MUX_DISPOSE_NONE;
+                push(unchanged);
+            }
+        }
+        next = end;
+    }
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    const std::unique_ptr<WebPData, DataRelease> ownedAssembled(&assembled);
+    if (WebPMuxAssemble(restored.get(), &assembled) != WEBP_MUX_OK)
+        throw std::bad_alloc();
+    return QByteArray(reinterpret_cast<const char *>(assembled.bytes), qsizetype(assembled.size));
+}
 
 QString encoderReason(WebPAnimEncoder *encoder)
 {
@@ -88,7 +191,7 @@ QByteArray encodeStill(const QImage &frame, const WebPConfig &config)
 // frames are checked before, so beyond the errors a frame reports only
 // the allocations can fail.
 EncodedAnimation encodeAnimated(const Animation &animation, const std::vector<QImage> &frames,
-                                const WebPConfig &config)
+                                const WebPConfig &config, const WebpOptions &options)
 {
     WebPAnimEncoderOptions encoderOptions;
     if (!WebPAnimEncoderOptionsInit(&encoderOptions))
@@ -126,7 +229,14 @@ EncodedAnimation encodeAnimated(const Animation &animation, const std::vector<QI
     if (!demuxer)
         throw std::bad_alloc();
     const int frameCount = int(WebPDemuxGetI(demuxer.get(), WEBP_FF_FRAME_COUNT));
-    return {QByteArray(reinterpret_cast<const char *>(data.bytes), qsizetype(data.size)), frameCount, -1, {}};
+    const QByteArray file(reinterpret_cast<const char *>(data.bytes), qsizetype(data.size));
+    if (options.keepEveryFrame && std::size_t(frameCount) < frames.size()) {
+        std::vector<int> delaysMs;
+        for (const AnimationFrame &frame : animation.frames)
+            delaysMs.push_back(frame.delayMs);
+        return {withEveryFrame(file, delaysMs, animation.loopCount), int(frames.size()), -1, {}};
+    }
+    return {file, frameCount, -1, {}};
 }
 
 } // namespace
@@ -156,7 +266,7 @@ EncodedAnimation encodeWebp(const Animation &animation, const WebpOptions &optio
 
     const std::vector<QImage> frames = straightFrames(animation);
     if (frames.size() > 1) {
-        EncodedAnimation animated = encodeAnimated(animation, frames, config);
+        EncodedAnimation animated = encodeAnimated(animation, frames, config, options);
         if (animated.frames > 1)
             return animated;
     }

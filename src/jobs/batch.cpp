@@ -1,6 +1,7 @@
 #include "jobs/batch.h"
 
 #include "export/file_output.h"
+#include "jobs/output_names.h"
 #include "jobs/pack_job.h"
 
 #include <QFileDevice>
@@ -100,8 +101,12 @@ QByteArray resultLine(const BatchResult &result)
                 QByteArray files;
                 for (const QString &file : sticker->tileFiles)
                     files += (files.isEmpty() ? "" : ",") + jsonString(file);
+                QByteArray frames;
+                for (const int count : sticker->tileFrames)
+                    frames += (frames.isEmpty() ? "" : ",") + QByteArray::number(count);
                 // The dpi in full, so that --dpi draws the uncut banner alike.
-                line += ",\"tiles\":[" + files + "],\"paste\":" + jsonString(sticker->pasteText) +
+                line += ",\"tiles\":[" + files + "],\"tileFrames\":[" + frames +
+                        "],\"paste\":" + jsonString(sticker->pasteText) +
                         ",\"dpi\":" + QByteArray::number(sticker->tileDpi, 'g', 17);
             }
         }
@@ -241,7 +246,7 @@ using Clock = std::chrono::steady_clock;
 // One line from the moment it is read until its result is written.
 struct Pending {
     BatchLine line;
-    QString file; // fileKey() of its output; empty when it names none
+    QStringList files; // filesWritten() by its line
     bool started = false;
     pid_t child = -1;
     int reply = -1; // the child's end of the result pipe, until it closes
@@ -252,35 +257,37 @@ struct Pending {
     BatchResult result;
 };
 
-// The file a line's "output" names, the same text for every name of it
-// (relative or absolute, through links to folders or to the file itself),
-// so that lines writing one file can be told apart from the others. Empty
-// when the line names no output.
-QString fileKey(const BatchLine &line)
+// The files a line writes (its "output", or each tile it may cut), each as
+// the same text for every name of it (relative or absolute, through links
+// to folders or to the file itself, and through a link whose target an
+// earlier line has yet to make), so that lines writing one file can be told
+// apart from the others. Empty for a line that will fail before it writes.
+QStringList filesWritten(const BatchLine &line, const JobDraft &defaults)
 {
     if (line.tooLong)
         return {};
-    const QJsonValue output = QJsonDocument::fromJson(line.text).object().value(QStringLiteral("output"));
-    if (!output.isString() || output.toString().isEmpty())
-        return {};
-    const QFileInfo file(output.toString());
-    if (const QString existing = file.canonicalFilePath(); !existing.isEmpty())
-        return existing;
-    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
-    return (folder.isEmpty() ? file.absolutePath() : folder) + QLatin1Char('/') + file.fileName();
+    QStringList files;
+    try {
+        for (const QString &path : outputPaths(jobFromJsonLine(line.text, defaults, line.number)))
+            files << fileIdentity(path);
+    } catch (const QuillowError &) {
+        // Refused: the line writes nothing, and its child says why.
+    }
+    return files;
 }
 
-// Whether a line before `line` in `pending` writes the same file and has
-// not finished: `line` must wait for it, so that the files are what
+// Whether a line before `line` in `pending` writes one of its files and
+// has not finished: `line` must wait for it, so that the files are what
 // running the lines one after another gives.
 bool waitsForEarlierLine(const std::deque<Pending> &pending, const Pending &line)
 {
-    if (line.file.isEmpty())
+    if (line.files.isEmpty())
         return false;
     for (const Pending &earlier : pending) {
         if (&earlier == &line)
             return false;
-        if (!earlier.done && earlier.file == line.file)
+        if (!earlier.done && std::any_of(earlier.files.begin(), earlier.files.end(),
+                                         [&line](const QString &file) { return line.files.contains(file); }))
             return true;
     }
     return false;
@@ -339,6 +346,8 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
                 facts.cap = qint64(object.value(QStringLiteral("cap")).toDouble());
             for (const QJsonValue file : object.value(QStringLiteral("tiles")).toArray())
                 facts.tileFiles << file.toString();
+            for (const QJsonValue frames : object.value(QStringLiteral("tileFrames")).toArray())
+                facts.tileFrames << frames.toInt();
             facts.pasteText = object.value(QStringLiteral("paste")).toString();
             facts.tileDpi = object.value(QStringLiteral("dpi")).toDouble();
             result.sticker = facts;
@@ -533,7 +542,7 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
             pending.emplace_back();
             Pending &line = pending.back();
             line.line = reader.take();
-            line.file = fileKey(line.line);
+            line.files = filesWritten(line.line, defaults);
             if (line.line.tooLong) {
                 line.result = runBatchLine(line.line, defaults);
                 line.done = true;

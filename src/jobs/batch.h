@@ -79,7 +79,9 @@ QByteArray warningLine(int line, const QString &warning);
 // The result as one line of JSON, newline included:
 // {"line":5,"output":"a.png","ok":true} or with "ok":false and "error". A
 // sticker line adds "bytes", "frames" and "quality" after "ok":true, and with
-// a cap "cap" and "colours". The warnings are not part of it.
+// a cap "cap" and "colours"; a line of tiles "tiles" (the files),
+// "tileFrames" (each file's frames), "paste" and "dpi". The warnings are
+// not part of it.
 QByteArray resultLine(const BatchResult &result);
 
 // How long a line may take before the batch gives up on it, in seconds. A

@@ -1,5 +1,6 @@
 #include "jobs/job_options.h"
 #include "jobs/option_text.h"
+#include "jobs/output_names.h"
 
 #include "composition/effect_frames.h"
 #include "composition/grapheme_clusters.h"
@@ -419,22 +420,6 @@ void applyOption(JobDraft &draft, const QString &name, const QString &value)
     row->setValue(draft, name, value);
 }
 
-// Whether the system would refuse `path` for its length: a folder or file
-// name longer than NAME_MAX bytes, or a whole path of PATH_MAX bytes or more.
-// Said first, since any other complaint about such a name (its suffix) would
-// send the user after the wrong fault.
-bool nameTooLong(const QString &path)
-{
-    const QByteArray local = QFile::encodeName(path);
-    if (local.size() >= PATH_MAX)
-        return true;
-    for (const QByteArray &part : local.split('/')) {
-        if (part.size() > NAME_MAX)
-            return true;
-    }
-    return false;
-}
-
 namespace {
 
 // The format of `job`, given or chosen by the output's suffix and, for
@@ -500,6 +485,8 @@ RenderJob finishJob(const JobDraft &draft)
         throw UsageError(QStringLiteral("文件名太长：文件或文件夹名最多 %1 字节，整个路径不到 %2 字节。")
                              .arg(NAME_MAX)
                              .arg(PATH_MAX));
+    if (job.tiles)
+        checkTileNames(job.output, *job.tiles);
 
     // Only the ends are trimmed, as the window does; the length that counts
     // is what remains, in UTF-16 code units.
@@ -783,7 +770,7 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults, int 
             if (name == QLatin1String("phrase"))
                 draft.job.settings.text = value.toString();
             else
-                draft.job.output = value.toString();
+                draft.job.output = checkedOutputName(value.toString());
         } else if (isFlagOption(name)) {
             if (!value.isBool())
                 throw UsageError(QStringLiteral("字段 %1 必须是 true 或 false。").arg(quoted(name)));

@@ -95,6 +95,8 @@ void writeTiles(const RenderJob &job, JobReport *report)
         StickerFacts facts = factsOf(largest, options);
         for (const FileContent &file : files)
             facts.tileFiles << file.path;
+        for (const Sticker &tile : made.tiles)
+            facts.tileFrames << tile.frames;
         facts.pasteText = tilePasteText(job.output, int(files.size()));
         facts.tileDpi = made.dpi;
         report->sticker = facts;

@@ -61,6 +61,7 @@ struct StickerFacts {
     // Tiles: the files written in reading order and the text that pastes
     // them side by side; the numbers above are the largest tile's.
     QStringList tileFiles;
+    QList<int> tileFrames; // the frames of each file of tileFiles
     QString pasteText;
     double tileDpi = 0; // the dpi the banner was drawn at
 };

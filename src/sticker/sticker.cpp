@@ -93,6 +93,7 @@ struct EncodeRequest {
     int webpQuality = -1; // -1: lossless
     std::optional<QColor> matte;
     int webmCrf = kDefaultWebmCrf;
+    bool keepEveryFrame = false; // WebP: no frame merged into an equal neighbour
 };
 
 struct Encoded {
@@ -105,8 +106,9 @@ struct Encoded {
 
 Encoded encodeFrames(const Animation &animation, const EncodeRequest &request)
 {
-    const EncodedAnimation made = request.format->encode(
-        animation, {request.maxColours, request.webpQuality, request.matte, request.webmCrf});
+    const EncodedAnimation made =
+        request.format->encode(animation, {request.maxColours, request.webpQuality, request.matte,
+                                           request.webmCrf, request.keepEveryFrame});
     Encoded encoded;
     encoded.bytes = made.bytes;
     encoded.warnings = made.warnings;
@@ -543,8 +545,12 @@ StickerTiles makeStickerTilesHere(const StripLayout &layout, const QColor &ink, 
     const int columns = drawn.fit.canvas.width() / side;
 
     CapSearch search(plan.choice.cap, cancel);
+    // Tiles posted side by side play together only with one timeline: a
+    // tile whose neighbouring frames are equal keeps them apart too.
+    EncodeRequest request = firstRequest(plan, options);
+    request.keepEveryFrame = true;
     std::optional<std::vector<Made>> made =
-        encodeTilesWithinCap(search, drawn.composed, columns, side, firstRequest(plan, options));
+        encodeTilesWithinCap(search, drawn.composed, columns, side, request);
     if (!made)
         throw QuillowError(stickerCapMessage(plan.preset, plan.choice));
     for (const Made &tile : *made)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # A seeded fuzz of the batch: a few thousand mixed lines, good and bad (broken
 # JSON, wrong types, values out of range, unknown fields, long phrases, bad
-# UTF-8, blank lines, names that cannot be written). Exactly one result per
+# UTF-8, blank lines, names that cannot be written, names with NUL (escaped
+# and raw), control characters or lone surrogates). Exactly one result per
 # non-blank line, in order; exit status 1 as some lines fail; every file
-# reported written decodes, no failed line leaves a file, and nothing else
-# (no temporary file) is left. Then SIGTERM and SIGINT in the middle of a
+# reported written decodes, no failed line leaves a file, nothing else (no
+# temporary file) is left, and no file outside the output folder changes
+# (a name cut at its NUL would reach one). Then SIGTERM and SIGINT in the middle of a
 # batch that replaces files: whole JSON result lines, no temporary files, the
 # Chinese line on standard error, exit 143 and 130; the parent never runs a
 # second thread, which forking it would not survive. Sticker lines in between.
@@ -20,7 +22,10 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "$*" >&2; exit 1; }
 
-mkdir o
+mkdir o guard
+for i in 0 1 2 3; do printf 'precious %s' "$i" >"guard/victim$i"; done
+snapshot() { (cd guard && for f in *; do printf '%s ' "$f"; sha256sum <"$f"; done); }
+guarded=$(snapshot)
 "$py" - >lines.jsonl <<'PY'
 import json, random, sys
 rng = random.Random(20261210)
@@ -46,7 +51,8 @@ for i in range(2500):
         text = b"   \t"
     else:
         bad = rng.choice(["json", "type", "range", "unknown", "long", "utf8", "nophrase",
-                          "folder", "suffix", "array", "seed"])
+                          "folder", "suffix", "array", "seed", "nul", "rawnul", "control",
+                          "surrogate"])
         if bad == "json":
             text = json.dumps(line).encode()[: rng.randint(0, 40)]
         elif bad == "type":
@@ -71,6 +77,20 @@ for i in range(2500):
             text = json.dumps(line).encode()
         elif bad == "suffix":
             line["output"] = "o/%04d.jpg" % i
+            text = json.dumps(line).encode()
+        elif bad in ("nul", "rawnul"):
+            # Cut at the NUL, the name would be a guarded file's.
+            line["output"] = "o/../guard/victim%d\0%s.png" % (rng.randint(0, 3), rng.choice(["", "x"]))
+            text = json.dumps(line).encode()
+            if bad == "rawnul":
+                text = text.replace(b"\\u0000", b"\0")
+        elif bad == "control":
+            # Refused by nothing: written under that very name, in o.
+            line["output"] = "o/%04d%s.png" % (i, chr(rng.choice([1, 7, 9, 10, 13, 27, 31, 127])))
+            text = json.dumps(line, ensure_ascii=rng.random() < 0.5).encode()
+        elif bad == "surrogate":
+            lone = chr(rng.choice([0xD83D, 0xDC00, 0xDBFF, 0xDFFF]))
+            line["output"] = "o/%04d%s.png" % (i, rng.choice([lone, lone + "x", lone * 2]))
             text = json.dumps(line).encode()
         elif bad == "array":
             text = b"[1, 2, 3]"
@@ -100,6 +120,9 @@ for r in results:
             picture.load()
             if picture.width < 1 or picture.height < 1:
                 sys.exit("line %d: an empty picture" % r["line"])
+    elif "\0" in r["output"] or any(0xD800 <= ord(c) <= 0xDFFF for c in r["output"]):
+        if "文件名" not in r["error"]:
+            sys.exit("line %d: a name the system would change failed otherwise: %s" % (r["line"], r["error"]))
     elif r["output"] and os.path.lexists(r["output"]):
         sys.exit("line %d failed (%s) but left %s" % (r["line"], r["error"], r["output"]))
 left = {"o/" + name for name in os.listdir("o")}
@@ -112,6 +135,7 @@ if oks < 1000 or oks == len(results):
     sys.exit("the fuzz should mix good and bad lines: %d of %d ok" % (oks, len(results)))
 PY
 grep -q "行失败" errors.txt || fail "fuzz batch: no summary on standard error"
+[ "$(snapshot)" = "$guarded" ] || fail "fuzz batch: a file outside the output folder changed"
 
 # Sticker lines: presets, effects, outlines, shadows, caps, and outputs named
 # by several lines (under other names too). Each file is what its last

@@ -5,9 +5,15 @@
 # stops answering (here: stopped by SIGSTOP) is killed after the line time
 # limit and reported; the lines after it are still written.
 #
-# usage: stops.sh path/to/quillow-render
+# A signal that comes once the new files have taken their names is too
+# late to keep the old ones: the run says the files were written (and still
+# exits 143), for one file and for a set of tiles. rename_then_stop, the
+# second argument, is preloaded to raise SIGTERM at that moment.
+#
+# usage: stops.sh path/to/quillow-render path/to/rename_then_stop.so
 set -euo pipefail
 
+shim=$(readlink -f "$2")
 # shellcheck source=scratch_common.sh
 source "$(dirname "$(readlink -f "$0")")/scratch_common.sh"
 
@@ -39,6 +45,25 @@ for stop in TERM:15:143:终止信号（SIGTERM） INT:2:130:中断信号（SIGIN
     [ "$(cat s.webp)" = "old picture" ] || fail "SIG$name: the old file was replaced"
     [ "$(ls | tr '\n' ' ')" = "errors.txt s.webp " ] || fail "SIG$name: left behind: $(ls)"
 done
+
+# The files as they are after the signal, and what the run said.
+for run in "s.png:s.png" "t.png:t-1.png t-2.png:--preset discord-emoji --tiles 2x1"; do
+    IFS=: read -r output files options <<<"$run"
+    for file in $files; do printf 'old picture' >"$file"; done
+    status=0
+    # shellcheck disable=SC2086 # the options are words
+    LD_PRELOAD=$shim ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+        "$render" --seed 1 $options -o "$output" 喊叫 >/dev/null 2>errors.txt || status=$?
+    [ "$status" = 143 ] || fail "SIGTERM after renaming $files: exit status $status: $(cat errors.txt)"
+    grep -q "收到终止信号（SIGTERM）时文件已经写完" errors.txt ||
+        fail "SIGTERM after renaming $files: said $(cat errors.txt)"
+    ! grep -q "没有写出文件" errors.txt || fail "SIGTERM after renaming $files: said $(cat errors.txt)"
+    for file in $files; do
+        [ "$(head -c 4 "$file")" = $'\x89PNG' ] || fail "SIGTERM after renaming: $file is not the new file"
+        rm "$file"
+    done
+done
+rm errors.txt
 
 printf '%s\n' '{"phrase": "友谊的小船说翻就翻啊", "output": "slow.gif", "effect": "reveal-shake", "outline": 12}' \
     '{"phrase": "喊", "output": "quick.png", "seed": 1}' >lines.jsonl

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -148,6 +149,10 @@ private slots:
     void stillWebpIsNoAnimation();
     void batchFramesAreTheFilesFrames();
     void batchLinesOfOneFileRunInOrder();
+    void batchRefusesNamesTheSystemWouldChange_data();
+    void batchRefusesNamesTheSystemWouldChange();
+    void batchOrderCountsEveryFileALineWrites();
+    void webpTilesKeepOneTimeline();
 };
 
 void TestRenderCommand::parsesSettings_data()
@@ -378,6 +383,17 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::newRow("dpi for a GIF")
         << QStringList{"--dpi", "144", "-o", "a.gif", "我"}
         << "--dpi 和 --scale 只用于 png、bmp 和 png-alpha 静态图，而这张是 gif 贴纸。";
+    // 250 bytes and ".png": the name fits, but not with "-2" (or "-10").
+    const QString longName = QString(250, QLatin1Char('a')) + QStringLiteral(".png");
+    QTest::newRow("tile name too long with its number")
+        << QStringList{"--preset", "discord-emoji", "--tiles", "2x1", "-o", longName, "我们"}
+        << "文件名太长：拆成的表情写成 " + QString(250, QLatin1Char('a')) + "-2.png 这样的文件";
+    QTest::newRow("automatic tiles with the tenth tile's number")
+        << QStringList{"--preset", "discord-emoji",
+                       "--tiles",  "auto",
+                       "-o",       QString(249, QLatin1Char('a')) + QStringLiteral(".png"),
+                       "我们"}
+        << "-10.png 这样的文件";
     QTest::newRow("batch defaults checked too")
         << QStringList{"--batch", "-", "--spacing", "99"} << "而不是 “99”。";
 }
@@ -1130,6 +1146,117 @@ void TestRenderCommand::batchLinesOfOneFileRunInOrder()
     const QByteArray y = contents(dir.filePath(QStringLiteral("y.webp")));
     QCOMPARE(QJsonDocument::fromJson(results[2].toUtf8()).object().value(QStringLiteral("bytes")).toInteger(),
              y.size());
+}
+
+void TestRenderCommand::batchRefusesNamesTheSystemWouldChange_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("message"); // empty: written under the name given
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("escaped NUL") << QByteArray(R"({"phrase":"喊","output":"victim\u0000.png","seed":1})")
+                                 << "输出文件名的第 7 个字符是 NUL" << QString();
+    QTest::newRow("raw NUL byte") << QByteArray(R"({"phrase":"喊","output":"victim)") + '\0' +
+                                         QByteArray(R"(.png","seed":1})")
+                                  << "输出文件名的第 7 个字符是 NUL" << QString();
+    QTest::newRow("NUL in a tile set's name")
+        << QByteArray(
+               R"({"phrase":"喊叫","output":"victim\u0000.png","preset":"discord-emoji","tiles":"2x1"})")
+        << "是 NUL" << QString();
+    QTest::newRow("lone high surrogate") << QByteArray(R"({"phrase":"喊","output":"\ud83d.png"})")
+                                         << "输出文件名的第 1 个字符是单独的代理项" << QString();
+    QTest::newRow("lone low surrogate after a letter")
+        << QByteArray(R"({"phrase":"喊","output":"a\udc00.png"})") << "第 2 个字符是单独的代理项"
+        << QString();
+    QTest::newRow("pair in the wrong order") << QByteArray(R"({"phrase":"喊","output":"\ude00\ud83d.png"})")
+                                             << "第 1 个字符是单独的代理项" << QString();
+    QTest::newRow("a pair is one character")
+        << QByteArray(R"({"phrase":"喊","output":"\ud83d\ude00.png","seed":1})") << QString()
+        << QStringLiteral("\U0001F600.png");
+}
+
+// A name the system would read as another one (cut at a NUL, a lone
+// surrogate turned into U+FFFD) is the line's error: the file it would
+// have hit keeps its bytes and nothing is created.
+void TestRenderCommand::batchRefusesNamesTheSystemWouldChange()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, message);
+    QFETCH(QString, written);
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    QFile victim(dir.filePath(QStringLiteral("victim")));
+    QVERIFY(victim.open(QIODevice::WriteOnly));
+    victim.write("precious");
+    victim.close();
+
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, line + '\n');
+    QCOMPARE(contents(victim.fileName()), QByteArray("precious"));
+    if (message.isEmpty()) {
+        QVERIFY2(result.status == kExitOk, qPrintable(result.errors + result.output));
+        QCOMPARE(filesIn(dir), QStringList({QStringLiteral("victim"), written}));
+        return;
+    }
+    QCOMPARE(result.status, kExitFailed);
+    QVERIFY2(result.output.contains(QStringLiteral(R"("ok":false)")) && result.output.contains(message),
+             qPrintable(result.output));
+    QCOMPARE(filesIn(dir), QStringList({QStringLiteral("victim")}));
+}
+
+// Every file a line writes counts when later lines wait for earlier ones:
+// each tile of a set, and the file a link leads to even before an earlier
+// line has made it. The slow first lines would otherwise finish last.
+void TestRenderCommand::batchOrderCountsEveryFileALineWrites()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    QVERIFY(QFile::link(QStringLiteral("made.gif"), dir.filePath(QStringLiteral("link.gif"))));
+    const QByteArray lines =
+        R"({"phrase":"友谊的小船说翻就翻了","preset":"slack","tiles":"auto","effect":"reveal-shake","seed":31,"output":"t.gif"}
+{"phrase":"快","preset":"slack","effect":"shake","seed":5,"output":"t-3.gif"}
+{"phrase":"友谊的小船说翻就翻啊","output":"made.gif","effect":"reveal-shake","outline":12,"shadow":true,"seed":1}
+{"phrase":"喊","output":"link.gif","seed":2}
+)";
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, lines);
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors + result.output));
+    const QStringList results = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(results.size(), 4);
+    QVERIFY2(results[0].contains(QStringLiteral("t-3.gif")), qPrintable(results[0]));
+
+    QVERIFY(run(dir, {"--face", kFace, "--preset", "slack", "--effect", "shake", "--seed", "5", "-o",
+                      "quick.gif", "快"})
+                .status == kExitOk);
+    QCOMPARE(contents(dir.filePath(QStringLiteral("t-3.gif"))),
+             contents(dir.filePath(QStringLiteral("quick.gif"))));
+    QVERIFY(run(dir, {"--face", kFace, "--seed", "2", "-o", "shout.gif", "喊"}).status == kExitOk);
+    QCOMPARE(contents(dir.filePath(QStringLiteral("made.gif"))),
+             contents(dir.filePath(QStringLiteral("shout.gif"))));
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("link.gif"))).isSymLink());
+}
+
+// Tiles play in step only with the same frames: a tile that stays empty
+// while the characters of another appear must not lose those frames to the
+// encoder's merging of equal neighbours. Each tile's frames are reported,
+// and are the file's.
+void TestRenderCommand::webpTilesKeepOneTimeline()
+{
+    QTemporaryDir folder;
+    const QDir dir(folder.path());
+    const QByteArray line =
+        R"({"phrase":"友谊的小船说翻","preset":"whatsapp","tiles":"auto","effect":"reveal","seed":3,"output":"w.webp"})";
+    const Run result = run(dir, {"--batch", "-", "--face", kFace}, line + '\n');
+    QVERIFY2(result.status == kExitOk, qPrintable(result.errors + result.output));
+    const QJsonObject object = QJsonDocument::fromJson(result.output.toUtf8()).object();
+    const QJsonArray files = object.value(QStringLiteral("tiles")).toArray();
+    const QJsonArray frames = object.value(QStringLiteral("tileFrames")).toArray();
+    QVERIFY2(files.size() > 1 && frames.size() == files.size(), qPrintable(result.output));
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        const int inFile = webpFrames(contents(dir.filePath(files[index].toString())));
+        QCOMPARE(frames[index].toInt(), inFile);
+        QCOMPARE(inFile, object.value(QStringLiteral("frames")).toInt());
+    }
+    // At least a frame per character: nothing merged away.
+    QVERIFY2(object.value(QStringLiteral("frames")).toInt() >= 6, qPrintable(result.output));
 }
 
 QTEST_MAIN(TestRenderCommand)

@@ -95,26 +95,39 @@ void TestWebpWriter::losslessShowsExactlyTheFramesGiven_data()
 {
     QTest::addColumn<Frames>("frames");
     QTest::addColumn<int>("loopCount");
+    QTest::addColumn<bool>("keepEveryFrame");
     QTest::addColumn<Frames>("expected"); // what the file holds
 
     const Frames reveal = revealOf(phraseSettings(QStringLiteral("友谊的小船说翻就翻"))).frames;
-    QTest::newRow("a real reveal, soft edges and all") << reveal << 0 << reveal;
+    QTest::newRow("a real reveal, soft edges and all") << reveal << 0 << false << reveal;
     const Frames shake = {patches({moved(kRedBlock, 1, 0), kSoftBlue}, 60),
                           patches({kRedBlock, kSoftBlue}, 60),
                           patches({kRedBlock, moved(kSoftBlue, 2, -2), kGreenBlock}, 70)};
-    QTest::newRow("shake played three times") << shake << 3 << shake;
+    QTest::newRow("shake played three times") << shake << 3 << false << shake;
     // libwebp merges a frame equal to the one before into it.
+    const Frames repeated = {patches({kRedBlock}, 100), patches({kRedBlock}, 150),
+                             patches({kGreenBlock}, 100)};
     QTest::newRow("a repeated frame becomes one longer frame")
-        << Frames{patches({kRedBlock}, 100), patches({kRedBlock}, 150), patches({kGreenBlock}, 100)} << 0
-        << Frames{patches({kRedBlock}, 250), patches({kGreenBlock}, 100)};
+        << repeated << 0 << false << Frames{patches({kRedBlock}, 250), patches({kGreenBlock}, 100)};
+    // Unless every frame is asked for: then each one is there, with its delay.
+    QTest::newRow("a repeated frame kept") << repeated << 0 << true << repeated;
+    const Frames back = {patches({kRedBlock, kSoftBlue}, 80), patches({kGreenBlock}, 90),
+                         patches({kGreenBlock}, 100), patches({kGreenBlock}, 110),
+                         patches({kRedBlock, kSoftBlue}, 120)};
+    QTest::newRow("a run of repeats between changes kept") << back << 2 << true << back;
+    const Frames still = {patches({kRedBlock, kSoftBlue}, 100), patches({kRedBlock, kSoftBlue}, 300)};
+    QTest::newRow("equal frames all kept") << still << 0 << true << still;
 }
 
 void TestWebpWriter::losslessShowsExactlyTheFramesGiven()
 {
     QFETCH(Frames, frames);
     QFETCH(int, loopCount);
+    QFETCH(bool, keepEveryFrame);
     QFETCH(Frames, expected);
-    const EncodedAnimation encoded = encodeWebp(Animation{frames, loopCount});
+    WebpOptions options;
+    options.keepEveryFrame = keepEveryFrame;
+    const EncodedAnimation encoded = encodeWebp(Animation{frames, loopCount}, options);
     QCOMPARE(encoded.frames, int(expected.size()));
     const DecodedWebp decoded = decodeWithLibwebp(encoded.bytes);
     QCOMPARE(decoded.loopCount, loopCount);

@@ -1,0 +1,120 @@
+#include "jobs/output_names.h"
+
+#include "jobs/render_job.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <QStringList>
+
+#include <climits>
+#include <cstdlib>
+
+#include <unistd.h>
+
+namespace {
+
+// Where the first unit of `name` that is not part of a Unicode character
+// sits (a high surrogate without its low one, or a low one alone), or -1.
+qsizetype loneSurrogateAt(const QString &name)
+{
+    for (qsizetype at = 0; at < name.size(); ++at) {
+        const QChar unit = name.at(at);
+        if (unit.isHighSurrogate() && at + 1 < name.size() && name.at(at + 1).isLowSurrogate())
+            ++at;
+        else if (unit.isSurrogate())
+            return at;
+    }
+    return -1;
+}
+
+// The highest tile number `grid` can make.
+int highestTileNumber(TileGrid grid)
+{
+    return grid.automatic() ? kMaxTileColumns : grid.columns * grid.rows;
+}
+
+// As many links as the system follows in one path before it gives up (ELOOP).
+constexpr int kMaxLinkHops = 40;
+
+// `folder` with every link and "." or ".." in it resolved, as the system
+// will when the file is written; as an absolute path when it does not exist.
+QByteArray resolvedFolder(const QByteArray &folder)
+{
+    char real[PATH_MAX];
+    if (realpath(folder.constData(), real))
+        return QByteArray(real);
+    return QFile::encodeName(QFileInfo(QFile::decodeName(folder)).absoluteFilePath());
+}
+
+} // namespace
+
+bool nameTooLong(const QString &path)
+{
+    const QByteArray local = QFile::encodeName(path);
+    if (local.size() >= PATH_MAX)
+        return true;
+    for (const QByteArray &part : local.split('/')) {
+        if (part.size() > NAME_MAX)
+            return true;
+    }
+    return false;
+}
+
+QString checkedOutputName(const QString &name)
+{
+    // Counted in characters as an editor shows them, from 1.
+    const auto position = [&name](qsizetype unit) {
+        return QStringView(name).left(unit).toUcs4().size() + 1;
+    };
+    if (const qsizetype nul = name.indexOf(QChar(0)); nul >= 0)
+        throw UsageError(QStringLiteral("输出文件名的第 %1 个字符是 NUL（\\u0000）：文件名里不能有它，"
+                                        "没有写任何文件。")
+                             .arg(position(nul)));
+    if (const qsizetype lone = loneSurrogateAt(name); lone >= 0)
+        throw UsageError(QStringLiteral("输出文件名的第 %1 个字符是单独的代理项（\\u%2），不是有效的 "
+                                        "Unicode，没有写任何文件。")
+                             .arg(position(lone))
+                             .arg(name.at(lone).unicode(), 4, 16, QLatin1Char('0')));
+    return name;
+}
+
+void checkTileNames(const QString &output, TileGrid grid)
+{
+    const QString longest = tileFilePath(output, highestTileNumber(grid));
+    if (nameTooLong(longest))
+        throw UsageError(QStringLiteral("文件名太长：拆成的表情写成 %1 这样的文件，而文件或文件夹名最多 %2 "
+                                        "字节，整个路径不到 %3 字节。")
+                             .arg(QFileInfo(longest).fileName())
+                             .arg(NAME_MAX)
+                             .arg(PATH_MAX));
+}
+
+QStringList outputPaths(const RenderJob &job)
+{
+    if (!job.tiles)
+        return {job.output};
+    QStringList paths;
+    for (int number = 1; number <= highestTileNumber(*job.tiles); ++number)
+        paths << tileFilePath(job.output, number);
+    return paths;
+}
+
+QString fileIdentity(const QString &path)
+{
+    QByteArray at = QFile::encodeName(path);
+    for (int hop = 0;; ++hop) {
+        const qsizetype slash = at.lastIndexOf('/');
+        const QByteArray folder = resolvedFolder(slash < 0    ? QByteArray(".")
+                                                 : slash == 0 ? QByteArray("/")
+                                                              : at.left(slash));
+        at = folder + (folder.endsWith('/') ? "" : "/") + at.mid(slash + 1);
+        char target[PATH_MAX];
+        const ssize_t length = hop < kMaxLinkHops ? readlink(at.constData(), target, sizeof target) : -1;
+        if (length <= 0)
+            return QFile::decodeName(at);
+        // A relative target is read from the link's own folder.
+        const QByteArray link(target, length);
+        at = link.startsWith('/') ? link : folder + '/' + link;
+    }
+}
