@@ -2,6 +2,7 @@
 
 #include "composition/effect_frames.h"
 #include "jobs/batch.h"
+#include "jobs/child_pool.h"
 #include "jobs/job_options.h"
 #include "server/wire.h"
 
@@ -11,12 +12,10 @@
 #include <QRegularExpression>
 #include <QUrl>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
-#include <list>
+#include <map>
 
 #include <malloc.h>
 
@@ -27,8 +26,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 struct Job {
     std::uint64_t id = 0;
     BatchLine line;
@@ -36,11 +33,6 @@ struct Job {
     QString phrase;
     const OutputFileFormat *format = nullptr;
     QByteArray etag; // empty: the bytes change from one render to the next
-    pid_t pid = -1;
-    int reply = -1;
-    QByteArray replied;
-    Clock::time_point deadline;
-    bool timedOut = false;
 };
 
 WireReply errorReply(std::uint64_t id, int status, const QString &message, const QString &key = QString())
@@ -141,43 +133,28 @@ void prepareRenderProcess()
 class Service {
 public:
     Service(int socket, int workers, std::chrono::milliseconds timeLimit)
-        : m_socket(socket), m_workers(workers), m_timeLimit(timeLimit)
+        : m_socket(socket), m_workers(workers), m_timeLimit(timeLimit), m_pool(childLimits(timeLimit))
     {}
 
     void run()
     {
         for (;;) {
-            while (int(m_running.size()) < m_workers && !m_waiting.empty()) {
+            while (m_pool.running() < m_workers && !m_waiting.empty()) {
                 start(std::move(m_waiting.front()));
                 m_waiting.pop_front();
             }
-            if (m_closed && m_running.empty())
+            if (m_closed && m_pool.running() == 0)
                 return;
             std::vector<pollfd> watched;
             if (!m_closed)
                 watched.push_back({m_socket, POLLIN, 0});
-            int wait = -1;
-            const Clock::time_point now = Clock::now();
-            for (const Job &job : m_running) {
-                watched.push_back({job.reply, POLLIN, 0});
-                if (!job.timedOut) {
-                    const auto left =
-                        std::chrono::ceil<std::chrono::milliseconds>(job.deadline - now).count();
-                    wait = wait < 0 ? int(std::max<long long>(left, 0))
-                                    : std::min(wait, int(std::max<long long>(left, 0)));
-                }
-            }
-            if (poll(watched.data(), nfds_t(watched.size()), wait) < 0 && errno != EINTR)
+            std::vector<FinishedChild> ended;
+            if (!m_pool.wait(watched, ended))
                 return;
-            for (const pollfd &entry : watched) {
-                if (entry.revents == 0)
-                    continue;
-                if (entry.fd == m_socket && !m_closed)
-                    receive();
-                else
-                    readChild(entry.fd);
-            }
-            killLate();
+            for (const FinishedChild &child : ended)
+                finish(child);
+            if (!m_closed && watched.front().revents != 0)
+                receive();
         }
     }
 
@@ -189,8 +166,7 @@ private:
             // The HTTP process is gone: nobody waits for the renders.
             m_closed = true;
             m_waiting.clear();
-            for (Job &job : m_running)
-                kill(job.pid, SIGKILL);
+            m_pool.killAll();
             return;
         }
         try {
@@ -293,49 +269,39 @@ private:
         return {{"ETag", job.etag.toStdString()}, {"Cache-Control", "public, max-age=31536000, immutable"}};
     }
 
+    static ChildLimits childLimits(std::chrono::milliseconds timeLimit)
+    {
+        ChildLimits limits;
+        limits.time = timeLimit;
+        limits.prepare = prepareRenderProcess;
+        limits.endsWithParent = true;
+        return limits;
+    }
+
     void start(Job job)
     {
-        const BatchChild child = forkBatchLine(job.line, JobDraft(), LineOutput::Bytes);
-        if (child.pid < 0) {
-            send(errorReply(
-                job.id, 500,
-                QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)))));
-            return;
-        }
-        job.pid = child.pid;
-        job.reply = child.reply;
-        job.deadline = Clock::now() + m_timeLimit;
-        m_running.push_back(std::move(job));
-    }
-
-    void readChild(int fd)
-    {
-        for (auto job = m_running.begin(); job != m_running.end(); ++job) {
-            if (job->reply != fd)
-                continue;
-            char block[64 * 1024];
-            ssize_t got;
-            do
-                got = ::read(fd, block, sizeof block);
-            while (got < 0 && errno == EINTR);
-            if (got > 0) {
-                job->replied.append(block, got);
-                return;
-            }
-            ::close(fd);
-            int status = 0;
-            while (waitpid(job->pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            finish(*job, status);
-            m_running.erase(job);
-            return;
+        try {
+            const std::uint64_t child = m_pool.start(
+                [&job](int reply) { renderLineInChild(job.line, JobDraft(), LineOutput::Bytes, reply); });
+            m_running.emplace(child, std::move(job));
+        } catch (const QuillowError &error) {
+            send(errorReply(job.id, 500, error.message()));
         }
     }
 
-    void finish(Job &job, int status)
+    void finish(const FinishedChild &child)
     {
-        BatchResult result = batchChildResult(job.line, job.replied, status);
-        if (job.timedOut) {
+        const auto running = m_running.find(child.id);
+        if (running == m_running.end())
+            return;
+        finish(running->second, child.reply, child.status, child.overTimeLimit);
+        m_running.erase(running);
+    }
+
+    void finish(const Job &job, const QByteArray &replied, int status, bool timedOut)
+    {
+        BatchResult result = batchChildResult(job.line, replied, status);
+        if (timedOut) {
             WireReply reply = errorReply(job.id, 504,
                                          QStringLiteral("渲染超过了 %1 秒的时间限制，已停止。")
                                              .arg(double(m_timeLimit.count()) / 1000.0));
@@ -376,17 +342,6 @@ private:
         send(reply);
     }
 
-    void killLate()
-    {
-        const Clock::time_point now = Clock::now();
-        for (Job &job : m_running) {
-            if (!job.timedOut && job.deadline <= now) {
-                kill(job.pid, SIGKILL);
-                job.timedOut = true;
-            }
-        }
-    }
-
     void send(const WireReply &reply)
     {
         if (!m_closed && !writeReply(m_socket, reply))
@@ -398,13 +353,13 @@ private:
     std::chrono::milliseconds m_timeLimit;
     bool m_closed = false;
     std::deque<Job> m_waiting;
-    std::list<Job> m_running;
+    ChildPool m_pool;
+    std::map<std::uint64_t, Job> m_running; // by the pool's id of its child
 };
 
 } // namespace
 
 void runRenderService(int socket, int workers, std::chrono::milliseconds timeLimit)
 {
-    setBatchChildPreparation(prepareRenderProcess);
     Service(socket, workers, timeLimit).run();
 }
