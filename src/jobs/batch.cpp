@@ -38,6 +38,7 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         result.sticker = report.sticker;
         result.warnings = report.warnings;
         result.badInput = report.badInput;
+        result.tooLarge = report.tooLarge;
     } catch (const UsageError &error) {
         result.error = error.message();
         result.badInput = true;
@@ -45,6 +46,7 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         result.error = error.message();
     } catch (const std::bad_alloc &) {
         result.error = outOfMemoryMessage();
+        result.tooLarge = true;
     }
     if (result.output.isEmpty() && !result.ok()) {
         // A line that failed before its job was complete may still name its
@@ -267,7 +269,8 @@ bool waitsForEarlierLine(const std::deque<Pending> &pending, const Pending &line
 
 // The child's reply: a line per temporary file it created ("temp" and the
 // name in hex), a line per warning ("warn" and its UTF-8 in hex), "bad" when
-// the options were refused, the file's bytes when they were asked for
+// the options were refused, "large" when the job asked for more than its cap
+// or the memory allowed, the file's bytes when they were asked for
 // ("bytes" and their count on a line, then the bytes themselves), then its
 // result as one JSON line.
 BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status, bool overTimeLimit)
@@ -276,6 +279,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     std::vector<QByteArray> temporaries;
     QStringList warnings;
     bool badInput = false;
+    bool tooLarge = false;
     QByteArray bytes;
     for (qsizetype at = 0; at < replied.size();) {
         qsizetype end = replied.indexOf('\n', at);
@@ -295,6 +299,8 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
             warnings << QString::fromUtf8(QByteArray::fromHex(part.mid(5)));
         else if (part == "bad")
             badInput = true;
+        else if (part == "large")
+            tooLarge = true;
         else if (part.startsWith('{'))
             object = QJsonDocument::fromJson(part).object();
     }
@@ -305,6 +311,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
         result.error = object.value(QStringLiteral("error")).toString();
         result.warnings = warnings;
         result.badInput = badInput;
+        result.tooLarge = tooLarge;
         result.bytes = bytes;
         if (object.contains(QStringLiteral("bytes"))) {
             StickerFacts facts;
@@ -348,6 +355,8 @@ void renderLineInChild(const BatchLine &line, const JobDraft &defaults, LineOutp
         writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
     if (result.badInput)
         writeAll(replyFd, "bad\n");
+    if (result.tooLarge)
+        writeAll(replyFd, "large\n");
     if (result.ok() && output == LineOutput::Bytes) {
         writeAll(replyFd, "bytes " + QByteArray::number(result.bytes.size()) + '\n');
         writeAll(replyFd, result.bytes);

@@ -28,6 +28,7 @@ struct BatchResult {
     std::optional<StickerFacts> sticker; // what a sticker line made
     QStringList warnings;                // the file was written, but the user should know
     bool badInput = false;               // the options were refused: nothing was written
+    bool tooLarge = false;               // more than the job's cap or the memory allowed: nothing was written
     QByteArray bytes;                    // the file's bytes, when they were asked for instead of the file
 
     bool ok() const { return error.isEmpty(); }

@@ -113,13 +113,15 @@ std::string contentDisposition(const QString &phrase, const OutputFileFormat &fo
 // call, and every large block is then carved from them: blocks from the heap
 // rather than a mapping each, and nothing handed back to the system before
 // the process ends. A kernel without MADV_POPULATE_WRITE (before Linux
-// 5.14) refuses it, and the pages come one fault at a time as before.
+// 5.14) refuses it, and the pages come one fault at a time as before. The
+// threads an encoder starts share the one arena (see kRenderMemoryBytes).
 void prepareRenderProcess()
 {
     constexpr int kLargeBlock = 64 * 1024 * 1024;
     constexpr std::size_t kReady = 2 * 1024 * 1024;
     mallopt(M_MMAP_THRESHOLD, kLargeBlock);
     mallopt(M_TRIM_THRESHOLD, 4 * kLargeBlock);
+    mallopt(M_ARENA_MAX, 1);
     void *block = std::malloc(kReady);
     if (!block)
         return;
@@ -129,6 +131,35 @@ void prepareRenderProcess()
     madvise(reinterpret_cast<void *>(start), kReady - std::size_t(2 * page), MADV_POPULATE_WRITE);
     std::free(block);
 }
+
+// What one request may make, and the memory its render process may take.
+//
+// Pixels drive a render's memory: a still holds its canvas, an indexed or
+// raw copy and the encoded file, about 9 bytes a pixel for a PNG and 12 for
+// a BMP (measured: ten characters at 600 dpi and scale 2, 23 million pixels,
+// grew a render by 200 and 270 MiB). 16 million pixel-frames keeps a still
+// within about 200 MiB: ten characters at 600 dpi fit, and so does every
+// sticker, whose size the presets and the 96-dpi strip bound; ten at 1200
+// dpi and scale 8 (1.5 billion pixels) are refused before drawing. A BMP's
+// file comes back whole through this process and the HTTP process, where
+// each slow reader holds one, so it has a smaller cap of its own: 32 MiB,
+// 8 million pixels.
+//
+// The memory limit is address space over what the render shares with this
+// process at the fork (about 90 MiB). The heaviest sticker measured, ten
+// characters revealed and shaken with an outline and a shadow as WEBM, took
+// 263 MiB of it (the video libraries loaded for it and their buffers; 160 MiB
+// of it resident), the largest still under the cap 200 MiB; 288 MiB leaves
+// a tenth for what was not measured. One malloc arena per process keeps the
+// encoders' threads from reserving 64 MiB each that they never touch.
+//
+// A pod's memory is then at most workers x 288 MiB + the two long-lived
+// processes (HTTP about 20 MiB resident, this one about 25 MiB with its
+// fonts warmed, and up to 64 MiB of bodies for slow readers): three workers
+// take 3 x 288 + 109 = 973 MiB, within a Deployment's 1 GiB; four need
+// 1261 MiB, a 1.25 GiB limit or more.
+constexpr RenderCap kRequestCap{16'000'000, 32 * 1024 * 1024};
+constexpr std::size_t kRenderMemoryBytes = std::size_t(288) << 20;
 
 class Service {
 public:
@@ -186,7 +217,7 @@ private:
             request.query ? lineFromQuery(request.payload) : QByteArray::fromStdString(request.payload);
         const QJsonDocument document = QJsonDocument::fromJson(line);
         if (!document.isObject()) {
-            jobFromJsonLine(line, JobDraft(), 1); // throws the batch's own message
+            jobFromJsonLine(line, m_defaults, 1); // throws the batch's own message
             throw UsageError(QStringLiteral("每一行必须是一个 JSON 对象。"));
         }
         QJsonObject object = document.object();
@@ -217,7 +248,7 @@ private:
                                   (object.isEmpty() ? "" : ",");
         const qsizetype brace = line.indexOf('{');
         line.insert(brace + 1, output);
-        const RenderJob renderJob = jobFromJsonLine(line, JobDraft(), 1);
+        const RenderJob renderJob = jobFromJsonLine(line, m_defaults, 1);
         job.line = {1, line, false};
         job.phrase = renderJob.settings.text;
         job.format = renderJob.format;
@@ -273,6 +304,7 @@ private:
     {
         ChildLimits limits;
         limits.time = timeLimit;
+        limits.memoryBytes = kRenderMemoryBytes;
         limits.prepare = prepareRenderProcess;
         limits.endsWithParent = true;
         return limits;
@@ -281,8 +313,9 @@ private:
     void start(Job job)
     {
         try {
-            const std::uint64_t child = m_pool.start(
-                [&job](int reply) { renderLineInChild(job.line, JobDraft(), LineOutput::Bytes, reply); });
+            const std::uint64_t child = m_pool.start([this, &job](int reply) {
+                renderLineInChild(job.line, m_defaults, LineOutput::Bytes, reply);
+            });
             m_running.emplace(child, std::move(job));
         } catch (const QuillowError &error) {
             send(errorReply(job.id, 500, error.message()));
@@ -311,8 +344,11 @@ private:
         }
         if (!result.ok()) {
             const bool died = WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
-            WireReply reply = result.badInput ? errorReply(job.id, 400, result.error, keyOf(result.error))
-                                              : errorReply(job.id, 500, result.error);
+            // Over the cap or out of memory: the request asks for more than
+            // a render may make (413), which no retry changes.
+            WireReply reply = result.tooLarge   ? errorReply(job.id, 413, result.error)
+                              : result.badInput ? errorReply(job.id, 400, result.error, keyOf(result.error))
+                                                : errorReply(job.id, 500, result.error);
             reply.workerLost = died;
             send(reply);
             return;
@@ -353,6 +389,11 @@ private:
     std::chrono::milliseconds m_timeLimit;
     bool m_closed = false;
     std::deque<Job> m_waiting;
+    JobDraft m_defaults = [] {
+        JobDraft draft;
+        draft.job.cap = kRequestCap;
+        return draft;
+    }();
     ChildPool m_pool;
     std::map<std::uint64_t, Job> m_running; // by the pool's id of its child
 };
