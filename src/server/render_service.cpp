@@ -182,8 +182,8 @@ public:
             std::vector<FinishedChild> ended;
             if (!m_pool.wait(watched, ended))
                 return;
-            for (const FinishedChild &child : ended)
-                finish(child);
+            for (FinishedChild &child : ended)
+                finish(std::move(child));
             if (!m_closed && watched.front().revents != 0)
                 receive();
         }
@@ -322,18 +322,21 @@ private:
         }
     }
 
-    void finish(const FinishedChild &child)
+    void finish(FinishedChild &&child)
     {
         const auto running = m_running.find(child.id);
         if (running == m_running.end())
             return;
-        finish(running->second, child.reply, child.status, child.overTimeLimit);
+        finish(running->second, std::move(child.reply), child.status, child.overTimeLimit);
         m_running.erase(running);
     }
 
-    void finish(const Job &job, const QByteArray &replied, int status, bool timedOut)
+    // A file's bytes are held twice at most on their way to the socket: the
+    // reply as read and the result's copy, then that copy and the message's.
+    void finish(const Job &job, QByteArray &&replied, int status, bool timedOut)
     {
         BatchResult result = batchChildResult(job.line, replied, status);
+        replied = QByteArray();
         if (timedOut) {
             WireReply reply = errorReply(job.id, 504,
                                          QStringLiteral("渲染超过了 %1 秒的时间限制，已停止。")
