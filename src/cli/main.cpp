@@ -1,5 +1,6 @@
 #include "cli/render_command.h"
 #include "composition/image_memory.h"
+#include "jobs/child_pool.h"
 #include "jobs/job_options.h"
 
 #include <QFile>
@@ -116,12 +117,12 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(dropQtMessages);
     // Fonts and painting need a GUI application, but never a screen: the
     // command runs on servers and in chat bots. A platform that was asked
-    // for but cannot start (xcb without a display) would abort the process;
-    // the offscreen one always starts and draws the same pixels.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
-        (qgetenv("QT_QPA_PLATFORM").startsWith("xcb") && qEnvironmentVariableIsEmpty("DISPLAY")) ||
-        (qgetenv("QT_QPA_PLATFORM").startsWith("wayland") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // for but cannot start (xcb without a display) would abort the process,
+    // and one that starts (xcb, an input method) reads its events on a
+    // thread of its own, which a batch must not have when it forks its
+    // lines. The offscreen platform always starts, without a thread, and
+    // draws the same pixels.
+    clearThreadStartingEnvironment();
     // Fontconfig crashes when an allocation fails while it reads its
     // configuration, which the first font lookup does. Starting with room
     // for that and for the application is the only way to fail cleanly.

@@ -1,6 +1,8 @@
 #include "jobs/batch.h"
 
 #include "export/file_output.h"
+#include "jobs/child_pool.h"
+#include "jobs/posix_io.h"
 #include "jobs/output_names.h"
 #include "jobs/pack_job.h"
 
@@ -14,14 +16,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <deque>
-#include <fcntl.h>
-#include <limits>
 #include <new>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -44,6 +42,7 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         result.sticker = report.sticker;
         result.warnings = report.warnings;
         result.badInput = report.badInput;
+        result.tooLarge = report.tooLarge;
     } catch (const UsageError &error) {
         result.error = error.message();
         result.badInput = true;
@@ -51,6 +50,7 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         result.error = error.message();
     } catch (const std::bad_alloc &) {
         result.error = outOfMemoryMessage();
+        result.tooLarge = true;
     }
     if (result.output.isEmpty() && !result.ok()) {
         // A line that failed before its job was complete may still name its
@@ -154,9 +154,7 @@ public:
         char block[64 * 1024];
         qint64 got = 0;
         if (m_fd >= 0) {
-            do
-                got = ::read(m_fd, block, sizeof block);
-            while (got < 0 && errno == EINTR);
+            got = readSome(m_fd, block, sizeof block);
             if (got < 0)
                 m_error = QString::fromLocal8Bit(strerror(errno));
         } else {
@@ -213,24 +211,14 @@ private:
     std::deque<BatchLine> m_ready;
 };
 
-// Writes all of `bytes` to `fd`, going on after a signal; gives up quietly
-// when the reader is gone.
+// Writes all of `bytes` to `fd`; gives up quietly when the reader is gone.
 void writeAll(int fd, const QByteArray &bytes)
 {
-    for (qsizetype at = 0; at < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        at += written;
-    }
+    ::writeAll(fd, bytes.constData(), std::size_t(bytes.size()));
 }
 
 // In a child: its end of the pipe to the parent.
 int replyFd = -1;
-
-void (*childPreparation)() = nullptr;
 
 // In a child: tells the parent each temporary file's name before anything is
 // written to it, so that the parent can remove the file should the child be
@@ -241,18 +229,12 @@ void reportTemporaryFile(const QByteArray &localPath)
     writeAll(replyFd, "temp " + localPath.toHex() + '\n');
 }
 
-using Clock = std::chrono::steady_clock;
-
 // One line from the moment it is read until its result is written.
 struct Pending {
     BatchLine line;
     QStringList files; // filesWritten() by its line
     bool started = false;
-    pid_t child = -1;
-    int reply = -1; // the child's end of the result pipe, until it closes
-    Clock::time_point deadline;
-    bool killed = false; // for taking longer than the time limit
-    QByteArray replied;
+    std::uint64_t child = 0; // its render's id in the pool, while it runs
     bool done = false;
     BatchResult result;
 };
@@ -297,7 +279,8 @@ bool waitsForEarlierLine(const std::deque<Pending> &pending, const Pending &line
 
 // The child's reply: a line per temporary file it created ("temp" and the
 // name in hex), a line per warning ("warn" and its UTF-8 in hex), "bad" when
-// the options were refused, the file's bytes when they were asked for
+// the options were refused, "large" when the job asked for more than its cap
+// or the memory allowed, the file's bytes when they were asked for
 // ("bytes" and their count on a line, then the bytes themselves), then its
 // result as one JSON line.
 BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status, bool overTimeLimit)
@@ -306,6 +289,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     std::vector<QByteArray> temporaries;
     QStringList warnings;
     bool badInput = false;
+    bool tooLarge = false;
     QByteArray bytes;
     for (qsizetype at = 0; at < replied.size();) {
         qsizetype end = replied.indexOf('\n', at);
@@ -325,6 +309,8 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
             warnings << QString::fromUtf8(QByteArray::fromHex(part.mid(5)));
         else if (part == "bad")
             badInput = true;
+        else if (part == "large")
+            tooLarge = true;
         else if (part.startsWith('{'))
             object = QJsonDocument::fromJson(part).object();
     }
@@ -335,6 +321,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
         result.error = object.value(QStringLiteral("error")).toString();
         result.warnings = warnings;
         result.badInput = badInput;
+        result.tooLarge = tooLarge;
         result.bytes = bytes;
         if (object.contains(QStringLiteral("bytes"))) {
             StickerFacts facts;
@@ -371,124 +358,49 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     return result;
 }
 
-void setBatchChildPreparation(void (*prepare)())
+void renderLineInChild(const BatchLine &line, const JobDraft &defaults, LineOutput output, int reply)
 {
-    childPreparation = prepare;
-}
-
-BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults, LineOutput output)
-{
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
-        return {};
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        // Bytes are for the parent alone: once it is gone the render is of
-        // no use to anyone, and nobody would stop it at its time limit. It
-        // also holds whatever descriptors the parent had (a server's socket
-        // to its own parent, say), which would stay open while it ran.
-        if (output == LineOutput::Bytes && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent))
-            _exit(1);
-        // An interrupted batch lets the lines it started finish, so that no
-        // file is left half-written; the parent decides when to stop.
-        signal(SIGINT, SIG_IGN);
-        signal(SIGTERM, SIG_IGN);
-        if (childPreparation)
-            childPreparation();
-        replyFd = pipeEnds[1];
-        setTemporaryFileListener(reportTemporaryFile);
-        const BatchResult result = runBatchLine(line, defaults, output);
-        for (const QString &warning : result.warnings)
-            writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
-        if (result.badInput)
-            writeAll(replyFd, "bad\n");
-        if (result.ok() && output == LineOutput::Bytes) {
-            writeAll(replyFd, "bytes " + QByteArray::number(result.bytes.size()) + '\n');
-            writeAll(replyFd, result.bytes);
-        }
-        writeAll(replyFd, resultLine(result));
-        // No destructors, no exit handlers, no flushing of stdio buffers:
-        // they are the parent's, and would run twice.
-        _exit(0);
+    replyFd = reply;
+    setTemporaryFileListener(reportTemporaryFile);
+    const BatchResult result = runBatchLine(line, defaults, output);
+    for (const QString &warning : result.warnings)
+        writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
+    if (result.badInput)
+        writeAll(replyFd, "bad\n");
+    if (result.tooLarge)
+        writeAll(replyFd, "large\n");
+    if (result.ok() && output == LineOutput::Bytes) {
+        writeAll(replyFd, "bytes " + QByteArray::number(result.bytes.size()) + '\n');
+        writeAll(replyFd, result.bytes);
     }
-    ::close(pipeEnds[1]);
-    if (child < 0) {
-        const int error = errno;
-        ::close(pipeEnds[0]);
-        errno = error;
-        return {};
-    }
-    return {child, pipeEnds[0]};
+    writeAll(replyFd, resultLine(result));
 }
 
 namespace {
 
-// The line fails for the reason errno gives.
-void failToStart(Pending &pending)
-{
-    pending.result.line = pending.line.number;
-    pending.result.error = QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)));
-    pending.done = true;
-}
-
 // Forks the child that renders `pending`'s line and sends back its result
 // line. A line whose child cannot be started fails on its own.
-void startChild(Pending &pending, const JobDraft &defaults)
+void startChild(Pending &pending, const JobDraft &defaults, ChildPool &pool)
 {
-    const BatchChild child = forkBatchLine(pending.line, defaults);
-    if (child.pid < 0) {
-        failToStart(pending);
-        return;
+    try {
+        pending.child = pool.start(
+            [&](int reply) { renderLineInChild(pending.line, defaults, LineOutput::File, reply); });
+    } catch (const QuillowError &error) {
+        pending.result.line = pending.line.number;
+        pending.result.error = error.message();
+        pending.done = true;
     }
-    pending.child = child.pid;
-    pending.reply = child.reply;
-    pending.deadline = Clock::now() + std::chrono::seconds(lineTimeLimitSeconds());
 }
 
-// Kills the children that have run past their time limit; their replies
-// then end, and readReply() reports them. Returns how long poll() may wait
-// for the next deadline, in milliseconds (-1: no child runs).
-int enforceTimeLimits(std::deque<Pending> &pending)
+void finishChild(std::deque<Pending> &pending, const FinishedChild &ended)
 {
-    const Clock::time_point now = Clock::now();
-    int wait = -1;
     for (Pending &line : pending) {
-        if (line.reply < 0 || line.killed)
-            continue;
-        if (line.deadline <= now) {
-            // SIGKILL: a child that stopped answering may be stopped, or
-            // blocked in a way that no other signal ends.
-            ::kill(line.child, SIGKILL);
-            line.killed = true;
-            continue;
+        if (line.started && !line.done && line.child == ended.id) {
+            line.result = batchChildResult(line.line, ended.reply, ended.status, ended.overTimeLimit);
+            line.done = true;
+            return;
         }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(line.deadline - now).count();
-        const int leftMs = int(std::min<std::int64_t>(left, std::numeric_limits<int>::max()));
-        wait = wait < 0 ? leftMs : std::min(wait, leftMs);
     }
-    return wait;
-}
-
-void readReply(Pending &pending)
-{
-    char block[4096];
-    ssize_t got;
-    do
-        got = ::read(pending.reply, block, sizeof block);
-    while (got < 0 && errno == EINTR);
-    if (got > 0) {
-        pending.replied.append(block, got);
-        return;
-    }
-    ::close(pending.reply);
-    pending.reply = -1;
-    int status = 0;
-    while (waitpid(pending.child, &status, 0) < 0 && errno == EINTR) {
-    }
-    pending.result = batchChildResult(pending.line, pending.replied, status, pending.killed);
-    pending.done = true;
 }
 
 } // namespace
@@ -500,7 +412,9 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
     LineReader reader(input);
     std::deque<Pending> pending;
     BatchOutcome outcome;
-    int running = 0;
+    ChildLimits limits;
+    limits.time = std::chrono::seconds(lineTimeLimitSeconds());
+    ChildPool pool(limits);
 
     for (;;) {
         // Results leave in input order, each as soon as all before it are done.
@@ -526,14 +440,12 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
             std::erase_if(pending, [](const Pending &line) { return !line.started && !line.done; });
         }
         for (Pending &line : pending) {
-            if (!accepting || running >= workers)
+            if (!accepting || pool.running() >= workers)
                 break;
             if (line.started || line.done || waitsForEarlierLine(pending, line))
                 continue;
             line.started = true;
-            startChild(line, defaults);
-            if (!line.done)
-                ++running;
+            startChild(line, defaults, pool);
         }
 
         const bool reading = accepting && !reader.finished();
@@ -549,7 +461,7 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
             }
             continue;
         }
-        if (!reading && running == 0) {
+        if (!reading && pool.running() == 0) {
             if (pending.empty())
                 break;
             continue; // only finished lines remain: write them
@@ -560,43 +472,24 @@ BatchOutcome runBatch(QIODevice &input, const JobDraft &defaults, QIODevice &res
         }
 
         std::vector<pollfd> watched;
-        for (const Pending &line : pending) {
-            if (line.reply >= 0)
-                watched.push_back({line.reply, POLLIN, 0});
-        }
         const bool wantInput = room && reader.fd() >= 0;
         if (wantInput)
             watched.push_back({reader.fd(), POLLIN, 0});
         if (wake >= 0 && reading)
             watched.push_back({wake, POLLIN, 0});
-        if (poll(watched.data(), nfds_t(watched.size()), enforceTimeLimits(pending)) < 0) {
-            if (errno == EINTR)
-                continue;
+        std::vector<FinishedChild> ended;
+        if (!pool.wait(watched, ended)) {
             outcome.readError = QString::fromLocal8Bit(strerror(errno));
             // Waiting without poll: each child's reply is read to its end
             // and the child reaped, so none is left a zombie.
-            for (Pending &line : pending) {
-                while (line.reply >= 0)
-                    readReply(line);
-            }
+            for (const FinishedChild &child : pool.finishAll())
+                finishChild(pending, child);
             break;
         }
-        for (Pending &line : pending) {
-            for (const pollfd &entry : watched) {
-                if (entry.fd == line.reply && entry.revents != 0) {
-                    readReply(line);
-                    if (line.done)
-                        --running;
-                    break;
-                }
-            }
-        }
-        if (wantInput) {
-            for (const pollfd &entry : watched) {
-                if (entry.fd == reader.fd() && entry.revents != 0)
-                    reader.readBlock();
-            }
-        }
+        for (const FinishedChild &child : ended)
+            finishChild(pending, child);
+        if (wantInput && watched.front().revents != 0)
+            reader.readBlock();
     }
     if (outcome.readError.isEmpty())
         outcome.readError = reader.error();

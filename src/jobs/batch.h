@@ -8,8 +8,6 @@
 #include <atomic>
 #include <optional>
 
-#include <sys/types.h>
-
 class QIODevice;
 
 // One non-blank line of a batch, numbered from 1 as an editor shows it.
@@ -30,6 +28,7 @@ struct BatchResult {
     std::optional<StickerFacts> sticker; // what a sticker line made
     QStringList warnings;                // the file was written, but the user should know
     bool badInput = false;               // the options were refused: nothing was written
+    bool tooLarge = false;               // more than the job's cap or the memory allowed: nothing was written
     QByteArray bytes;                    // the file's bytes, when they were asked for instead of the file
 
     bool ok() const { return error.isEmpty(); }
@@ -45,25 +44,12 @@ enum class LineOutput { File, Bytes };
 BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults,
                          LineOutput output = LineOutput::File);
 
-// A child process rendering one line, as forkBatchLine() started it.
-struct BatchChild {
-    pid_t pid = -1;
-    int reply = -1; // the parent's end of the child's reply, close-on-exec
-};
-
-// Forks a child that renders `line` as runBatchLine() does and writes its
-// reply to `reply`. The caller reads the reply to its end, reaps the child
-// and hands both to batchChildResult(). Returns a pid of -1, errno set, when
-// no child could be started. Fork only from a process that has started no
-// thread: the child uses Qt and the allocator. With LineOutput::Bytes the
-// child is killed should the caller die first.
-BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults,
-                         LineOutput output = LineOutput::File);
-
-// Has every child forkBatchLine() starts from now on call `prepare` first,
-// before anything of its line: a caller that forks many such children may
-// ready the process for its one render. Null (the default) calls nothing.
-void setBatchChildPreparation(void (*prepare)());
+// The work of a child of a ChildPool that renders `line` as runBatchLine()
+// does: writes its reply to `reply`, for batchChildResult() to read. The
+// temporary files it makes are named in the reply before anything is written
+// to them, so that the parent can remove them should the child die. Call it
+// only in such a child: it sets the process's temporary-file listener.
+void renderLineInChild(const BatchLine &line, const JobDraft &defaults, LineOutput output, int reply);
 
 // The result a child's reply and exit status tell; a child that ended
 // without a word (killed, crashed) fails the line, and the temporary files

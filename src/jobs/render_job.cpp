@@ -1,14 +1,18 @@
 #include "jobs/render_job.h"
 
 #include "composition/colouring.h"
+#include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
+#include "composition/sticker_look.h"
 #include "composition/strip_layout.h"
 #include "composition/strip_rendering.h"
 #include "composition/text_measurer.h"
 #include "export/file_output.h"
+#include "sticker/sticker_preset.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <new>
 
 namespace {
@@ -66,6 +70,73 @@ LaidOutJob layOut(const RenderJob &job)
     return laidOut;
 }
 
+// What a job will draw, known from its layout before anything is drawn.
+struct PlannedPicture {
+    qint64 width = 0;
+    qint64 height = 0;
+    qint64 frames = 1;
+};
+
+// A BMP keeps 4 bytes for every pixel after its 54-byte headers (see writeBmp()).
+constexpr qint64 kBmpHeaderBytes = 54;
+constexpr qint64 kBmpPixelBytes = 4;
+
+// The sticker's canvas and frames, at most: the strip in its rows with the
+// margins the look and the shake add, within what its preset's size rule
+// allows; the effect's frames, no more than the preset takes.
+PlannedPicture plannedSticker(const RenderJob &job, const StripLayout &layout)
+{
+    const StickerOptions &options = job.sticker;
+    const bool animates = effectRow(options.effect).animates;
+    const StickerKind *kind = options.preset ? &options.preset->kind(animates) : nullptr;
+    // Rows left to the sticker maker are one, but on the rules below that
+    // give the canvas its size whatever the strip's.
+    const int rows = std::max(1, options.rows);
+    qint64 widest = 0;
+    for (const Cell &cell : layout.cells)
+        widest = std::max<qint64>(widest, cell.width);
+    // A row holds its share of the strip and at most one cell more.
+    const qint64 rowWidth =
+        rows > 1 ? std::min<qint64>(layout.width, (layout.width + rows - 1) / rows + widest) : layout.width;
+    const bool shakes = options.effect == Effect::Shake || options.effect == Effect::RevealShake;
+    const int shake = shakes ? kShakeReach : 0;
+    const QMargins margins = stickerMargins(options.look) + QMargins(shake, shake, shake, shake);
+    PlannedPicture planned;
+    planned.width = rowWidth + margins.left() + margins.right();
+    planned.height = qint64(layout.height) * rows + margins.top() + margins.bottom();
+    if (kind && kind->side > 0) {
+        switch (kind->sizeRule) {
+        case StickerSizeRule::NaturalAtMost:
+            planned.width = std::min<qint64>(planned.width, kind->side);
+            planned.height = std::min<qint64>(planned.height, kind->side);
+            break;
+        case StickerSizeRule::LongestExactly:
+        case StickerSizeRule::Square:
+            planned.width = planned.height = kind->side;
+            break;
+        case StickerSizeRule::WithinBox:
+        case StickerSizeRule::FillsBox:
+            planned.width = kind->side;
+            planned.height = kind->height > 0 ? kind->height : kind->side;
+            break;
+        }
+    }
+    if (animates) {
+        planned.frames = qint64(planEffect(layout, options.effect, options.timing, 0).frames.size());
+        if (kind && kind->maxFrames)
+            planned.frames = std::min<qint64>(planned.frames, *kind->maxFrames);
+    }
+    return planned;
+}
+
+PlannedPicture plannedPicture(const RenderJob &job, const StripLayout &layout)
+{
+    if (isStickerJob(job))
+        return plannedSticker(job, layout);
+    // The window's still at the job's device pixel ratio, as renderStrip() sizes it.
+    return {std::lround(layout.width * job.scale), std::lround(layout.height * job.scale), 1};
+}
+
 QByteArray encodeSticker(const LaidOutJob &laidOut, const RenderJob &job, JobReport *report)
 {
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
@@ -80,6 +151,7 @@ QByteArray encodeSticker(const LaidOutJob &laidOut, const RenderJob &job, JobRep
 void writeTiles(const RenderJob &job, JobReport *report)
 {
     const LaidOutJob laidOut = layOut(job);
+    checkRenderCap(job, laidOut.layout);
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
     const StickerTiles made =
         madeOrRefused([&] { return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles); });
@@ -123,6 +195,7 @@ QByteArray encodeRenderJob(const RenderJob &job, JobReport *report)
     if (job.tiles)
         throw UsageError(QStringLiteral("拆成多个表情（tiles）会写出几个文件，只能写到文件夹里"));
     const LaidOutJob laidOut = layOut(job);
+    checkRenderCap(job, laidOut.layout);
     if (isStickerJob(job))
         return encodeSticker(laidOut, job, report);
     // The window saves device pixels at its screen's ratio; `scale` stands
@@ -148,6 +221,34 @@ void runRenderJob(const RenderJob &job, JobReport *report)
     }
 }
 
+void checkRenderCap(const RenderJob &job, const StripLayout &layout)
+{
+    if (!job.cap)
+        return;
+    const PlannedPicture planned = plannedPicture(job, layout);
+    const qint64 pixelFrames = planned.width * planned.height * planned.frames;
+    if (pixelFrames > job.cap->pixelFrames)
+        throw TooLargeError(
+            QStringLiteral(
+                "图片太大：%1 × %2 像素、%3 帧，共 %4 像素，超过了每张 %5 像素（宽 × 高 × 帧数）的上限。"
+                "请减小 dpi、scale 或字数，或用更少帧的效果。")
+                .arg(planned.width)
+                .arg(planned.height)
+                .arg(planned.frames)
+                .arg(pixelFrames)
+                .arg(job.cap->pixelFrames));
+    if (job.format->name == QLatin1String("bmp")) {
+        const qint64 bytes = kBmpHeaderBytes + kBmpPixelBytes * planned.width * planned.height;
+        constexpr double kMiB = 1024.0 * 1024.0;
+        if (bytes > job.cap->uncompressedBytes)
+            throw TooLargeError(QStringLiteral("图片太大：这个 BMP 文件会有 %1 字节（%2 MiB），超过了 %3 MiB "
+                                               "的上限。请减小 dpi 或 scale，或改用压缩的格式（png）。")
+                                    .arg(bytes)
+                                    .arg(double(bytes) / kMiB, 0, 'f', 1)
+                                    .arg(double(job.cap->uncompressedBytes) / kMiB, 0, 'g', 4));
+    }
+}
+
 JobReport renderJob(const RenderJob &job, QByteArray *bytes) noexcept
 {
     JobReport report;
@@ -159,12 +260,14 @@ JobReport renderJob(const RenderJob &job, QByteArray *bytes) noexcept
     } catch (const UsageError &error) {
         report.error = error.message();
         report.badInput = true;
+        report.tooLarge = dynamic_cast<const TooLargeError *>(&error) != nullptr;
     } catch (const QuillowError &error) {
         // The window keeps the system's English words for a file over the
         // size limit; a script's log reads better in one language.
         report.error = error.message().replace(qt_error_string(EFBIG), QStringLiteral("文件过大"));
     } catch (const std::bad_alloc &) {
         report.error = outOfMemoryMessage();
+        report.tooLarge = true;
     } catch (const std::exception &error) {
         report.error = QString::fromLocal8Bit(error.what());
     }

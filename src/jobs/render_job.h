@@ -22,6 +22,24 @@ public:
     using QuillowError::QuillowError;
 };
 
+// The most one job may make, for a caller that renders for others and must
+// not let one request take the machine. Checked from the laid-out strip
+// before anything is drawn.
+struct RenderCap {
+    // Pixels drawn, summed over the frames: what drawing, colour reduction
+    // and encoding take memory and time for.
+    qint64 pixelFrames = 0;
+    // The file of a format that keeps every pixel as it is (BMP), in bytes.
+    qint64 uncompressedBytes = 0;
+};
+
+// A job that would make more than its RenderCap allows. Nothing has been
+// drawn or written; the message names the cap.
+class TooLargeError : public UsageError {
+public:
+    using UsageError::UsageError;
+};
+
 // One strip to render and the file to write it to.
 struct RenderJob {
     StripSettings settings; // `text` is the phrase
@@ -41,6 +59,8 @@ struct RenderJob {
     // Set: the sticker is cut into emoji tiles written beside `output`
     // (see tileFilePath()) instead of `output` itself.
     std::optional<TileGrid> tiles;
+    // Unset: as large as the options ask (the command line's default).
+    std::optional<RenderCap> cap;
 
     RenderJob() { settings.faceName = kDefaultFace; }
 };
@@ -70,6 +90,9 @@ struct StickerFacts {
 struct JobReport {
     QString error;         // the user's message; empty when the file was written
     bool badInput = false; // the options did not go together, or a cap could not be met: nothing written
+    // The job asks for more than its RenderCap, or ran out of memory: more
+    // than this process may make. Nothing written.
+    bool tooLarge = false;
     std::optional<StickerFacts> sticker; // for a sticker job that was written
     QStringList warnings; // written anyway, but the user should know (a first character too small)
 
@@ -90,6 +113,10 @@ void runRenderJob(const RenderJob &job, JobReport *report = nullptr);
 // What runRenderJob() would write to `job.output`, byte for byte, returned
 // instead of written; `job.output` is not touched. Throws as runRenderJob().
 QByteArray encodeRenderJob(const RenderJob &job, JobReport *report = nullptr);
+
+// Throws TooLargeError when `layout`, the job's strip laid out at its dpi
+// and not yet drawn, would make more than `job.cap` allows.
+void checkRenderCap(const RenderJob &job, const StripLayout &layout);
 
 // Runs the job as runRenderJob() does and reports how it went; with `bytes`,
 // as encodeRenderJob() does, leaving the file's bytes there (empty on

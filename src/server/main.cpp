@@ -2,6 +2,7 @@
 #include "composition/strip_layout.h"
 #include "composition/strip_rendering.h"
 #include "composition/text_measurer.h"
+#include "jobs/child_pool.h"
 #include "server/http_front.h"
 #include "server/render_service.h"
 #include "server/server_options.h"
@@ -107,7 +108,7 @@ int serveRenders(int socket, int workers, std::chrono::milliseconds timeLimit, i
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     qInstallMessageHandler(dropQtMessages);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    clearThreadStartingEnvironment();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("quillow-serve"));
     warmUp();

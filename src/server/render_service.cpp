@@ -2,6 +2,7 @@
 
 #include "composition/effect_frames.h"
 #include "jobs/batch.h"
+#include "jobs/child_pool.h"
 #include "jobs/job_options.h"
 #include "server/wire.h"
 
@@ -11,12 +12,11 @@
 #include <QRegularExpression>
 #include <QUrl>
 
-#include <cerrno>
-#include <csignal>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
-#include <list>
+#include <map>
 
 #include <malloc.h>
 
@@ -27,21 +27,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 struct Job {
     std::uint64_t id = 0;
     BatchLine line;
     QString path;
     QString phrase;
     const OutputFileFormat *format = nullptr;
-    QByteArray etag; // empty: the bytes change from one render to the next
-    pid_t pid = -1;
-    int reply = -1;
-    QByteArray replied;
-    Clock::time_point deadline;
-    Clock::time_point started; // when its render process was forked
-    bool timedOut = false;
+    QByteArray etag;                               // empty: the bytes change from one render to the next
+    std::chrono::steady_clock::time_point started; // when its render process was forked
 };
 
 WireReply errorReply(std::uint64_t id, int status, const QString &message, const QString &key = QString())
@@ -122,13 +115,15 @@ std::string contentDisposition(const QString &phrase, const OutputFileFormat &fo
 // call, and every large block is then carved from them: blocks from the heap
 // rather than a mapping each, and nothing handed back to the system before
 // the process ends. A kernel without MADV_POPULATE_WRITE (before Linux
-// 5.14) refuses it, and the pages come one fault at a time as before.
+// 5.14) refuses it, and the pages come one fault at a time as before. The
+// threads an encoder starts share the one arena (see kRenderMemoryBytes).
 void prepareRenderProcess()
 {
     constexpr int kLargeBlock = 64 * 1024 * 1024;
     constexpr std::size_t kReady = 2 * 1024 * 1024;
     mallopt(M_MMAP_THRESHOLD, kLargeBlock);
     mallopt(M_TRIM_THRESHOLD, 4 * kLargeBlock);
+    mallopt(M_ARENA_MAX, 1);
     void *block = std::malloc(kReady);
     if (!block)
         return;
@@ -139,46 +134,67 @@ void prepareRenderProcess()
     std::free(block);
 }
 
+// What one request may make, and the memory its render process may take.
+//
+// Pixels drive a render's memory: a still holds its canvas, an indexed or
+// raw copy and the encoded file, about 9 bytes a pixel for a PNG and 12 for
+// a BMP (measured: ten characters at 600 dpi and scale 2, 23 million pixels,
+// grew a render by 200 and 270 MiB). 16 million pixel-frames keeps a still
+// within about 200 MiB: ten characters at 600 dpi fit, and so does every
+// sticker, whose size the presets and the 96-dpi strip bound; ten at 1200
+// dpi and scale 8 (1.5 billion pixels) are refused before drawing. A BMP's
+// file comes back whole through this process and the HTTP process, where
+// each slow reader holds one, so it has a smaller cap of its own: 32 MiB,
+// 8 million pixels.
+//
+// The memory limit is address space over what the render shares with this
+// process at the fork (about 90 MiB). The heaviest sticker measured, ten
+// characters revealed and shaken with an outline and a shadow as WEBM, took
+// 263 MiB of it (the video libraries loaded for it and their buffers; 160 MiB
+// of it resident), the largest still under the cap 200 MiB; 288 MiB leaves
+// a tenth for what was not measured. One malloc arena per process keeps the
+// encoders' threads from reserving 64 MiB each that they never touch.
+//
+// A pod's memory is then at most workers x 288 MiB + the two long-lived
+// processes (HTTP about 20 MiB resident, this one about 25 MiB with its
+// fonts warmed, and up to 64 MiB of bodies for slow readers): three workers
+// take 3 x 288 + 109 = 973 MiB, within a Deployment's 1 GiB; four need
+// 1261 MiB, a 1.25 GiB limit or more.
+constexpr RenderCap kRequestCap{16'000'000, 32 * 1024 * 1024};
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps its shadow memory and a quarantine of freed blocks in
+// a render's address space, and cannot report running out of it (the render
+// hangs until its time limit): a sanitized build renders without the limit.
+constexpr std::size_t kRenderMemoryBytes = 0;
+#else
+constexpr std::size_t kRenderMemoryBytes = std::size_t(288) << 20;
+#endif
+
 class Service {
 public:
     Service(int socket, int workers, std::chrono::milliseconds timeLimit)
-        : m_socket(socket), m_workers(workers), m_timeLimit(timeLimit)
+        : m_socket(socket), m_workers(workers), m_timeLimit(timeLimit), m_pool(childLimits(timeLimit))
     {}
 
     void run()
     {
         for (;;) {
-            while (int(m_running.size()) < m_workers && !m_waiting.empty()) {
+            while (m_pool.running() < m_workers && !m_waiting.empty()) {
                 start(std::move(m_waiting.front()));
                 m_waiting.pop_front();
             }
-            if (m_closed && m_running.empty())
+            if (m_closed && m_pool.running() == 0)
                 return;
             std::vector<pollfd> watched;
             if (!m_closed)
                 watched.push_back({m_socket, POLLIN, 0});
-            int wait = -1;
-            const Clock::time_point now = Clock::now();
-            for (const Job &job : m_running) {
-                watched.push_back({job.reply, POLLIN, 0});
-                if (!job.timedOut) {
-                    const auto left =
-                        std::chrono::ceil<std::chrono::milliseconds>(job.deadline - now).count();
-                    wait = wait < 0 ? int(std::max<long long>(left, 0))
-                                    : std::min(wait, int(std::max<long long>(left, 0)));
-                }
-            }
-            if (poll(watched.data(), nfds_t(watched.size()), wait) < 0 && errno != EINTR)
+            std::vector<FinishedChild> ended;
+            if (!m_pool.wait(watched, ended))
                 return;
-            for (const pollfd &entry : watched) {
-                if (entry.revents == 0)
-                    continue;
-                if (entry.fd == m_socket && !m_closed)
-                    receive();
-                else
-                    readChild(entry.fd);
-            }
-            killLate();
+            for (FinishedChild &child : ended)
+                finish(std::move(child));
+            if (!m_closed && watched.front().revents != 0)
+                receive();
         }
     }
 
@@ -190,8 +206,7 @@ private:
             // The HTTP process is gone: nobody waits for the renders.
             m_closed = true;
             m_waiting.clear();
-            for (Job &job : m_running)
-                kill(job.pid, SIGKILL);
+            m_pool.killAll();
             return;
         }
         try {
@@ -211,7 +226,7 @@ private:
             request.query ? lineFromQuery(request.payload) : QByteArray::fromStdString(request.payload);
         const QJsonDocument document = QJsonDocument::fromJson(line);
         if (!document.isObject()) {
-            jobFromJsonLine(line, JobDraft(), 1); // throws the batch's own message
+            jobFromJsonLine(line, m_defaults, 1); // throws the batch's own message
             throw UsageError(QStringLiteral("每一行必须是一个 JSON 对象。"));
         }
         QJsonObject object = document.object();
@@ -251,7 +266,7 @@ private:
                                   (object.isEmpty() ? "" : ",");
         const qsizetype brace = line.indexOf('{');
         line.insert(brace + 1, output);
-        const RenderJob renderJob = jobFromJsonLine(line, JobDraft(), 1);
+        const RenderJob renderJob = jobFromJsonLine(line, m_defaults, 1);
         job.line = {1, line, false};
         job.phrase = renderJob.settings.text;
         job.format = renderJob.format;
@@ -303,50 +318,45 @@ private:
         return {{"ETag", job.etag.toStdString()}, {"Cache-Control", "public, max-age=31536000, immutable"}};
     }
 
+    static ChildLimits childLimits(std::chrono::milliseconds timeLimit)
+    {
+        ChildLimits limits;
+        limits.time = timeLimit;
+        limits.memoryBytes = kRenderMemoryBytes;
+        limits.prepare = prepareRenderProcess;
+        limits.endsWithParent = true;
+        return limits;
+    }
+
     void start(Job job)
     {
-        const BatchChild child = forkBatchLine(job.line, JobDraft(), LineOutput::Bytes);
-        if (child.pid < 0) {
-            send(errorReply(
-                job.id, 500,
-                QStringLiteral("无法开始渲染：%1。").arg(QString::fromLocal8Bit(strerror(errno)))));
-            return;
-        }
-        job.pid = child.pid;
-        job.reply = child.reply;
-        job.started = Clock::now();
-        job.deadline = job.started + m_timeLimit;
-        m_running.push_back(std::move(job));
-    }
-
-    void readChild(int fd)
-    {
-        for (auto job = m_running.begin(); job != m_running.end(); ++job) {
-            if (job->reply != fd)
-                continue;
-            char block[64 * 1024];
-            ssize_t got;
-            do
-                got = ::read(fd, block, sizeof block);
-            while (got < 0 && errno == EINTR);
-            if (got > 0) {
-                job->replied.append(block, got);
-                return;
-            }
-            ::close(fd);
-            int status = 0;
-            while (waitpid(job->pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            finish(*job, status);
-            m_running.erase(job);
-            return;
+        try {
+            const std::uint64_t child = m_pool.start([this, &job](int reply) {
+                renderLineInChild(job.line, m_defaults, LineOutput::Bytes, reply);
+            });
+            job.started = std::chrono::steady_clock::now();
+            m_running.emplace(child, std::move(job));
+        } catch (const QuillowError &error) {
+            send(errorReply(job.id, 500, error.message()));
         }
     }
 
-    void finish(Job &job, int status)
+    void finish(FinishedChild &&child)
     {
-        BatchResult result = batchChildResult(job.line, job.replied, status);
-        if (job.timedOut) {
+        const auto running = m_running.find(child.id);
+        if (running == m_running.end())
+            return;
+        finish(running->second, std::move(child.reply), child.status, child.overTimeLimit);
+        m_running.erase(running);
+    }
+
+    // A file's bytes are held twice at most on their way to the socket: the
+    // reply as read and the result's copy, then that copy and the message's.
+    void finish(const Job &job, QByteArray &&replied, int status, bool timedOut)
+    {
+        BatchResult result = batchChildResult(job.line, replied, status);
+        replied = QByteArray();
+        if (timedOut) {
             WireReply reply = errorReply(job.id, 504,
                                          QStringLiteral("渲染超过了 %1 秒的时间限制，已停止。")
                                              .arg(double(m_timeLimit.count()) / 1000.0));
@@ -356,8 +366,11 @@ private:
         }
         if (!result.ok()) {
             const bool died = WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
-            WireReply reply = result.badInput ? errorReply(job.id, 400, result.error, keyOf(result.error))
-                                              : errorReply(job.id, 500, result.error);
+            // Over the cap or out of memory: the request asks for more than
+            // a render may make (413), which no retry changes.
+            WireReply reply = result.tooLarge   ? errorReply(job.id, 413, result.error)
+                              : result.badInput ? errorReply(job.id, 400, result.error, keyOf(result.error))
+                                                : errorReply(job.id, 500, result.error);
             reply.workerLost = died;
             send(reply);
             return;
@@ -392,21 +405,11 @@ private:
             reply.headers.emplace_back("X-Quillow-Warning", QUrl::toPercentEncoding(warning).toStdString());
         // The HTTP side splits a request's time into waiting and rendering
         // with it, and drops it from the answer.
-        reply.headers.emplace_back(
-            "X-Quillow-Render-Ms",
-            std::to_string(std::chrono::duration<double, std::milli>(Clock::now() - job.started).count()));
+        reply.headers.emplace_back("X-Quillow-Render-Ms",
+                                   std::to_string(std::chrono::duration<double, std::milli>(
+                                                      std::chrono::steady_clock::now() - job.started)
+                                                      .count()));
         send(reply);
-    }
-
-    void killLate()
-    {
-        const Clock::time_point now = Clock::now();
-        for (Job &job : m_running) {
-            if (!job.timedOut && job.deadline <= now) {
-                kill(job.pid, SIGKILL);
-                job.timedOut = true;
-            }
-        }
     }
 
     void send(const WireReply &reply)
@@ -420,13 +423,18 @@ private:
     std::chrono::milliseconds m_timeLimit;
     bool m_closed = false;
     std::deque<Job> m_waiting;
-    std::list<Job> m_running;
+    JobDraft m_defaults = [] {
+        JobDraft draft;
+        draft.job.cap = kRequestCap;
+        return draft;
+    }();
+    ChildPool m_pool;
+    std::map<std::uint64_t, Job> m_running; // by the pool's id of its child
 };
 
 } // namespace
 
 void runRenderService(int socket, int workers, std::chrono::milliseconds timeLimit)
 {
-    setBatchChildPreparation(prepareRenderProcess);
     Service(socket, workers, timeLimit).run();
 }

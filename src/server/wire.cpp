@@ -1,5 +1,7 @@
 #include "server/wire.h"
 
+#include "jobs/posix_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -13,34 +15,6 @@ namespace {
 
 // A message larger than this is a broken stream, not a file to allocate for.
 constexpr std::uint32_t kMaxPart = 512u * 1024u * 1024u;
-
-bool writeAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= std::size_t(written);
-    }
-    return true;
-}
-
-bool readAll(int fd, char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t got = ::read(fd, data, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= std::size_t(got);
-    }
-    return true;
-}
 
 void putNumber(std::string &out, std::uint64_t value, int bytes)
 {
