@@ -13,20 +13,6 @@
 
 namespace {
 
-// Runs `make`, turning its refusals into the caller's: nothing is written
-// yet, so the options, or a cap that no file meets, are the caller's to
-// change.
-template <typename Make> auto madeOrRefused(Make make)
-{
-    try {
-        return make();
-    } catch (const UsageError &) {
-        throw;
-    } catch (const QuillowError &error) {
-        throw UsageError(error.message());
-    }
-}
-
 StickerFacts factsOf(const Sticker &sticker, const StickerOptions &options)
 {
     StickerFacts facts;
@@ -69,7 +55,7 @@ LaidOutJob layOut(const RenderJob &job)
 QByteArray encodeSticker(const LaidOutJob &laidOut, const RenderJob &job, JobReport *report)
 {
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
-    const Sticker sticker = madeOrRefused([&] { return makeSticker(laidOut.layout, Qt::black, options); });
+    const Sticker sticker = asUsageError([&] { return makeSticker(laidOut.layout, Qt::black, options); });
     if (report) {
         report->sticker = factsOf(sticker, options);
         report->warnings = sticker.warnings;
@@ -82,7 +68,7 @@ void writeTiles(const RenderJob &job, JobReport *report)
     const LaidOutJob laidOut = layOut(job);
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
     const StickerTiles made =
-        madeOrRefused([&] { return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles); });
+        asUsageError([&] { return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles); });
     std::vector<FileContent> files;
     for (std::size_t index = 0; index < made.tiles.size(); ++index)
         files.push_back({tileFilePath(job.output, int(index) + 1), made.tiles[index].bytes});

@@ -22,6 +22,20 @@ public:
     using QuillowError::QuillowError;
 };
 
+// Runs `make`, turning the core's refusals into the caller's: nothing is
+// written yet, so the options, or a cap that no file meets, are the user's
+// to change.
+template <typename Make> auto asUsageError(Make make)
+{
+    try {
+        return make();
+    } catch (const UsageError &) {
+        throw;
+    } catch (const QuillowError &error) {
+        throw UsageError(error.message());
+    }
+}
+
 // One strip to render and the file to write it to.
 struct RenderJob {
     StripSettings settings; // `text` is the phrase
