@@ -40,9 +40,11 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         result.sticker = report.sticker;
         result.warnings = report.warnings;
         result.badInput = report.badInput;
+        result.key = report.key;
     } catch (const UsageError &error) {
         result.error = error.message();
         result.badInput = true;
+        result.key = error.key();
     } catch (const QuillowError &error) {
         result.error = error.message();
     } catch (const std::bad_alloc &) {
@@ -93,6 +95,8 @@ QByteArray resultLine(const BatchResult &result)
             if (sticker->cap)
                 line += ",\"cap\":" + QByteArray::number(*sticker->cap) +
                         ",\"colours\":" + QByteArray::number(sticker->colours);
+            if (!sticker->fitted.isEmpty())
+                line += ",\"fitted\":" + jsonString(sticker->fitted);
             if (!sticker->tileFiles.isEmpty()) {
                 QByteArray files;
                 for (const QString &file : sticker->tileFiles)
@@ -287,7 +291,8 @@ bool waitsForEarlierLine(const std::deque<Pending> &pending, const Pending &line
 
 // The child's reply: a line per temporary file it created ("temp" and the
 // name in hex), a line per warning ("warn" and its UTF-8 in hex), "bad" when
-// the options were refused, the file's bytes when they were asked for
+// the options were refused (and "key" with the option's name in hex), the file's bytes when they were asked
+// for
 // ("bytes" and their count on a line, then the bytes themselves), then its
 // result as one JSON line.
 BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status, bool overTimeLimit)
@@ -296,6 +301,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     std::vector<QByteArray> temporaries;
     QStringList warnings;
     bool badInput = false;
+    QString key;
     QByteArray bytes;
     for (qsizetype at = 0; at < replied.size();) {
         qsizetype end = replied.indexOf('\n', at);
@@ -315,6 +321,8 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
             warnings << QString::fromUtf8(QByteArray::fromHex(part.mid(5)));
         else if (part == "bad")
             badInput = true;
+        else if (part.startsWith("key "))
+            key = QString::fromUtf8(QByteArray::fromHex(part.mid(4)));
         else if (part.startsWith('{'))
             object = QJsonDocument::fromJson(part).object();
     }
@@ -325,6 +333,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
         result.error = object.value(QStringLiteral("error")).toString();
         result.warnings = warnings;
         result.badInput = badInput;
+        result.key = key;
         result.bytes = bytes;
         if (object.contains(QStringLiteral("bytes"))) {
             StickerFacts facts;
@@ -337,6 +346,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
             for (const QJsonValue file : object.value(QStringLiteral("tiles")).toArray())
                 facts.tileFiles << file.toString();
             facts.pasteText = object.value(QStringLiteral("paste")).toString();
+            facts.fitted = object.value(QStringLiteral("fitted")).toString();
             facts.tileDpi = object.value(QStringLiteral("dpi")).toDouble();
             result.sticker = facts;
         }
@@ -391,7 +401,7 @@ BatchChild forkBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         for (const QString &warning : result.warnings)
             writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
         if (result.badInput)
-            writeAll(replyFd, "bad\n");
+            writeAll(replyFd, "bad\nkey " + result.key.toUtf8().toHex() + '\n');
         if (result.ok() && output == LineOutput::Bytes) {
             writeAll(replyFd, "bytes " + QByteArray::number(result.bytes.size()) + '\n');
             writeAll(replyFd, result.bytes);

@@ -30,6 +30,7 @@ struct BatchResult {
     std::optional<StickerFacts> sticker; // what a sticker line made
     QStringList warnings;                // the file was written, but the user should know
     bool badInput = false;               // the options were refused: nothing was written
+    QString key;                         // for bad input, the option it is about (UsageError::key())
     QByteArray bytes;                    // the file's bytes, when they were asked for instead of the file
 
     bool ok() const { return error.isEmpty(); }
@@ -78,8 +79,9 @@ QByteArray warningLine(int line, const QString &warning);
 
 // The result as one line of JSON, newline included:
 // {"line":5,"output":"a.png","ok":true} or with "ok":false and "error". A
-// sticker line adds "bytes", "frames" and "quality" after "ok":true, and with
-// a cap "cap" and "colours". The warnings are not part of it.
+// sticker line adds "bytes", "frames" and "quality" after "ok":true, with
+// a cap "cap" and "colours", and "fitted" when something was given up to
+// meet it. The warnings are not part of it.
 QByteArray resultLine(const BatchResult &result);
 
 // How long a line may take before the batch gives up on it, in seconds. A

@@ -80,8 +80,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         const QString option = named.match(parser.errorText()).captured(1);
         const QString bare = option.mid(option.startsWith(QLatin1String("--")) ? 2 : 1);
         if (isFlagOption(bare))
-            throw UsageError(QStringLiteral("选项 --%1 不带值。").arg(bare));
-        throw UsageError(QStringLiteral("选项 %1 缺少值。").arg(option));
+            throw UsageError(bare, QStringLiteral("选项 --%1 不带值。").arg(bare));
+        throw UsageError(bare, QStringLiteral("选项 %1 缺少值。").arg(option));
     }
 
     CommandLine command;
@@ -106,6 +106,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(QStringLiteral("batch"))) {
         if (!phrases.isEmpty() || parser.isSet(QStringLiteral("output")))
             throw UsageError(
+                QStringLiteral("batch"),
                 QStringLiteral("使用 --batch 时，短语和输出文件由每一行给出，命令行上不能再给。"));
         command.action = CommandLine::Action::Batch;
         command.batchSource = parser.value(QStringLiteral("batch"));
@@ -113,10 +114,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
 
     if (phrases.size() > 1)
-        throw UsageError(QStringLiteral("只能给一个短语（含空格的短语请加引号），多余的参数：%1。")
+        throw UsageError(QStringLiteral("phrase"),
+                         QStringLiteral("只能给一个短语（含空格的短语请加引号），多余的参数：%1。")
                              .arg(quotedText(phrases.mid(1).join(QLatin1Char(' ')))));
     if (phrases.isEmpty() && parser.isSet(QStringLiteral("output")))
-        throw UsageError(QStringLiteral("缺少短语。\n") + kUsageLine);
+        throw UsageError(QStringLiteral("phrase"), QStringLiteral("缺少短语。\n") + kUsageLine);
     if (!phrases.isEmpty())
         command.draft.job.settings.text = phrases.first();
     command.draft.job = finishJob(command.draft);

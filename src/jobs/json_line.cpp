@@ -124,6 +124,7 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults, int 
     const qsizetype badByte = invalidUtf8At(line);
     if (badByte >= 0)
         throw UsageError(
+            QString(),
             QStringLiteral("第 %1 行第 %2 个字节不是有效的 UTF-8。").arg(lineNumber).arg(badByte + 1));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(line, &error);
@@ -131,36 +132,37 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults, int 
         // Qt counts from the start of the line in bytes; a column is what
         // an editor shows, one per character.
         const int column = int(QString::fromUtf8(line.left(error.offset)).size()) + 1;
-        throw UsageError(QStringLiteral("不是有效的 JSON（第 %1 行第 %2 列：%3）。")
-                             .arg(lineNumber)
-                             .arg(column)
-                             .arg(jsonProblem(error.error)));
+        throw UsageError(QString(), QStringLiteral("不是有效的 JSON（第 %1 行第 %2 列：%3）。")
+                                        .arg(lineNumber)
+                                        .arg(column)
+                                        .arg(jsonProblem(error.error)));
     }
     if (!document.isObject())
-        throw UsageError(QStringLiteral("每一行必须是一个 JSON 对象。"));
+        throw UsageError(QString(), QStringLiteral("每一行必须是一个 JSON 对象。"));
 
     JobDraft draft = defaults;
     const QJsonObject object = document.object();
     const QHash<QString, QString> typed = numbersAsTyped(line);
     // The command line refuses to draw without a phrase; so does a line.
     if (!object.contains(QStringLiteral("phrase")))
-        throw UsageError(QStringLiteral("缺少字段 “phrase”：每一行必须给出短语。"));
+        throw UsageError(QStringLiteral("phrase"), QStringLiteral("缺少字段 “phrase”：每一行必须给出短语。"));
     for (auto field = object.begin(); field != object.end(); ++field) {
         const QString name = field.key();
         const QJsonValue value = field.value();
         if (name == QLatin1String("phrase") || name == QLatin1String("output")) {
             if (!value.isString())
-                throw UsageError(QStringLiteral("字段 %1 必须是字符串。").arg(quotedText(name)));
+                throw UsageError(name, QStringLiteral("字段 %1 必须是字符串。").arg(quotedText(name)));
             if (name == QLatin1String("phrase"))
                 draft.job.settings.text = value.toString();
             else
                 draft.job.output = value.toString();
         } else if (isFlagOption(name)) {
             if (!value.isBool())
-                throw UsageError(QStringLiteral("字段 %1 必须是 true 或 false。").arg(quotedText(name)));
+                throw UsageError(name,
+                                 QStringLiteral("字段 %1 必须是 true 或 false。").arg(quotedText(name)));
             applyFlag(draft, name, value.toBool());
         } else if (!isValueOption(name) || name == QLatin1String("batch")) {
-            throw UsageError(QStringLiteral("未知字段：%1。").arg(quotedText(name)));
+            throw UsageError(name, QStringLiteral("未知字段：%1。").arg(quotedText(name)));
         } else if (value.isString()) {
             applyOption(draft, name, value.toString());
         } else if (value.isDouble()) {
@@ -181,7 +183,7 @@ RenderJob jobFromJsonLine(const QByteArray &line, const JobDraft &defaults, int 
                 }
             }
         } else {
-            throw UsageError(QStringLiteral("字段 %1 的值必须是字符串或数字。").arg(quotedText(name)));
+            throw UsageError(name, QStringLiteral("字段 %1 的值必须是字符串或数字。").arg(quotedText(name)));
         }
     }
     return finishJob(draft);

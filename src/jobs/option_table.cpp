@@ -69,8 +69,8 @@ QString choice(const QString &option, const QString &what, const QString &value,
 {
     const QString wanted = value.trimmed().toLower();
     if (!names.contains(wanted))
-        throw UsageError(QStringLiteral("%1（--%2）只能是 %3，而不是 %4。")
-                             .arg(what, option, names.join(QStringLiteral("、")), quotedText(value)));
+        throw UsageError(option, QStringLiteral("%1（--%2）只能是 %3，而不是 %4。")
+                                     .arg(what, option, names.join(QStringLiteral("、")), quotedText(value)));
     return wanted;
 }
 
@@ -87,8 +87,8 @@ ColourValue colour(const QString &option, const QString &what, const QString &va
         QStringLiteral("^#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})$"));
     const auto match = hexColour.match(value.trimmed());
     if (!match.hasMatch())
-        throw UsageError(QStringLiteral("%1（--%2）必须写成 #RRGGBB（如 #FF8000），而不是 %3。")
-                             .arg(what, option, quotedText(value)));
+        throw UsageError(option, QStringLiteral("%1（--%2）必须写成 #RRGGBB（如 #FF8000），而不是 %3。")
+                                     .arg(what, option, quotedText(value)));
     return colourValue(match.captured(1).toInt(nullptr, 16), match.captured(2).toInt(nullptr, 16),
                        match.captured(3).toInt(nullptr, 16));
 }
@@ -100,22 +100,22 @@ double boundedNumber(const QString &option, const QString &what, const QString &
     bool ok = false;
     const double number = value.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(number) || number < low || number > high)
-        throw UsageError(QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的数，而不是 %5。")
-                             .arg(what, option)
-                             .arg(low)
-                             .arg(high)
-                             .arg(quotedText(value)));
+        throw UsageError(option, QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的数，而不是 %5。")
+                                     .arg(what, option)
+                                     .arg(low)
+                                     .arg(high)
+                                     .arg(quotedText(value)));
     return number;
 }
 
 UsageError notIntegerInRange(const QString &option, const QString &what, const QString &value, qint64 low,
                              qint64 high)
 {
-    return UsageError(QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的整数，而不是 %5。")
-                          .arg(what, option)
-                          .arg(low)
-                          .arg(high)
-                          .arg(quotedText(value)));
+    return UsageError(option, QStringLiteral("%1（--%2）必须是 %3 到 %4 之间的整数，而不是 %5。")
+                                  .arg(what, option)
+                                  .arg(low)
+                                  .arg(high)
+                                  .arg(quotedText(value)));
 }
 
 // A whole number from `low` to `high`.
@@ -195,7 +195,7 @@ const OptionRow kOptions[] = {
          bool ok = false;
          const qulonglong seed = value.trimmed().toULongLong(&ok);
          if (!ok || seed > std::numeric_limits<std::uint32_t>::max())
-             throw UsageError(QStringLiteral("种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 %1。")
+             throw UsageError(QStringLiteral("seed"), QStringLiteral("种子（--seed）必须是 0 到 4294967295 之间的整数，而不是 %1。")
                                   .arg(quotedText(value)));
          draft.job.seed = std::uint32_t(seed);
      }, nullptr},
@@ -211,8 +211,8 @@ const OptionRow kOptions[] = {
     {"effect", nullptr, kTableValues,
      "动画效果（默认 still）：reveal 逐字出现，shake 整体抖动，reveal-shake 先逐字出现再抖动；"
      "动画写成 APNG、GIF、WebP 或 WEBM 视频",
-     [](JobDraft &draft, const QString &, const QString &value) {
-         draft.job.sticker.effect = asUsageError([&value] { return effectFromName(value); });
+     [](JobDraft &draft, const QString &option, const QString &value) {
+         draft.job.sticker.effect = asUsageError(option, [&value] { return effectFromName(value); });
      }, nullptr},
     {"frame-ms", nullptr, "10..10000", "逐字出现时每一帧的时长，毫秒（默认 120）",
      [](JobDraft &draft, const QString &option, const QString &value) {
@@ -228,7 +228,7 @@ const OptionRow kOptions[] = {
      "GIF 的底色：柔和的边缘先与这个颜色混合（如聊天的深色或浅色主题）；不给则按透明度 50% 取舍",
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.matte =
-             asUsageError([&] { return parseStickerColour(value, false, optionAndName("底色", option)); });
+             asUsageError(option, [&] { return parseStickerColour(value, false, optionAndName("底色", option)); });
      }, nullptr},
     {"quality", nullptr, "0..100", "WebP 有损压缩的质量；不给则无损",
      [](JobDraft &draft, const QString &option, const QString &value) {
@@ -252,7 +252,7 @@ const OptionRow kOptions[] = {
     {"outline-colour", nullptr, "#RRGGBB", "描边颜色（默认 #FFFFFF 白色）",
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.look.outlineColour =
-             asUsageError([&] { return parseStickerColour(value, false, optionAndName("描边颜色", option)); });
+             asUsageError(option, [&] { return parseStickerColour(value, false, optionAndName("描边颜色", option)); });
      }, nullptr},
     {"outline-edge", nullptr, "0..4", "描边外缘深色细边的宽度，像素（默认 0，没有细边）",
      [](JobDraft &draft, const QString &option, const QString &value) {
@@ -264,12 +264,12 @@ const OptionRow kOptions[] = {
     {"shadow-colour", nullptr, "#RRGGBB[AA]", "阴影颜色（默认 #00000080，半透明黑色）",
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.look.shadowColour =
-             asUsageError([&] { return parseStickerColour(value, true, optionAndName("阴影颜色", option)); });
+             asUsageError(option, [&] { return parseStickerColour(value, true, optionAndName("阴影颜色", option)); });
      }, nullptr},
     {"shadow-offset", nullptr, "X,Y", "阴影的偏移，像素（默认 2,2，向右下）",
      [](JobDraft &draft, const QString &option, const QString &value) {
          draft.job.sticker.look.shadowOffset =
-             asUsageError([&] { return parseShadowOffset(value, optionAndName("阴影偏移", option)); });
+             asUsageError(option, [&] { return parseShadowOffset(value, optionAndName("阴影偏移", option)); });
      }, nullptr},
     {"shadow-blur", nullptr, "0..20", "阴影边缘模糊的半径，像素（默认 3）",
      [](JobDraft &draft, const QString &option, const QString &value) {
@@ -294,15 +294,19 @@ const OptionRow kOptions[] = {
                                       : int(boundedInteger(option, QStringLiteral("行数"), value, 1, kMaxRows));
      }, nullptr},
     {"tiles", nullptr, "CxR|auto",
-     "把贴纸拆成 C 列 R 行个方形表情，写成 NAME-1.EXT … NAME-K.EXT，并打印粘贴用的 :NAME-1::NAME-2:；"
-     "auto 让字按表情的整个高度排成一行，需要几列就拆几列。只用于正方形预设",
+     "把贴纸拆成 C 列 R 行个方形表情，按表情名写成文件（见 --tile-name），并打印粘贴用的 :NAME_1::NAME_2:；"
+     "auto 让字按表情的整个高度排成一行，需要几列就拆几列。只用于聊天里能把表情并排发出的预设",
      [](JobDraft &draft, const QString &option, const QString &value) {
          try {
              draft.job.tiles = parseTileGrid(value);
          } catch (const QuillowError &error) {
-             throw UsageError(QStringLiteral("拆成多个表情（--%1）：%2。").arg(option, error.message()));
+             throw UsageError(option, QStringLiteral("拆成多个表情（--%1）：%2。").arg(option, error.message()));
          }
      }, nullptr},
+    {"tile-name", nullptr, "NAME",
+     "拆成的表情的名字（默认取输出文件名，不符合聊天软件的规则时用 shout）：表情名为 NAME_1、NAME_2…"
+     "（Slack 为 NAME-1…），文件按表情名保存在输出文件旁",
+     [](JobDraft &draft, const QString &, const QString &value) { draft.job.tileName = value; }, nullptr},
     {"bold", nullptr, nullptr, "加粗", nullptr, [](JobDraft &draft, bool on) { draft.job.settings.bold = on; }},
     {"italic", nullptr, nullptr, "斜体", nullptr,
      [](JobDraft &draft, bool on) { draft.job.settings.italic = on; }},
@@ -333,7 +337,7 @@ QString quotedText(const QString &value)
 
 [[noreturn]] void rejectUnknownOption(const QString &name)
 {
-    throw UsageError(QStringLiteral("未知选项：%1。").arg(quotedText(name)));
+    throw UsageError(name, QStringLiteral("未知选项：%1。").arg(quotedText(name)));
 }
 
 std::span<const OptionRow> optionRows()

@@ -12,6 +12,9 @@ struct JobDraft {
     RenderJob job;
     const OutputFileFormat *format = nullptr; // --format; null: the output's suffix decides
     bool rowsGiven = false;                   // --rows, which only a sticker takes
+    // The output's name says nothing of the format (the service's answers
+    // have no file name): the options choose it, a sticker's by its preset.
+    bool formatByOptions = false;
 };
 
 using ValueSetter = void (*)(JobDraft &draft, const QString &option, const QString &value);

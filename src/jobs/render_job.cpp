@@ -6,6 +6,8 @@
 #include "composition/strip_rendering.h"
 #include "composition/text_measurer.h"
 #include "export/file_output.h"
+#include "sticker/emoji_names.h"
+#include "sticker/sticker_preset.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +23,7 @@ StickerFacts factsOf(const Sticker &sticker, const StickerOptions &options)
     facts.quality = sticker.quality;
     facts.colours = sticker.colours;
     facts.cap = sticker.cap ? sticker.cap : options.maxBytes;
+    facts.fitted = sticker.fitted;
     return facts;
 }
 
@@ -52,10 +55,24 @@ LaidOutJob layOut(const RenderJob &job)
     return laidOut;
 }
 
+// The option a refusal of the sticker maker is about. What the options
+// alone decide was settled by finishJob(); what is left is a file the app's
+// rules or the cap do not let through: the user's own cap when there is
+// one, else the preset, else the effect that made the file too large.
+QString stickerRefusalKey(const RenderJob &job)
+{
+    if (job.sticker.maxBytes)
+        return QStringLiteral("max-bytes");
+    if (job.sticker.preset)
+        return QStringLiteral("preset");
+    return QStringLiteral("effect");
+}
+
 QByteArray encodeSticker(const LaidOutJob &laidOut, const RenderJob &job, JobReport *report)
 {
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
-    const Sticker sticker = asUsageError([&] { return makeSticker(laidOut.layout, Qt::black, options); });
+    const Sticker sticker =
+        asUsageError(stickerRefusalKey(job), [&] { return makeSticker(laidOut.layout, Qt::black, options); });
     if (report) {
         report->sticker = factsOf(sticker, options);
         report->warnings = sticker.warnings;
@@ -67,11 +84,18 @@ void writeTiles(const RenderJob &job, JobReport *report)
 {
     const LaidOutJob laidOut = layOut(job);
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
-    const StickerTiles made =
-        asUsageError([&] { return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles); });
+    const StickerTiles made = asUsageError(stickerRefusalKey(job), [&] {
+        return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles);
+    });
+    // makeStickerTiles() takes only presets that name emoji.
+    const EmojiNameRule &names = *job.sticker.preset->emojiNames;
+    const int count = int(made.tiles.size());
+    const QString base = asUsageError(QStringLiteral("tile-name"),
+                                      [&] { return tileBaseName(names, job.tileName, job.output, count); });
     std::vector<FileContent> files;
-    for (std::size_t index = 0; index < made.tiles.size(); ++index)
-        files.push_back({tileFilePath(job.output, int(index) + 1), made.tiles[index].bytes});
+    for (int index = 0; index < count; ++index)
+        files.push_back(
+            {tileFilePath(names, job.output, base, index + 1), made.tiles[std::size_t(index)].bytes});
     writeFilesReplacing(files);
     if (report) {
         const Sticker &largest =
@@ -81,8 +105,9 @@ void writeTiles(const RenderJob &job, JobReport *report)
         StickerFacts facts = factsOf(largest, options);
         for (const FileContent &file : files)
             facts.tileFiles << file.path;
-        facts.pasteText = tilePasteText(job.output, int(files.size()));
+        facts.pasteText = tilePasteText(names, base, count);
         facts.tileDpi = made.dpi;
+        facts.fitted = made.fitted;
         report->sticker = facts;
         report->warnings = made.warnings;
     }
@@ -90,24 +115,29 @@ void writeTiles(const RenderJob &job, JobReport *report)
 
 } // namespace
 
-bool isStickerJob(const RenderJob &job)
+bool stickerLookOrRulesGiven(const StickerOptions &sticker)
+{
+    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.edgeWidth > 0 ||
+           sticker.look.shadow || sticker.maxBytes;
+}
+
+bool needsStickerMaker(const RenderJob &job)
 {
     if (job.format->ground == StripGround::White)
         return false;
     if (job.format->animated)
         return true;
-    const StickerOptions &sticker = job.sticker;
-    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.edgeWidth > 0 ||
-           sticker.look.shadow || sticker.maxBytes || sticker.rows > 1 || job.tiles.has_value();
+    return stickerLookOrRulesGiven(job.sticker) || job.sticker.rows > 1 || job.tiles.has_value();
 }
 
 QByteArray encodeRenderJob(const RenderJob &job, JobReport *report)
 {
     // Tiles are several files; one answer holds one.
     if (job.tiles)
-        throw UsageError(QStringLiteral("拆成多个表情（tiles）会写出几个文件，只能写到文件夹里"));
+        throw UsageError(QStringLiteral("tiles"),
+                         QStringLiteral("拆成多个表情（tiles）会写出几个文件，只能写到文件夹里"));
     const LaidOutJob laidOut = layOut(job);
-    if (isStickerJob(job))
+    if (needsStickerMaker(job))
         return encodeSticker(laidOut, job, report);
     // The window saves device pixels at its screen's ratio; `scale` stands
     // for that ratio.
@@ -143,6 +173,7 @@ JobReport renderJob(const RenderJob &job, QByteArray *bytes) noexcept
     } catch (const UsageError &error) {
         report.error = error.message();
         report.badInput = true;
+        report.key = error.key();
     } catch (const QuillowError &error) {
         // The window keeps the system's English words for a file over the
         // size limit; a script's log reads better in one language.

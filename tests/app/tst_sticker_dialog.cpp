@@ -54,6 +54,7 @@ struct FakeMaker {
         QString formatName = QStringLiteral("gif");
         QSize size{40, 20};
         QStringList warnings;
+        QString fitted;
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 
@@ -68,6 +69,7 @@ struct FakeMaker {
             sticker.size = shared->size;
             sticker.cap = shared->cap;
             sticker.warnings = shared->warnings;
+            sticker.fitted = shared->fitted;
             QImage frame(shared->size, QImage::Format_ARGB32_Premultiplied);
             frame.fill(Qt::red);
             sticker.shown.frames.push_back({frame, 100});
@@ -272,6 +274,8 @@ private slots:
     void savedBytesAreTheCoreSticker();
     void rowsAndTilesAreChosen();
     void tilesAreSavedTogetherAndPasted();
+    void fittedNoteIsShown();
+    void tilesOnlyWhereEmojiAreNamed();
     void copyOffersStickerAndFile_data();
     void copyOffersStickerAndFile();
     void failureIsShownAndNotSaved();
@@ -455,23 +459,30 @@ void TestStickerDialog::sizeMeter_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("over");
     // Each app's cap reads as the app states it, and the file's size in the
-    // same unit: Slack's KB are 1000 bytes, Discord's KiB 1024.
+    // same unit: Slack's KB are 1000 bytes, Discord's KiB 1024. A size never
+    // reads as more than the file holds: rounded down, to a tenth; a file
+    // over the cap shows in red.
     const std::optional<qint64> discord = 256 * 1024, slack = 128 * 1000, wechat = 1024 * 1024;
     QTest::newRow("well under") << "discord-emoji" << qint64(38 * 1024) << discord << "38 KiB / 256 KiB"
                                 << false;
     QTest::newRow("exactly the cap") << "discord-emoji" << qint64(256 * 1024) << discord
                                      << "256 KiB / 256 KiB" << false;
     QTest::newRow("one byte over") << "discord-emoji" << qint64(256 * 1024 + 1) << discord
-                                   << "257 KiB / 256 KiB" << true;
+                                   << "256 KiB / 256 KiB" << true;
+    QTest::newRow("a tenth over") << "discord-emoji" << qint64(256 * 1024 + 103) << discord
+                                  << "256.1 KiB / 256 KiB" << true;
     QTest::newRow("far over") << "discord-emoji" << qint64(300 * 1024) << discord << "300 KiB / 256 KiB"
                               << true;
     QTest::newRow("slack at its cap") << "slack" << qint64(128 * 1000) << slack << "128 KB / 128 KB" << false;
     QTest::newRow("slack one byte over")
-        << "slack" << qint64(128 * 1000 + 1) << slack << "129 KB / 128 KB" << true;
+        << "slack" << qint64(128 * 1000 + 1) << slack << "128 KB / 128 KB" << true;
+    QTest::newRow("never rounded up") << "slack" << qint64(64'100) << slack << "64.1 KB / 128 KB" << false;
+    QTest::newRow("a hair under a tenth")
+        << "slack" << qint64(64'199) << slack << "64.1 KB / 128 KB" << false;
     QTest::newRow("wechat in MiB") << "wechat" << qint64(38 * 1024) << wechat << "38 KiB / 1 MiB" << false;
-    QTest::newRow("no cap") << "" << qint64(1500) << std::optional<qint64>() << "2 KB" << false;
+    QTest::newRow("no cap") << "" << qint64(1500) << std::optional<qint64>() << "1.5 KB" << false;
     QTest::newRow("no preset, KB of 1000")
-        << "" << qint64(38 * 1024) << std::optional<qint64>() << "39 KB" << false;
+        << "" << qint64(38 * 1024) << std::optional<qint64>() << "38.9 KB" << false;
 }
 
 void TestStickerDialog::sizeMeter()
@@ -640,10 +651,11 @@ void TestStickerDialog::tilesAreSavedTogetherAndPasted()
     QVERIFY(expected.tiles.size() >= 2);
     QStringList names;
     QString paste;
+    // Named as Discord names emoji: letters, digits and "_".
     for (std::size_t index = 0; index < expected.tiles.size(); ++index) {
-        paste += QStringLiteral(":cheer-%1:").arg(index + 1);
+        paste += QStringLiteral(":cheer_%1:").arg(index + 1);
         const QString name =
-            QStringLiteral("cheer-%1.%2").arg(index + 1).arg(QString(expected.tiles[index].format->suffix));
+            QStringLiteral("cheer_%1.%2").arg(index + 1).arg(QString(expected.tiles[index].format->suffix));
         names << name;
         QCOMPARE(contents(folder.filePath(name)), expected.tiles[index].bytes);
     }
@@ -651,6 +663,41 @@ void TestStickerDialog::tilesAreSavedTogetherAndPasted()
 
     d.dialog.copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), paste);
+
+    // The name field shows the default the files took, and a name typed
+    // there is what the paste text uses.
+    auto *name = d.part<QLineEdit>("edtTileName");
+    QVERIFY(name->isEnabled());
+    QCOMPARE(name->placeholderText(), QStringLiteral("cheer"));
+    QTest::keyClicks(name, QStringLiteral("go_team"));
+    d.dialog.copy();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral(":go_team_1::go_team_2:")));
+}
+
+// What was given up to meet the cap is said under the preview.
+void TestStickerDialog::fittedNoteIsShown()
+{
+    FakeMaker fake;
+    fake.shared->fitted = QStringLiteral("为满足 500 KB：有损压缩（质量 70）；抖动缩短为 4 帧");
+    Dialog d(fake.maker());
+    QVERIFY(d.settled());
+    QVERIFY2(d.part<QLabel>("lblNotes")
+                 ->text()
+                 .remove(QChar(0x2060))
+                 .remove(QLatin1Char('\n'))
+                 .contains(fake.shared->fitted),
+             qPrintable(d.part<QLabel>("lblNotes")->text()));
+}
+
+// Tiles only for chats that show emoji side by side: elsewhere the box
+// cannot be ticked.
+void TestStickerDialog::tilesOnlyWhereEmojiAreNamed()
+{
+    Dialog d(FakeMaker().maker());
+    for (const StickerPreset &preset : stickerPresets()) {
+        choose(d.preset(), preset.name);
+        QCOMPARE(d.part<QCheckBox>("chkTiles")->isEnabled(), preset.emojiNames != nullptr);
+    }
 }
 
 void TestStickerDialog::copyOffersStickerAndFile_data()
@@ -778,9 +825,9 @@ void TestStickerDialog::dialogOffersWhatTheMakerTakes()
         QCOMPARE(d.matte()->isEnabled(), format == QLatin1String("gif"));
         if (rules) {
             const StickerKind &kind = rules->kind(effectRow(made).animates);
-            QVERIFY2(d.bytes()->text().endsWith(QStringLiteral(" / ") + kind.capText),
+            QVERIFY2(d.bytes()->text().endsWith(QStringLiteral(" / ") + kind.cap.text()),
                      qPrintable(d.bytes()->text()));
-            QVERIFY(sticker->bytes.size() <= kind.capBytes);
+            QVERIFY(sticker->bytes.size() <= kind.cap.bytes());
         }
     }
     // Without a preset the maker takes any sticker format; the window offers

@@ -11,6 +11,7 @@
 #include "export/clipboard_picture.h"
 #include "export/file_output.h"
 #include "export/output_format.h"
+#include "sticker/emoji_names.h"
 #include "sticker/sticker_format_choice.h"
 
 #include <QBuffer>
@@ -25,6 +26,7 @@
 #include <QHBoxLayout>
 #include <QIODevice>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
@@ -101,8 +103,16 @@ const QList<Named> kTileGrids{
 };
 // The gap a chat leaves between emoji posted side by side.
 constexpr int kTileGapPx = 4;
-const QString kTilesSquareOnly =
-    QStringLiteral("只有方形的表情（Discord 表情、Discord 贴纸、Slack 表情）能拆成多个表情");
+// Every preset whose chat shows emoji side by side, by the label shown.
+QString tilesOnlyTip()
+{
+    QStringList labels;
+    for (const StickerPreset &preset : stickerPresets())
+        if (preset.emojiNames)
+            labels << preset.label;
+    return QStringLiteral("只有能把表情并排发出的聊天（%1）能拆成多个表情")
+        .arg(labels.join(QStringLiteral("、")));
+}
 const QString kMatteGifOnly =
     QStringLiteral("只有 GIF 动图需要选择边缘：GIF 的像素要么全透明要么不透明，其它格式保留柔和的透明边缘");
 
@@ -156,16 +166,6 @@ void allowEntry(QComboBox *box, int index, bool allowed, const QString &whyNot)
     QStandardItem *item = model->item(index);
     item->setEnabled(allowed);
     item->setToolTip(allowed ? QString() : whyNot);
-}
-
-// `bytes` in the unit a cap is published in: a "KB" is 1000 bytes, while a
-// cap stated in "KiB" or "MiB" counts in 1024. Whole units, rounded up, so a
-// file just over a cap never reads as equal to it.
-QString sizeInUnitOf(qint64 bytes, const QString &capText)
-{
-    const bool binary = capText.endsWith(QLatin1String("iB"));
-    const qint64 unit = binary ? 1024 : 1000;
-    return QStringLiteral("%1 %2").arg((bytes + unit - 1) / unit).arg(binary ? u"KiB" : u"KB");
 }
 
 const OutputFileFormat &formatOf(const Sticker &sticker)
@@ -272,6 +272,7 @@ StickerChoices StickerChoices::load(QSettings &settings)
     const QString tiles = settings.value(kGroup + QLatin1String("tiles")).toString();
     if (known(kTileGrids, tiles))
         choices.tiles = tiles;
+    choices.tileName = settings.value(kGroup + QLatin1String("tileName")).toString();
     const QString ground = text("ground", QStringLiteral("checkerboard"), kGrounds);
     choices.ground = ground == QLatin1String("light")  ? PreviewGround::Light
                      : ground == QLatin1String("dark") ? PreviewGround::Dark
@@ -295,6 +296,7 @@ void StickerChoices::save(QSettings &settings) const
     settings.setValue(kGroup + QLatin1String("matte"), matte);
     settings.setValue(kGroup + QLatin1String("rows"), QString::number(rows));
     settings.setValue(kGroup + QLatin1String("tiles"), tiles);
+    settings.setValue(kGroup + QLatin1String("tileName"), tileName);
     settings.setValue(kGroup + QLatin1String("ground"), kGrounds.at(int(ground)).name);
 }
 
@@ -315,7 +317,7 @@ const OutputFileFormat &StickerChoices::formatMade() const
     for (const OutputFileFormat *offer : offered)
         if (offer == format)
             return *offer;
-    return *offered.front();
+    return defaultStickerFormat(preset, effectMade(), QStringView());
 }
 
 StickerOptions StickerChoices::options() const
@@ -332,7 +334,7 @@ StickerOptions StickerChoices::options() const
     options.look.shadowColour = shadowColour;
     options.look.shadowOffset = shadowOffset;
     options.look.shadowBlur = shadowBlur;
-    if (made.name == QLatin1StringView("gif") && matte != QLatin1String("transparent"))
+    if (made.takesMatte && matte != QLatin1String("transparent"))
         options.matte = matte == QLatin1String("light") ? kLightMatte : kDarkMatte;
     options.seed = kWindowStickerSeed;
     options.rows = rows;
@@ -341,7 +343,7 @@ StickerOptions StickerChoices::options() const
 
 std::optional<TileGrid> StickerChoices::tileGrid() const
 {
-    if (tiles.isEmpty() || !preset || preset->still.sizeRule != StickerSizeRule::Square)
+    if (tiles.isEmpty() || !preset || !preset->emojiNames)
         return std::nullopt;
     return parseTileGrid(tiles);
 }
@@ -389,6 +391,9 @@ void StickerDialog::buildControls()
     m_tilesOn->setObjectName(QStringLiteral("chkTiles"));
     m_tileGrid = comboBox(QStringLiteral("cbbTileGrid"), kTileGrids, this);
     m_tileGrid->setToolTip(QStringLiteral("列 × 行；自动让字按表情的整个高度排成一行，需要几个就拆几个"));
+    m_tileName = new QLineEdit(this);
+    m_tileName->setObjectName(QStringLiteral("edtTileName"));
+    m_tileName->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 14);
     m_outlineEdge = new QCheckBox(QStringLiteral("深色细边"), this);
     m_outlineEdge->setObjectName(QStringLiteral("chkOutlineEdge"));
     m_outlineEdge->setToolTip(QStringLiteral("描边外再加一圈深色细边：浅色的描边在白色的聊天背景上也看得清"));
@@ -410,6 +415,7 @@ void StickerDialog::buildControls()
     auto *tilesRow = new QHBoxLayout;
     tilesRow->addWidget(m_tilesOn);
     tilesRow->addWidget(m_tileGrid);
+    tilesRow->addWidget(m_tileName);
     tilesRow->addStretch();
     form->addRow(QStringLiteral("行数："), m_rows);
     form->addRow(QStringLiteral("表情："), tilesRow);
@@ -500,6 +506,11 @@ void StickerDialog::buildControls()
         QSettings settings(kSettingsOwner, kSettingsOwner);
         choices().save(settings);
     });
+    // The name changes no picture: it is kept, and used when saving.
+    connect(m_tileName, &QLineEdit::textEdited, this, [this] {
+        QSettings settings(kSettingsOwner, kSettingsOwner);
+        choices().save(settings);
+    });
 }
 
 // The shadow as the command line takes it: colour with its opacity, offset
@@ -556,6 +567,7 @@ StickerChoices StickerDialog::choices() const
     choices.ground = PreviewGround(std::max(0, m_ground->currentIndex()));
     choices.rows = selected(m_rows).toInt();
     choices.tiles = m_tilesOn->isChecked() ? selected(m_tileGrid) : QString();
+    choices.tileName = m_tileName->text().trimmed();
     return choices;
 }
 
@@ -580,6 +592,7 @@ void StickerDialog::restore(const StickerChoices &choices)
     m_tilesOn->setChecked(!choices.tiles.isEmpty());
     if (!choices.tiles.isEmpty())
         select(m_tileGrid, choices.tiles);
+    m_tileName->setText(choices.tileName);
     m_ground->setCurrentIndex(int(choices.ground));
     m_player->setGround(choices.ground);
     m_restoring = false;
@@ -616,14 +629,22 @@ void StickerDialog::updateAllowedChoices()
             ? QStringLiteral("保存的文件格式；保存时输入的文件名后缀也能选择格式")
             : QStringLiteral("%1只接受 %2").arg(m_preset->currentText(), stickerFormatLabel(made)));
 
-    const bool gif = made.name == QLatin1StringView("gif");
-    m_matte->setEnabled(gif);
-    m_matte->setToolTip(gif ? kMatteTip : kMatteGifOnly);
-    const bool square = preset && preset->still.sizeRule == StickerSizeRule::Square;
-    m_tilesOn->setEnabled(square);
-    m_tilesOn->setToolTip(square ? QStringLiteral("把贴纸拆成几个方形表情，在聊天里并排发出")
-                                 : kTilesSquareOnly);
+    m_matte->setEnabled(made.takesMatte);
+    m_matte->setToolTip(made.takesMatte ? kMatteTip : kMatteGifOnly);
+    const bool namesEmoji = preset && preset->emojiNames;
+    m_tilesOn->setEnabled(namesEmoji);
+    m_tilesOn->setToolTip(namesEmoji ? QStringLiteral("把贴纸拆成几个方形表情，在聊天里并排发出")
+                                     : tilesOnlyTip());
     m_tileGrid->setEnabled(now.tileGrid().has_value());
+    m_tileName->setEnabled(now.tileGrid().has_value());
+    if (namesEmoji) {
+        // The default shows until a name is typed, as the chat will take it.
+        m_tileName->setPlaceholderText(
+            tileBaseNameFor(m_tilesSavedAs, m_tiles ? int(m_tiles->tiles.size()) : 1, QString()));
+        m_tileName->setToolTip(
+            QStringLiteral("表情名：%1；不填则取保存的文件名，不符合时用 %2")
+                .arg(QString::fromUtf8(preset->emojiNames->description), fallbackTileName()));
+    }
     // Tiles lay the shout out in their own rows.
     m_rows->setEnabled(!now.tileGrid());
     m_outlineColour->setEnabled(now.outline);
@@ -777,14 +798,14 @@ void StickerDialog::showMeter()
         const StickerChoices now = choices();
         const StickerKind *kind =
             now.preset ? &now.preset->kind(effectRow(now.effectMade()).animates) : nullptr;
-        const QString capText = kind ? kind->capText : QString();
-        const QString size = sizeInUnitOf(sticker.bytes.size(), capText);
+        const ByteCap *cap = kind ? &kind->cap : nullptr;
+        const QString size = sizeInUnitOf(sticker.bytes.size(), cap);
         if (!sticker.cap)
             m_bytes->setText(size);
         else
             m_bytes->setText(
                 size + QStringLiteral(" / ") +
-                (kind && *sticker.cap == kind->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
+                (cap && *sticker.cap == cap->bytes() ? cap->text() : sizeInUnitOf(*sticker.cap, cap)));
         m_bytes->setToolTip(m_tiles ? QStringLiteral("最大的一个表情的文件大小 / 该应用的上限")
                             : sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
                                           : QStringLiteral("文件大小"));
@@ -800,8 +821,12 @@ void StickerDialog::showNotes()
     QStringList notes;
     if (!m_making && !m_error.isEmpty())
         notes << m_error;
-    if (!m_making && m_sticker)
+    if (!m_making && m_sticker) {
         notes << m_sticker->warnings;
+        const QString fitted = m_tiles ? m_tiles->fitted : m_sticker->fitted;
+        if (!fitted.isEmpty())
+            notes << fitted;
+    }
     if (m_player->scaleShown() < 1)
         notes << QStringLiteral("预览已缩小到 %1%，保存的文件是原大小。")
                      .arg(qRound(m_player->scaleShown() * 100));
@@ -954,23 +979,35 @@ void StickerDialog::askWhereAndSaveTiles(const StickerTiles &tiles)
     if (chosen.isEmpty())
         return;
     const QString path = stickerFileFor(chosen, {&format}, format).path;
+    const EmojiNameRule &names = *choices().preset->emojiNames;
+    const int count = int(tiles.tiles.size());
+    const QString base = tileBaseNameFor(path, count, choices().tileName);
     std::vector<FileContent> files;
-    for (std::size_t index = 0; index < tiles.tiles.size(); ++index)
-        files.push_back({tileFilePath(path, int(index) + 1), tiles.tiles[index].bytes});
+    for (int index = 0; index < count; ++index)
+        files.push_back({tileFilePath(names, path, base, index + 1), tiles.tiles[std::size_t(index)].bytes});
     writeFilesReplacing(files);
     m_tilesSavedAs = path;
+    updateAllowedChoices();
     showDone(QStringLiteral("已保存 %1 个表情：%2 … %3")
                  .arg(files.size())
                  .arg(QFileInfo(files.front().path).fileName(), QFileInfo(files.back().path).fileName()));
+}
+
+QString StickerDialog::tileBaseNameFor(const QString &savedAs, int count, const QString &typed) const
+{
+    // Before any save, the file name the save dialog would propose.
+    const QString named = savedAs.isEmpty() ? fileNameFromPhrase(m_phrase) : savedAs;
+    const StickerChoices now = choices();
+    Q_ASSERT(now.preset && now.preset->emojiNames);
+    return tileBaseName(*now.preset->emojiNames, typed, named, count);
 }
 
 // What pastes the tiles side by side once they are uploaded to the chat under
 // the names they were saved with (or would be saved with).
 void StickerDialog::copyPasteText(const StickerTiles &tiles)
 {
-    const QString named = m_tilesSavedAs.isEmpty() ? fileNameFromPhrase(m_phrase) + QLatin1Char('.') +
-                                                         QString(tiles.tiles.front().format->suffix)
-                                                   : m_tilesSavedAs;
-    QGuiApplication::clipboard()->setText(tilePasteText(named, int(tiles.tiles.size())));
+    const int count = int(tiles.tiles.size());
+    QGuiApplication::clipboard()->setText(tilePasteText(
+        *choices().preset->emojiNames, tileBaseNameFor(m_tilesSavedAs, count, choices().tileName), count));
     showDone(QStringLiteral("已复制粘贴用的文字"));
 }
