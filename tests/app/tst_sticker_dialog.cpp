@@ -276,6 +276,7 @@ private slots:
     void tilesAreSavedTogetherAndPasted();
     void fittedNoteIsShown();
     void tilesOnlyWhereEmojiAreNamed();
+    void tabFollowsTheForm();
     void copyOffersStickerAndFile_data();
     void copyOffersStickerAndFile();
     void failureIsShownAndNotSaved();
@@ -689,14 +690,51 @@ void TestStickerDialog::fittedNoteIsShown()
              qPrintable(d.part<QLabel>("lblNotes")->text()));
 }
 
+// Tab goes through the controls as the form reads: top to bottom, left to
+// right.
+void TestStickerDialog::tabFollowsTheForm()
+{
+    Dialog d(FakeMaker().maker());
+    const QStringList reading = {"cbbPreset",        "cbbEffect",        "cbbFormat",      "cbbRows",
+                                 "chkTiles",         "cbbTileGrid",      "edtTileName",    "chkOutline",
+                                 "edtOutlineColour", "spnOutlineWidth",  "chkOutlineEdge", "chkShadow",
+                                 "edtShadowColour",  "spnShadowOpacity", "spnShadowX",     "spnShadowY",
+                                 "spnShadowBlur",    "cbbMatte",         "cbbGround",      "btnSaveSticker",
+                                 "btnCopySticker",   "btnClose"};
+    // The named control each widget of the chain belongs to (a spin box's
+    // line edit is its own).
+    const auto named = [&](QWidget *widget) {
+        for (; widget; widget = widget->parentWidget())
+            if (reading.contains(widget->objectName()))
+                return widget->objectName();
+        return QString();
+    };
+    QStringList order;
+    QWidget *start = d.part<QWidget>("cbbPreset");
+    QWidget *widget = start;
+    do {
+        const QString name = named(widget);
+        if (!name.isEmpty() && (order.isEmpty() || order.back() != name) && !order.contains(name))
+            order << name;
+        widget = widget->nextInFocusChain();
+    } while (widget && widget != start && order.size() < reading.size());
+    QCOMPARE(order, reading);
+}
+
 // Tiles only for chats that show emoji side by side: elsewhere the box
 // cannot be ticked.
 void TestStickerDialog::tilesOnlyWhereEmojiAreNamed()
 {
     Dialog d(FakeMaker().maker());
+    choose(d.preset(), QStringLiteral("slack"));
+    d.part<QCheckBox>("chkTiles")->setChecked(true);
     for (const StickerPreset &preset : stickerPresets()) {
         choose(d.preset(), preset.name);
-        QCOMPARE(d.part<QCheckBox>("chkTiles")->isEnabled(), preset.emojiNames != nullptr);
+        auto *tiles = d.part<QCheckBox>("chkTiles");
+        QCOMPARE(tiles->isEnabled(), preset.emojiNames != nullptr);
+        // Where tiles cannot be made, the box is not shown ticked either.
+        if (!preset.emojiNames)
+            QVERIFY(!tiles->isChecked());
     }
 }
 

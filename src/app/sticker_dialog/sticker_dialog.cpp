@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -465,6 +466,15 @@ void StickerDialog::buildControls()
     connect(m_saveButton, &QPushButton::clicked, this, &StickerDialog::save);
     connect(m_copyButton, &QPushButton::clicked, this, &StickerDialog::copy);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Tab follows the form as it reads, top to bottom and left to right;
+    // the widgets are made in another order (the shadow's in a helper).
+    const QList<QWidget *> reading = {
+        m_preset,       m_effect,        m_format,        m_rows,         m_tilesOn,     m_tileGrid,
+        m_tileName,     m_outline,       m_outlineColour, m_outlineWidth, m_outlineEdge, m_shadow,
+        m_shadowColour, m_shadowOpacity, m_shadowX,       m_shadowY,      m_shadowBlur,  m_matte,
+        m_ground,       m_saveButton,    m_copyButton,    close};
+    for (qsizetype at = 1; at < reading.size(); ++at)
+        setTabOrder(reading[at - 1], reading[at]);
 
     // A label rather than a pop-up, as the main window's: it never takes the
     // focus, and goes by itself.
@@ -632,6 +642,12 @@ void StickerDialog::updateAllowedChoices()
     m_matte->setEnabled(made.takesMatte);
     m_matte->setToolTip(made.takesMatte ? kMatteTip : kMatteGifOnly);
     const bool namesEmoji = preset && preset->emojiNames;
+    // A box the preset cannot use shows unticked, not ticked in grey, which
+    // would say tiles are made.
+    if (!namesEmoji && m_tilesOn->isChecked()) {
+        const QSignalBlocker quiet(m_tilesOn);
+        m_tilesOn->setChecked(false);
+    }
     m_tilesOn->setEnabled(namesEmoji);
     m_tilesOn->setToolTip(namesEmoji ? QStringLiteral("把贴纸拆成几个方形表情，在聊天里并排发出")
                                      : tilesOnlyTip());
