@@ -277,6 +277,7 @@ private slots:
     void fittedNoteIsShown();
     void tilesOnlyWhereEmojiAreNamed();
     void tabFollowsTheForm();
+    void makingShowsTheNewBoxNotTheOldSticker();
     void copyOffersStickerAndFile_data();
     void copyOffersStickerAndFile();
     void failureIsShownAndNotSaved();
@@ -688,6 +689,45 @@ void TestStickerDialog::fittedNoteIsShown()
                  .remove(QLatin1Char('\n'))
                  .contains(fake.shared->fitted),
              qPrintable(d.part<QLabel>("lblNotes")->text()));
+}
+
+// While a sticker of new choices is made, the old one does not play under
+// the new preset's name: the preview shows the new preset's box and that it
+// is being made, and no size line of the sticker before.
+void TestStickerDialog::makingShowsTheNewBoxNotTheOldSticker()
+{
+    FakeMaker fake;
+    QSemaphore release;
+    std::atomic<bool> holding = false;
+    StickerMaker inner = fake.maker();
+    StickerMaker maker = [&](const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                             const std::atomic<bool> *cancel) {
+        // Bounded: a test that forgets to release fails rather than hangs.
+        for (int waited = 0; holding && waited < 12000 && !cancel->load(); ++waited)
+            if (release.tryAcquire(1, 5))
+                break;
+        return inner(layout, ink, options, cancel);
+    };
+    Dialog d(maker);
+    QVERIFY(d.settled());
+    auto *player = d.part<FramePlayer>("plyPreview");
+    QVERIFY(player->frameCount() > 0);
+    QVERIFY(!d.part<QLabel>("lblPixels")->text().isEmpty());
+
+    holding = true;
+    choose(d.preset(), QStringLiteral("discord-sticker"));
+    QVERIFY(d.dialog.isMaking());
+    QVERIFY(player->isShowingMaking());
+    QCOMPARE(player->frameCount(), 0);
+    QVERIFY(d.part<QLabel>("lblPixels")->text().isEmpty());
+    QCOMPARE(d.bytes()->text(), QStringLiteral("正在生成…"));
+    QVERIFY(player->sizeHint().width() >= 320 && player->sizeHint().height() >= 320);
+
+    holding = false;
+    release.release(4);
+    QVERIFY(d.settled());
+    QVERIFY(!player->isShowingMaking());
+    QVERIFY(player->frameCount() > 0);
 }
 
 // Tab goes through the controls as the form reads: top to bottom, left to

@@ -169,6 +169,30 @@ void allowEntry(QComboBox *box, int index, bool allowed, const QString &whyNot)
     item->setToolTip(allowed ? QString() : whyNot);
 }
 
+// Roughly the sticker `choices` make of a strip of `strip` pixels, for the
+// preview while it is made: the preset's square or box, its longest side,
+// or the strip's own size.
+QSize boxOf(const StickerChoices &choices, QSize strip)
+{
+    if (!choices.preset)
+        return strip;
+    const StickerKind &kind = choices.preset->kind(effectRow(choices.effectMade()).animates);
+    if (const std::optional<TileGrid> grid = choices.tileGrid(); grid && grid->columns > 0)
+        return QSize(grid->columns * kind.side, grid->rows * kind.side);
+    switch (kind.sizeRule) {
+    case StickerSizeRule::Square:
+        return QSize(kind.side, kind.side);
+    case StickerSizeRule::WithinBox:
+    case StickerSizeRule::FillsBox:
+        return QSize(kind.side, kind.height);
+    case StickerSizeRule::LongestExactly:
+    case StickerSizeRule::NaturalAtMost:
+        break;
+    }
+    return strip.scaled(QSize(kind.side, kind.side), Qt::KeepAspectRatio)
+        .boundedTo(kind.sizeRule == StickerSizeRule::NaturalAtMost ? strip : QSize(kind.side, kind.side));
+}
+
 const OutputFileFormat &formatOf(const Sticker &sticker)
 {
     Q_ASSERT(sticker.format);
@@ -689,6 +713,7 @@ void StickerDialog::startMaking()
     m_cancel = cancel;
     const int generation = ++m_generation;
     m_making = true;
+    m_player->showMaking(boxOf(choices(), QSize(m_layout.width, m_layout.height)));
     showMeter();
 
     struct Result {
@@ -787,6 +812,8 @@ void StickerDialog::growToShowSticker()
 void StickerDialog::showMeter()
 {
     if (m_making) {
+        // The size line of the sticker before would read as this one's.
+        m_pixels->clear();
         m_bytes->setText(QStringLiteral("正在生成…"));
         showInColour(m_bytes, std::nullopt);
     } else if (!m_sticker) {
