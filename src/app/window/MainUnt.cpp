@@ -280,6 +280,19 @@ void TMainFrm::buildStripCommands()
     pmStrip->setFont(font());
     pmStrip->addAction(actCopy);
     pmStrip->addAction(actExport);
+    // The menu shows each command's key, and offers them only once there is
+    // a strip to copy or export. The keys themselves stay on: without a
+    // preview they say "请先预览", which a greyed menu entry cannot.
+    for (QAction *action : {actCopy, actExport})
+        action->setShortcutVisibleInContextMenu(true);
+    connect(pmStrip, &QMenu::aboutToShow, this, [this] {
+        for (QAction *action : {actCopy, actExport})
+            action->setEnabled(shownStrip() != nullptr);
+    });
+    connect(pmStrip, &QMenu::aboutToHide, this, [this] {
+        for (QAction *action : {actCopy, actExport})
+            action->setEnabled(true);
+    });
 
     // A drag offers the strip as the copy does, and as a PNG file for
     // programs that take only files (file managers, some chats).
