@@ -2,8 +2,8 @@
 #include "sticker/sticker_preset.h"
 
 #include "app/kit/colour_edit.h"
+#include "app/kit/save_dialog.h"
 #include "app/shell/cache_folder.h"
-#include "app/window/save_dialog.h"
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
 #include "export/alpha_png.h"

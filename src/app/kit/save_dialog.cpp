@@ -1,4 +1,4 @@
-#include "app/window/save_dialog.h"
+#include "app/kit/save_dialog.h"
 
 #include "export/file_output.h"
 #include "export/output_format.h"
