@@ -3,6 +3,7 @@
 
 #include "app/kit/colour_edit.h"
 #include "app/kit/save_dialog.h"
+#include "app/kit/screen_room.h"
 #include "app/shell/cache_folder.h"
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
@@ -801,12 +802,7 @@ void StickerDialog::growToShowSticker()
     if (grown == size())
         return;
     resize(grown);
-    QRect frame(frameGeometry().topLeft(), grown + decoration);
-    frame.moveRight(std::min(frame.right(), room.right()));
-    frame.moveBottom(std::min(frame.bottom(), room.bottom()));
-    frame.moveLeft(std::max(frame.left(), room.left()));
-    frame.moveTop(std::max(frame.top(), room.top()));
-    move(frame.topLeft());
+    move(topLeftKeptIn(QRect(frameGeometry().topLeft(), grown + decoration), room));
 }
 
 void StickerDialog::showMeter()

@@ -6,6 +6,7 @@
 #include "app/kit/panel.h"
 #include "app/kit/radio_group.h"
 #include "app/kit/save_dialog.h"
+#include "app/kit/screen_room.h"
 #include "app/kit/spin_edit.h"
 #include "app/shell/cache_folder.h"
 #include "app/sticker_dialog/sticker_dialog.h"
@@ -430,9 +431,7 @@ void TMainFrm::centreOnScreen()
     const QRect room = screen->availableGeometry();
     QRect frame = frameGeometry();
     frame.moveCenter(room.center());
-    frame.moveLeft(std::max(frame.left(), room.left()));
-    frame.moveTop(std::max(frame.top(), room.top()));
-    move(frame.topLeft());
+    move(topLeftKeptIn(frame, room));
 }
 
 // The list usually arrives after the first show; it starts at its last
