@@ -141,6 +141,9 @@ int runRenderCommand(const QStringList &arguments, QIODevice &input, QIODevice &
     }
     for (const QString &warning : report.warnings)
         say(errors, QStringLiteral("quillow-render: %1\n").arg(warning));
+    // The file is not quite what was asked for: say what gave way.
+    if (report.sticker && !report.sticker->fitted.isEmpty())
+        say(errors, QStringLiteral("quillow-render: %1\n").arg(report.sticker->fitted));
     // What to paste into the chat once the tiles are uploaded as emoji.
     if (report.sticker && !report.sticker->pasteText.isEmpty())
         say(output, report.sticker->pasteText + QLatin1Char('\n'));

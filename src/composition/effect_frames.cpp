@@ -98,11 +98,6 @@ QString effectName(Effect effect)
     return effectRow(effect).name;
 }
 
-QString effectLabel(Effect effect)
-{
-    return QString::fromUtf8(effectRow(effect).label);
-}
-
 QStringList effectNames()
 {
     QStringList names;

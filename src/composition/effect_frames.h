@@ -38,9 +38,6 @@ const EffectRow &effectRow(Effect effect);
 // The name an effect goes by on the command line and in batch lines.
 QString effectName(Effect effect);
 
-// The window's label of an effect, in Chinese.
-QString effectLabel(Effect effect);
-
 // Every effect's name, in the table's order, for help texts.
 QStringList effectNames();
 

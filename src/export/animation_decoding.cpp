@@ -23,7 +23,7 @@ constexpr auto kShown = QImage::Format_ARGB32_Premultiplied;
     throw QuillowError(QStringLiteral("无法读取生成的 %1 文件：%2").arg(format.toString().toUpper(), why));
 }
 
-Animation decodeWithQt(const QByteArray &bytes, const OutputFileFormat &format)
+Animation qtFrames(const QByteArray &bytes, const OutputFileFormat &format)
 {
     QBuffer buffer;
     buffer.setData(bytes);
@@ -39,7 +39,7 @@ Animation decodeWithQt(const QByteArray &bytes, const OutputFileFormat &format)
     return animation;
 }
 
-Animation decodeApng(const QByteArray &bytes)
+Animation apngFrames(const QByteArray &bytes)
 {
     const ApngContents contents = readApng(bytes);
     Animation animation;
@@ -55,7 +55,7 @@ struct AnimDecoderRelease {
     void operator()(WebPAnimDecoder *decoder) const { WebPAnimDecoderDelete(decoder); }
 };
 
-Animation decodeWebp(const QByteArray &bytes)
+Animation webpFrames(const QByteArray &bytes)
 {
     const WebPData data{reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size())};
     WebPAnimDecoderOptions options;
@@ -296,11 +296,25 @@ private:
 
 Animation decodeAnimation(const QByteArray &bytes, const OutputFileFormat &format)
 {
-    if (format.name == QLatin1StringView("apng"))
-        return decodeApng(bytes);
-    if (format.name == QLatin1StringView("webp"))
-        return decodeWebp(bytes);
-    if (format.name == QLatin1StringView("webm"))
-        return WebmDecoder(bytes).frames();
-    return decodeWithQt(bytes, format);
+    return format.decode(bytes, format);
+}
+
+Animation decodeWithQt(const QByteArray &bytes, const OutputFileFormat &format)
+{
+    return qtFrames(bytes, format);
+}
+
+Animation decodeApng(const QByteArray &bytes, const OutputFileFormat &)
+{
+    return apngFrames(bytes);
+}
+
+Animation decodeWebp(const QByteArray &bytes, const OutputFileFormat &)
+{
+    return webpFrames(bytes);
+}
+
+Animation decodeWebm(const QByteArray &bytes, const OutputFileFormat &)
+{
+    return WebmDecoder(bytes).frames();
 }

@@ -15,3 +15,10 @@ struct OutputFileFormat;
 // repeated frame shared), the still PNG and BMP by Qt. Throws
 // QuillowError when the bytes are not a readable file of that format.
 Animation decodeAnimation(const QByteArray &bytes, const OutputFileFormat &format);
+
+// The decoders the format table names, one per kind of file; each reads
+// `bytes` as decodeAnimation() describes.
+Animation decodeWithQt(const QByteArray &bytes, const OutputFileFormat &format);
+Animation decodeApng(const QByteArray &bytes, const OutputFileFormat &format);
+Animation decodeWebp(const QByteArray &bytes, const OutputFileFormat &format);
+Animation decodeWebm(const QByteArray &bytes, const OutputFileFormat &format);

@@ -1,6 +1,7 @@
 #include "export/apng_reader.h"
 
 #include "composition/quillow_error.h"
+#include "export/png_filters.h"
 
 #include <QString>
 #include <QtEndian>
@@ -63,26 +64,7 @@ std::vector<std::uint8_t> unfilter(const std::vector<std::uint8_t> &raw, std::si
             const int a = i >= bytesPerPixel ? out[i - bytesPerPixel] : 0;
             const int b = up ? up[i] : 0;
             const int c = up && i >= bytesPerPixel ? up[i - bytesPerPixel] : 0;
-            int predictor = 0;
-            switch (filter) {
-            case 1:
-                predictor = a;
-                break;
-            case 2:
-                predictor = b;
-                break;
-            case 3:
-                predictor = (a + b) / 2;
-                break;
-            case 4: {
-                const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-                predictor = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-                break;
-            }
-            default:
-                break;
-            }
-            out[i] = std::uint8_t(in[1 + i] + predictor);
+            out[i] = std::uint8_t(in[1 + i] + pngPredictor(filter, a, b, c));
         }
     }
     return rows;

@@ -4,6 +4,7 @@
 #include "export/frame_difference.h"
 #include "export/palette_quantiser.h"
 #include "export/png_chunks.h"
+#include "export/png_filters.h"
 
 #include <QBuffer>
 #include <QtEndian>
@@ -215,28 +216,7 @@ std::vector<std::uint8_t> scanlines(const FramePixels &pixels, const PixelCodes 
                 const int left = i >= bytesPerPixel ? line[i - bytesPerPixel] : 0;
                 const int up = above ? above[i] : 0;
                 const int upLeft = above && i >= bytesPerPixel ? above[i - bytesPerPixel] : 0;
-                int predictor = 0;
-                switch (type) {
-                case 1:
-                    predictor = left;
-                    break;
-                case 2:
-                    predictor = up;
-                    break;
-                case 3:
-                    predictor = (left + up) / 2;
-                    break;
-                case 4: {
-                    const int estimate = left + up - upLeft;
-                    const int toLeft = std::abs(estimate - left), toUp = std::abs(estimate - up),
-                              toUpLeft = std::abs(estimate - upLeft);
-                    predictor = toLeft <= toUp && toLeft <= toUpLeft ? left : toUp <= toUpLeft ? up : upLeft;
-                    break;
-                }
-                default:
-                    break;
-                }
-                candidate[i] = std::uint8_t(line[i] - predictor);
+                candidate[i] = std::uint8_t(line[i] - pngPredictor(type, left, up, upLeft));
                 sum += std::uint64_t(std::abs(int(std::int8_t(candidate[i]))));
             }
             if (sum < bestSum) {

@@ -43,9 +43,11 @@ BatchResult runBatchLine(const BatchLine &line, const JobDraft &defaults, LineOu
         result.warnings = report.warnings;
         result.badInput = report.badInput;
         result.tooLarge = report.tooLarge;
+        result.key = report.key;
     } catch (const UsageError &error) {
         result.error = error.message();
         result.badInput = true;
+        result.key = error.key();
     } catch (const QuillowError &error) {
         result.error = error.message();
     } catch (const std::bad_alloc &) {
@@ -97,6 +99,8 @@ QByteArray resultLine(const BatchResult &result)
             if (sticker->cap)
                 line += ",\"cap\":" + QByteArray::number(*sticker->cap) +
                         ",\"colours\":" + QByteArray::number(sticker->colours);
+            if (!sticker->fitted.isEmpty())
+                line += ",\"fitted\":" + jsonString(sticker->fitted);
             if (!sticker->tileFiles.isEmpty()) {
                 QByteArray files;
                 for (const QString &file : sticker->tileFiles)
@@ -279,8 +283,9 @@ bool waitsForEarlierLine(const std::deque<Pending> &pending, const Pending &line
 
 // The child's reply: a line per temporary file it created ("temp" and the
 // name in hex), a line per warning ("warn" and its UTF-8 in hex), "bad" when
-// the options were refused, "large" when the job asked for more than its cap
-// or the memory allowed, the file's bytes when they were asked for
+// the options were refused (and "key" with the option's name in hex),
+// "large" when the job asked for more than its cap or the memory allowed,
+// the file's bytes when they were asked for
 // ("bytes" and their count on a line, then the bytes themselves), then its
 // result as one JSON line.
 BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, int status, bool overTimeLimit)
@@ -290,6 +295,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
     QStringList warnings;
     bool badInput = false;
     bool tooLarge = false;
+    QString key;
     QByteArray bytes;
     for (qsizetype at = 0; at < replied.size();) {
         qsizetype end = replied.indexOf('\n', at);
@@ -311,6 +317,8 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
             badInput = true;
         else if (part == "large")
             tooLarge = true;
+        else if (part.startsWith("key "))
+            key = QString::fromUtf8(QByteArray::fromHex(part.mid(4)));
         else if (part.startsWith('{'))
             object = QJsonDocument::fromJson(part).object();
     }
@@ -322,6 +330,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
         result.warnings = warnings;
         result.badInput = badInput;
         result.tooLarge = tooLarge;
+        result.key = key;
         result.bytes = bytes;
         if (object.contains(QStringLiteral("bytes"))) {
             StickerFacts facts;
@@ -336,6 +345,7 @@ BatchResult batchChildResult(const BatchLine &line, const QByteArray &replied, i
             for (const QJsonValue frames : object.value(QStringLiteral("tileFrames")).toArray())
                 facts.tileFrames << frames.toInt();
             facts.pasteText = object.value(QStringLiteral("paste")).toString();
+            facts.fitted = object.value(QStringLiteral("fitted")).toString();
             facts.tileDpi = object.value(QStringLiteral("dpi")).toDouble();
             result.sticker = facts;
         }
@@ -366,7 +376,7 @@ void renderLineInChild(const BatchLine &line, const JobDraft &defaults, LineOutp
     for (const QString &warning : result.warnings)
         writeAll(replyFd, "warn " + warning.toUtf8().toHex() + '\n');
     if (result.badInput)
-        writeAll(replyFd, "bad\n");
+        writeAll(replyFd, "bad\nkey " + result.key.toUtf8().toHex() + '\n');
     if (result.tooLarge)
         writeAll(replyFd, "large\n");
     if (result.ok() && output == LineOutput::Bytes) {

@@ -29,6 +29,7 @@ struct BatchResult {
     QStringList warnings;                // the file was written, but the user should know
     bool badInput = false;               // the options were refused: nothing was written
     bool tooLarge = false;               // more than the job's cap or the memory allowed: nothing was written
+    QString key;                         // for bad input, the option it is about (UsageError::key())
     QByteArray bytes;                    // the file's bytes, when they were asked for instead of the file
 
     bool ok() const { return error.isEmpty(); }
@@ -64,10 +65,10 @@ QByteArray warningLine(int line, const QString &warning);
 
 // The result as one line of JSON, newline included:
 // {"line":5,"output":"a.png","ok":true} or with "ok":false and "error". A
-// sticker line adds "bytes", "frames" and "quality" after "ok":true, and with
-// a cap "cap" and "colours"; a line of tiles "tiles" (the files),
-// "tileFrames" (each file's frames), "paste" and "dpi". The warnings are
-// not part of it.
+// sticker line adds "bytes", "frames" and "quality" after "ok":true, with
+// a cap "cap" and "colours", and "fitted" when something was given up to
+// meet it; a line of tiles "tiles" (the files), "tileFrames" (each file's
+// frames), "paste" and "dpi". The warnings are not part of it.
 QByteArray resultLine(const BatchResult &result);
 
 // How long a line may take before the batch gives up on it, in seconds. A

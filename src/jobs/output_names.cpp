@@ -1,6 +1,9 @@
 #include "jobs/output_names.h"
 
 #include "jobs/render_job.h"
+#include "sticker/emoji_names.h"
+#include "sticker/sticker_preset.h"
+#include "sticker/sticker_tiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -68,26 +71,60 @@ QString checkedOutputName(const QString &name)
         return QStringView(name).left(unit).toUcs4().size() + 1;
     };
     if (const qsizetype nul = name.indexOf(QChar(0)); nul >= 0)
-        throw UsageError(QStringLiteral("输出文件名的第 %1 个字符是 NUL（\\u0000）：文件名里不能有它，"
+        throw UsageError(QStringLiteral("output"),
+                         QStringLiteral("输出文件名的第 %1 个字符是 NUL（\\u0000）：文件名里不能有它，"
                                         "没有写任何文件。")
                              .arg(position(nul)));
     if (const qsizetype lone = loneSurrogateAt(name); lone >= 0)
-        throw UsageError(QStringLiteral("输出文件名的第 %1 个字符是单独的代理项（\\u%2），不是有效的 "
+        throw UsageError(QStringLiteral("output"),
+                         QStringLiteral("输出文件名的第 %1 个字符是单独的代理项（\\u%2），不是有效的 "
                                         "Unicode，没有写任何文件。")
                              .arg(position(lone))
                              .arg(name.at(lone).unicode(), 4, 16, QLatin1Char('0')));
     return name;
 }
 
-void checkTileNames(const QString &output, TileGrid grid)
+namespace {
+
+// The paths of the tiles of a set of `count`, named as the job's chat names
+// its emoji: the base name may depend on the count (a name that fits the
+// chat's rule with one digit may not with two). Empty when the job makes
+// no tiles its chat names, or its tile name is refused (as finishJob() says).
+QStringList tilePaths(const RenderJob &job, int count)
 {
-    const QString longest = tileFilePath(output, highestTileNumber(grid));
-    if (nameTooLong(longest))
-        throw UsageError(QStringLiteral("文件名太长：拆成的表情写成 %1 这样的文件，而文件或文件夹名最多 %2 "
+    const StickerPreset *preset = job.sticker.preset;
+    if (!job.tiles || !preset || !preset->emojiNames)
+        return {};
+    const EmojiNameRule &rule = *preset->emojiNames;
+    QString base;
+    try {
+        base = tileBaseName(rule, job.tileName, job.output, count);
+    } catch (const QuillowError &) {
+        return {};
+    }
+    QStringList paths;
+    for (int index = 1; index <= count; ++index)
+        paths << tileFilePath(rule, job.output, base, index);
+    return paths;
+}
+
+} // namespace
+
+void checkTileNames(const RenderJob &job)
+{
+    if (!job.tiles)
+        return;
+    for (int count = 1; count <= highestTileNumber(*job.tiles); ++count) {
+        const QStringList paths = tilePaths(job, count);
+        if (paths.isEmpty() || !nameTooLong(paths.last()))
+            continue;
+        throw UsageError(QStringLiteral("output"),
+                         QStringLiteral("文件名太长：拆成的表情写成 %1 这样的文件，而文件或文件夹名最多 %2 "
                                         "字节，整个路径不到 %3 字节。")
-                             .arg(QFileInfo(longest).fileName())
+                             .arg(QFileInfo(paths.last()).fileName())
                              .arg(NAME_MAX)
                              .arg(PATH_MAX));
+    }
 }
 
 QStringList outputPaths(const RenderJob &job)
@@ -95,8 +132,12 @@ QStringList outputPaths(const RenderJob &job)
     if (!job.tiles)
         return {job.output};
     QStringList paths;
-    for (int number = 1; number <= highestTileNumber(*job.tiles); ++number)
-        paths << tileFilePath(job.output, number);
+    for (int count = 1; count <= highestTileNumber(*job.tiles); ++count) {
+        for (const QString &path : tilePaths(job, count)) {
+            if (!paths.contains(path))
+                paths << path;
+        }
+    }
     return paths;
 }
 

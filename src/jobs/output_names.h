@@ -1,8 +1,7 @@
 #pragma once
 
-#include "sticker/sticker_tiles.h"
-
 #include <QString>
+#include <QStringList>
 
 // Checks on the names of the files a job writes, made before anything is
 // drawn. Each throws UsageError with the user's message.
@@ -20,15 +19,15 @@ bool nameTooLong(const QString &path);
 // file would have another name. A command line can give neither.
 QString checkedOutputName(const QString &name);
 
-// Throws when a tile of `output` cut by `grid` would have a name longer
-// than the system allows: the tile with the highest number the grid can
-// make is checked, and an automatic grid can make kMaxTileColumns.
-void checkTileNames(const QString &output, TileGrid grid);
-
 struct RenderJob;
 
-// Every file `job` may write: its output, or each tile `job.tiles` can make
-// (as checkTileNames() counts them).
+// Throws when a tile of `job` would have a name longer than the system
+// allows, for any number of tiles its grid can make (an automatic grid
+// makes up to kMaxTileColumns).
+void checkTileNames(const RenderJob &job);
+
+// Every file `job` may write: its output, or each tile `job.tiles` can make,
+// under each name the tiles may take (as checkTileNames() counts them).
 QStringList outputPaths(const RenderJob &job);
 
 // The file `path` names, as one text for every name of it: relative or

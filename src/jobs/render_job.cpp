@@ -8,6 +8,7 @@
 #include "composition/strip_rendering.h"
 #include "composition/text_measurer.h"
 #include "export/file_output.h"
+#include "sticker/emoji_names.h"
 #include "sticker/sticker_preset.h"
 
 #include <algorithm>
@@ -17,20 +18,6 @@
 
 namespace {
 
-// Runs `make`, turning its refusals into the caller's: nothing is written
-// yet, so the options, or a cap that no file meets, are the caller's to
-// change.
-template <typename Make> auto madeOrRefused(Make make)
-{
-    try {
-        return make();
-    } catch (const UsageError &) {
-        throw;
-    } catch (const QuillowError &error) {
-        throw UsageError(error.message());
-    }
-}
-
 StickerFacts factsOf(const Sticker &sticker, const StickerOptions &options)
 {
     StickerFacts facts;
@@ -39,6 +26,7 @@ StickerFacts factsOf(const Sticker &sticker, const StickerOptions &options)
     facts.quality = sticker.quality;
     facts.colours = sticker.colours;
     facts.cap = sticker.cap ? sticker.cap : options.maxBytes;
+    facts.fitted = sticker.fitted;
     return facts;
 }
 
@@ -76,10 +64,6 @@ struct PlannedPicture {
     qint64 height = 0;
     qint64 frames = 1;
 };
-
-// A BMP keeps 4 bytes for every pixel after its 54-byte headers (see writeBmp()).
-constexpr qint64 kBmpHeaderBytes = 54;
-constexpr qint64 kBmpPixelBytes = 4;
 
 // The sticker's canvas and frames, at most: the strip in its rows with the
 // margins the look and the shake add, within what its preset's size rule
@@ -131,16 +115,30 @@ PlannedPicture plannedSticker(const RenderJob &job, const StripLayout &layout)
 
 PlannedPicture plannedPicture(const RenderJob &job, const StripLayout &layout)
 {
-    if (isStickerJob(job))
+    if (needsStickerMaker(job))
         return plannedSticker(job, layout);
     // The window's still at the job's device pixel ratio, as renderStrip() sizes it.
     return {std::lround(layout.width * job.scale), std::lround(layout.height * job.scale), 1};
 }
 
+// The option a refusal of the sticker maker is about. What the options
+// alone decide was settled by finishJob(); what is left is a file the app's
+// rules or the cap do not let through: the user's own cap when there is
+// one, else the preset, else the effect that made the file too large.
+QString stickerRefusalKey(const RenderJob &job)
+{
+    if (job.sticker.maxBytes)
+        return QStringLiteral("max-bytes");
+    if (job.sticker.preset)
+        return QStringLiteral("preset");
+    return QStringLiteral("effect");
+}
+
 QByteArray encodeSticker(const LaidOutJob &laidOut, const RenderJob &job, JobReport *report)
 {
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
-    const Sticker sticker = madeOrRefused([&] { return makeSticker(laidOut.layout, Qt::black, options); });
+    const Sticker sticker =
+        asUsageError(stickerRefusalKey(job), [&] { return makeSticker(laidOut.layout, Qt::black, options); });
     if (report) {
         report->sticker = factsOf(sticker, options);
         report->warnings = sticker.warnings;
@@ -153,11 +151,18 @@ void writeTiles(const RenderJob &job, JobReport *report)
     const LaidOutJob laidOut = layOut(job);
     checkRenderCap(job, laidOut.layout);
     const StickerOptions options = stickerOptionsOf(job, laidOut.seed);
-    const StickerTiles made =
-        madeOrRefused([&] { return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles); });
+    const StickerTiles made = asUsageError(stickerRefusalKey(job), [&] {
+        return makeStickerTiles(laidOut.layout, Qt::black, options, *job.tiles);
+    });
+    // makeStickerTiles() takes only presets that name emoji.
+    const EmojiNameRule &names = *job.sticker.preset->emojiNames;
+    const int count = int(made.tiles.size());
+    const QString base = asUsageError(QStringLiteral("tile-name"),
+                                      [&] { return tileBaseName(names, job.tileName, job.output, count); });
     std::vector<FileContent> files;
-    for (std::size_t index = 0; index < made.tiles.size(); ++index)
-        files.push_back({tileFilePath(job.output, int(index) + 1), made.tiles[index].bytes});
+    for (int index = 0; index < count; ++index)
+        files.push_back(
+            {tileFilePath(names, job.output, base, index + 1), made.tiles[std::size_t(index)].bytes});
     writeFilesReplacing(files);
     if (report) {
         const Sticker &largest =
@@ -169,8 +174,9 @@ void writeTiles(const RenderJob &job, JobReport *report)
             facts.tileFiles << file.path;
         for (const Sticker &tile : made.tiles)
             facts.tileFrames << tile.frames;
-        facts.pasteText = tilePasteText(job.output, int(files.size()));
+        facts.pasteText = tilePasteText(names, base, count);
         facts.tileDpi = made.dpi;
+        facts.fitted = made.fitted;
         report->sticker = facts;
         report->warnings = made.warnings;
     }
@@ -178,25 +184,30 @@ void writeTiles(const RenderJob &job, JobReport *report)
 
 } // namespace
 
-bool isStickerJob(const RenderJob &job)
+bool stickerLookOrRulesGiven(const StickerOptions &sticker)
+{
+    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.edgeWidth > 0 ||
+           sticker.look.shadow || sticker.maxBytes;
+}
+
+bool needsStickerMaker(const RenderJob &job)
 {
     if (job.format->ground == StripGround::White)
         return false;
     if (job.format->animated)
         return true;
-    const StickerOptions &sticker = job.sticker;
-    return sticker.preset || sticker.look.outlineWidth > 0 || sticker.look.edgeWidth > 0 ||
-           sticker.look.shadow || sticker.maxBytes || sticker.rows > 1 || job.tiles.has_value();
+    return stickerLookOrRulesGiven(job.sticker) || job.sticker.rows > 1 || job.tiles.has_value();
 }
 
 QByteArray encodeRenderJob(const RenderJob &job, JobReport *report)
 {
     // Tiles are several files; one answer holds one.
     if (job.tiles)
-        throw UsageError(QStringLiteral("拆成多个表情（tiles）会写出几个文件，只能写到文件夹里"));
+        throw UsageError(QStringLiteral("tiles"),
+                         QStringLiteral("拆成多个表情（tiles）会写出几个文件，只能写到文件夹里"));
     const LaidOutJob laidOut = layOut(job);
     checkRenderCap(job, laidOut.layout);
-    if (isStickerJob(job))
+    if (needsStickerMaker(job))
         return encodeSticker(laidOut, job, report);
     // The window saves device pixels at its screen's ratio; `scale` stands
     // for that ratio.
@@ -229,6 +240,7 @@ void checkRenderCap(const RenderJob &job, const StripLayout &layout)
     const qint64 pixelFrames = planned.width * planned.height * planned.frames;
     if (pixelFrames > job.cap->pixelFrames)
         throw TooLargeError(
+            QStringLiteral("dpi"),
             QStringLiteral(
                 "图片太大：%1 × %2 像素、%3 帧，共 %4 像素，超过了每张 %5 像素（宽 × 高 × 帧数）的上限。"
                 "请减小 dpi、scale 或字数，或用更少帧的效果。")
@@ -237,11 +249,12 @@ void checkRenderCap(const RenderJob &job, const StripLayout &layout)
                 .arg(planned.frames)
                 .arg(pixelFrames)
                 .arg(job.cap->pixelFrames));
-    if (job.format->name == QLatin1String("bmp")) {
-        const qint64 bytes = kBmpHeaderBytes + kBmpPixelBytes * planned.width * planned.height;
+    if (job.format->uncompressedBytes) {
+        const qint64 bytes = job.format->uncompressedBytes(planned.width, planned.height);
         constexpr double kMiB = 1024.0 * 1024.0;
         if (bytes > job.cap->uncompressedBytes)
-            throw TooLargeError(QStringLiteral("图片太大：这个 BMP 文件会有 %1 字节（%2 MiB），超过了 %3 MiB "
+            throw TooLargeError(QStringLiteral("format"),
+                                QStringLiteral("图片太大：这个 BMP 文件会有 %1 字节（%2 MiB），超过了 %3 MiB "
                                                "的上限。请减小 dpi 或 scale，或改用压缩的格式（png）。")
                                     .arg(bytes)
                                     .arg(double(bytes) / kMiB, 0, 'f', 1)
@@ -261,6 +274,7 @@ JobReport renderJob(const RenderJob &job, QByteArray *bytes) noexcept
         report.error = error.message();
         report.badInput = true;
         report.tooLarge = dynamic_cast<const TooLargeError *>(&error) != nullptr;
+        report.key = error.key();
     } catch (const QuillowError &error) {
         // The window keeps the system's English words for a file over the
         // size limit; a script's log reads better in one language.

@@ -16,10 +16,18 @@
 // Input the command cannot work with: an unknown option, a value out of
 // range, a missing phrase or output, options that do not go together, a cap
 // that cannot be met. Nothing has been written when it is thrown. The
-// message is the user's, in Chinese.
+// message is the user's, in Chinese; `key` is the option or batch field it
+// is about, by its long name ("spacing", "phrase"), so that a program
+// talking to the service can point at it. Empty only where no one field is
+// to blame (a line that is not JSON at all).
 class UsageError : public QuillowError {
 public:
-    using QuillowError::QuillowError;
+    UsageError(const QString &key, const QString &message) : QuillowError(message), m_key(key) {}
+
+    const QString &key() const { return m_key; }
+
+private:
+    QString m_key;
 };
 
 // The most one job may make, for a caller that renders for others and must
@@ -39,6 +47,19 @@ class TooLargeError : public UsageError {
 public:
     using UsageError::UsageError;
 };
+// Runs `make`, turning the core's refusals into the caller's, about `key`:
+// nothing is written yet, so the options, or a cap that no file meets, are
+// the user's to change.
+template <typename Make> auto asUsageError(const QString &key, Make make)
+{
+    try {
+        return make();
+    } catch (const UsageError &) {
+        throw;
+    } catch (const QuillowError &error) {
+        throw UsageError(key, error.message());
+    }
+}
 
 // One strip to render and the file to write it to.
 struct RenderJob {
@@ -61,15 +82,21 @@ struct RenderJob {
     std::optional<TileGrid> tiles;
     // Unset: as large as the options ask (the command line's default).
     std::optional<RenderCap> cap;
+    QString tileName; // the tiles' base name (--tile-name); empty: from the output's name
 
     RenderJob() { settings.faceName = kDefaultFace; }
 };
 
+// Whether `sticker` asks for what only a sticker has: an outline or its
+// edge, a shadow, a preset or a cap.
+bool stickerLookOrRulesGiven(const StickerOptions &sticker);
+
 // Whether `job` is made by makeSticker() rather than by the window's own
 // writers: an animated format, or png-alpha with an outline, a shadow, a
-// preset or a cap. The window's PNG and BMP, and a plain png-alpha, keep the
-// writers they have always had, so their bytes stay what they were.
-bool isStickerJob(const RenderJob &job);
+// preset, a cap, rows or tiles. The window's PNG and BMP, and a plain
+// png-alpha, keep the writers they have always had, so their bytes stay
+// what they were.
+bool needsStickerMaker(const RenderJob &job);
 
 // What a sticker job made, for a batch line's result.
 struct StickerFacts {
@@ -78,6 +105,7 @@ struct StickerFacts {
     int quality = 100;
     int colours = 0;
     std::optional<qint64> cap;
+    QString fitted; // what was given up to meet the cap (Sticker::fitted); empty: nothing
     // Tiles: the files written in reading order and the text that pastes
     // them side by side; the numbers above are the largest tile's.
     QStringList tileFiles;
@@ -93,6 +121,7 @@ struct JobReport {
     // The job asks for more than its RenderCap, or ran out of memory: more
     // than this process may make. Nothing written.
     bool tooLarge = false;
+    QString key;                         // for bad input, the option it is about (UsageError::key())
     std::optional<StickerFacts> sticker; // for a sticker job that was written
     QStringList warnings; // written anyway, but the user should know (a first character too small)
 

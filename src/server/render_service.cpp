@@ -9,7 +9,6 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <chrono>
@@ -49,23 +48,6 @@ WireReply errorReply(std::uint64_t id, int status, const QString &message, const
     return reply;
 }
 
-// The option a refusal is about, as its messages name it: "（--spacing）",
-// "字段 “bold”", or the phrase.
-QString keyOf(const QString &message)
-{
-    static const QRegularExpression option(QStringLiteral("（--([a-z][a-z-]*)）|选项 --([a-z][a-z-]*)"));
-    static const QRegularExpression field(QStringLiteral("字段 “([^”]*)”"));
-    if (const auto match = option.match(message); match.hasMatch())
-        return match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-    if (const auto match = field.match(message); match.hasMatch())
-        return match.captured(1);
-    if (message.contains(QStringLiteral("短语")))
-        return QStringLiteral("phrase");
-    if (message.contains(QStringLiteral("格式")))
-        return QStringLiteral("format");
-    return QString();
-}
-
 // The query's pairs as the batch line they stand for: a flag's value is
 // "true", "false", "1", "0" or nothing; every other value is text, as on
 // the command line.
@@ -93,6 +75,24 @@ QByteArray lineFromQuery(const std::string &payload)
         }
     }
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// `line` (a JSON object) with `fields` put in front of its own, which stay
+// as typed; a field the line gives itself is left to the line.
+QByteArray withFields(QByteArray line, const QList<std::pair<QString, QString>> &fields)
+{
+    const QJsonObject object = QJsonDocument::fromJson(line).object();
+    QByteArray added;
+    for (const auto &[name, value] : fields) {
+        if (!object.contains(name))
+            added +=
+                QJsonDocument(QJsonObject{{name, value}}).toJson(QJsonDocument::Compact).chopped(1).mid(1) +
+                ',';
+    }
+    if (object.isEmpty())
+        added.chop(1);
+    line.insert(line.indexOf('{') + 1, added);
+    return line;
 }
 
 // RFC 6266: an ASCII fallback and the UTF-8 name.
@@ -212,7 +212,7 @@ private:
         try {
             prepare(request);
         } catch (const UsageError &error) {
-            send(errorReply(request.id, 400, error.message(), keyOf(error.message())));
+            send(errorReply(request.id, 400, error.message(), error.key()));
         } catch (const QuillowError &error) {
             send(errorReply(request.id, 500, error.message()));
         }
@@ -227,13 +227,14 @@ private:
         const QJsonDocument document = QJsonDocument::fromJson(line);
         if (!document.isObject()) {
             jobFromJsonLine(line, m_defaults, 1); // throws the batch's own message
-            throw UsageError(QStringLiteral("每一行必须是一个 JSON 对象。"));
+            throw UsageError(QString(), QStringLiteral("每一行必须是一个 JSON 对象。"));
         }
         QJsonObject object = document.object();
         if (object.contains(QStringLiteral("output")))
-            throw UsageError(QStringLiteral("字段 “output” 由服务决定：请求里不能给出文件名。"));
+            throw UsageError(QStringLiteral("output"),
+                             QStringLiteral("字段 “output” 由服务决定：请求里不能给出文件名。"));
         if (object.contains(QStringLiteral("batch")))
-            throw UsageError(QStringLiteral("未知字段：“batch”。"));
+            throw UsageError(QStringLiteral("batch"), QStringLiteral("未知字段：“batch”。"));
         // A sticker pack is one ZIP, made by the line's child (no format row).
         if (object.contains(QStringLiteral("pack"))) {
             object.insert(QStringLiteral("output"), QStringLiteral("pack.zip"));
@@ -246,26 +247,24 @@ private:
         // A reply carries one picture; tiles are several files.
         if (object.contains(QStringLiteral("tiles")))
             throw UsageError(
+                QStringLiteral("tiles"),
                 QStringLiteral("服务每次只回一张图片：拆成多个表情（tiles）请用 quillow-render。"));
-        QString suffix = QStringLiteral("png");
-        if (const OutputFileFormat *named =
-                outputFormatNamed(object.value(QStringLiteral("format")).toString()))
-            suffix = QString(named->suffix);
         Job job;
         job.id = request.id;
         // The file is never written (the bytes come back over the pipe): the
-        // name only gives the line its format.
-        job.path = QStringLiteral("render.") + suffix;
-        // The path goes in front of the client's own text, which stays as
-        // typed: a refusal quotes the number as the client wrote it.
-        const QByteArray output = "\"output\":" +
-                                  QJsonDocument(QJsonObject{{QStringLiteral("o"), job.path}})
-                                      .toJson(QJsonDocument::Compact)
-                                      .mid(5)
-                                      .chopped(1) +
-                                  (object.isEmpty() ? "" : ",");
-        const qsizetype brace = line.indexOf('{');
-        line.insert(brace + 1, output);
+        // name only gives the line its format, the one the command line
+        // would choose for the options (a preset's own, say). The fields go
+        // in front of the client's own text, which stays as typed: a refusal
+        // quotes the number as the client wrote it.
+        JobDraft chosenByOptions = m_defaults;
+        chosenByOptions.formatByOptions = true;
+        const OutputFileFormat *format =
+            jobFromJsonLine(withFields(line, {{QStringLiteral("output"), QStringLiteral("render")}}),
+                            chosenByOptions, 1)
+                .format;
+        job.path = QStringLiteral("render.") + QString(format->suffix);
+        line = withFields(
+            line, {{QStringLiteral("output"), job.path}, {QStringLiteral("format"), QString(format->name)}});
         const RenderJob renderJob = jobFromJsonLine(line, m_defaults, 1);
         job.line = {1, line, false};
         job.phrase = renderJob.settings.text;
@@ -368,8 +367,8 @@ private:
             const bool died = WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
             // Over the cap or out of memory: the request asks for more than
             // a render may make (413), which no retry changes.
-            WireReply reply = result.tooLarge   ? errorReply(job.id, 413, result.error)
-                              : result.badInput ? errorReply(job.id, 400, result.error, keyOf(result.error))
+            WireReply reply = result.tooLarge   ? errorReply(job.id, 413, result.error, result.key)
+                              : result.badInput ? errorReply(job.id, 400, result.error, result.key)
                                                 : errorReply(job.id, 500, result.error);
             reply.workerLost = died;
             send(reply);
@@ -400,6 +399,9 @@ private:
                 reply.headers.emplace_back("X-Quillow-Cap", std::to_string(*facts->cap));
                 reply.headers.emplace_back("X-Quillow-Colours", std::to_string(facts->colours));
             }
+            if (!facts->fitted.isEmpty())
+                reply.headers.emplace_back("X-Quillow-Fitted",
+                                           QUrl::toPercentEncoding(facts->fitted).toStdString());
         }
         for (const QString &warning : result.warnings)
             reply.headers.emplace_back("X-Quillow-Warning", QUrl::toPercentEncoding(warning).toStdString());

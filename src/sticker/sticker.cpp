@@ -22,17 +22,19 @@
 
 namespace {
 
-using namespace Qt::Literals::StringLiterals;
-
 // A glyph smaller than this is hard to read in a chat's sticker tray.
 constexpr int kLegiblePixels = 12;
 constexpr int kFullPalette = 256;
 
-// Palette sizes tried, best first. Below the first ladder's floor gradients
-// band visibly, so thinning the reveal comes before going further down.
-const std::vector<int> kColourLadder = {256, 192, 128, 96, 64, 48, 32};
-const std::vector<int> kFewColourLadder = {24, 16, 12, 8, 6, 4, 2};
+// Palette sizes tried, best first. Gradients band below about 32 colours,
+// but the effect the user chose still plays; it gives way only after them.
+const std::vector<int> kColourLadder = {256, 192, 128, 96, 64, 48, 32, 24, 16, 12, 8, 6, 4, 2};
 const std::vector<int> kWebpQualityLadder = {90, 80, 70, 60, 50, 40, 30, 20, 10, 0};
+// Poses in one shake cycle, from the whole cycle down: fewer poses still
+// read as a tremble, and the cycle lasts as long as before. Each step of a
+// reveal (one per character) is never given up: without them the reveal
+// is gone.
+const std::vector<int> kShakeLadder = {kShakeFrames, 4, 3, 2};
 // VP9's constant quality, from the default down: above about 50 glyph edges
 // blur, but a file that fits beats none.
 const std::vector<int> kWebmCrfLadder = {36, 40, 44, 48, 52, 56, 60, kMaxWebmCrf};
@@ -44,11 +46,6 @@ void stopIfCancelled(const std::atomic<bool> *cancel)
 }
 
 // --- What the effects and the encoders provide -----------------------------
-
-bool isFormat(const OutputFileFormat *format, QLatin1StringView name)
-{
-    return format && format->name == name;
-}
 
 bool shakes(Effect effect)
 {
@@ -71,8 +68,23 @@ bool finitePlays(const StickerKind *kind)
 
 struct ComposedFrames {
     Animation animation;
-    int revealFrames = 0; // the leading frames that build the strip up, which may be thinned
+    int revealFrames = 0;           // the leading frames that build the strip up, one per character
+    int shakeStart = 0;             // the first frame of the shake's cycles
+    int shakeCycles = 0;            // 0: no shake
+    int shakeFrames = kShakeFrames; // poses in each cycle
 };
+
+// `composed` with each shake cycle in `keep` poses (see withShorterShake()).
+ComposedFrames withShakeOf(const ComposedFrames &composed, int keep)
+{
+    if (composed.shakeCycles == 0 || keep >= composed.shakeFrames)
+        return composed;
+    ComposedFrames shorter = composed;
+    shorter.animation = withShorterShake(composed.animation, composed.shakeStart, composed.shakeCycles,
+                                         composed.shakeFrames, keep);
+    shorter.shakeFrames = keep;
+    return shorter;
+}
 
 ComposedFrames composeFrames(const StripLayout &layout, const QColor &ink, double dpi,
                              const StickerOptions &options, const std::atomic<bool> *cancel)
@@ -84,6 +96,13 @@ ComposedFrames composeFrames(const StripLayout &layout, const QColor &ink, doubl
         renderEffect(layout, ink, effect, options.timing, options.look, options.seed, 1.0, dpi);
     if (effect == Effect::Reveal || effect == Effect::RevealShake)
         composed.revealFrames = int(layout.cells.size());
+    // As planEffect() lays them out: one cycle alone, or two after the reveal.
+    if (effect == Effect::Shake)
+        composed.shakeCycles = 1;
+    if (effect == Effect::RevealShake) {
+        composed.shakeStart = composed.revealFrames;
+        composed.shakeCycles = 2;
+    }
     return composed;
 }
 
@@ -140,6 +159,7 @@ struct Attempt {
 struct Made {
     Attempt attempt;
     Encoded encoded;
+    int shakeFrames = 0; // poses in each shake cycle; 0: no shake
 };
 
 class CapSearch {
@@ -205,76 +225,93 @@ private:
     qint64 m_searchNs = 0;
 };
 
-// The best file within the cap, following the order of sacrifices in
-// makeSticker()'s contract; nullopt when none fits.
-std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &composed, EncodeRequest request)
+// `composed` as drawn, then with each shorter shake cycle in turn; only
+// as drawn when it does not shake.
+std::vector<ComposedFrames> shakeGivingWay(const ComposedFrames &composed)
 {
-    Attempt first{composed.animation, request};
-    Encoded encoded = search.encode(first);
-    if (search.fits(encoded))
-        return Made{std::move(first), std::move(encoded)};
-
-    // A video has no palette, and its frames are resampled to a constant
-    // rate whatever the reveal holds: only its quality can give.
-    if (isFormat(request.format, "webm"_L1)) {
-        return search.bestOf(int(kWebmCrfLadder.size()), [&](int rung) {
-            Attempt attempt{composed.animation, request};
-            attempt.request.webmCrf = kWebmCrfLadder[std::size_t(rung)];
-            return attempt;
-        });
+    std::vector<ComposedFrames> levels{composed};
+    for (const int keep : kShakeLadder) {
+        if (composed.shakeCycles > 0 && keep < composed.shakeFrames)
+            levels.push_back(withShakeOf(composed, keep));
     }
+    return levels;
+}
 
-    // An RGBA PNG has no palette to shrink; the same picture as an indexed
-    // PNG with partial transparency has. Otherwise the full palette was the
-    // first attempt.
-    int triedColours = 0;
-    if (isFormat(request.format, "png-alpha"_L1))
-        request.format = outputFormatNamed(u"apng");
-    else
-        triedColours = 1;
-    const auto withColours = [&](const Animation &animation, const std::vector<int> &ladder) {
-        return [&animation, &ladder, request](int rung) {
-            Attempt attempt{animation, request};
-            attempt.request.maxColours = ladder[std::size_t(rung)];
-            return attempt;
-        };
-    };
-    if (auto made = search.bestOf(int(kColourLadder.size()), withColours(composed.animation, kColourLadder),
-                                  triedColours - 1))
-        return made;
-
-    // Fewer reveal frames at the colour floor, then as many colours again as
-    // the thinner animation allows.
-    Animation thinnest = composed.animation;
-    if (composed.revealFrames > 2) {
-        const int thinnings = composed.revealFrames - 2;
-        const auto keeping = [&](int rung) { return composed.revealFrames - 1 - rung; };
-        std::optional<Made> thinner = search.bestOf(thinnings, [&](int rung) {
-            Attempt attempt{withFewerRevealFrames(composed.animation, composed.revealFrames, keeping(rung)),
-                            request};
-            attempt.request.maxColours = kColourLadder.back();
-            return attempt;
-        });
-        if (thinner) {
-            const Animation thinned = thinner->attempt.animation;
-            if (auto richer =
-                    search.bestOf(int(kColourLadder.size()) - 1, withColours(thinned, kColourLadder)))
-                return richer;
-            return thinner;
+// What the format may give up to make a file smaller, the request as asked
+// first, then each rung worse than the one before: a palette's colours (an
+// RGBA PNG becoming an indexed one), a lossy WebP's quality, a video's
+// constant quality.
+std::vector<EncodeRequest> shrinkingRungs(const EncodeRequest &asked)
+{
+    std::vector<EncodeRequest> rungs{asked};
+    EncodeRequest rung = asked;
+    switch (asked.format->shrinking) {
+    case Shrinking::None:
+        break;
+    case Shrinking::Palette:
+        rung.format = &palettedForm(*asked.format);
+        for (const int colours : kColourLadder) {
+            rung.maxColours = colours;
+            if (rung.format != asked.format || colours < asked.maxColours)
+                rungs.push_back(rung);
         }
-        thinnest = withFewerRevealFrames(composed.animation, composed.revealFrames, 2);
+        break;
+    case Shrinking::Quality:
+        for (const int quality : kWebpQualityLadder) {
+            rung.webpQuality = quality;
+            if (asked.webpQuality < 0 || quality < asked.webpQuality)
+                rungs.push_back(rung);
+        }
+        break;
+    case Shrinking::Video:
+        for (const int crf : kWebmCrfLadder) {
+            rung.webmCrf = crf;
+            if (crf > asked.webmCrf)
+                rungs.push_back(rung);
+        }
+        break;
     }
+    return rungs;
+}
 
-    if (isFormat(request.format, "webp"_L1)) {
-        std::optional<Made> lossy = search.bestOf(int(kWebpQualityLadder.size()), [&](int rung) {
-            Attempt attempt{thinnest, request};
-            attempt.request.webpQuality = kWebpQualityLadder[std::size_t(rung)];
-            return attempt;
-        });
-        if (lossy)
-            return lossy;
+// The best file of `animation` within the cap, down the format's rungs;
+// nullopt when even the last is too large. `tryAsAskedFirst`: the request
+// as asked is encoded first, the common case being that it fits.
+std::optional<Made> bestWithin(CapSearch &search, const Animation &animation, const EncodeRequest &asked,
+                               bool tryAsAskedFirst)
+{
+    const std::vector<EncodeRequest> rungs = shrinkingRungs(asked);
+    if (tryAsAskedFirst) {
+        Attempt first{animation, asked};
+        Encoded encoded = search.encode(first);
+        if (search.fits(encoded))
+            return Made{std::move(first), std::move(encoded)};
+        if (rungs.size() == 1)
+            return std::nullopt;
     }
-    return search.bestOf(int(kFewColourLadder.size()), withColours(thinnest, kFewColourLadder));
+    return search.bestOf(
+        int(rungs.size()),
+        [&](int rung) {
+            return Attempt{animation, rungs[std::size_t(rung)]};
+        },
+        tryAsAskedFirst ? 0 : -1);
+}
+
+// The best file within the cap, giving up what keeps the chosen effect
+// recognisable first: colours or quality at the whole shake, then a shorter
+// shake cycle at the best quality that then fits. The reveal keeps every
+// step. Nullopt when nothing fits; `made.shakeFrames` tells the cycle kept.
+std::optional<Made> encodeWithinCap(CapSearch &search, const ComposedFrames &composed,
+                                    const EncodeRequest &request)
+{
+    for (const ComposedFrames &tried : shakeGivingWay(composed)) {
+        if (std::optional<Made> made =
+                bestWithin(search, tried.animation, request, tried.shakeFrames == composed.shakeFrames)) {
+            made->shakeFrames = tried.shakeCycles ? tried.shakeFrames : 0;
+            return made;
+        }
+    }
+    return std::nullopt;
 }
 
 QString legibilityWarning(const StickerFit &fit)
@@ -334,8 +371,7 @@ void checkKeepsKind(const StickerPreset &preset, const StickerKind &kind, QSize 
                                .arg(frames));
     int shortestMs = INT_MAX;
     qint64 playedMs = 0;
-    if (isFormat(made.attempt.request.format, "webm"_L1)) {
-        const int frameRate = WebmOptions().frameRate;
+    if (const int frameRate = made.attempt.request.format->frameRate; frameRate > 0) {
         shortestMs = 1000 / frameRate;
         playedMs = (qint64(frames) * 1000 + frameRate - 1) / frameRate;
     } else if (frames > 1) {
@@ -420,15 +456,20 @@ Drawn drawFitted(const QColor &ink, const StickerOptions &options, const Sticker
     // the reveal is still whole.
     const int room = kind && kind->maxFrames ? *kind->maxFrames - (finitePlays(kind) ? 1 : 0) : 0;
     if (kind && kind->maxFrames && int(composed.animation.frames.size()) > room) {
-        const int excess = int(composed.animation.frames.size()) - room;
-        if (composed.revealFrames - excess < 2)
-            throw QuillowError(QStringLiteral("%1最多 %2 帧，这个效果有 %3 帧")
-                                   .arg(plan.preset->label)
-                                   .arg(*kind->maxFrames)
-                                   .arg(composed.animation.frames.size()));
-        composed.animation =
-            withFewerRevealFrames(composed.animation, composed.revealFrames, composed.revealFrames - excess);
-        composed.revealFrames -= excess;
+        // The shake gives way to the frame limit as it does to the cap; the
+        // reveal needs one frame per character.
+        const int drawnFrames = int(composed.animation.frames.size());
+        for (const int keep : kShakeLadder) {
+            if (int(composed.animation.frames.size()) <= room)
+                break;
+            composed = withShakeOf(composed, keep);
+        }
+        if (int(composed.animation.frames.size()) > room)
+            throw QuillowError(
+                QStringLiteral("%1最多 %2 帧，这个效果有 %3 帧：逐字出现每个字要一帧，请减少字数")
+                    .arg(plan.preset->label)
+                    .arg(*kind->maxFrames)
+                    .arg(drawnFrames));
     }
     return {std::move(fit), std::move(composed)};
 }
@@ -436,6 +477,42 @@ Drawn drawFitted(const QColor &ink, const StickerOptions &options, const Sticker
 EncodeRequest firstRequest(const StickerPlan &plan, const StickerOptions &options)
 {
     return {plan.choice.format, kFullPalette, options.webpQuality, options.matte};
+}
+
+// What was given up to make `made` from `asked` and the frames drawn with
+// `drawnShake` poses per shake cycle (before any frame limit), said for the
+// user: "为满足 500 KB：有损压缩（质量 70）；抖动缩短为 4 帧". Empty when
+// nothing was.
+QString fittedNote(const StickerPlan &plan, const EncodeRequest &asked, const Made &made, int shakeForFrames)
+{
+    const EncodeRequest &got = made.attempt.request;
+    QStringList forCap;
+    if (got.format != asked.format)
+        forCap << QStringLiteral("改用 %1 色调色板").arg(got.maxColours);
+    else if (got.maxColours < asked.maxColours)
+        forCap << QStringLiteral("颜色减为 %1 种").arg(got.maxColours);
+    if (got.webpQuality != asked.webpQuality)
+        forCap << QStringLiteral("有损压缩（质量 %1）").arg(got.webpQuality);
+    if (got.webmCrf != asked.webmCrf)
+        forCap << QStringLiteral("视频质量降低（CRF %1）").arg(got.webmCrf);
+    const bool capGaveWay = !forCap.isEmpty() || (made.shakeFrames > 0 && made.shakeFrames < shakeForFrames);
+    const bool framesGaveWay = made.shakeFrames > 0 && shakeForFrames < kShakeFrames;
+    if (made.shakeFrames > 0 && made.shakeFrames < kShakeFrames)
+        forCap << QStringLiteral("抖动缩短为 %1 帧").arg(made.shakeFrames);
+    if (forCap.isEmpty())
+        return {};
+    const StickerKind *kind = plan.choice.kind;
+    QStringList reasons;
+    if (capGaveWay) {
+        Q_ASSERT(plan.choice.cap);
+        reasons << (kind && kind->cap.bytes() == *plan.choice.cap
+                        ? kind->cap.text()
+                        : QStringLiteral("%1 字节").arg(*plan.choice.cap));
+    }
+    if (framesGaveWay)
+        reasons << QStringLiteral("%1最多 %2 帧").arg(plan.preset->label).arg(*kind->maxFrames);
+    return QStringLiteral("为满足 %1：%2")
+        .arg(reasons.join(QStringLiteral("和")), forCap.join(QStringLiteral("；")));
 }
 
 QStringList drawingWarnings(const StickerFit &fit, const StickerOptions &options)
@@ -483,13 +560,16 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
     if (finitePlays(kind))
         search.playFinitely(
             {kind->minFrames, *kind->maxFrames, kind->maxPlays, kind->maxTotalPlayMs, options.preset->label});
-    std::optional<Made> made = encodeWithinCap(search, drawn.composed, firstRequest(plan, options));
+    const EncodeRequest asked = firstRequest(plan, options);
+    std::optional<Made> made = encodeWithinCap(search, drawn.composed, asked);
     if (!made)
         throw QuillowError(stickerCapMessage(plan.preset, plan.choice));
     if (kind)
         checkKeepsKind(*plan.preset, *kind, drawn.fit.canvas, *made);
 
+    const QString fitted = fittedNote(plan, asked, *made, drawn.composed.shakeFrames);
     Sticker sticker = stickerOf(std::move(*made), drawn.fit.canvas, plan.choice.cap);
+    sticker.fitted = fitted;
     sticker.warnings = drawingWarnings(drawn.fit, options) + sticker.warnings;
     sticker.encodes = search.encodes();
     sticker.capSearchNs = search.searchNs();
@@ -497,29 +577,25 @@ Sticker makeStickerHere(const StripLayout &layout, const QColor &ink, const Stic
 }
 
 // Every tile of one set within the cap, or nullopt. Colours are chosen tile
-// by tile, but reveal frames are dropped from the whole set at once, so that
-// the tiles keep one timeline and play together when posted side by side.
+// by tile, but the shake is shortened for the whole set at once, so that the
+// tiles keep one timeline and play together when posted side by side.
 std::optional<std::vector<Made>> encodeTilesWithinCap(CapSearch &search, const ComposedFrames &composed,
                                                       int columns, int side, const EncodeRequest &request)
 {
-    for (int keep = composed.revealFrames;; --keep) {
-        const Animation whole = keep < composed.revealFrames
-                                    ? withFewerRevealFrames(composed.animation, composed.revealFrames, keep)
-                                    : composed.animation;
-        const std::vector<Animation> pieces = cutIntoTiles(whole, columns, side);
+    for (const ComposedFrames &tried : shakeGivingWay(composed)) {
+        const std::vector<Animation> pieces = cutIntoTiles(tried.animation, columns, side);
         std::vector<Made> tiles;
         for (const Animation &piece : pieces) {
-            // No reveal frames to thin here: that is the set's to do.
-            std::optional<Made> made = encodeWithinCap(search, {piece, 0}, request);
+            std::optional<Made> made = bestWithin(search, piece, request, true);
             if (!made)
                 break;
+            made->shakeFrames = tried.shakeCycles ? tried.shakeFrames : 0;
             tiles.push_back(std::move(*made));
         }
         if (tiles.size() == pieces.size())
             return tiles;
-        if (keep <= 2)
-            return std::nullopt;
     }
+    return std::nullopt;
 }
 
 StickerTiles makeStickerTilesHere(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
@@ -529,14 +605,12 @@ StickerTiles makeStickerTilesHere(const StripLayout &layout, const QColor &ink, 
     checkTileGrid(grid);
     const StickerPlan plan = planSticker(options);
     const StickerKind *kind = plan.choice.kind;
-    if (!kind || kind->sizeRule != StickerSizeRule::Square) {
-        QStringList square;
-        for (const StickerPreset &preset : stickerPresets())
-            if (preset.still.sizeRule == StickerSizeRule::Square)
-                square << preset.name;
-        throw QuillowError(QStringLiteral("只有方形的表情预设（%1）才能拆成多个表情")
-                               .arg(square.join(QStringLiteral("、"))));
+    // Tiles are for chats that show emoji side by side; each is a square.
+    if (!kind || !plan.preset->emojiNames) {
+        throw QuillowError(
+            QStringLiteral("只有能把表情并排发出的聊天预设（%1）才能拆成多个表情").arg(tilePresetNames()));
     }
+    Q_ASSERT(kind->sizeRule == StickerSizeRule::Square);
     const int side = kind->side;
     const FitFor fitFor = [&](const QMargins &margins, const StickerFit *) {
         return fitTiles(layout, grid, side, margins, cancel);
@@ -547,19 +621,26 @@ StickerTiles makeStickerTilesHere(const StripLayout &layout, const QColor &ink, 
     CapSearch search(plan.choice.cap, cancel);
     // Tiles posted side by side play together only with one timeline: a
     // tile whose neighbouring frames are equal keeps them apart too.
-    EncodeRequest request = firstRequest(plan, options);
-    request.keepEveryFrame = true;
+    EncodeRequest asked = firstRequest(plan, options);
+    asked.keepEveryFrame = true;
     std::optional<std::vector<Made>> made =
-        encodeTilesWithinCap(search, drawn.composed, columns, side, request);
+        encodeTilesWithinCap(search, drawn.composed, columns, side, asked);
     if (!made)
         throw QuillowError(stickerCapMessage(plan.preset, plan.choice));
     for (const Made &tile : *made)
         checkKeepsKind(*plan.preset, *kind, QSize(side, side), tile);
+    QStringList fitted;
+    for (const Made &tile : *made) {
+        const QString note = fittedNote(plan, asked, tile, drawn.composed.shakeFrames);
+        if (!note.isEmpty() && !fitted.contains(note))
+            fitted << note;
+    }
 
     StickerTiles tiles;
     tiles.grid = {columns, drawn.fit.canvas.height() / side};
     tiles.dpi = drawn.fit.dpi;
     tiles.warnings = drawingWarnings(drawn.fit, options);
+    tiles.fitted = fitted.join(QStringLiteral("；"));
     for (Made &tile : *made) {
         tiles.tiles.push_back(stickerOf(std::move(tile), QSize(side, side), plan.choice.cap));
         for (const QString &warning : tiles.tiles.back().warnings)

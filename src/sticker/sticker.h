@@ -49,8 +49,12 @@ struct Sticker {
     std::optional<qint64> cap; // the byte cap that held: the preset's or the caller's, the smaller
     Animation shown;           // the frames as encoded (after any thinning), before colour reduction
     QStringList warnings;      // in Chinese, e.g. a first character too small to read
-    int encodes = 1;           // files made to meet the cap; 1 when the first one fitted
-    qint64 capSearchNs = 0;    // time spent on the encodes after the first, for measuring
+    // What was given up to meet the cap or the app's frame limit, for the
+    // user: "为满足 500 KB：有损压缩（质量 70）；抖动缩短为 4 帧"; empty when
+    // the sticker is as asked. The reveal's steps are never given up.
+    QString fitted;
+    int encodes = 1;        // files made to meet the cap; 1 when the first one fitted
+    qint64 capSearchNs = 0; // time spent on the encodes after the first, for measuring
 };
 
 // Makes the sticker of the coloured strip `layout` (laid out at 96 dpi, its
@@ -60,9 +64,12 @@ struct Sticker {
 // never resampled) and pads it to the exact size its rule names; without one
 // the strip keeps its natural size. The outline, shadow and effect margins
 // are part of that canvas. A file over the cap (the preset's, or
-// `options.maxBytes`, whichever is smaller) is made again with fewer colours,
-// then fewer reveal frames (first and last kept, the duration kept), then for
-// WebP with lossy quality, and the best file that fits is returned.
+// `options.maxBytes`, whichever is smaller) is made again giving up first
+// what leaves the effect as chosen: fewer colours (an RGBA PNG becoming an
+// indexed one), a lossy WebP's quality or a video's; then, at the best of
+// those that fits, a shake cycle of fewer poses (its length kept). Every
+// step of a reveal stays. The best file that fits is returned, and
+// `fitted` says what was given up.
 //
 // Throws QuillowError with the user's message for options that do not go
 // together (chooseStickerFormat() tells which), a canvas that cannot hold the

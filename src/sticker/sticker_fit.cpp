@@ -184,6 +184,24 @@ Animation centredOnCanvas(const Animation &animation, QSize canvas)
     return centred;
 }
 
+namespace {
+
+// The `count` frames from `first` thinned to `keep` and appended to `to`.
+void appendThinned(const Animation &animation, int first, int count, int keep, Animation &to)
+{
+    const auto keptIndex = [&](int j) { return first + (j * (count - 1) + (keep - 1) / 2) / (keep - 1); };
+    for (int j = 0; j < keep; ++j) {
+        const int from = keptIndex(j);
+        const int next = j + 1 < keep ? keptIndex(j + 1) : first + count;
+        AnimationFrame frame = animation.frames[std::size_t(from)];
+        for (int dropped = from + 1; dropped < next; ++dropped)
+            frame.delayMs += animation.frames[std::size_t(dropped)].delayMs;
+        to.frames.push_back(std::move(frame));
+    }
+}
+
+} // namespace
+
 Animation withFewerRevealFrames(const Animation &animation, int revealFrames, int keep)
 {
     Q_ASSERT(keep >= 2 && revealFrames <= int(animation.frames.size()));
@@ -192,16 +210,26 @@ Animation withFewerRevealFrames(const Animation &animation, int revealFrames, in
 
     Animation thinned;
     thinned.loopCount = animation.loopCount;
-    const auto keptIndex = [&](int j) { return (j * (revealFrames - 1) + (keep - 1) / 2) / (keep - 1); };
-    for (int j = 0; j < keep; ++j) {
-        const int from = keptIndex(j);
-        const int to = j + 1 < keep ? keptIndex(j + 1) : from + 1;
-        AnimationFrame frame = animation.frames[std::size_t(from)];
-        for (int dropped = from + 1; dropped < to; ++dropped)
-            frame.delayMs += animation.frames[std::size_t(dropped)].delayMs;
-        thinned.frames.push_back(std::move(frame));
-    }
+    appendThinned(animation, 0, revealFrames, keep, thinned);
     thinned.frames.insert(thinned.frames.end(), animation.frames.begin() + revealFrames,
+                          animation.frames.end());
+    return thinned;
+}
+
+Animation withShorterShake(const Animation &animation, int firstShakeFrame, int cycles, int cycleFrames,
+                           int keep)
+{
+    Q_ASSERT(keep >= 2 && firstShakeFrame + cycles * cycleFrames <= int(animation.frames.size()));
+    if (keep >= cycleFrames)
+        return animation;
+
+    Animation thinned;
+    thinned.loopCount = animation.loopCount;
+    thinned.frames.assign(animation.frames.begin(), animation.frames.begin() + firstShakeFrame);
+    for (int cycle = 0; cycle < cycles; ++cycle)
+        appendThinned(animation, firstShakeFrame + cycle * cycleFrames, cycleFrames, keep, thinned);
+    thinned.frames.insert(thinned.frames.end(),
+                          animation.frames.begin() + firstShakeFrame + cycles * cycleFrames,
                           animation.frames.end());
     return thinned;
 }

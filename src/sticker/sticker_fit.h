@@ -52,3 +52,10 @@ Animation centredOnCanvas(const Animation &animation, QSize canvas);
 // dropped after it, so the whole lasts as long as before. Frames after the
 // reveal are unchanged.
 Animation withFewerRevealFrames(const Animation &animation, int revealFrames, int keep);
+
+// `animation` with each of its `cycles` shake cycles, the first starting at
+// frame `firstShakeFrame`, thinned to `keep` frames (at least 2) the way
+// withFewerRevealFrames() thins the reveal: the shake trembles in fewer
+// poses for as long as before, and every other frame is unchanged.
+Animation withShorterShake(const Animation &animation, int firstShakeFrame, int cycles, int cycleFrames,
+                           int keep);

@@ -12,16 +12,61 @@ std::vector<const OutputFileFormat *> stickerFormatsOffered(const StickerPreset 
 {
     if (preset)
         return preset->kind(animated).formats;
-    if (animated)
-        return {outputFormatNamed(u"apng"), outputFormatNamed(u"gif"), outputFormatNamed(u"webp")};
-    return {outputFormatNamed(u"png-alpha"), outputFormatNamed(u"gif"), outputFormatNamed(u"webp")};
+    std::vector<const OutputFileFormat *> offered;
+    for (const OutputFileFormat &format : outputFileFormats()) {
+        if (isStickerFormat(format) && (animated ? format.animated : format.stickerStill))
+            offered.push_back(&format);
+    }
+    return offered;
 }
+
+namespace {
+
+bool isAnimatedStickerFormat(const OutputFileFormat &format)
+{
+    return isStickerFormat(format) && format.animated;
+}
+
+// The preset's refusal of `asked`, listing what it takes instead.
+QuillowError notTakenBy(const StickerPreset &preset, const StickerKind &kind, bool animated)
+{
+    QStringList names;
+    for (const OutputFileFormat *format : kind.formats)
+        names << format->label.toString();
+    return QuillowError(QStringLiteral("%1%2只接受 %3 格式")
+                            .arg(preset.label, animated ? QStringLiteral("的动画") : QString(),
+                                 names.join(QStringLiteral("、"))));
+}
+
+} // namespace
 
 void checkFormatAnimates(const OutputFileFormat &format, Effect effect)
 {
     if (effectRow(effect).animates && !format.animated)
-        throw QuillowError(QStringLiteral("格式 %1 是静态图，不能做动画效果 %2：请用 apng、gif 或 webp。")
-                               .arg(QString(format.name), effectName(effect)));
+        throw QuillowError(QStringLiteral("格式 %1 是静态图，不能做动画效果 %2：请用 %3。")
+                               .arg(QString(format.name), effectName(effect),
+                                    formatList(isAnimatedStickerFormat, false, ListJoin::Or)));
+}
+
+const OutputFileFormat &defaultStickerFormat(const StickerPreset *preset, Effect effect,
+                                             QStringView typedSuffix)
+{
+    const bool animated = effectRow(effect).animates;
+    if (preset && preset->kind(animated).formats.empty())
+        throw QuillowError(preset->animatedRefusal);
+    const std::vector<const OutputFileFormat *> offered = stickerFormatsOffered(preset, animated);
+    Q_ASSERT(!offered.empty());
+    if (typedSuffix.isEmpty())
+        return *offered.front();
+    for (const OutputFileFormat *format : offered) {
+        if (formatSuffixes(*format).contains(typedSuffix, Qt::CaseInsensitive))
+            return *format;
+    }
+    if (preset)
+        throw notTakenBy(*preset, preset->kind(animated), animated);
+    throw QuillowError(
+        QStringLiteral("后缀 .%1 不是贴纸的格式：请用 %2")
+            .arg(typedSuffix, formatList(animated ? isAnimatedStickerFormat : isStickerFormat)));
 }
 
 StickerFormatChoice chooseStickerFormat(const StickerPreset *preset, Effect effect,
@@ -43,17 +88,11 @@ StickerFormatChoice chooseStickerFormat(const StickerPreset *preset, Effect effe
     const StickerKind &kind = preset->kind(animated);
     if (kind.formats.empty())
         throw QuillowError(preset->animatedRefusal);
-    if (asked && std::find(kind.formats.begin(), kind.formats.end(), asked) == kind.formats.end()) {
-        QStringList names;
-        for (const OutputFileFormat *format : kind.formats)
-            names << stickerFormatLabel(*format);
-        throw QuillowError(QStringLiteral("%1%2只接受 %3 格式")
-                               .arg(preset->label, animated ? QStringLiteral("的动画") : QString(),
-                                    names.join(QStringLiteral("、"))));
-    }
+    if (asked && std::find(kind.formats.begin(), kind.formats.end(), asked) == kind.formats.end())
+        throw notTakenBy(*preset, kind, animated);
     choice.format = asked ? asked : kind.formats.front();
     choice.kind = &kind;
-    choice.cap = std::min(kind.capBytes, maxBytes.value_or(kind.capBytes));
+    choice.cap = std::min(kind.cap.bytes(), maxBytes.value_or(kind.cap.bytes()));
     return choice;
 }
 
@@ -61,35 +100,22 @@ QString stickerCapMessage(const StickerPreset *preset, const StickerFormatChoice
 {
     Q_ASSERT(choice.cap);
     const qint64 cap = *choice.cap;
-    if (preset && choice.kind && choice.kind->capBytes == cap)
+    if (preset && choice.kind && choice.kind->cap.bytes() == cap)
         return QStringLiteral("贴纸无法压缩到%1的上限 %2（%3 字节）以内，请减少字数或去掉效果")
-            .arg(preset->label, choice.kind->capText)
+            .arg(preset->label, choice.kind->cap.text())
             .arg(cap);
     return QStringLiteral("贴纸无法压缩到 %1 字节以内，请减少字数或去掉效果").arg(cap);
 }
 
 QString stickerFormatLabel(const OutputFileFormat &format)
 {
-    if (format.name == QLatin1StringView("png-alpha") || format.name == QLatin1StringView("png"))
-        return QStringLiteral("PNG");
-    if (format.name == QLatin1StringView("webp"))
-        return QStringLiteral("WebP");
-    return format.name.toString().toUpper();
-}
-
-QStringList stickerFormatSuffixes(const OutputFileFormat &format)
-{
-    QStringList suffixes{format.suffix.toString()};
-    // An APNG is a PNG to every program; ".apng" says so to the few that care.
-    if (format.name == QLatin1StringView("apng"))
-        suffixes << QStringLiteral("apng");
-    return suffixes;
+    return format.label.toString();
 }
 
 QString stickerFormatFilter(const OutputFileFormat &format)
 {
     QStringList patterns;
-    for (const QString &suffix : stickerFormatSuffixes(format))
+    for (const QString &suffix : formatSuffixes(format))
         patterns << QStringLiteral("*.") + suffix;
     return QStringLiteral("%1 图片 (%2)").arg(stickerFormatLabel(format), patterns.join(QLatin1Char(' ')));
 }
@@ -102,7 +128,7 @@ StickerFile stickerFileFor(const QString &typedPath, const std::vector<const Out
     if (dot >= 0) {
         const QString suffix = fileName.mid(dot + 1);
         for (const OutputFileFormat *format : offered) {
-            if (stickerFormatSuffixes(*format).contains(suffix, Qt::CaseInsensitive))
+            if (formatSuffixes(*format).contains(suffix, Qt::CaseInsensitive))
                 return {typedPath, format};
         }
     }

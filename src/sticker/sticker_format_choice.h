@@ -29,6 +29,16 @@ struct StickerFormatChoice {
 StickerFormatChoice chooseStickerFormat(const StickerPreset *preset, Effect effect,
                                         const OutputFileFormat *asked, std::optional<qint64> maxBytes);
 
+// The format a sticker is made in when none is named, the one rule of the
+// window, the command line and the service: of stickerFormatsOffered() for
+// `preset` and `effect`, the first that `typedSuffix` (the output's suffix,
+// no dot, any case) names, or with no suffix the first of all. Throws
+// QuillowError with the user's message when the preset takes no animation
+// and `effect` animates, or when the suffix names none of the formats
+// offered (the message lists them).
+const OutputFileFormat &defaultStickerFormat(const StickerPreset *preset, Effect effect,
+                                             QStringView typedSuffix);
+
 // The part of chooseStickerFormat() that holds for any output: throws
 // QuillowError when `format` is a still and `effect` animates.
 void checkFormatAnimates(const OutputFileFormat &format, Effect effect);
@@ -40,16 +50,12 @@ QString stickerCapMessage(const StickerPreset *preset, const StickerFormatChoice
 // The formats a sticker for `preset` (null: no preset) can be saved in, the
 // one made unless another is chosen first. With a preset, the formats its row
 // names for a still or an animated sticker (none when it takes no animation);
-// without one, PNG, GIF and WebP for a still and APNG, GIF and WebP for an
-// animation.
+// without one, every sticker format of the table that makes such a sticker
+// (PNG, GIF and WebP for a still; APNG, GIF, WebP and WEBM for an animation).
 std::vector<const OutputFileFormat *> stickerFormatsOffered(const StickerPreset *preset, bool animated);
 
 // How the user reads `format`'s name: "PNG", "APNG", "GIF", "WebP".
 QString stickerFormatLabel(const OutputFileFormat &format);
-
-// The file name suffixes that name `format`, its own first ("png" and
-// "apng" for the APNG).
-QStringList stickerFormatSuffixes(const OutputFileFormat &format);
 
 // A file dialog's name filter for `format`, e.g. "GIF 图片 (*.gif)".
 QString stickerFormatFilter(const OutputFileFormat &format);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+struct EmojiNameRule;
 struct OutputFileFormat;
 
 // How a preset sizes the canvas. The longest side never exceeds `side`.
@@ -26,15 +27,35 @@ constexpr bool isBoxRule(StickerSizeRule rule)
     return rule == StickerSizeRule::WithinBox || rule == StickerSizeRule::FillsBox;
 }
 
+// The units apps publish their limits in: a KB is 1000 bytes, a KiB 1024,
+// an MB 1000 KB and an MiB 1024 KiB.
+enum class ByteUnit { KB, KiB, MB, MiB };
+
+// A file size cap exactly as an app publishes it: one value with its unit,
+// from which every text about the cap is made.
+struct ByteCap {
+    qint64 amount = 0;
+    ByteUnit unit = ByteUnit::KB;
+
+    qint64 bytes() const;
+    QString text() const; // "256 KiB"
+    bool binary() const { return unit == ByteUnit::KiB || unit == ByteUnit::MiB; }
+};
+
+// `bytes` in the family of units `cap` is stated in (KB, or KiB when the
+// cap counts in 1024), rounded down to one decimal so that a size never
+// reads as more than the file holds: 64,100 bytes read "64.1 KB", never
+// "65 KB"; a whole number shows no decimal ("500 KB"). Without a cap, KB.
+QString sizeInUnitOf(qint64 bytes, const ByteCap *cap);
+
 // What a chat app takes as one kind of sticker: a still, or one that moves.
 struct StickerKind {
     // The formats taken, the first made unless another is asked for; empty
     // when the app takes no such sticker that Quillow can make.
     std::vector<const OutputFileFormat *> formats;
     StickerSizeRule sizeRule = StickerSizeRule::NaturalAtMost;
-    int side = 0;        // pixels
-    qint64 capBytes = 0; // the largest file the app takes
-    QString capText;     // the cap as the app publishes it, e.g. "256 KiB"
+    int side = 0; // pixels
+    ByteCap cap;  // the largest file the app takes
     std::optional<int> maxFrames;
     int minFrameMs = 0;    // the shortest a frame may show; 0: any
     int maxDurationMs = 0; // the longest one play may last; 0: any
@@ -56,6 +77,11 @@ struct StickerPreset {
     StickerKind still;
     StickerKind animated;
     QString animatedRefusal; // the user's message when an effect is asked for and animated.formats is empty
+    // For a chat that shows custom emoji side by side when their names are
+    // typed or picked, how it names them; null for one that shows a single
+    // sticker, where a shout cut into tiles means nothing. Only these
+    // presets make tiles.
+    const EmojiNameRule *emojiNames = nullptr;
 
     // The kind a sticker with or without animation is.
     const StickerKind &kind(bool animates) const { return animates ? animated : still; }
@@ -73,6 +99,10 @@ const StickerPreset *stickerPresetNamed(QStringView name);
 
 // Whether a sticker for `preset` (null: none) may animate.
 bool presetAnimates(const StickerPreset *preset);
+
+// The names of the presets that make tiles (their emojiNames set), for
+// messages: "discord-emoji、slack".
+QString tilePresetNames();
 
 // The label the window shows for choosing no preset.
 QString customPresetLabel();

@@ -5,7 +5,6 @@
 #include "composition/row_layout.h"
 #include "composition/text_measurer.h"
 
-#include <QFileInfo>
 #include <QPainter>
 #include <QRegularExpression>
 
@@ -107,25 +106,4 @@ Animation tilesSideBySide(const std::vector<Animation> &tiles, TileGrid grid, in
         shown.frames.push_back({std::move(image), tiles.front().frames[frame].delayMs});
     }
     return shown;
-}
-
-QString tileFilePath(const QString &path, int index)
-{
-    const QFileInfo output(path);
-    const QString suffix = output.suffix();
-    QString name = output.completeBaseName() + QLatin1Char('-') + QString::number(index);
-    if (!suffix.isEmpty())
-        name += QLatin1Char('.') + suffix;
-    // The folder as the caller wrote it, so that "shout.gif" gives
-    // "shout-1.gif" and not "./shout-1.gif".
-    return path.left(path.size() - output.fileName().size()) + name;
-}
-
-QString tilePasteText(const QString &path, int count)
-{
-    const QString base = QFileInfo(path).completeBaseName();
-    QString text;
-    for (int index = 1; index <= count; ++index)
-        text += QStringLiteral(":%1-%2:").arg(base).arg(index);
-    return text;
 }

@@ -30,6 +30,7 @@ struct StickerTiles {
     TileGrid grid;        // as cut: never automatic
     double dpi = 0;       // what the shout was drawn at, for drawing the uncut banner alike
     QStringList warnings; // for the whole set, each once
+    QString fitted;       // what the set gave up, as Sticker::fitted says it
 };
 
 // Parses "COLUMNSxROWS" (e.g. "3x1"; "X" and "×" work too) or "auto".
@@ -59,11 +60,12 @@ std::vector<Animation> cutIntoTiles(const Animation &animation, int columns, int
 
 // The tiles of the shout `layout`, made as makeSticker() makes one sticker
 // (the same options, the same drawing and the same encoders), then cut.
-// Needs a square preset. When a tile is over the cap the whole set is made
-// again with fewer colours (tile by tile) and then fewer reveal frames (all
-// tiles alike, so they keep one timeline); when no set fits, none is
-// returned. Throws QuillowError with the user's message for what
-// makeSticker() refuses, a preset that is not square or no preset, a grid
+// Needs a preset whose chat shows emoji side by side (its emojiNames).
+// When a tile is over the cap the whole set is made again with fewer
+// colours (tile by tile) and then a shorter shake (all tiles alike, so they
+// keep one timeline); the reveal keeps every step, and when no set fits,
+// none is returned. Throws QuillowError with the user's message for what
+// makeSticker() refuses, a preset that makes no tiles or no preset, a grid
 // checkTileGrid() refuses, and a cap no set meets; StickerCancelled when
 // `cancel` becomes true.
 StickerTiles makeStickerTiles(const StripLayout &layout, const QColor &ink, const StickerOptions &options,
@@ -74,11 +76,3 @@ StickerTiles makeStickerTiles(const StripLayout &layout, const QColor &ink, cons
 // between neighbours and between rows. Throws std::bad_alloc when the
 // picture cannot be allocated.
 Animation tilesSideBySide(const std::vector<Animation> &tiles, TileGrid grid, int gap);
-
-// Where tile `index` (from 1) of the output `path` goes: beside it, named
-// after it, "shout.gif" giving "shout-1.gif".
-QString tileFilePath(const QString &path, int index);
-
-// What a chat takes to show `count` tiles named after `path` side by side:
-// ":shout-1::shout-2:".
-QString tilePasteText(const QString &path, int count);

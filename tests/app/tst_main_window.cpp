@@ -1,12 +1,12 @@
 #include "app/kit/colour_edit.h"
 #include "app/kit/panel.h"
 #include "app/kit/radio_group.h"
+#include "app/kit/save_dialog.h"
 #include "app/kit/spin_edit.h"
 #include "app/shell/startup.h"
 #include "app/sticker_dialog/sticker_dialog.h"
 #include "app/window/MainUnt.h"
 #include "app/window/capture.h"
-#include "app/window/save_dialog.h"
 #include "app/window/strip_widget.h"
 #include "composition/font_request.h"
 #include "composition/quillow_error.h"
@@ -196,6 +196,7 @@ private slots:
     void enterInAnySettingPreviews_data();
     void enterInAnySettingPreviews();
     void enterOnSaveButtonOpensItsMenu();
+    void stripMenuShowsKeysAndWaitsForAPreview();
     void focusedButtonShowsAFrame_data();
     void focusedButtonShowsAFrame();
     void keyboardStartsAtPhraseAndTabsInReadingOrder();
@@ -1106,6 +1107,38 @@ void TestMainWindow::focusedButtonShowsAFrame()
 
 // Enter on the save button is that button's own press: it opens the format
 // menu and previews nothing.
+// The output area's menu shows each command's key, and offers the commands
+// only once there is a strip; the keys stay on either way.
+void TestMainWindow::stripMenuShowsKeysAndWaitsForAPreview()
+{
+    ShownWindow w;
+    QVERIFY(w.ready);
+    auto *menu = w.frm.findChild<QMenu *>(QStringLiteral("pmStrip"));
+    QVERIFY(menu);
+    const QList<QAction *> actions = menu->actions();
+    QCOMPARE(actions.size(), 2);
+    QStringList keys;
+    for (QAction *action : actions) {
+        QVERIFY(action->isShortcutVisibleInContextMenu());
+        keys << action->shortcut().toString();
+    }
+    QCOMPARE(keys, (QStringList{"Ctrl+Shift+C", "Ctrl+E"}));
+
+    emit menu->aboutToShow();
+    for (QAction *action : actions)
+        QVERIFY2(!action->isEnabled(), qPrintable(action->text()));
+    emit menu->aboutToHide();
+    for (QAction *action : actions)
+        QVERIFY(action->isEnabled());
+
+    QTest::mouseClick(w.ui.btnPreview, Qt::LeftButton);
+    QTRY_VERIFY(strip(w.ui));
+    emit menu->aboutToShow();
+    for (QAction *action : actions)
+        QVERIFY(action->isEnabled());
+    emit menu->aboutToHide();
+}
+
 void TestMainWindow::enterOnSaveButtonOpensItsMenu()
 {
     ShownWindow w;

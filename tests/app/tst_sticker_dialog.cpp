@@ -1,9 +1,9 @@
 #include "animation_checks.h"
 #include "app/kit/colour_edit.h"
+#include "app/kit/save_dialog.h"
 #include "app/shell/cache_folder.h"
 #include "app/sticker_dialog/frame_player.h"
 #include "app/sticker_dialog/sticker_dialog.h"
-#include "app/window/save_dialog.h"
 #include "composition/effect_frames.h"
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
@@ -54,6 +54,7 @@ struct FakeMaker {
         QString formatName = QStringLiteral("gif");
         QSize size{40, 20};
         QStringList warnings;
+        QString fitted;
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
 
@@ -68,6 +69,7 @@ struct FakeMaker {
             sticker.size = shared->size;
             sticker.cap = shared->cap;
             sticker.warnings = shared->warnings;
+            sticker.fitted = shared->fitted;
             QImage frame(shared->size, QImage::Format_ARGB32_Premultiplied);
             frame.fill(Qt::red);
             sticker.shown.frames.push_back({frame, 100});
@@ -272,6 +274,10 @@ private slots:
     void savedBytesAreTheCoreSticker();
     void rowsAndTilesAreChosen();
     void tilesAreSavedTogetherAndPasted();
+    void fittedNoteIsShown();
+    void tilesOnlyWhereEmojiAreNamed();
+    void tabFollowsTheForm();
+    void makingShowsTheNewBoxNotTheOldSticker();
     void copyOffersStickerAndFile_data();
     void copyOffersStickerAndFile();
     void failureIsShownAndNotSaved();
@@ -455,23 +461,30 @@ void TestStickerDialog::sizeMeter_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("over");
     // Each app's cap reads as the app states it, and the file's size in the
-    // same unit: Slack's KB are 1000 bytes, Discord's KiB 1024.
+    // same unit: Slack's KB are 1000 bytes, Discord's KiB 1024. A size never
+    // reads as more than the file holds: rounded down, to a tenth; a file
+    // over the cap shows in red.
     const std::optional<qint64> discord = 256 * 1024, slack = 128 * 1000, wechat = 1024 * 1024;
     QTest::newRow("well under") << "discord-emoji" << qint64(38 * 1024) << discord << "38 KiB / 256 KiB"
                                 << false;
     QTest::newRow("exactly the cap") << "discord-emoji" << qint64(256 * 1024) << discord
                                      << "256 KiB / 256 KiB" << false;
     QTest::newRow("one byte over") << "discord-emoji" << qint64(256 * 1024 + 1) << discord
-                                   << "257 KiB / 256 KiB" << true;
+                                   << "256 KiB / 256 KiB" << true;
+    QTest::newRow("a tenth over") << "discord-emoji" << qint64(256 * 1024 + 103) << discord
+                                  << "256.1 KiB / 256 KiB" << true;
     QTest::newRow("far over") << "discord-emoji" << qint64(300 * 1024) << discord << "300 KiB / 256 KiB"
                               << true;
     QTest::newRow("slack at its cap") << "slack" << qint64(128 * 1000) << slack << "128 KB / 128 KB" << false;
     QTest::newRow("slack one byte over")
-        << "slack" << qint64(128 * 1000 + 1) << slack << "129 KB / 128 KB" << true;
+        << "slack" << qint64(128 * 1000 + 1) << slack << "128 KB / 128 KB" << true;
+    QTest::newRow("never rounded up") << "slack" << qint64(64'100) << slack << "64.1 KB / 128 KB" << false;
+    QTest::newRow("a hair under a tenth")
+        << "slack" << qint64(64'199) << slack << "64.1 KB / 128 KB" << false;
     QTest::newRow("wechat in MiB") << "wechat" << qint64(38 * 1024) << wechat << "38 KiB / 1 MiB" << false;
-    QTest::newRow("no cap") << "" << qint64(1500) << std::optional<qint64>() << "2 KB" << false;
+    QTest::newRow("no cap") << "" << qint64(1500) << std::optional<qint64>() << "1.5 KB" << false;
     QTest::newRow("no preset, KB of 1000")
-        << "" << qint64(38 * 1024) << std::optional<qint64>() << "39 KB" << false;
+        << "" << qint64(38 * 1024) << std::optional<qint64>() << "38.9 KB" << false;
 }
 
 void TestStickerDialog::sizeMeter()
@@ -640,10 +653,11 @@ void TestStickerDialog::tilesAreSavedTogetherAndPasted()
     QVERIFY(expected.tiles.size() >= 2);
     QStringList names;
     QString paste;
+    // Named as Discord names emoji: letters, digits and "_".
     for (std::size_t index = 0; index < expected.tiles.size(); ++index) {
-        paste += QStringLiteral(":cheer-%1:").arg(index + 1);
+        paste += QStringLiteral(":cheer_%1:").arg(index + 1);
         const QString name =
-            QStringLiteral("cheer-%1.%2").arg(index + 1).arg(QString(expected.tiles[index].format->suffix));
+            QStringLiteral("cheer_%1.%2").arg(index + 1).arg(QString(expected.tiles[index].format->suffix));
         names << name;
         QCOMPARE(contents(folder.filePath(name)), expected.tiles[index].bytes);
     }
@@ -651,6 +665,117 @@ void TestStickerDialog::tilesAreSavedTogetherAndPasted()
 
     d.dialog.copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), paste);
+
+    // The name field shows the default the files took, and a name typed
+    // there is what the paste text uses.
+    auto *name = d.part<QLineEdit>("edtTileName");
+    QVERIFY(name->isEnabled());
+    QCOMPARE(name->placeholderText(), QStringLiteral("cheer"));
+    QTest::keyClicks(name, QStringLiteral("go_team"));
+    d.dialog.copy();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral(":go_team_1::go_team_2:")));
+}
+
+// What was given up to meet the cap is said under the preview.
+void TestStickerDialog::fittedNoteIsShown()
+{
+    FakeMaker fake;
+    fake.shared->fitted = QStringLiteral("为满足 500 KB：有损压缩（质量 70）；抖动缩短为 4 帧");
+    Dialog d(fake.maker());
+    QVERIFY(d.settled());
+    QVERIFY2(d.part<QLabel>("lblNotes")
+                 ->text()
+                 .remove(QChar(0x2060))
+                 .remove(QLatin1Char('\n'))
+                 .contains(fake.shared->fitted),
+             qPrintable(d.part<QLabel>("lblNotes")->text()));
+}
+
+// While a sticker of new choices is made, the old one does not play under
+// the new preset's name: the preview shows the new preset's box and that it
+// is being made, and no size line of the sticker before.
+void TestStickerDialog::makingShowsTheNewBoxNotTheOldSticker()
+{
+    FakeMaker fake;
+    QSemaphore release;
+    std::atomic<bool> holding = false;
+    StickerMaker inner = fake.maker();
+    StickerMaker maker = [&](const StripLayout &layout, const QColor &ink, const StickerOptions &options,
+                             const std::atomic<bool> *cancel) {
+        // Bounded: a test that forgets to release fails rather than hangs.
+        for (int waited = 0; holding && waited < 12000 && !cancel->load(); ++waited)
+            if (release.tryAcquire(1, 5))
+                break;
+        return inner(layout, ink, options, cancel);
+    };
+    Dialog d(maker);
+    QVERIFY(d.settled());
+    auto *player = d.part<FramePlayer>("plyPreview");
+    QVERIFY(player->frameCount() > 0);
+    QVERIFY(!d.part<QLabel>("lblPixels")->text().isEmpty());
+
+    holding = true;
+    choose(d.preset(), QStringLiteral("discord-sticker"));
+    QVERIFY(d.dialog.isMaking());
+    QVERIFY(player->isShowingMaking());
+    QCOMPARE(player->frameCount(), 0);
+    QVERIFY(d.part<QLabel>("lblPixels")->text().isEmpty());
+    QCOMPARE(d.bytes()->text(), QStringLiteral("正在生成…"));
+    QVERIFY(player->sizeHint().width() >= 320 && player->sizeHint().height() >= 320);
+
+    holding = false;
+    release.release(4);
+    QVERIFY(d.settled());
+    QVERIFY(!player->isShowingMaking());
+    QVERIFY(player->frameCount() > 0);
+}
+
+// Tab goes through the controls as the form reads: top to bottom, left to
+// right.
+void TestStickerDialog::tabFollowsTheForm()
+{
+    Dialog d(FakeMaker().maker());
+    const QStringList reading = {"cbbPreset",        "cbbEffect",        "cbbFormat",      "cbbRows",
+                                 "chkTiles",         "cbbTileGrid",      "edtTileName",    "chkOutline",
+                                 "edtOutlineColour", "spnOutlineWidth",  "chkOutlineEdge", "chkShadow",
+                                 "edtShadowColour",  "spnShadowOpacity", "spnShadowX",     "spnShadowY",
+                                 "spnShadowBlur",    "cbbMatte",         "cbbGround",      "btnSaveSticker",
+                                 "btnCopySticker",   "btnClose"};
+    // The named control each widget of the chain belongs to (a spin box's
+    // line edit is its own).
+    const auto named = [&](QWidget *widget) {
+        for (; widget; widget = widget->parentWidget())
+            if (reading.contains(widget->objectName()))
+                return widget->objectName();
+        return QString();
+    };
+    QStringList order;
+    QWidget *start = d.part<QWidget>("cbbPreset");
+    QWidget *widget = start;
+    do {
+        const QString name = named(widget);
+        if (!name.isEmpty() && (order.isEmpty() || order.back() != name) && !order.contains(name))
+            order << name;
+        widget = widget->nextInFocusChain();
+    } while (widget && widget != start && order.size() < reading.size());
+    QCOMPARE(order, reading);
+}
+
+// Tiles only for chats that show emoji side by side: elsewhere the box
+// cannot be ticked.
+void TestStickerDialog::tilesOnlyWhereEmojiAreNamed()
+{
+    Dialog d(FakeMaker().maker());
+    choose(d.preset(), QStringLiteral("slack"));
+    d.part<QCheckBox>("chkTiles")->setChecked(true);
+    for (const StickerPreset &preset : stickerPresets()) {
+        choose(d.preset(), preset.name);
+        auto *tiles = d.part<QCheckBox>("chkTiles");
+        QCOMPARE(tiles->isEnabled(), preset.emojiNames != nullptr);
+        // Where tiles cannot be made, the box is not shown ticked either.
+        if (!preset.emojiNames)
+            QVERIFY(!tiles->isChecked());
+    }
 }
 
 void TestStickerDialog::copyOffersStickerAndFile_data()
@@ -778,9 +903,9 @@ void TestStickerDialog::dialogOffersWhatTheMakerTakes()
         QCOMPARE(d.matte()->isEnabled(), format == QLatin1String("gif"));
         if (rules) {
             const StickerKind &kind = rules->kind(effectRow(made).animates);
-            QVERIFY2(d.bytes()->text().endsWith(QStringLiteral(" / ") + kind.capText),
+            QVERIFY2(d.bytes()->text().endsWith(QStringLiteral(" / ") + kind.cap.text()),
                      qPrintable(d.bytes()->text()));
-            QVERIFY(sticker->bytes.size() <= kind.capBytes);
+            QVERIFY(sticker->bytes.size() <= kind.cap.bytes());
         }
     }
     // Without a preset the maker takes any sticker format; the window offers

@@ -124,6 +124,51 @@ def alpha_differs(video, still):
     return None
 
 
+def ink_counts(path, suffix, size):
+    """Pixels at least half opaque in each frame as a viewer shows it:
+    Pillow for pictures, libvpx (through FFmpeg) for a WEBM."""
+    if suffix == "webm":
+        raw = subprocess.run(["ffmpeg", "-v", "error", "-c:v", "libvpx-vp9", "-i", path, "-pix_fmt", "rgba",
+                              "-f", "rawvideo", "-"], capture_output=True, check=True).stdout
+        frame = size[0] * size[1] * 4
+        return [sum(1 for a in raw[at + 3:at + frame:4] if a >= 128) for at in range(0, len(raw), frame)]
+    counts = []
+    with Image.open(path) as image:
+        for index in range(getattr(image, "n_frames", 1)):
+            image.seek(index)
+            alpha = image.convert("RGBA").getchannel("A")
+            counts.append(sum(alpha.point(lambda a: 255 if a >= 128 else 0).histogram()[255:]))
+    return counts
+
+
+def reveal_steps(counts):
+    """How many steps a reveal shows, the whole strip the last: the runs of
+    frames whose ink grows, each character adding some. A video repeats a
+    step for as many frames as it lasts, and lossy coding moves a few pixels,
+    so a run is frames within a small noise of each other. The animation
+    loops, and a file may start anywhere in it (an APNG on the finished
+    picture, for viewers that show only the first frame): counting starts
+    at the first frame after a whole one."""
+    whole = max(counts)
+    noise = max(3, whole // 400)
+    starts = [at for at in range(len(counts))
+              if counts[at] < whole - noise and counts[at - 1] >= whole - noise]
+    if not starts:
+        return 1
+    steps, level = 0, None
+    for offset in range(len(counts)):
+        count = counts[(starts[0] + offset) % len(counts)]
+        if level is not None and abs(count - level) <= noise:
+            continue
+        if level is not None and count < level:
+            break  # the shake, or the next play
+        steps += 1
+        level = count
+        if count >= whole - noise:
+            break
+    return steps
+
+
 def read_picture(path):
     """Size, frame count, frame times and length as Pillow reads them."""
     with Image.open(path) as image:
@@ -168,6 +213,32 @@ def margin_problem(path, margin):
     if box and min(box[0], box[1], width - box[2], height - box[3]) < margin:
         return "drawn at %s on %d x %d, closer than %d px to an edge" % (box, width, height, margin)
     return None
+
+
+def given_up_is_said(render, folder):
+    """A file that had to give something up to meet its cap says what: a
+    warning line on the command line and "fitted" in a batch result; and
+    the reveal's steps are not among what was given up."""
+    path = os.path.join(folder, "fitted.webp")
+    arguments = ["--preset", "whatsapp", "--effect", "reveal-shake", "--look", "readable", "--seed", "1"]
+    done = subprocess.run([render, *arguments, "-o", path, PHRASES["ten"]], capture_output=True, text=True)
+    line = json.dumps({"phrase": PHRASES["ten"], "output": path, "preset": "whatsapp", "effect": "reveal-shake",
+                       "look": "readable", "seed": 1}, ensure_ascii=False)
+    batch = subprocess.run([render, "--batch", "-"], input=line + "\n", capture_output=True, text=True)
+    result = json.loads(batch.stdout) if batch.returncode == 0 else {}
+    warning = [text for text in done.stderr.splitlines() if "为满足 500 KB：" in text]
+    problems = []
+    if done.returncode != 0 or not warning:
+        problems.append("no warning of what was given up: %d %r" % (done.returncode, done.stderr))
+    if not result.get("fitted") or ("quillow-render: " + result["fitted"]) not in warning:
+        problems.append("the batch result's \"fitted\" %r is not the warning %r" % (result.get("fitted"), warning))
+    if os.path.exists(path):
+        steps = reveal_steps(ink_counts(path, "webp", None))
+        if steps != 10 or os.path.getsize(path) > 500_000:
+            problems.append("%d reveal steps in %d bytes" % (steps, os.path.getsize(path)))
+    for problem in problems:
+        print("FAIL whatsapp reveal-shake, readable look:", problem)
+    return 1 if problems else 0
 
 
 def main():
@@ -227,6 +298,13 @@ def main():
                 problems += finite_play_problems(path, FINITE_PLAYS[name])
             if not moving and name in STILL_MARGINS:
                 problems += filter(None, [margin_problem(path, STILL_MARGINS[name])])
+            # Whatever gave way to the cap, the reveal keeps a step per
+            # character: the n-th step shows n of them.
+            if effect in ("reveal", "reveal-shake") and phrase_name == "ten":
+                steps = reveal_steps(ink_counts(path, suffix, size))
+                if steps != 10:
+                    problems.append("the reveal shows %d steps, not 10 (given up: %s)"
+                                    % (steps, result.get("fitted", "nothing")))
             # The whole shout, as the video ends, is the still of the same
             # phrase: a reveal adds no margin.
             if suffix == "webm" and effect == "reveal":
@@ -240,6 +318,7 @@ def main():
     if len(results) != len(cases):
         print("FAIL: %d results for %d lines" % (len(results), len(cases)))
         failures += 1
+    failures += given_up_is_said(render, folder)
     print("%d stickers checked, %d broke a rule" % (len(cases), failures))
     return 1 if failures else 0
 

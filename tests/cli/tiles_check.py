@@ -78,10 +78,11 @@ def check_still_banner(folder):
         fail(f"--tiles auto: exit {done.returncode}: {done.stderr}")
     names = sorted(name for name in os.listdir(folder) if name.startswith("shout"))
     count = len(names)
-    expected = [f"shout-{index}.png" for index in range(1, count + 1)]
+    # Discord's emoji names: letters, digits and "_".
+    expected = [f"shout_{index}.png" for index in range(1, count + 1)]
     if count < 2 or names != expected:
         fail(f"--tiles auto wrote {names}")
-    paste = "".join(f":shout-{index}:" for index in range(1, count + 1))
+    paste = "".join(f":shout_{index}:" for index in range(1, count + 1))
     if done.stdout != paste + "\n":
         fail(f"paste text {done.stdout!r}, expected {paste!r}")
     for name in names:
@@ -125,6 +126,7 @@ def check_animated_timeline(folder):
     done = render("--preset", "slack", "--effect", "reveal-shake", "--tiles", "3x1", "-o", output, PHRASE)
     if done.returncode != 0:
         fail(f"animated tiles: {done.stderr}")
+    # Slack's emoji names: small letters, digits, "-" and "_".
     paths = [os.path.join(folder, f"go-{index}.gif") for index in (1, 2, 3)]
     timelines = [timeline(path) for path in paths]
     if len(timelines[0]) < 2 or any(delays != timelines[0] for delays in timelines):
@@ -145,9 +147,9 @@ def check_refused_set(folder):
         fail(f"a refused set left {sorted(os.listdir(folder))}")
 
     # A tile's name taken by a folder refuses the set before any is written.
-    os.mkdir(os.path.join(folder, "taken-3.png"))
+    os.mkdir(os.path.join(folder, "taken_3.png"))
     done = render("--preset", "discord-emoji", "--tiles", "4x1", "-o", os.path.join(folder, "taken.png"), PHRASE)
-    if done.returncode == 0 or any(name.startswith("taken-") and name != "taken-3.png"
+    if done.returncode == 0 or any(name.startswith("taken_") and name != "taken_3.png"
                                    for name in os.listdir(folder)):
         fail(f"a set with a folder in its way: exit {done.returncode}, left {sorted(os.listdir(folder))}")
 

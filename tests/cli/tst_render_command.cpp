@@ -162,6 +162,10 @@ private slots:
     void namedLookSetsTheOutline();
     void formatChoice_data();
     void formatChoice();
+    void formatByOptionsIsThePresets_data();
+    void formatByOptionsIsThePresets();
+    void refusalsNameTheirField_data();
+    void refusalsNameTheirField();
     void stickerFilesHoldTheirFrames_data();
     void stickerFilesHoldTheirFrames();
     void writesAWebmVideo();
@@ -293,7 +297,7 @@ void TestRenderCommand::refusesBadInput_data()
     QTest::newRow("only spaces") << QStringList{"-o", "a.png", "   "} << "短语为空";
     QTest::newRow("suffix of no format") << QStringList{"-o", "a.jpg", "我"}
                                          << "无法从文件名 “a.jpg” 判断格式：后缀应为 "
-                                            ".png、.apng、.gif、.webp、.webm 或 .bmp，或用 --format 指定。";
+                                            ".png、.bmp、.apng、.gif、.webp 或 .webm，或用 --format 指定。";
     QTest::newRow("no suffix") << QStringList{"-o", "picture", "我"} << "无法从文件名 “picture” 判断格式";
     // Said before the suffix, which a name this long would fail as well.
     QTest::newRow("32768-character name")
@@ -378,16 +382,16 @@ void TestRenderCommand::refusesBadInput_data()
         << "拆成多个表情（--tiles）：“3”不是表情的拆法：请写成 列x行（如 3x1），或 auto。";
     QTest::newRow("tiles in the window's PNG")
         << QStringList{"--tiles", "auto", "--format", "png", "-o", "a.png", "我"}
-        << "格式 png 是窗口保存的白底图片：拆成多个表情（--tiles）只用于 png-alpha、apng 和 gif。";
+        << "格式 png 是窗口保存的白底图片：拆成多个表情（--tiles）只用于 png-alpha、apng、gif、webp 和 "
+           "webm。";
     QTest::newRow("tiles and rows") << QStringList{"--tiles", "2x2", "--rows", "2", "-o", "a.gif", "我"}
                                     << "--rows 和 --tiles 不能同时使用";
     QTest::newRow("tiles of a preset of the strip's shape")
         << QStringList{"--tiles", "2x1", "--preset", "wechat", "-o", "a.png", "我"}
-        << "只有方形的表情预设（telegram-emoji、whatsapp、discord-emoji、discord-"
-           "sticker、slack）才能拆成多个表情";
+        << "只有能把表情并排发出的聊天预设（discord-emoji、slack）才能拆成多个表情";
     QTest::newRow("animated effect in the window's PNG")
         << QStringList{"--effect", "reveal", "--format", "png", "-o", "a.png", "我"}
-        << "格式 png 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。";
+        << "格式 png 是静态图，不能做动画效果 reveal：请用 apng、gif、webp 或 webm。";
     QTest::newRow("animated effect in png-alpha")
         << QStringList{"--effect", "shake", "--format", "png-alpha", "-o", "a.png", "我"}
         << "格式 png-alpha 是静态图，不能做动画效果 shake";
@@ -929,7 +933,97 @@ void TestRenderCommand::formatChoice()
     const RenderJob job =
         parseCommandLine(QStringList{"quillow-render"} + arguments + QStringList{"我"}).draft.job;
     QTEST(QString(job.format->name), "format");
-    QTEST(isStickerJob(job), "sticker");
+    QTEST(needsStickerMaker(job), "sticker");
+}
+
+// Where the output names no format (the service's answers), the options
+// choose it: the window's PNG for a plain strip, and for a sticker the
+// preset's own format, as the command line and the window choose it.
+void TestRenderCommand::formatByOptionsIsThePresets_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("format");
+
+    QTest::newRow("plain strip") << QByteArray(R"({"phrase":"加油"})") << "png";
+    QTest::newRow("a shadow, no preset") << QByteArray(R"({"phrase":"加油","shadow":true})") << "png-alpha";
+    QTest::newRow("a reveal, no preset") << QByteArray(R"({"phrase":"加油","effect":"reveal"})") << "apng";
+    QTest::newRow("whatsapp") << QByteArray(R"({"phrase":"加油","preset":"whatsapp"})") << "webp";
+    QTest::newRow("wechat, reveal") << QByteArray(R"({"phrase":"加油","preset":"wechat","effect":"reveal"})")
+                                    << "gif";
+    QTest::newRow("telegram, reveal")
+        << QByteArray(R"({"phrase":"加油","preset":"telegram","effect":"reveal"})") << "webm";
+    QTest::newRow("line, shake") << QByteArray(R"({"phrase":"加油","preset":"line","effect":"shake"})")
+                                 << "apng";
+    QTest::newRow("a format given wins")
+        << QByteArray(R"({"phrase":"加油","preset":"telegram","format":"webp"})") << "webp";
+}
+
+void TestRenderCommand::formatByOptionsIsThePresets()
+{
+    QFETCH(QByteArray, line);
+    JobDraft byOptions;
+    byOptions.formatByOptions = true;
+    byOptions.job.output = QStringLiteral("render");
+    const RenderJob job = jobFromJsonLine(line, byOptions, 1);
+    QTEST(QString(job.format->name), "format");
+    // The same format as the command line's for the suffix it is saved with.
+    JobDraft bySuffix;
+    bySuffix.job.output = QStringLiteral("a.") + QString(job.format->suffix);
+    QCOMPARE(jobFromJsonLine(line, bySuffix, 1).format, job.format);
+}
+
+// Every refusal names the option or field it is about, so that a program
+// reading the service's answer can point at it; a line that is not an
+// object at all names none.
+void TestRenderCommand::refusalsNameTheirField_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("key");
+
+    const auto row = [](const char *name, const char *line, const char *key) {
+        QTest::newRow(name) << QByteArray(line) << QString::fromUtf8(key);
+    };
+    row("not JSON", R"({"phrase":)", "");
+    row("not an object", R"([1])", "");
+    row("no phrase", R"({"output":"a.png"})", "phrase");
+    row("phrase too long", R"({"phrase":"一二三四五六七八九十一","output":"a.png"})", "phrase");
+    row("phrase not text", R"({"phrase":3,"output":"a.png"})", "phrase");
+    row("no output", R"({"phrase":"我"})", "output");
+    row("suffix of no format", R"({"phrase":"我","output":"a.jpg"})", "output");
+    row("unknown field", R"({"phrase":"我","output":"a.png","colour":"red"})", "colour");
+    row("flag not a boolean", R"({"phrase":"我","output":"a.png","bold":3})", "bold");
+    row("spacing out of range", R"({"phrase":"我","output":"a.png","spacing":99})", "spacing");
+    row("seed too large", R"({"phrase":"我","output":"a.png","seed":"4294967296"})", "seed");
+    row("effect unknown", R"({"phrase":"我","output":"a.gif","effect":"spin"})", "effect");
+    row("matte on a WebP", R"({"phrase":"我","output":"a.webp","matte":"#000000"})", "matte");
+    row("matte not a colour", R"({"phrase":"我","output":"a.gif","matte":"black"})", "matte");
+    row("quality on a GIF", R"({"phrase":"我","output":"a.gif","quality":50})", "quality");
+    row("dpi out of range", R"({"phrase":"我","output":"a.png","dpi":0})", "dpi");
+    row("dpi on a sticker", R"({"phrase":"我","output":"a.gif","dpi":200})", "dpi");
+    row("scale on a sticker", R"({"phrase":"我","output":"a.gif","scale":2})", "scale");
+    row("cap of no bytes", R"({"phrase":"我","output":"a.png","max-bytes":0})", "max-bytes");
+    row("tiles not a grid", R"({"phrase":"我","output":"a.png","tiles":"9"})", "tiles");
+    row("tiles of a window picture", R"({"phrase":"我","output":"a.bmp","tiles":"2x1"})", "tiles");
+    row("rows of a window picture", R"({"phrase":"我","output":"a.bmp","rows":2})", "rows");
+    row("a format the preset does not take", R"({"phrase":"我","output":"a.gif","preset":"whatsapp"})",
+        "format");
+    row("a preset's animation in a still's suffix",
+        R"({"phrase":"我","output":"a.png","preset":"wechat","effect":"reveal"})", "format");
+    row("outline on a window picture", R"({"phrase":"我","output":"a.bmp","outline":2})", "format");
+    row("a cap no file meets",
+        R"({"phrase":"一二三四五","output":"a.gif","effect":"reveal","max-bytes":100})", "max-bytes");
+}
+
+void TestRenderCommand::refusalsNameTheirField()
+{
+    QFETCH(QByteArray, line);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QByteArray inFolder =
+        QByteArray(line).replace("\"output\":\"", "\"output\":\"" + folder.path().toUtf8() + '/');
+    const BatchResult result = runBatchLine({1, inFolder, false}, JobDraft());
+    QVERIFY2(!result.ok() && result.badInput, qPrintable(result.error));
+    QTEST(result.key, "key");
 }
 
 // Every sticker format with every effect: the file is what its suffix says,

@@ -1,5 +1,5 @@
+#include "app/kit/save_dialog.h"
 #include "app/window/capture.h"
-#include "app/window/save_dialog.h"
 #include "export/save_command.h"
 
 #include "composition/quillow_error.h"

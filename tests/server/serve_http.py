@@ -182,6 +182,10 @@ IDENTITY = [
                                                 "rows": "auto", "italic": True, "underline": True, "seed": 6}),
     ("ten characters in a face that cannot write them", {"phrase": "友谊的小船说翻就翻吧", "face": "DejaVu Sans",
                                                           "colours": "gradient", "halign": "centre"}),
+    # A preset alone: the preset's own format, as the command line chooses it.
+    ("a preset's still format", {"phrase": "加油", "preset": "whatsapp", "seed": 1}),
+    ("a preset's animated format", {"phrase": "加油", "preset": "wechat", "effect": "reveal", "seed": 1}),
+    ("a preset's video", {"phrase": "加油", "preset": "telegram", "effect": "reveal", "seed": 1}),
 ]
 
 
@@ -194,7 +198,8 @@ def test_identity(server):
             code, expected, message = command_file(options, suffix_of(headers))
             check(code == 0, "%s: quillow-render failed: %s" % (name, message))
             check(data == expected, "%s by %s: bytes differ from quillow-render's" % (name, method))
-            check(headers.get("content-type", "").startswith("image/"), "%s: content type %r" % (name, headers))
+            check(headers.get("content-type", "").startswith(("image/", "video/webm")),
+                  "%s: content type %r" % (name, headers))
             check(urllib.parse.quote(options["phrase"]) in headers.get("content-disposition", ""),
                   "%s: file name %r" % (name, headers.get("content-disposition")))
             if "x-quillow-bytes" in headers:
@@ -220,7 +225,8 @@ def test_identity(server):
 def test_errors(server):
     # The command's own message and the option it is about.
     for options, key in [({"phrase": "x", "spacing": "zz"}, "spacing"), ({"phrase": "x", "dpi": 0}, "dpi"),
-                         ({"phrase": "一二三四五六七八九十一"}, "phrase")]:
+                         ({"phrase": "一二三四五六七八九十一"}, "phrase"), ({"phrase": "x", "max-bytes": 0}, "max-bytes"),
+                         ({"phrase": "x", "preset": "whatsapp", "format": "gif"}, "format")]:
         code, _, message = command_file(options, "png")
         expected = message.splitlines()[0].removeprefix("quillow-render: ")
         for method in ("POST", "GET"):
@@ -234,6 +240,12 @@ def test_errors(server):
                        (b'{"phrase":"x","preset":"slack","tiles":"auto"}', "tiles, which are several files")]:
         status, _, data = server.request("POST", "/v1/render", body)
         check(status == 400 and json_error(data), "400 for %s: %d %r" % (what, status, data))
+        # Every refusal names the field it is about, but for a body that is no object at all.
+        expected_key = {"broken JSON": None, "an array": None, "bytes that are not UTF-8": None,
+                        "output": "output", "a flag that is not a boolean": "bold", "no phrase": "phrase",
+                        "tiles, which are several files": "tiles"}[what]
+        check(json_error(data) and json_error(data)["key"] == expected_key,
+              "400 for %s names %r: %r" % (what, expected_key, data))
 
     status, _, data = server.request("GET", "/v1/nothing")
     check(status == 404 and json_error(data), "404: %d" % status)

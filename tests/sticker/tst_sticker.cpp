@@ -209,7 +209,7 @@ void TestSticker::animatedPresetGivesItsFormat()
     const Sticker sticker = stickerOf(kTen, options);
     const StickerKind &rules = findStickerPreset(preset).animated;
     QVERIFY(sticker.bytes.startsWith(magic));
-    QVERIFY(sticker.bytes.size() <= rules.capBytes);
+    QVERIFY(sticker.bytes.size() <= rules.cap.bytes());
     QVERIFY(sticker.frames > 1);
     QVERIFY(sticker.frames <= rules.maxFrames.value_or(sticker.frames));
     if (magic.startsWith("\x89PNG"))
@@ -492,7 +492,7 @@ void TestSticker::refusedOptionsNameTheProblem_data()
     options.format = outputFormatNamed(u"png-alpha");
     QTest::newRow("an RGBA PNG does not animate")
         << options
-        << QStringLiteral("格式 png-alpha 是静态图，不能做动画效果 reveal：请用 apng、gif 或 webp。");
+        << QStringLiteral("格式 png-alpha 是静态图，不能做动画效果 reveal：请用 apng、gif、webp 或 webm。");
     options = StickerOptions{};
     options.maxBytes = 0;
     QTest::newRow("a cap of no bytes") << options << QStringLiteral("文件大小上限须大于 0 字节");

@@ -1,7 +1,9 @@
+#include "sticker/emoji_names.h"
 #include "sticker/sticker_preset.h"
 #include "sticker/sticker_tiles.h"
 
 #include "composition/quillow_error.h"
+#include "error_of.h"
 #include "first_character_ink.h"
 #include "laid_out_strip.h"
 
@@ -82,6 +84,8 @@ private slots:
     void gridTexts();
     void tileNames_data();
     void tileNames();
+    void givenNamesTheChatRefuses_data();
+    void givenNamesTheChatRefuses();
 };
 
 void TestStickerTiles::automaticTilesDrawTheShoutAtFullHeight()
@@ -119,10 +123,10 @@ void TestStickerTiles::askedGridsGiveThatManySquares_data()
                                      << "still" << TileGrid{3, 1} << 128;
     QTest::newRow("2x2 revealed emoji") << "slack"
                                         << "reveal" << TileGrid{2, 2} << 128;
-    QTest::newRow("1x1 shaking sticker") << "discord-sticker"
-                                         << "shake" << TileGrid{1, 1} << 320;
-    QTest::newRow("4x4 still sticker") << "discord-sticker"
-                                       << "still" << TileGrid{4, 4} << 320;
+    QTest::newRow("1x1 shaking emoji") << "discord-emoji"
+                                       << "shake" << TileGrid{1, 1} << 128;
+    QTest::newRow("4x4 still emoji") << "slack"
+                                     << "still" << TileGrid{4, 4} << 128;
 }
 
 void TestStickerTiles::askedGridsGiveThatManySquares()
@@ -150,24 +154,26 @@ void TestStickerTiles::askedGridsGiveThatManySquares()
 void TestStickerTiles::tilesOverTheCapKeepOneTimeline()
 {
     // A reveal's tiles differ in how much they show, so a tight cap asks
-    // more of some than of others; reveal frames dropped from one tile alone
-    // would make it play out of step with its neighbours.
+    // more of some than of others. What gives way is each tile's colours;
+    // every tile keeps every step of the reveal and the same delays, so the
+    // tiles play in step side by side.
     StickerOptions options;
     options.preset = &findStickerPreset(QStringLiteral("slack"));
     options.effect = Effect::Reveal;
     const StripLayout layout = shout();
-    const QList<int> full =
-        decodedDelays(makeStickerTiles(layout, Qt::black, options, {}).tiles.front().bytes);
+    const StickerTiles uncapped = makeStickerTiles(layout, Qt::black, options, {});
+    const QList<int> full = decodedDelays(uncapped.tiles.front().bytes);
     QCOMPARE(full.size(), 9);
+    qint64 largest = 0;
+    for (const Sticker &tile : uncapped.tiles)
+        largest = std::max<qint64>(largest, tile.bytes.size());
 
-    options.maxBytes = 1000;
+    options.maxBytes = largest - 1;
     const StickerTiles made = makeStickerTiles(layout, Qt::black, options, {});
-    const QList<int> delays = decodedDelays(made.tiles.front().bytes);
-    QVERIFY2(delays.size() < full.size(), qPrintable(QString::number(delays.size())));
-    QCOMPARE(std::accumulate(delays.begin(), delays.end(), 0), std::accumulate(full.begin(), full.end(), 0));
+    QVERIFY2(!made.fitted.isEmpty(), "what was given up is said");
     for (const Sticker &tile : made.tiles) {
-        QVERIFY(tile.bytes.size() <= 1000);
-        QCOMPARE(decodedDelays(tile.bytes), delays);
+        QVERIFY(tile.bytes.size() <= *options.maxBytes);
+        QCOMPARE(decodedDelays(tile.bytes), full);
     }
 }
 
@@ -178,11 +184,14 @@ void TestStickerTiles::refusals_data()
     QTest::addColumn<qint64>("maxBytes");
     QTest::addColumn<QString>("message");
 
-    const QString notSquare = QStringLiteral("只有方形的表情预设（telegram-emoji、whatsapp、discord-"
-                                             "emoji、discord-sticker、slack）才能拆成多个表情");
+    const QString notSquare =
+        QStringLiteral("只有能把表情并排发出的聊天预设（discord-emoji、slack）才能拆成多个表情");
     const QString badGrid = QStringLiteral("拆成的表情须为 1 到 10 列、1 到 4 行，或 auto（自动）");
     QTest::newRow("no preset") << "" << TileGrid{} << qint64(0) << notSquare;
     QTest::newRow("a preset of the strip's shape") << "wechat" << TileGrid{2, 1} << qint64(0) << notSquare;
+    // Square, but the chat shows one sticker at a time.
+    QTest::newRow("a sticker preset") << "discord-sticker" << TileGrid{2, 1} << qint64(0) << notSquare;
+    QTest::newRow("emoji picked one by one") << "whatsapp" << TileGrid{2, 1} << qint64(0) << notSquare;
     QTest::newRow("no rows") << "slack" << TileGrid{3, 0} << qint64(0) << badGrid;
     QTest::newRow("eleven columns") << "slack" << TileGrid{11, 1} << qint64(0) << badGrid;
     QTest::newRow("five rows") << "slack" << TileGrid{1, 5} << qint64(0) << badGrid;
@@ -239,34 +248,106 @@ void TestStickerTiles::gridTexts()
     QCOMPARE(parseTileGrid(tileGridText(grid)), grid);
 }
 
+// Names as each chat takes them: the file is named as the emoji will be
+// (uploading names the emoji after its file), and the paste text uses the
+// same names.
 void TestStickerTiles::tileNames_data()
 {
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("second");
     QTest::addColumn<QString>("paste");
 
-    QTest::newRow("bare name") << "shout.gif"
-                               << "shout-2.gif"
-                               << ":shout-1::shout-2::shout-3:";
-    QTest::newRow("in a folder") << "/tmp/a b/shout.png"
-                                 << "/tmp/a b/shout-2.png"
-                                 << ":shout-1::shout-2::shout-3:";
-    QTest::newRow("dots in the name") << "my.shout.gif"
-                                      << "my.shout-2.gif"
-                                      << ":my.shout-1::my.shout-2::my.shout-3:";
-    QTest::newRow("no suffix") << "out/shout"
-                               << "out/shout-2"
-                               << ":shout-1::shout-2::shout-3:";
+    QTest::newRow("Discord, from the output") << "discord-emoji"
+                                              << ""
+                                              << "shout.gif"
+                                              << "shout_2.gif"
+                                              << ":shout_1::shout_2::shout_3:";
+    QTest::newRow("Slack, in a folder") << "slack"
+                                        << ""
+                                        << "/tmp/a b/yay.png"
+                                        << "/tmp/a b/yay-2.png"
+                                        << ":yay-1::yay-2::yay-3:";
+    QTest::newRow("Discord, capitals kept") << "discord-emoji"
+                                            << ""
+                                            << "out/Yay.png"
+                                            << "out/Yay_2.png"
+                                            << ":Yay_1::Yay_2::Yay_3:";
+    QTest::newRow("Slack, capitals: the fallback") << "slack"
+                                                   << ""
+                                                   << "out/Yay.png"
+                                                   << "out/shout-2.png"
+                                                   << ":shout-1::shout-2::shout-3:";
+    QTest::newRow("Discord, dots: the fallback") << "discord-emoji"
+                                                 << ""
+                                                 << "my.shout.gif"
+                                                 << "shout_2.gif"
+                                                 << ":shout_1::shout_2::shout_3:";
+    QTest::newRow("Discord, a Chinese name: the fallback") << "discord-emoji"
+                                                           << ""
+                                                           << "加油.gif"
+                                                           << "shout_2.gif"
+                                                           << ":shout_1::shout_2::shout_3:";
+    QTest::newRow("Discord, 31 letters: too long with the number")
+        << "discord-emoji"
+        << "" << QString(31, QLatin1Char('a')) + QStringLiteral(".png") << "shout_2.png"
+        << ":shout_1::shout_2::shout_3:";
+    QTest::newRow("a name given wins") << "slack"
+                                       << "go-team"
+                                       << "out/shout.png"
+                                       << "out/go-team-2.png"
+                                       << ":go-team-1::go-team-2::go-team-3:";
+    QTest::newRow("no suffix") << "discord-emoji"
+                               << ""
+                               << "out/shout"
+                               << "out/shout_2"
+                               << ":shout_1::shout_2::shout_3:";
 }
 
 void TestStickerTiles::tileNames()
 {
+    QFETCH(QString, preset);
+    QFETCH(QString, given);
     QFETCH(QString, output);
     QFETCH(QString, second);
     QFETCH(QString, paste);
 
-    QCOMPARE(tileFilePath(output, 2), second);
-    QCOMPARE(tilePasteText(output, 3), paste);
+    const EmojiNameRule &rule = *findStickerPreset(preset).emojiNames;
+    const QString base = tileBaseName(rule, given, output, 3);
+    QCOMPARE(tileFilePath(rule, output, base, 2), second);
+    QCOMPARE(tilePasteText(rule, base, 3), paste);
+    for (int index = 1; index <= 3; ++index)
+        QCOMPARE(emojiNameProblem(rule, tileEmojiName(rule, base, index)), QString());
+}
+
+// A name the chat would not take is refused with its rule.
+void TestStickerTiles::givenNamesTheChatRefuses_data()
+{
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("given");
+
+    QTest::newRow("Discord: a hyphen") << "discord-emoji"
+                                       << "go-team";
+    QTest::newRow("Discord: a dot") << "discord-emoji"
+                                    << "go.team";
+    QTest::newRow("Discord: 31 letters and _1 is 33") << "discord-emoji" << QString(31, QLatin1Char('a'));
+    QTest::newRow("Slack: a capital") << "slack"
+                                      << "Go";
+    QTest::newRow("Slack: a space") << "slack"
+                                    << "go team";
+    QTest::newRow("Chinese") << "slack"
+                             << "加油";
+}
+
+void TestStickerTiles::givenNamesTheChatRefuses()
+{
+    QFETCH(QString, preset);
+    QFETCH(QString, given);
+    const EmojiNameRule &rule = *findStickerPreset(preset).emojiNames;
+    const QString message = errorOf([&] { tileBaseName(rule, given, QStringLiteral("a.png"), 3); });
+    QVERIFY2(message.startsWith(QStringLiteral("表情名“")) && message.contains(QStringLiteral("须为")),
+             qPrintable(message));
 }
 
 QTEST_MAIN(TestStickerTiles)

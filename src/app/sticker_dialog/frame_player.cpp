@@ -1,6 +1,7 @@
 #include "app/sticker_dialog/frame_player.h"
 
 #include <QPainter>
+#include <QPen>
 #include <QTimer>
 
 #include <algorithm>
@@ -55,8 +56,17 @@ QSize FramePlayer::minimumSizeHint() const
     return kPreferredSize / 2;
 }
 
+void FramePlayer::showMaking(QSize box)
+{
+    setExpectedSize(box);
+    setAnimation(Animation());
+    m_making = true;
+    update();
+}
+
 void FramePlayer::setAnimation(const Animation &animation)
 {
+    m_making = false;
     const QSize before = sizeHint();
     m_animation = animation;
     if (sizeHint() != before)
@@ -130,6 +140,15 @@ void FramePlayer::paintEvent(QPaintEvent *)
     case PreviewGround::Checkerboard:
         painter.fillRect(rect(), checkerboard());
         break;
+    }
+    if (m_making) {
+        const QSize box = m_expected.boundedTo(size() - QSize(2, 2));
+        const QRect outline =
+            QRect(QPoint(0, 0), box).translated(rect().center() - QRect(QPoint(0, 0), box).center());
+        painter.setPen(QPen(palette().color(QPalette::Mid), 1, Qt::DashLine));
+        painter.drawRect(outline.adjusted(0, 0, -1, -1));
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(outline, Qt::AlignCenter, QStringLiteral("正在生成…"));
     }
     if (m_frames.empty())
         return;

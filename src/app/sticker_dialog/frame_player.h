@@ -26,6 +26,11 @@ public:
 
     // Shows `animation` from its first frame; an empty one clears the player.
     void setAnimation(const Animation &animation);
+    // Clears the player and shows, until the next setAnimation(), the
+    // outline of a sticker of `box` pixels with a note that it is being
+    // made: the old sticker never plays under the new choices.
+    void showMaking(QSize box);
+    bool isShowingMaking() const { return m_making; }
     // The animation it plays, as given.
     const Animation &animation() const { return m_animation; }
     // The size of the frames expected before the first animation arrives,
@@ -60,6 +65,7 @@ private:
     std::vector<QPixmap> m_frames; // m_animation's frames, scaled to fit
     std::vector<int> m_delays;
     QSize m_expected;
+    bool m_making = false;
     int m_current = 0;
     qreal m_scale = 1;
     PreviewGround m_ground = PreviewGround::Checkerboard;

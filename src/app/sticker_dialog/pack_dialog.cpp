@@ -245,8 +245,8 @@ void PackDialog::save()
     saveTo(path);
 }
 
-void addPackButton(QDialogButtonBox *buttons, StickerDialog *dialog, const StripLayout &layout,
-                   const QString &phrase, const ErrorReporter &report)
+QPushButton *addPackButton(QDialogButtonBox *buttons, StickerDialog *dialog, const StripLayout &layout,
+                           const QString &phrase, const ErrorReporter &report)
 {
     QPushButton *button = buttons->addButton(QStringLiteral("做成贴纸包…"), QDialogButtonBox::ActionRole);
     button->setObjectName(QStringLiteral("btnMakePack"));
@@ -264,4 +264,5 @@ void addPackButton(QDialogButtonBox *buttons, StickerDialog *dialog, const Strip
         packs->setAttribute(Qt::WA_DeleteOnClose);
         packs->open();
     });
+    return button;
 }

@@ -74,6 +74,7 @@ private:
 
 // Adds "做成贴纸包…" to the sticker dialog's buttons: it opens a PackDialog
 // whose stickers take the dialog's choices and the strip's settings, the
-// dialog's phrase first in the list.
-void addPackButton(QDialogButtonBox *buttons, StickerDialog *dialog, const StripLayout &layout,
-                   const QString &phrase, const ErrorReporter &report);
+// dialog's phrase first in the list. Returns the button, which the
+// dialog owns.
+QPushButton *addPackButton(QDialogButtonBox *buttons, StickerDialog *dialog, const StripLayout &layout,
+                           const QString &phrase, const ErrorReporter &report);

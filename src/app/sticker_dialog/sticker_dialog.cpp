@@ -2,9 +2,10 @@
 #include "sticker/sticker_preset.h"
 
 #include "app/kit/colour_edit.h"
+#include "app/kit/save_dialog.h"
+#include "app/kit/screen_room.h"
 #include "app/shell/cache_folder.h"
 #include "app/sticker_dialog/pack_dialog.h"
-#include "app/window/save_dialog.h"
 #include "composition/quillow_error.h"
 #include "composition/sticker_look.h"
 #include "export/alpha_png.h"
@@ -12,6 +13,7 @@
 #include "export/clipboard_picture.h"
 #include "export/file_output.h"
 #include "export/output_format.h"
+#include "sticker/emoji_names.h"
 #include "sticker/sticker_format_choice.h"
 
 #include <QBuffer>
@@ -26,10 +28,12 @@
 #include <QHBoxLayout>
 #include <QIODevice>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -102,8 +106,16 @@ const QList<Named> kTileGrids{
 };
 // The gap a chat leaves between emoji posted side by side.
 constexpr int kTileGapPx = 4;
-const QString kTilesSquareOnly =
-    QStringLiteral("只有方形的表情（Discord 表情、Discord 贴纸、Slack 表情）能拆成多个表情");
+// Every preset whose chat shows emoji side by side, by the label shown.
+QString tilesOnlyTip()
+{
+    QStringList labels;
+    for (const StickerPreset &preset : stickerPresets())
+        if (preset.emojiNames)
+            labels << preset.label;
+    return QStringLiteral("只有能把表情并排发出的聊天（%1）能拆成多个表情")
+        .arg(labels.join(QStringLiteral("、")));
+}
 const QString kMatteGifOnly =
     QStringLiteral("只有 GIF 动图需要选择边缘：GIF 的像素要么全透明要么不透明，其它格式保留柔和的透明边缘");
 
@@ -159,14 +171,28 @@ void allowEntry(QComboBox *box, int index, bool allowed, const QString &whyNot)
     item->setToolTip(allowed ? QString() : whyNot);
 }
 
-// `bytes` in the unit a cap is published in: a "KB" is 1000 bytes, while a
-// cap stated in "KiB" or "MiB" counts in 1024. Whole units, rounded up, so a
-// file just over a cap never reads as equal to it.
-QString sizeInUnitOf(qint64 bytes, const QString &capText)
+// Roughly the sticker `choices` make of a strip of `strip` pixels, for the
+// preview while it is made: the preset's square or box, its longest side,
+// or the strip's own size.
+QSize boxOf(const StickerChoices &choices, QSize strip)
 {
-    const bool binary = capText.endsWith(QLatin1String("iB"));
-    const qint64 unit = binary ? 1024 : 1000;
-    return QStringLiteral("%1 %2").arg((bytes + unit - 1) / unit).arg(binary ? u"KiB" : u"KB");
+    if (!choices.preset)
+        return strip;
+    const StickerKind &kind = choices.preset->kind(effectRow(choices.effectMade()).animates);
+    if (const std::optional<TileGrid> grid = choices.tileGrid(); grid && grid->columns > 0)
+        return QSize(grid->columns * kind.side, grid->rows * kind.side);
+    switch (kind.sizeRule) {
+    case StickerSizeRule::Square:
+        return QSize(kind.side, kind.side);
+    case StickerSizeRule::WithinBox:
+    case StickerSizeRule::FillsBox:
+        return QSize(kind.side, kind.height);
+    case StickerSizeRule::LongestExactly:
+    case StickerSizeRule::NaturalAtMost:
+        break;
+    }
+    return strip.scaled(QSize(kind.side, kind.side), Qt::KeepAspectRatio)
+        .boundedTo(kind.sizeRule == StickerSizeRule::NaturalAtMost ? strip : QSize(kind.side, kind.side));
 }
 
 const OutputFileFormat &formatOf(const Sticker &sticker)
@@ -273,6 +299,7 @@ StickerChoices StickerChoices::load(QSettings &settings)
     const QString tiles = settings.value(kGroup + QLatin1String("tiles")).toString();
     if (known(kTileGrids, tiles))
         choices.tiles = tiles;
+    choices.tileName = settings.value(kGroup + QLatin1String("tileName")).toString();
     const QString ground = text("ground", QStringLiteral("checkerboard"), kGrounds);
     choices.ground = ground == QLatin1String("light")  ? PreviewGround::Light
                      : ground == QLatin1String("dark") ? PreviewGround::Dark
@@ -296,6 +323,7 @@ void StickerChoices::save(QSettings &settings) const
     settings.setValue(kGroup + QLatin1String("matte"), matte);
     settings.setValue(kGroup + QLatin1String("rows"), QString::number(rows));
     settings.setValue(kGroup + QLatin1String("tiles"), tiles);
+    settings.setValue(kGroup + QLatin1String("tileName"), tileName);
     settings.setValue(kGroup + QLatin1String("ground"), kGrounds.at(int(ground)).name);
 }
 
@@ -316,7 +344,7 @@ const OutputFileFormat &StickerChoices::formatMade() const
     for (const OutputFileFormat *offer : offered)
         if (offer == format)
             return *offer;
-    return *offered.front();
+    return defaultStickerFormat(preset, effectMade(), QStringView());
 }
 
 StickerOptions StickerChoices::options() const
@@ -333,7 +361,7 @@ StickerOptions StickerChoices::options() const
     options.look.shadowColour = shadowColour;
     options.look.shadowOffset = shadowOffset;
     options.look.shadowBlur = shadowBlur;
-    if (made.name == QLatin1StringView("gif") && matte != QLatin1String("transparent"))
+    if (made.takesMatte && matte != QLatin1String("transparent"))
         options.matte = matte == QLatin1String("light") ? kLightMatte : kDarkMatte;
     options.seed = kWindowStickerSeed;
     options.rows = rows;
@@ -342,7 +370,7 @@ StickerOptions StickerChoices::options() const
 
 std::optional<TileGrid> StickerChoices::tileGrid() const
 {
-    if (tiles.isEmpty() || !preset || preset->still.sizeRule != StickerSizeRule::Square)
+    if (tiles.isEmpty() || !preset || !preset->emojiNames)
         return std::nullopt;
     return parseTileGrid(tiles);
 }
@@ -390,6 +418,9 @@ void StickerDialog::buildControls()
     m_tilesOn->setObjectName(QStringLiteral("chkTiles"));
     m_tileGrid = comboBox(QStringLiteral("cbbTileGrid"), kTileGrids, this);
     m_tileGrid->setToolTip(QStringLiteral("列 × 行；自动让字按表情的整个高度排成一行，需要几个就拆几个"));
+    m_tileName = new QLineEdit(this);
+    m_tileName->setObjectName(QStringLiteral("edtTileName"));
+    m_tileName->setMaximumWidth(fontMetrics().horizontalAdvance(QLatin1Char('m')) * 14);
     m_outlineEdge = new QCheckBox(QStringLiteral("深色细边"), this);
     m_outlineEdge->setObjectName(QStringLiteral("chkOutlineEdge"));
     m_outlineEdge->setToolTip(QStringLiteral("描边外再加一圈深色细边：浅色的描边在白色的聊天背景上也看得清"));
@@ -411,6 +442,7 @@ void StickerDialog::buildControls()
     auto *tilesRow = new QHBoxLayout;
     tilesRow->addWidget(m_tilesOn);
     tilesRow->addWidget(m_tileGrid);
+    tilesRow->addWidget(m_tileName);
     tilesRow->addStretch();
     form->addRow(QStringLiteral("行数："), m_rows);
     form->addRow(QStringLiteral("表情："), tilesRow);
@@ -460,7 +492,16 @@ void StickerDialog::buildControls()
     connect(m_saveButton, &QPushButton::clicked, this, &StickerDialog::save);
     connect(m_copyButton, &QPushButton::clicked, this, &StickerDialog::copy);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    addPackButton(buttons, this, m_layout, m_phrase, m_report);
+    QPushButton *makePack = addPackButton(buttons, this, m_layout, m_phrase, m_report);
+    // Tab follows the form as it reads, top to bottom and left to right;
+    // the widgets are made in another order (the shadow's in a helper).
+    const QList<QWidget *> reading = {
+        m_preset,       m_effect,        m_format,        m_rows,         m_tilesOn,     m_tileGrid,
+        m_tileName,     m_outline,       m_outlineColour, m_outlineWidth, m_outlineEdge, m_shadow,
+        m_shadowColour, m_shadowOpacity, m_shadowX,       m_shadowY,      m_shadowBlur,  m_matte,
+        m_ground,       m_saveButton,    m_copyButton,    makePack,       close};
+    for (qsizetype at = 1; at < reading.size(); ++at)
+        setTabOrder(reading[at - 1], reading[at]);
 
     // A label rather than a pop-up, as the main window's: it never takes the
     // focus, and goes by itself.
@@ -499,6 +540,11 @@ void StickerDialog::buildControls()
         connect(box, &QSpinBox::valueChanged, this, &StickerDialog::choicesChanged);
     connect(m_ground, &QComboBox::currentIndexChanged, this, [this] {
         m_player->setGround(choices().ground);
+        QSettings settings(kSettingsOwner, kSettingsOwner);
+        choices().save(settings);
+    });
+    // The name changes no picture: it is kept, and used when saving.
+    connect(m_tileName, &QLineEdit::textEdited, this, [this] {
         QSettings settings(kSettingsOwner, kSettingsOwner);
         choices().save(settings);
     });
@@ -558,6 +604,7 @@ StickerChoices StickerDialog::choices() const
     choices.ground = PreviewGround(std::max(0, m_ground->currentIndex()));
     choices.rows = selected(m_rows).toInt();
     choices.tiles = m_tilesOn->isChecked() ? selected(m_tileGrid) : QString();
+    choices.tileName = m_tileName->text().trimmed();
     return choices;
 }
 
@@ -582,6 +629,7 @@ void StickerDialog::restore(const StickerChoices &choices)
     m_tilesOn->setChecked(!choices.tiles.isEmpty());
     if (!choices.tiles.isEmpty())
         select(m_tileGrid, choices.tiles);
+    m_tileName->setText(choices.tileName);
     m_ground->setCurrentIndex(int(choices.ground));
     m_player->setGround(choices.ground);
     m_restoring = false;
@@ -618,14 +666,28 @@ void StickerDialog::updateAllowedChoices()
             ? QStringLiteral("保存的文件格式；保存时输入的文件名后缀也能选择格式")
             : QStringLiteral("%1只接受 %2").arg(m_preset->currentText(), stickerFormatLabel(made)));
 
-    const bool gif = made.name == QLatin1StringView("gif");
-    m_matte->setEnabled(gif);
-    m_matte->setToolTip(gif ? kMatteTip : kMatteGifOnly);
-    const bool square = preset && preset->still.sizeRule == StickerSizeRule::Square;
-    m_tilesOn->setEnabled(square);
-    m_tilesOn->setToolTip(square ? QStringLiteral("把贴纸拆成几个方形表情，在聊天里并排发出")
-                                 : kTilesSquareOnly);
+    m_matte->setEnabled(made.takesMatte);
+    m_matte->setToolTip(made.takesMatte ? kMatteTip : kMatteGifOnly);
+    const bool namesEmoji = preset && preset->emojiNames;
+    // A box the preset cannot use shows unticked, not ticked in grey, which
+    // would say tiles are made.
+    if (!namesEmoji && m_tilesOn->isChecked()) {
+        const QSignalBlocker quiet(m_tilesOn);
+        m_tilesOn->setChecked(false);
+    }
+    m_tilesOn->setEnabled(namesEmoji);
+    m_tilesOn->setToolTip(namesEmoji ? QStringLiteral("把贴纸拆成几个方形表情，在聊天里并排发出")
+                                     : tilesOnlyTip());
     m_tileGrid->setEnabled(now.tileGrid().has_value());
+    m_tileName->setEnabled(now.tileGrid().has_value());
+    if (namesEmoji) {
+        // The default shows until a name is typed, as the chat will take it.
+        m_tileName->setPlaceholderText(
+            tileBaseNameFor(m_tilesSavedAs, m_tiles ? int(m_tiles->tiles.size()) : 1, QString()));
+        m_tileName->setToolTip(
+            QStringLiteral("表情名：%1；不填则取保存的文件名，不符合时用 %2")
+                .arg(QString::fromUtf8(preset->emojiNames->description), fallbackTileName()));
+    }
     // Tiles lay the shout out in their own rows.
     m_rows->setEnabled(!now.tileGrid());
     m_outlineColour->setEnabled(now.outline);
@@ -654,6 +716,7 @@ void StickerDialog::startMaking()
     m_cancel = cancel;
     const int generation = ++m_generation;
     m_making = true;
+    m_player->showMaking(boxOf(choices(), QSize(m_layout.width, m_layout.height)));
     showMeter();
 
     struct Result {
@@ -741,17 +804,14 @@ void StickerDialog::growToShowSticker()
     if (grown == size())
         return;
     resize(grown);
-    QRect frame(frameGeometry().topLeft(), grown + decoration);
-    frame.moveRight(std::min(frame.right(), room.right()));
-    frame.moveBottom(std::min(frame.bottom(), room.bottom()));
-    frame.moveLeft(std::max(frame.left(), room.left()));
-    frame.moveTop(std::max(frame.top(), room.top()));
-    move(frame.topLeft());
+    move(topLeftKeptIn(QRect(frameGeometry().topLeft(), grown + decoration), room));
 }
 
 void StickerDialog::showMeter()
 {
     if (m_making) {
+        // The size line of the sticker before would read as this one's.
+        m_pixels->clear();
         m_bytes->setText(QStringLiteral("正在生成…"));
         showInColour(m_bytes, std::nullopt);
     } else if (!m_sticker) {
@@ -779,14 +839,14 @@ void StickerDialog::showMeter()
         const StickerChoices now = choices();
         const StickerKind *kind =
             now.preset ? &now.preset->kind(effectRow(now.effectMade()).animates) : nullptr;
-        const QString capText = kind ? kind->capText : QString();
-        const QString size = sizeInUnitOf(sticker.bytes.size(), capText);
+        const ByteCap *cap = kind ? &kind->cap : nullptr;
+        const QString size = sizeInUnitOf(sticker.bytes.size(), cap);
         if (!sticker.cap)
             m_bytes->setText(size);
         else
             m_bytes->setText(
                 size + QStringLiteral(" / ") +
-                (kind && *sticker.cap == kind->capBytes ? capText : sizeInUnitOf(*sticker.cap, capText)));
+                (cap && *sticker.cap == cap->bytes() ? cap->text() : sizeInUnitOf(*sticker.cap, cap)));
         m_bytes->setToolTip(m_tiles ? QStringLiteral("最大的一个表情的文件大小 / 该应用的上限")
                             : sticker.cap ? QStringLiteral("文件大小 / 该应用的上限")
                                           : QStringLiteral("文件大小"));
@@ -802,8 +862,12 @@ void StickerDialog::showNotes()
     QStringList notes;
     if (!m_making && !m_error.isEmpty())
         notes << m_error;
-    if (!m_making && m_sticker)
+    if (!m_making && m_sticker) {
         notes << m_sticker->warnings;
+        const QString fitted = m_tiles ? m_tiles->fitted : m_sticker->fitted;
+        if (!fitted.isEmpty())
+            notes << fitted;
+    }
     if (m_player->scaleShown() < 1)
         notes << QStringLiteral("预览已缩小到 %1%，保存的文件是原大小。")
                      .arg(qRound(m_player->scaleShown() * 100));
@@ -956,23 +1020,35 @@ void StickerDialog::askWhereAndSaveTiles(const StickerTiles &tiles)
     if (chosen.isEmpty())
         return;
     const QString path = stickerFileFor(chosen, {&format}, format).path;
+    const EmojiNameRule &names = *choices().preset->emojiNames;
+    const int count = int(tiles.tiles.size());
+    const QString base = tileBaseNameFor(path, count, choices().tileName);
     std::vector<FileContent> files;
-    for (std::size_t index = 0; index < tiles.tiles.size(); ++index)
-        files.push_back({tileFilePath(path, int(index) + 1), tiles.tiles[index].bytes});
+    for (int index = 0; index < count; ++index)
+        files.push_back({tileFilePath(names, path, base, index + 1), tiles.tiles[std::size_t(index)].bytes});
     writeFilesReplacing(files);
     m_tilesSavedAs = path;
+    updateAllowedChoices();
     showDone(QStringLiteral("已保存 %1 个表情：%2 … %3")
                  .arg(files.size())
                  .arg(QFileInfo(files.front().path).fileName(), QFileInfo(files.back().path).fileName()));
+}
+
+QString StickerDialog::tileBaseNameFor(const QString &savedAs, int count, const QString &typed) const
+{
+    // Before any save, the file name the save dialog would propose.
+    const QString named = savedAs.isEmpty() ? fileNameFromPhrase(m_phrase) : savedAs;
+    const StickerChoices now = choices();
+    Q_ASSERT(now.preset && now.preset->emojiNames);
+    return tileBaseName(*now.preset->emojiNames, typed, named, count);
 }
 
 // What pastes the tiles side by side once they are uploaded to the chat under
 // the names they were saved with (or would be saved with).
 void StickerDialog::copyPasteText(const StickerTiles &tiles)
 {
-    const QString named = m_tilesSavedAs.isEmpty() ? fileNameFromPhrase(m_phrase) + QLatin1Char('.') +
-                                                         QString(tiles.tiles.front().format->suffix)
-                                                   : m_tilesSavedAs;
-    QGuiApplication::clipboard()->setText(tilePasteText(named, int(tiles.tiles.size())));
+    const int count = int(tiles.tiles.size());
+    QGuiApplication::clipboard()->setText(tilePasteText(
+        *choices().preset->emojiNames, tileBaseNameFor(m_tilesSavedAs, count, choices().tileName), count));
     showDone(QStringLiteral("已复制粘贴用的文字"));
 }

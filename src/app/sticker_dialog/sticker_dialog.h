@@ -22,6 +22,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLayout;
+class QLineEdit;
 class QPushButton;
 class QSettings;
 class QSpinBox;
@@ -58,8 +59,9 @@ struct StickerChoices {
     int shadowBlur = StickerLook().shadowBlur;
     QString matte = QStringLiteral("transparent"); // "transparent", "light", "dark"
     PreviewGround ground = PreviewGround::Checkerboard;
-    int rows = 0;  // 1 .. 4 lines; 0: automatic
-    QString tiles; // "": one sticker; "auto" or "CxR": cut into emoji (square presets only)
+    int rows = 0;     // 1 .. 4 lines; 0: automatic
+    QString tiles;    // "": one sticker; "auto" or "CxR": cut into emoji (presets that name emoji only)
+    QString tileName; // the emoji's base name; empty: from the file name, as the command line does
 
     // The choices stored in `settings`, each one that is missing or not
     // understood replaced by its first-time value.
@@ -76,7 +78,7 @@ struct StickerChoices {
     // What makeSticker() is asked for, with kWindowStickerSeed.
     StickerOptions options() const;
     // The grid makeStickerTiles() is asked for; none when tiles are off or
-    // the preset is not square.
+    // the preset's chat does not show emoji side by side.
     std::optional<TileGrid> tileGrid() const;
 };
 
@@ -153,6 +155,10 @@ private:
     void copyToClipboard(const Sticker &sticker);
     void askWhereAndSaveTiles(const StickerTiles &tiles);
     void copyPasteText(const StickerTiles &tiles);
+    // The base name of `count` tiles saved as `savedAs` (empty: not yet
+    // saved): `typed` when given (throws QuillowError when the chat would
+    // refuse it), else the command line's default.
+    QString tileBaseNameFor(const QString &savedAs, int count, const QString &typed) const;
 
     StripLayout m_layout;
     QColor m_ink;
@@ -175,6 +181,7 @@ private:
     QSpinBox *m_shadowBlur;
     QComboBox *m_rows;
     QCheckBox *m_tilesOn;
+    QLineEdit *m_tileName;
     QComboBox *m_tileGrid;
     QComboBox *m_matte;
     QComboBox *m_ground;

@@ -5,11 +5,12 @@
 #include "app/kit/group_look.h"
 #include "app/kit/panel.h"
 #include "app/kit/radio_group.h"
+#include "app/kit/save_dialog.h"
+#include "app/kit/screen_room.h"
 #include "app/kit/spin_edit.h"
 #include "app/shell/cache_folder.h"
 #include "app/sticker_dialog/sticker_dialog.h"
 #include "app/window/capture.h"
-#include "app/window/save_dialog.h"
 #include "app/window/strip_gestures.h"
 #include "app/window/strip_widget.h"
 #include "app/window/whole_characters.h"
@@ -280,6 +281,19 @@ void TMainFrm::buildStripCommands()
     pmStrip->setFont(font());
     pmStrip->addAction(actCopy);
     pmStrip->addAction(actExport);
+    // The menu shows each command's key, and offers them only once there is
+    // a strip to copy or export. The keys themselves stay on: without a
+    // preview they say "请先预览", which a greyed menu entry cannot.
+    for (QAction *action : {actCopy, actExport})
+        action->setShortcutVisibleInContextMenu(true);
+    connect(pmStrip, &QMenu::aboutToShow, this, [this] {
+        for (QAction *action : {actCopy, actExport})
+            action->setEnabled(shownStrip() != nullptr);
+    });
+    connect(pmStrip, &QMenu::aboutToHide, this, [this] {
+        for (QAction *action : {actCopy, actExport})
+            action->setEnabled(true);
+    });
 
     // A drag offers the strip as the copy does, and as a PNG file for
     // programs that take only files (file managers, some chats).
@@ -417,9 +431,7 @@ void TMainFrm::centreOnScreen()
     const QRect room = screen->availableGeometry();
     QRect frame = frameGeometry();
     frame.moveCenter(room.center());
-    frame.moveLeft(std::max(frame.left(), room.left()));
-    frame.moveTop(std::max(frame.top(), room.top()));
-    move(frame.topLeft());
+    move(topLeftKeptIn(frame, room));
 }
 
 // The list usually arrives after the first show; it starts at its last

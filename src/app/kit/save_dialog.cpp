@@ -1,4 +1,4 @@
-#include "app/window/save_dialog.h"
+#include "app/kit/save_dialog.h"
 
 #include "export/file_output.h"
 #include "export/output_format.h"
@@ -111,9 +111,8 @@ const OutputFileFormat &formatForTag(int tag)
 SaveDialogSetup dialogSetup(const OutputFileFormat &format, const QString &rawPhrase)
 {
     const QString suffix(format.suffix);
-    const QString filter =
-        suffix == QLatin1String("bmp") ? QStringLiteral("Bitmaps (*.bmp)") : QStringLiteral("Png (*.png)");
-    return {suffix, filter, fileNameFromPhrase(rawPhrase) + QLatin1Char('.') + suffix};
+    return {suffix, format.windowFilter.toString(),
+            fileNameFromPhrase(rawPhrase) + QLatin1Char('.') + suffix};
 }
 
 SaveDialog *keptSaveDialog(SaveDialog *&kept, QWidget *owner, const QString &objectName)
