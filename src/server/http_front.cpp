@@ -539,7 +539,7 @@ private:
         }
         if (auto page = m_web.answer(
                 method, url, MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "If-None-Match")))
-            return {page->status, std::move(page->headers), std::move(page->body)};
+            return Reply{page->status, std::move(page->headers), std::move(page->body)};
         if (url == "/v1/pack" && (method != "POST" || exchange.body.find("\"pack\"") == std::string::npos))
             return withHeader(jsonError(method != "POST" ? 405 : 400,
                                         "/v1/pack 只接受 POST，请求体是带 \"pack\" 和 \"phrases\" 的 JSON。"),
