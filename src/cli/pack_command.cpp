@@ -65,7 +65,7 @@ PackArguments splitArguments(const QStringList &arguments)
         if (packOptions().contains(name)) {
             if (!value) {
                 if (at + 1 >= arguments.size())
-                    throw UsageError(QStringLiteral("选项 --%1 缺少值。").arg(name));
+                    throw UsageError(name, QStringLiteral("选项 --%1 缺少值。").arg(name));
                 value = arguments[++at];
             }
             split.values.insert(name, *value);
@@ -95,11 +95,13 @@ QString readAllFrom(int fd, const QString &what)
             break;
         bytes.append(block, got);
         if (bytes.size() > kMaxPhraseListBytes)
-            throw UsageError(QStringLiteral("短语表%1超过 1 MiB，不像是一张短语表。").arg(what));
+            throw UsageError(QStringLiteral("phrases"),
+                             QStringLiteral("短语表%1超过 1 MiB，不像是一张短语表。").arg(what));
     }
     const qsizetype bad = invalidUtf8Offset(bytes);
     if (bad >= 0)
-        throw UsageError(QStringLiteral("短语表%1的第 %2 个字节不是有效的 UTF-8。").arg(what).arg(bad + 1));
+        throw UsageError(QStringLiteral("phrases"),
+                         QStringLiteral("短语表%1的第 %2 个字节不是有效的 UTF-8。").arg(what).arg(bad + 1));
     return QString::fromUtf8(bytes);
 }
 
@@ -108,12 +110,13 @@ QString readPhraseList(const QString &source, QIODevice &input)
     if (source == QLatin1String("-")) {
         auto *file = qobject_cast<QFileDevice *>(&input);
         if (!file || !file->isOpen() || file->handle() < 0)
-            throw UsageError(QStringLiteral("标准输入已关闭，无法读取短语表。"));
+            throw UsageError(QStringLiteral("phrases"), QStringLiteral("标准输入已关闭，无法读取短语表。"));
         return readAllFrom(file->handle(), QStringLiteral("（标准输入）"));
     }
     QFile file(source);
     if (QFileInfo(source).isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw UsageError(
+            QStringLiteral("phrases"),
             QStringLiteral("无法读取短语表“%1”：%2")
                 .arg(source, QFileInfo(source).isDir() ? QStringLiteral("这是文件夹") : file.errorString()));
     return readAllFrom(file.handle(), QStringLiteral("“%1”").arg(source));
@@ -147,15 +150,19 @@ int runPackCommand(const QStringList &arguments, QIODevice &input, QIODevice &er
         request.rule = stickerPackNamed(app);
         if (!request.rule)
             throw UsageError(
+                QStringLiteral("pack"),
                 QStringLiteral("没有“%1”这种贴纸包，可用的有：%2。").arg(app, stickerPackNames()));
         if (arguments.contains(QStringLiteral("--batch")))
             throw UsageError(
+                QStringLiteral("batch"),
                 QStringLiteral("--pack 和 --batch 不能同时使用；批处理里做贴纸包请用带 \"pack\" 的行。"));
         request.output = split.values.value(QStringLiteral("output"));
         if (request.output.isEmpty())
-            throw UsageError(QStringLiteral("缺少输出文件：用 -o NAME.zip 给出贴纸包的文件名。"));
+            throw UsageError(QStringLiteral("output"),
+                             QStringLiteral("缺少输出文件：用 -o NAME.zip 给出贴纸包的文件名。"));
         if (split.sources.size() != 1)
             throw UsageError(
+                QStringLiteral("phrases"),
                 split.sources.isEmpty()
                     ? QStringLiteral("缺少短语表：给出一个文件（每行一句短语），或用 - 从标准输入读。")
                     : QStringLiteral("只能给一个短语表，多余的参数：%1。")

@@ -51,14 +51,15 @@ const OutputFileFormat *stickerFormat(const StickerPackRule &rule, bool animated
 {
     const StickerKind &kind = rule.preset->kind(animated);
     if (kind.formats.empty())
-        throw UsageError(QStringLiteral("%1 不收动态贴纸").arg(rule.label));
+        throw UsageError(QStringLiteral("effect"), QStringLiteral("%1 不收动态贴纸").arg(rule.label));
     if (!draft.format)
         return kind.formats.front();
     if (std::find(kind.formats.begin(), kind.formats.end(), draft.format) == kind.formats.end()) {
         QStringList names;
         for (const OutputFileFormat *format : kind.formats)
             names << QString(format->name);
-        throw UsageError(QStringLiteral("%1 的%2贴纸包只收 %3 格式，不收 %4")
+        throw UsageError(QStringLiteral("format"),
+                         QStringLiteral("%1 的%2贴纸包只收 %3 格式，不收 %4")
                              .arg(rule.label, animated ? QStringLiteral("动态") : QStringLiteral("静态"),
                                   names.join(QStringLiteral("、")), QString(draft.format->name)));
     }
@@ -216,7 +217,7 @@ std::vector<PackEntry> readPackList(const StickerPackRule &rule, const QString &
     } catch (const UsageError &) {
         throw;
     } catch (const QuillowError &error) {
-        throw UsageError(error.message());
+        throw UsageError(QStringLiteral("phrases"), error.message());
     }
 }
 
@@ -229,11 +230,11 @@ JobDraft packDraftFromObject(const QJsonObject &options, const JobDraft &default
             continue;
         if (name == QLatin1String("phrase") || name == QLatin1String("batch"))
             throw UsageError(
-                QStringLiteral("贴纸包的行不能有字段 “%1”：短语放在 \"phrases\" 里。").arg(name));
+                name, QStringLiteral("贴纸包的行不能有字段 “%1”：短语放在 \"phrases\" 里。").arg(name));
         const QJsonValue value = field.value();
         if (isFlagOption(name)) {
             if (!value.isBool())
-                throw UsageError(QStringLiteral("字段 “%1” 必须是 true 或 false。").arg(name));
+                throw UsageError(name, QStringLiteral("字段 “%1” 必须是 true 或 false。").arg(name));
             applyFlag(draft, name, value.toBool());
         } else if (value.isString()) {
             applyOption(draft, name, value.toString());
@@ -244,7 +245,7 @@ JobDraft packDraftFromObject(const QJsonObject &options, const JobDraft &default
                             ? QString::number(qint64(number))
                             : QString::number(number, 'g', 17));
         } else {
-            throw UsageError(QStringLiteral("字段 “%1” 的值必须是字符串或数字。").arg(name));
+            throw UsageError(name, QStringLiteral("字段 “%1” 的值必须是字符串或数字。").arg(name));
         }
     }
     return draft;
@@ -262,14 +263,18 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
     // What can be refused without drawing is refused first.
     if (!request.output.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive))
         throw UsageError(
+            QStringLiteral("output"),
             QStringLiteral("贴纸包存为 ZIP 压缩包，文件名要以 .zip 结尾：%1").arg(request.output));
     if (draft.job.tiles)
-        throw UsageError(QStringLiteral("贴纸包里每句短语是一张贴纸，不能再拆成多个表情（--tiles）。"));
+        throw UsageError(QStringLiteral("tiles"),
+                         QStringLiteral("贴纸包里每句短语是一张贴纸，不能再拆成多个表情（--tiles）。"));
     if (draft.job.sticker.preset && draft.job.sticker.preset != rule.preset)
-        throw UsageError(QStringLiteral("%1 的贴纸包按 %2 预设做贴纸，不能另给预设 %3。")
+        throw UsageError(QStringLiteral("preset"),
+                         QStringLiteral("%1 的贴纸包按 %2 预设做贴纸，不能另给预设 %3。")
                              .arg(rule.label, rule.preset->name, draft.job.sticker.preset->name));
     if (request.entries.size() > std::size_t(kMaxPackStickers))
-        throw UsageError(QStringLiteral("一个贴纸包最多做 %1 张贴纸，短语表有 %2 句。")
+        throw UsageError(QStringLiteral("phrases"),
+                         QStringLiteral("一个贴纸包最多做 %1 张贴纸，短语表有 %2 句。")
                              .arg(kMaxPackStickers)
                              .arg(request.entries.size()));
     try {
@@ -279,7 +284,7 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
     } catch (const UsageError &) {
         throw;
     } catch (const QuillowError &error) {
-        throw UsageError(error.message());
+        throw UsageError(QStringLiteral("pack"), error.message());
     }
     const OutputFileFormat *format = stickerFormat(rule, animated, draft);
 
@@ -302,7 +307,8 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
         PackSticker &sticker = pack.stickers[at];
         const BatchResult &result = results.at(at);
         if (!result.ok())
-            throw UsageError(QStringLiteral("%1：%2").arg(who(sticker.entry), result.error));
+            throw UsageError(QStringLiteral("phrases"),
+                             QStringLiteral("%1：%2").arg(who(sticker.entry), result.error));
         for (const QString &warning : result.warnings)
             pack.warnings << QStringLiteral("%1：%2").arg(who(sticker.entry), warning);
         sticker.bytes = result.bytes;
@@ -325,7 +331,7 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
                 try {
                     checkPackSticker(who(sticker.entry), kind, *format, sticker.bytes);
                 } catch (const QuillowError &error) {
-                    throw UsageError(error.message());
+                    throw UsageError(QStringLiteral("phrases"), error.message());
                 }
                 return;
             }
@@ -335,6 +341,7 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
                 checkPackImage(image, pack.pictures[at - stickers].bytes);
             } catch (const QuillowError &error) {
                 throw UsageError(
+                    QStringLiteral("icon-phrase"),
                     QStringLiteral("%1（用“%2”画）：%3").arg(image.label, iconPhrase, error.message()));
             }
         } catch (...) {
@@ -369,7 +376,7 @@ MadePack makePack(const PackRequest &request, const PackRenderer &render)
     try {
         checkPackArchiveSize(rule, pack.archive.size());
     } catch (const QuillowError &error) {
-        throw UsageError(error.message());
+        throw UsageError(QStringLiteral("phrases"), error.message());
     }
     return pack;
 }
@@ -398,14 +405,17 @@ BatchResult runPackLine(const BatchLine &line, const JobDraft &defaults, LineOut
         request.rule = stickerPackNamed(app);
         if (!request.rule)
             throw UsageError(
+                QStringLiteral("pack"),
                 QStringLiteral("没有“%1”这种贴纸包，可用的有：%2。").arg(app, stickerPackNames()));
         request.output = result.output;
         if (request.output.isEmpty())
-            throw UsageError(QStringLiteral("缺少字段 “output”：贴纸包要存成的 .zip 文件。"));
+            throw UsageError(QStringLiteral("output"),
+                             QStringLiteral("缺少字段 “output”：贴纸包要存成的 .zip 文件。"));
         const auto text = [&](const char *key, const QString &fallback) {
             const QJsonValue value = object.value(QLatin1String(key));
             if (!value.isUndefined() && !value.isString())
-                throw UsageError(QStringLiteral("字段 “%1” 必须是字符串。").arg(QLatin1String(key)));
+                throw UsageError(QString::fromLatin1(key),
+                                 QStringLiteral("字段 “%1” 必须是字符串。").arg(QLatin1String(key)));
             return value.toString(fallback);
         };
         request.name = text("pack-name", QStringLiteral("Quillow"));
@@ -414,7 +424,7 @@ BatchResult runPackLine(const BatchLine &line, const JobDraft &defaults, LineOut
         request.namePrefix = text("name-prefix", request.namePrefix);
         const QJsonValue phrases = object.value(QStringLiteral("phrases"));
         if (!phrases.isArray())
-            throw UsageError(QStringLiteral("字段 “phrases” 必须是短语的数组。"));
+            throw UsageError(QStringLiteral("phrases"), QStringLiteral("字段 “phrases” 必须是短语的数组。"));
         // Each item is a phrase, or an object of a phrase and its emoji,
         // numbered as the item; every item is a sticker, "#" or not.
         int number = 0;
@@ -426,13 +436,14 @@ BatchResult runPackLine(const BatchLine &line, const JobDraft &defaults, LineOut
             const QString emoji =
                 item.isObject() ? item.toObject().value(QStringLiteral("emoji")).toString() : QString();
             if (phrase.trimmed().isEmpty())
-                throw UsageError(QStringLiteral("\"phrases\" 的第 %1 项不是一句短语。").arg(number));
+                throw UsageError(QStringLiteral("phrases"),
+                                 QStringLiteral("\"phrases\" 的第 %1 项不是一句短语。").arg(number));
             try {
                 request.entries.push_back(packEntry(number, phrase, emoji, request.rule->maxEmoji));
             } catch (const UsageError &) {
                 throw;
             } catch (const QuillowError &error) {
-                throw UsageError(error.message());
+                throw UsageError(QStringLiteral("phrases"), error.message());
             }
         }
         request.draft = packDraftFromObject(object, defaults);

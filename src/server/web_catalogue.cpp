@@ -38,9 +38,9 @@ QJsonObject kindObject(const StickerPreset *preset, bool animated)
     kind.insert(QStringLiteral("side"), rules.side);
     if (rules.height > 0)
         kind.insert(QStringLiteral("height"), rules.height);
-    if (rules.capBytes > 0) {
-        kind.insert(QStringLiteral("capBytes"), double(rules.capBytes));
-        kind.insert(QStringLiteral("capText"), rules.capText);
+    if (rules.cap.amount > 0) {
+        kind.insert(QStringLiteral("capBytes"), double(rules.cap.bytes()));
+        kind.insert(QStringLiteral("capText"), rules.cap.text());
     }
     if (rules.maxFrames)
         kind.insert(QStringLiteral("maxFrames"), *rules.maxFrames);
@@ -55,8 +55,7 @@ QJsonObject formatsByEffect(const StickerPreset *preset)
     QJsonObject formats;
     for (const EffectRow &row : effectRows()) {
         try {
-            const StickerFormatChoice choice = chooseStickerFormat(preset, row.effect, nullptr, std::nullopt);
-            formats.insert(text(row.name), text(choice.format->name));
+            formats.insert(text(row.name), text(defaultStickerFormat(preset, row.effect, {}).name));
         } catch (const QuillowError &) {
         }
     }

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr qint64 kKB = 1000;
 
 const OutputFileFormat *format(const char16_t *name)
 {
@@ -28,8 +27,7 @@ const OutputFileFormat *format(const char16_t *name)
 // The kind an extra image is drawn with: the sticker's own rules where the
 // app asks the same of it (LINE's moving main image plays as its stickers
 // do), sized to the image's box.
-StickerKind imageKind(StickerKind kind, const OutputFileFormat *imageFormat, QSize size, qint64 capBytes,
-                      const QString &capText)
+StickerKind imageKind(StickerKind kind, const OutputFileFormat *imageFormat, QSize size, ByteCap cap)
 {
     kind.formats = {imageFormat};
     // A square box is filled exactly; any other is drawn within and then
@@ -38,8 +36,7 @@ StickerKind imageKind(StickerKind kind, const OutputFileFormat *imageFormat, QSi
     kind.side = size.width();
     kind.height = size.width() == size.height() ? 0 : size.height();
     kind.margin = 0;
-    kind.capBytes = capBytes;
-    kind.capText = capText;
+    kind.cap = cap;
     if (!imageFormat->animated)
         kind.maxFrames.reset();
     return kind;
@@ -53,19 +50,19 @@ std::vector<std::unique_ptr<StickerPreset>> &imageDrawings()
 }
 
 PackImageRule image(const QString &file, const QString &label, QSize size,
-                    const OutputFileFormat *imageFormat, qint64 capBytes, const char *capText,
+                    const OutputFileFormat *imageFormat, ByteCap cap,
                     const StickerKind &like)
 {
     auto drawing = std::make_unique<StickerPreset>();
     drawing->name = file;
     drawing->label = label;
-    const StickerKind kind = imageKind(like, imageFormat, size, capBytes, QString::fromLatin1(capText));
+    const StickerKind kind = imageKind(like, imageFormat, size, cap);
     drawing->still = kind;
     drawing->animated = kind;
     if (!imageFormat->animated)
         drawing->animated.formats = {};
     drawing->animatedRefusal = QStringLiteral("%1是静态图片").arg(label);
-    PackImageRule rule{file, label, size, imageFormat, capBytes, QString::fromLatin1(capText), drawing.get()};
+    PackImageRule rule{file, label, size, imageFormat, cap, drawing.get()};
     imageDrawings().push_back(std::move(drawing));
     return rule;
 }
@@ -105,26 +102,23 @@ std::vector<StickerPackRule> buildRules()
     StickerPackRule lineRule = packRule(QStringLiteral("line"), QStringLiteral("LINE"), &line);
     lineRule.still = counts({8, 16, 24, 32, 40}, 8, 40);
     lineRule.still.images = {
-        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, png, 1000 * kKB,
-              "1 MB", line.still),
-        image(QStringLiteral("tab.png"), QStringLiteral("标签图 tab.png"), {96, 74}, png, 1000 * kKB, "1 MB",
+        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, png, {1, ByteUnit::MB}, line.still),
+        image(QStringLiteral("tab.png"), QStringLiteral("标签图 tab.png"), {96, 74}, png, {1, ByteUnit::MB},
               line.still),
     };
     lineRule.animated = counts({8, 16, 24}, 8, 24);
     lineRule.animated.images = {
-        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, apng, 300 * kKB,
-              "300 KB", line.animated),
+        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, apng, {300, ByteUnit::KB}, line.animated),
         lineRule.still.images[1],
     };
-    lineRule.archiveCapBytes = 20 * 1000 * kKB;
-    lineRule.archiveCapText = QStringLiteral("20 MB");
+    lineRule.archiveCap = {20, ByteUnit::MB};
     rules.push_back(lineRule);
 
     StickerPackRule whatsappRule =
         packRule(QStringLiteral("whatsapp"), QStringLiteral("WhatsApp"), &whatsapp);
     whatsappRule.still = counts({}, 3, 30);
     whatsappRule.still.images = {image(QStringLiteral("tray.png"), QStringLiteral("托盘图标 tray.png"),
-                                       {96, 96}, png, 50 * kKB, "50 KB", whatsapp.still)};
+                                       {96, 96}, png, {50, ByteUnit::KB}, whatsapp.still)};
     whatsappRule.animated = whatsappRule.still;
     whatsappRule.metadata = PackMetadata::StickerAppContents;
     whatsappRule.maxNameLength = 128;
@@ -135,11 +129,12 @@ std::vector<StickerPackRule> buildRules()
         packRule(QStringLiteral("telegram"), QStringLiteral("Telegram"), &telegram);
     telegramRule.still = counts({}, 1, 120);
     telegramRule.still.images = {image(QStringLiteral("icon.png"), QStringLiteral("贴纸包图标 icon.png"),
-                                       {100, 100}, png, 128 * kKB, "128 KB", telegram.still)};
-    // A set of videos takes its icon as a video too, with a smaller cap.
+                                       {100, 100}, png, {32, ByteUnit::KB}, telegram.still)};
+    // A set of videos takes its icon as a video too; every kind of icon is
+    // held to 32 KB.
     telegramRule.animated = counts({}, 1, 120);
     telegramRule.animated.images = {image(QStringLiteral("icon.webm"), QStringLiteral("贴纸包图标 icon.webm"),
-                                          {100, 100}, webm, 32 * kKB, "32 KB", telegram.animated)};
+                                          {100, 100}, webm, {32, ByteUnit::KB}, telegram.animated)};
     telegramRule.metadata = PackMetadata::EmojiList;
     telegramRule.maxEmoji = 20;
     rules.push_back(telegramRule);
@@ -397,9 +392,8 @@ QString packStickerFileName(const StickerPackRule &rule, int index, int count, c
 {
     const int width = qMax(2, int(QString::number(count).size()));
     const QString number = QStringLiteral("%1").arg(index, width, 10, QLatin1Char('0'));
-    // The APNG keeps ".png": that is the name the apps look for.
-    const QString suffix =
-        QString(format.suffix) == QLatin1String("apng") ? QStringLiteral("png") : QString(format.suffix);
+    // The APNG is saved as ".png": that is the name the apps look for.
+    const QString suffix = QString(format.suffix);
     if (rule.naming == PackNaming::ChatName)
         return prefix + QLatin1Char('_') + number + QLatin1Char('.') + suffix;
     return number + QLatin1Char('.') + suffix;
@@ -408,11 +402,11 @@ QString packStickerFileName(const StickerPackRule &rule, int index, int count, c
 PackFileFacts checkPackSticker(const QString &who, const StickerKind &kind, const OutputFileFormat &format,
                                const QByteArray &bytes)
 {
-    if (kind.capBytes > 0 && bytes.size() > kind.capBytes)
+    if (kind.cap.amount > 0 && bytes.size() > kind.cap.bytes())
         throw QuillowError(QStringLiteral("%1：文件有 %2 字节，超过了 %3 的上限")
                                .arg(who)
                                .arg(bytes.size())
-                               .arg(kind.capText));
+                               .arg(kind.cap.text()));
     const PackFileFacts facts = factsOf(bytes, format);
     const QSize size = facts.size;
     const bool box = isBoxRule(kind.sizeRule);
@@ -440,11 +434,11 @@ PackFileFacts checkPackSticker(const QString &who, const StickerKind &kind, cons
 
 PackFileFacts checkPackImage(const PackImageRule &image, const QByteArray &bytes)
 {
-    if (image.capBytes > 0 && bytes.size() > image.capBytes)
+    if (image.cap.amount > 0 && bytes.size() > image.cap.bytes())
         throw QuillowError(QStringLiteral("%1有 %2 字节，超过了 %3 的上限")
                                .arg(image.label)
                                .arg(bytes.size())
-                               .arg(image.capText));
+                               .arg(image.cap.text()));
     const PackFileFacts facts = factsOf(bytes, *image.format);
     if (facts.size != image.size)
         throw QuillowError(QStringLiteral("%1是 %2 像素，必须是 %3")
@@ -454,11 +448,11 @@ PackFileFacts checkPackImage(const PackImageRule &image, const QByteArray &bytes
 
 void checkPackArchiveSize(const StickerPackRule &rule, qint64 bytes)
 {
-    if (rule.archiveCapBytes > 0 && bytes > rule.archiveCapBytes)
+    if (rule.archiveCap.amount > 0 && bytes > rule.archiveCap.bytes())
         throw QuillowError(QStringLiteral("%1 的贴纸包压缩后有 %2 字节，超过了 %3 的上限")
                                .arg(rule.label)
                                .arg(bytes)
-                               .arg(rule.archiveCapText));
+                               .arg(rule.archiveCap.text()));
 }
 
 QString stickerAppIdentifier(const QString &name)

@@ -22,8 +22,7 @@ struct PackImageRule {
     // The format it is made in: a still one, or an animated one drawn with
     // the stickers' effect.
     const OutputFileFormat *format = nullptr;
-    qint64 capBytes = 0; // 0: no cap of its own
-    QString capText;
+    ByteCap cap; // amount 0: no cap of its own
     // How the phrase is drawn into it: a row of the pack's own, never one of
     // stickerPresets(); its kind for this image's format is the one used.
     const StickerPreset *drawing = nullptr;
@@ -61,8 +60,7 @@ struct StickerPackRule {
     PackKindRule animated;
     PackNaming naming = PackNaming::Numbered;
     PackMetadata metadata = PackMetadata::None;
-    qint64 archiveCapBytes = 0; // 0: no cap
-    QString archiveCapText;
+    ByteCap archiveCap; // amount 0: no cap
     int maxNameLength = 0; // characters of the pack's name and publisher; 0: not recorded
     int maxEmoji = 20;     // per sticker
 

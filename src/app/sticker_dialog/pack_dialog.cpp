@@ -166,7 +166,7 @@ void PackDialog::startMaking()
         try {
             request.entries = readPackList(*request.rule, phrases);
             if (request.entries.empty())
-                throw UsageError(QStringLiteral("还没有短语：每行写一句。"));
+                throw UsageError(QStringLiteral("phrases"), QStringLiteral("还没有短语：每行写一句。"));
             made = makePack(request, threadRenderer());
         } catch (const QuillowError &failure) {
             error = failure.message();
