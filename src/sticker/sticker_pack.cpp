@@ -4,6 +4,7 @@
 #include "composition/quillow_error.h"
 #include "export/animation_decoding.h"
 #include "export/output_format.h"
+#include "sticker/emoji_names.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -15,7 +16,6 @@
 #include <climits>
 
 namespace {
-
 
 const OutputFileFormat *format(const char16_t *name)
 {
@@ -50,8 +50,7 @@ std::vector<std::unique_ptr<StickerPreset>> &imageDrawings()
 }
 
 PackImageRule image(const QString &file, const QString &label, QSize size,
-                    const OutputFileFormat *imageFormat, ByteCap cap,
-                    const StickerKind &like)
+                    const OutputFileFormat *imageFormat, ByteCap cap, const StickerKind &like)
 {
     auto drawing = std::make_unique<StickerPreset>();
     drawing->name = file;
@@ -102,13 +101,15 @@ std::vector<StickerPackRule> buildRules()
     StickerPackRule lineRule = packRule(QStringLiteral("line"), QStringLiteral("LINE"), &line);
     lineRule.still = counts({8, 16, 24, 32, 40}, 8, 40);
     lineRule.still.images = {
-        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, png, {1, ByteUnit::MB}, line.still),
+        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, png, {1, ByteUnit::MB},
+              line.still),
         image(QStringLiteral("tab.png"), QStringLiteral("标签图 tab.png"), {96, 74}, png, {1, ByteUnit::MB},
               line.still),
     };
     lineRule.animated = counts({8, 16, 24}, 8, 24);
     lineRule.animated.images = {
-        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, apng, {300, ByteUnit::KB}, line.animated),
+        image(QStringLiteral("main.png"), QStringLiteral("主图 main.png"), {240, 240}, apng,
+              {300, ByteUnit::KB}, line.animated),
         lineRule.still.images[1],
     };
     lineRule.archiveCap = {20, ByteUnit::MB};
@@ -188,27 +189,6 @@ QString countList(const std::vector<int> &counts)
 QString kindWord(bool animates)
 {
     return animates ? QStringLiteral("动态") : QStringLiteral("静态");
-}
-
-QString maxChatNameText(const StickerPackRule &rule)
-{
-    return rule.app == QLatin1String("slack")
-               ? QStringLiteral("Slack 的表情名只能用小写字母、数字、_ 和 -，最多 100 个字符")
-               : QStringLiteral("Discord 的表情名只能用字母、数字和 _，2 到 32 个字符");
-}
-
-bool chatNameCharacter(const StickerPackRule &rule, QChar c)
-{
-    if (c.unicode() >= 128)
-        return false;
-    if (rule.app == QLatin1String("slack"))
-        return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'-';
-    return c.isLetterOrNumber() || c == u'_';
-}
-
-int maxChatNameLength(const StickerPackRule &rule)
-{
-    return rule.app == QLatin1String("slack") ? 100 : 32;
 }
 
 // Every pack file is scanned once: the bounds are kept as numbers rather
@@ -376,15 +356,13 @@ void checkPackNames(const StickerPackRule &rule, const QString &name, const QStr
 
 void checkChatNamePrefix(const StickerPackRule &rule, const QString &prefix)
 {
-    if (rule.naming != PackNaming::ChatName)
+    if (rule.naming != PackNaming::ChatName || !rule.preset->emojiNames)
         return;
-    bool fits = !prefix.isEmpty();
-    for (const QChar c : prefix)
-        fits = fits && chatNameCharacter(rule, c);
+    const EmojiNameRule &names = *rule.preset->emojiNames;
     // The longest name adds "_" and three digits.
-    if (!fits || prefix.size() + 4 > maxChatNameLength(rule))
-        throw QuillowError(QStringLiteral("表情名前缀“%1”不能用：%2（前缀后还要加 _ 和编号）")
-                               .arg(prefix, maxChatNameText(rule)));
+    if (prefix.isEmpty() || !emojiNameProblem(names, prefix + QStringLiteral("_000")).isEmpty())
+        throw QuillowError(QStringLiteral("表情名前缀“%1”不能用：%2 的表情名须为 %3（前缀后还要加 _ 和编号）")
+                               .arg(prefix, rule.label, QString::fromUtf8(names.description)));
 }
 
 QString packStickerFileName(const StickerPackRule &rule, int index, int count, const OutputFileFormat &format,

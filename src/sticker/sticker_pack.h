@@ -107,10 +107,8 @@ void checkPackCount(const StickerPackRule &rule, bool animates, int count);
 // not empty where the metadata needs them, and no longer than its limit.
 void checkPackNames(const StickerPackRule &rule, const QString &name, const QString &publisher);
 
-// The chat's emoji name rule: Discord takes 2 to 32 of A-Z, a-z, 0-9 and
-// "_"; Slack lower-case letters, digits, "_" and "-", at most 100. Throws
-// QuillowError naming the rule when `prefix` cannot start such names.
-// (Pack-local until the tile naming offers one rule for both.)
+// Throws QuillowError naming the chat's emoji name rule (the preset's, as
+// tiles are named) when `prefix` cannot start such names.
 void checkChatNamePrefix(const StickerPackRule &rule, const QString &prefix);
 
 // The archive name of sticker `index` (from 1) of `count`, in `format`:
