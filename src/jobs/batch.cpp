@@ -2,9 +2,9 @@
 
 #include "export/file_output.h"
 #include "jobs/child_pool.h"
-#include "jobs/posix_io.h"
 #include "jobs/output_names.h"
 #include "jobs/pack_job.h"
+#include "jobs/posix_io.h"
 
 #include <QFileDevice>
 #include <QFileInfo>

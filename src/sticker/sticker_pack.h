@@ -60,7 +60,7 @@ struct StickerPackRule {
     PackKindRule animated;
     PackNaming naming = PackNaming::Numbered;
     PackMetadata metadata = PackMetadata::None;
-    ByteCap archiveCap; // amount 0: no cap
+    ByteCap archiveCap;    // amount 0: no cap
     int maxNameLength = 0; // characters of the pack's name and publisher; 0: not recorded
     int maxEmoji = 20;     // per sticker
 
