@@ -108,13 +108,20 @@ QStringList tilePaths(const RenderJob &job, int count)
     return paths;
 }
 
+// The fewest tiles `grid` can make: a grid of its own size makes exactly
+// that many, an automatic one as many as the shout takes.
+int fewestTileNumber(TileGrid grid)
+{
+    return grid.automatic() ? 1 : highestTileNumber(grid);
+}
+
 } // namespace
 
 void checkTileNames(const RenderJob &job)
 {
     if (!job.tiles)
         return;
-    for (int count = 1; count <= highestTileNumber(*job.tiles); ++count) {
+    for (int count = fewestTileNumber(*job.tiles); count <= highestTileNumber(*job.tiles); ++count) {
         const QStringList paths = tilePaths(job, count);
         if (paths.isEmpty() || !nameTooLong(paths.last()))
             continue;
@@ -132,7 +139,7 @@ QStringList outputPaths(const RenderJob &job)
     if (!job.tiles)
         return {job.output};
     QStringList paths;
-    for (int count = 1; count <= highestTileNumber(*job.tiles); ++count) {
+    for (int count = fewestTileNumber(*job.tiles); count <= highestTileNumber(*job.tiles); ++count) {
         for (const QString &path : tilePaths(job, count)) {
             if (!paths.contains(path))
                 paths << path;

@@ -47,7 +47,7 @@ for stop in TERM:15:143:终止信号（SIGTERM） INT:2:130:中断信号（SIGIN
 done
 
 # The files as they are after the signal, and what the run said.
-for run in "s.png:s.png" "t.png:t-1.png t-2.png:--preset discord-emoji --tiles 2x1"; do
+for run in "s.png:s.png" "t.png:t_1.png t_2.png:--preset discord-emoji --tiles 2x1"; do
     IFS=: read -r output files options <<<"$run"
     for file in $files; do printf 'old picture' >"$file"; done
     status=0

@@ -74,8 +74,8 @@ REFUSALS = [
     ("whatsapp four emoji", "whatsapp", "still", "好的\n晚安\t🌙😴🌛⭐\n加油\n", [], "第 2 行：每张贴纸最多 3 个表情符号"),
     ("tag not emoji", "telegram", "still", "好的\t好\n", [], "第 1 行：制表符后的“好”不是表情符号"),
     ("phrase too long", "line", "still", "好的\n" * 5 + "这一句话实在是太长了太长\n" + "好的\n" * 2, [], "第 6 行“这一句话实在是太长了太长”：短语太长"),
-    ("discord prefix", "discord-emoji", "still", TWO, ["--name-prefix", "喊"], "Discord 的表情名只能用字母、数字和 _"),
-    ("slack prefix", "slack", "still", TWO, ["--name-prefix", "Team"], "Slack 的表情名只能用小写字母"),
+    ("discord prefix", "discord-emoji", "still", TWO, ["--name-prefix", "喊"], "Discord 的表情名须为"),
+    ("slack prefix", "slack", "still", TWO, ["--name-prefix", "Team"], "Slack 的表情名须为"),
     ("not a zip", "line", "still", EIGHT, ["-o", "pack.png"], "文件名要以 .zip 结尾"),
 ]
 
