@@ -1,6 +1,7 @@
 #include "jobs/command_line.h"
 #include "jobs/option_rules.h"
 
+#include "sticker/sticker_pack.h"
 #include "sticker/sticker_preset.h"
 
 #include <QCommandLineParser>
@@ -9,7 +10,8 @@
 namespace {
 
 const QString kUsageLine = QStringLiteral("用法：quillow-render [选项] -o FILE 短语\n"
-                                          "      quillow-render [选项] --batch FILE|-");
+                                          "      quillow-render [选项] --batch FILE|-\n"
+                                          "      quillow-render [选项] --pack APP -o NAME.zip FILE|-");
 
 QString presetLabels()
 {
@@ -42,17 +44,22 @@ QString usageText()
         text +=
             QStringLiteral("  %1--%2%3\n      %4\n").arg(shortName, QLatin1String(row.name), valueName, help);
     }
-    text += QStringLiteral("  -h, --help\n      显示本帮助\n  -v, --version\n      显示版本\n");
-    text +=
-        QStringLiteral("\n批处理的每一行是一个 JSON 对象，含 \"phrase\"、\"output\"，以及任何选项的长名（如 "
-                       "\"bold\": true、\"seed\": 3、\"effect\": \"reveal\"、\"outline\": 3）；\n"
-                       "命令行上的选项是每一行的默认值。每个非空行输出一行 JSON 结果，顺序同输入；\n"
-                       "贴纸的结果还有 \"bytes\"、\"frames\"、\"quality\"，有大小上限时还有 \"cap\" 和 "
-                       "\"colours\"。\n"
-                       "空行跳过，但计入行号。超过 1 MiB 的行是该行的错误。\n"
-                       "收到 SIGINT 或 SIGTERM 时停止读入，已开始的行画完并报告，退出状态 130 或 143。\n\n"
-                       "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误、选项不能同时使用或"
-                       "达不到大小上限（不写任何文件）。\n");
+    text += QStringLiteral(
+                "\n贴纸包：--pack APP（%1）把 FILE 里每行一句短语（Tab 后可跟标注它的表情）\n"
+                "做成一个上传用的 ZIP，选项用于每一张贴纸；--pack-name 和 --publisher 给出包名和发布者，\n"
+                "--icon-phrase 给出画图标的短语（默认第一句），--name-prefix 给出表情名的前缀。\n")
+                .arg(stickerPackNames());
+    text += QStringLiteral(
+        "\n批处理的每一行是一个 JSON 对象，含 \"phrase\"、\"output\"，以及任何选项的长名（如 "
+        "\"bold\": true、\"seed\": 3、\"effect\": \"reveal\"、\"outline\": 3）；\n"
+        "命令行上的选项是每一行的默认值。每个非空行输出一行 JSON 结果，顺序同输入；\n"
+        "贴纸的结果还有 \"bytes\"、\"frames\"、\"quality\"，有大小上限时还有 \"cap\" 和 "
+        "\"colours\"，\n"
+        "为满足上限放弃了什么时还有 \"fitted\"；拆成多个表情时有 \"tiles\"、\"tileFrames\" 和 \"paste\"。\n"
+        "空行跳过，但计入行号。超过 1 MiB 的行是该行的错误。\n"
+        "收到 SIGINT 或 SIGTERM 时停止读入，已开始的行画完并报告，退出状态 130 或 143。\n\n"
+        "退出状态：0 成功；1 写文件失败或批处理有失败的行；2 输入有误、选项不能同时使用或"
+        "达不到大小上限（不写任何文件）。\n");
     return text;
 }
 
