@@ -66,6 +66,7 @@ class Server:
         if self.port is None:
             self.process.kill()
             raise SystemExit("quillow-serve did not start: " + open(self.log).read())
+        self.base = f"http://127.0.0.1:{self.port}"
 
     def connection(self, timeout=120):
         return http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)

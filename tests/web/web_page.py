@@ -36,58 +36,14 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "server"))
+import serve_http  # noqa: E402
+from serve_http import Server, check, failures  # noqa: E402  (the server fixture and the checks)
+
 SERVE, RENDER, OUT = (os.path.abspath(p) for p in sys.argv[1:4])
 WORK = tempfile.mkdtemp(prefix="web-page-")
 os.makedirs(OUT, exist_ok=True)
-failures = []
 WAIT_S = 60  # far above a normal render on a busy machine
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what, file=sys.stderr)
-    return condition
-
-
-class Server:
-    def __init__(self, *arguments, name="server"):
-        self.log = os.path.join(WORK, name + ".log")
-        with open(self.log, "wb") as log:
-            self.process = subprocess.Popen([SERVE, "--listen", "127.0.0.1:0", *arguments],
-                                            stdout=subprocess.DEVNULL, stderr=log)
-        self.port = None
-        for _ in range(300):
-            with open(self.log, encoding="utf-8", errors="replace") as log:
-                text = log.read()
-            if "http://127.0.0.1:" in text:
-                self.port = int(text.split("http://127.0.0.1:")[1].split("/")[0])
-                break
-            if self.process.poll() is not None:
-                break
-            time.sleep(0.1)
-        if self.port is None:
-            self.process.kill()
-            raise SystemExit("quillow-serve did not start: " + open(self.log).read())
-        self.base = f"http://127.0.0.1:{self.port}"
-
-    def request(self, method, path, headers=None):
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=WAIT_S)
-        try:
-            connection.request(method, path, headers=headers or {})
-            response = connection.getresponse()
-            return response.status, {k.lower(): v for k, v in response.getheaders()}, response.read()
-        finally:
-            connection.close()
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=10)
 
 
 def check_headers(server):
@@ -116,9 +72,9 @@ def check_headers(server):
         check("immutable" in file_headers.get("cache-control", "") and "max-age=31536000" in
               file_headers.get("cache-control", ""), f"{path} kept long")
         check(file_headers.get("x-content-type-options") == "nosniff", f"{path}: nosniff")
-        status, again, body = server.request("GET", path, {"If-None-Match": etag})
+        status, again, body = server.request("GET", path, headers={"If-None-Match": etag})
         check(status == 304 and body == b"" and again.get("etag") == etag, f"{path}: 304 for its own tag")
-        status, _, _ = server.request("GET", path, {"If-None-Match": '"another"'})
+        status, _, _ = server.request("GET", path, headers={"If-None-Match": '"another"'})
         check(status == 200, f"{path}: 200 for another tag")
     check(total < 60 * 1024, f"the page and its files weigh {total} bytes, under 60 KB")
     print(f"page weight: {total} bytes")
@@ -473,6 +429,7 @@ def main():
         print(f"{len(failures)} failed", file=sys.stderr)
         return 1
     shutil.rmtree(WORK, ignore_errors=True)
+    shutil.rmtree(serve_http.WORK, ignore_errors=True)
     print("ok; screenshots in", OUT)
     return 0
 
